@@ -1,0 +1,137 @@
+// The main window's state: every form-level variable with its width, and the
+// control model the handlers change and the window only mirrors.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "console/platform.hpp"
+
+namespace torvela {
+
+class seq_files;
+
+enum class control_kind : std::uint8_t {
+    label,
+    button,
+    combo,
+    check,
+    option,
+    text,
+    image,
+    timer,
+};
+
+struct control {
+    std::string name;
+    control_kind kind = control_kind::label;
+    // Design position and size in twips (15 twips to a pixel).
+    int left = 0, top = 0, width = 0, height = 0;
+    std::string caption;  // caption of labels and buttons, text of combos and text boxes
+    int value = 0;        // check box / option button value
+    bool visible = true;
+    bool enabled = true;  // for timers: running
+    int interval = 0;     // timers only, milliseconds
+    std::vector<std::string> items;  // combo box list
+};
+
+struct main_form {
+    main_form(serial_port& port, message_box& box, dialogs& dlg, seq_files& files);
+    main_form(const main_form&) = delete;
+    main_form& operator=(const main_form&) = delete;
+
+    // ---- platform services -------------------------------------------------
+    serial_port& MSComm1;
+    message_box& msgbox;
+    dialogs& dialog;
+    seq_files& files;
+
+    // ---- form-level variables ----------------------------------------------
+    std::uint8_t engine_step = 0;
+    std::uint8_t job_no = 0;
+    std::uint8_t job_phase = 0;
+    std::uint8_t last_step = 0;
+    std::int16_t watchdog_ticks = 0;
+    std::string rx_text;
+    std::vector<std::uint8_t> rx_bytes;
+    std::array<std::uint8_t, 2> tx_frame{};
+    std::array<std::uint8_t, 4> block_frame{};
+    std::array<std::uint8_t, 9> block_select{};
+    std::array<std::uint8_t, 9> m16c_block_select{};
+    std::array<std::uint8_t, 4> address_frame{};
+    std::array<std::uint8_t, 32> id_code_text{};
+    std::int16_t comm_port = 0;
+    std::int16_t write_count_limit = 0;
+    std::string memory_file_path;
+    std::string image_file_path;
+    std::string control_file_path;
+    std::uint8_t cpu_is_m32r = 0;
+    std::uint8_t cpu_is_m16c = 0;
+    std::uint8_t block_filter_on = 0;
+    std::uint8_t block_write_mode = 0;
+    std::uint8_t pass_flag = 0;
+    std::int16_t verify_retries = 0;
+    std::int16_t spinner_frame = 0;
+    std::int16_t arrow_frame = 0;
+    std::string first_line_bytes;  // field last read from a memories file, as bytes
+    // writer write count
+    std::uint8_t count_pass = 0;
+    std::int32_t writer_count_a = 0;
+    std::int32_t writer_count_b = 0;
+    std::int32_t unary_count = 0;
+
+    // The tool holds the port open (it opened it and has not closed it). A
+    // port that reads closed while this is set was lost under the tool.
+    bool port_held = false;
+    // Save memories writes a new file beside the chosen one and replaces the
+    // chosen file only when the save has completed; this is that new file.
+    std::string pending_save_path;
+
+    // ---- controls ----------------------------------------------------------
+    control serial_name, Combo2, Label9, file_select, allunlock_erase, Label10;
+    control Image1, Image2, Image3, Image4, Image5, Image6, Image7, Image8, Image9;
+    control Image10, Image11, Image12, Image13, Image14, Image15, Image16;
+    control ramdata_get, ramdata_store, flashall_write, unit_3mode, writer_versionup,
+        flashblock_write;
+    control rockbit_non, rockbit_on, block_erase, verify, write_count, command1, id_check,
+        rockbit_set, rockbit_read, swon_en, target_write, write, Command3;
+    control Combo1, Combo3, targetnumber, ID, privious_id_match, privious_id, ID_label;
+    control Check1, Check2, Check3, Check4, Check5, Check6, Check7, Check8, Check9, Check10;
+    control Label23, Label24, Label25, Label26, Label27, Label28, Label29, Label30, Label31;
+    control Option1, Option2, Label32, Label33, Label34;
+    control fblockA, fblockB, fblockC, fblockD, fblockE, fblockF, fblockG, fblockH, fblockI;
+    control Label1, Label2, Label4, Label5, Label6, Label7, Label8, Label11, Label12;
+    control Label15, Label16, Label17, Label18, Label19, Label20, Label21, Label22;
+    control Timer1, Timer2, Timer3;
+
+    // Every control, in design order (for the window and for tests).
+    std::vector<control*> controls;
+    control* find(const std::string& name);
+
+    // Check1..Check9 by number (1-based), Image1..Image16, fblockA..fblockI by index 0..8.
+    control& check(int n);
+    control& image(int n);
+    control& fblock(int i);
+    control& block_label(int n);  // Label23..Label31 for Check1..Check9
+};
+
+// ---- window handlers (console) --------------------------------------------
+void Form_Load(main_form& f);
+void Form_Unload(main_form& f);
+void Option1_Click(main_form& f);
+void Option2_Click(main_form& f);
+void Combo3_Click(main_form& f);
+void Combo3_Change(main_form& f);
+void Check10_Click(main_form& f);
+void Timer3_Timer(main_form& f);
+
+// Busy indicator stop: Timer3 off, Image1 shown, Image2..Image<last> hidden,
+// and Image12..Image16 hidden when `up_arrows_too`.
+void stop_busy_indicator(main_form& f, int last, bool up_arrows_too);
+
+// The full-width dash shown beside a check box that stands for no block.
+extern const char* const no_block_text;
+
+}  // namespace torvela

@@ -1,0 +1,56 @@
+#include "engine/engine.hpp"
+#include "engine/steps.hpp"
+#include "erase/erase.hpp"
+#include "link/link.hpp"
+
+namespace torvela {
+
+void read_block_checks(main_form& f) {
+    if (f.cpu_is_m32r == 1) {
+        for (int n = 1; n <= 9; ++n)
+            if (f.check(n).value == 1) f.block_select[static_cast<std::size_t>(n - 1)] = 1;
+    } else if (f.cpu_is_m16c == 1) {
+        // Check1 is block 6, Check7 block 0. The block sender reads only
+        // block_select, so this choice sends nothing (and reports nothing).
+        for (int n = 1; n <= 7; ++n)
+            if (f.check(n).value == 1) f.m16c_block_select[static_cast<std::size_t>(7 - n)] = 1;
+    }
+}
+
+void read_erase_block_checks(main_form& f) {
+    for (int n = 3; n <= 9; ++n)
+        if (f.check(n).value == 1) f.block_select[static_cast<std::size_t>(n - 1)] = 1;
+}
+
+void block_erase_Click(main_form& f) {
+    if (!f.MSComm1.PortOpen() || f.engine_step != 0) return;
+    f.block_select.fill(0);
+    f.m16c_block_select.fill(0);
+    if (!f.msgbox.yes_no("FLASH MEMORIE BLOCK DELITE?", "BLOCK DELITE CHECK")) return;
+    read_block_checks(f);
+    f.engine_step = 4;
+}
+
+void step_4(main_form& f) {
+    f.tx_frame = {0x20, 0x20};
+    send_block_command(f);
+}
+
+void step_41(main_form& f) {
+    if (wait_ack(f, 0x20, false) != wait_result::accepted) return;
+    f.engine_step = 42;
+    f.Label15.caption = std::to_string(f.block_frame[0]);
+    f.Label16.caption = std::to_string(f.block_frame[1]);
+    f.Label17.caption = std::to_string(f.block_frame[2]);
+    f.Label18.caption = std::to_string(f.block_frame[3]);
+    send_bytes(f, f.block_frame);
+}
+
+void step_42(main_form& f) {
+    if (wait_ack(f, 0xD0, true) != wait_result::accepted) return;
+    f.engine_step = 4;
+    f.Label9.caption = "BLOCK ERASE OK";
+    f.job_phase = 3;
+}
+
+}  // namespace torvela

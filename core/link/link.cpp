@@ -1,0 +1,114 @@
+#include "link/link.hpp"
+
+#include "rom_data/seq_files.hpp"
+
+namespace torvela {
+
+void Combo2_Click(main_form& f) {
+    for (int n = 1; n <= 16; ++n) {
+        if (f.Combo2.caption == "COM" + std::to_string(n)) {
+            f.comm_port = static_cast<std::int16_t>(n);
+            return;
+        }
+    }
+}
+
+void Combo2_Change(main_form& f) { Combo2_Click(f); }
+
+bool open_port(main_form& f) {
+    f.engine_step = 0;
+    f.MSComm1.Settings(port_settings);
+    f.MSComm1.InputLen(0);
+    f.MSComm1.InputMode(1);
+    f.MSComm1.CommPort(f.comm_port);
+    if (!f.MSComm1.PortOpen(true) || !f.MSComm1.PortOpen()) {
+        f.port_held = false;
+        f.Label9.caption = "PORT OPEN ERROR";
+        f.Combo1.caption = stop_text;
+        return false;
+    }
+    f.port_held = true;
+    f.Combo1.caption = keep_text;
+    return true;
+}
+
+void command1_Click(main_form& f) {
+    if (f.MSComm1.PortOpen()) return;
+    open_port(f);
+}
+
+bool open_port_prologue(main_form& f) {
+    if (f.MSComm1.PortOpen()) return true;
+    return open_port(f);
+}
+
+void close_port(main_form& f) {
+    if (f.MSComm1.PortOpen()) f.MSComm1.PortOpen(false);
+    if (f.port_held || f.Combo1.caption == keep_text) f.Combo1.caption = stop_text;
+    f.port_held = false;
+}
+
+void Command3_Click(main_form& f) {
+    if (!f.MSComm1.PortOpen()) return;
+    close_port(f);
+    f.files.close(1);
+    f.files.close(2);
+}
+
+void Combo1_Click(main_form& f) {
+    if (f.Combo1.caption == keep_text)
+        command1_Click(f);
+    else if (f.Combo1.caption == stop_text)
+        Command3_Click(f);
+}
+
+void send_bytes(main_form& f, std::span<const std::uint8_t> bytes) {
+    if (!f.MSComm1.PortOpen()) return;
+    if (!f.MSComm1.Output(bytes)) f.MSComm1.PortOpen(false);  // port_held stays: lost
+}
+
+void send_command(main_form& f, std::uint8_t code) {
+    f.tx_frame = {code, code};
+    send_bytes(f, f.tx_frame);
+}
+
+bool reply_read(main_form& f, int threshold) {
+    int waiting = f.MSComm1.InBufferCount();
+    if (waiting < 0) {
+        f.MSComm1.PortOpen(false);  // the line is gone
+        return false;
+    }
+    if (waiting < threshold) return false;
+    f.Label8.caption = std::to_string(waiting);
+    f.rx_text = f.MSComm1.Input();
+    f.MSComm1.InputLen(0);
+    f.rx_bytes.assign(f.rx_text.begin(), f.rx_text.end());
+    // The port said the bytes were there; never judge beyond what came.
+    if (f.rx_bytes.size() < static_cast<std::size_t>(threshold))
+        f.rx_bytes.resize(static_cast<std::size_t>(threshold), 0);
+    return true;
+}
+
+bool ack(const main_form& f, std::uint8_t code) {
+    return f.rx_bytes.size() >= 2 && f.rx_bytes[0] == code && f.rx_bytes[1] == code;
+}
+
+void send_address_frame(main_form& f) {
+    f.Label11.caption = std::to_string(f.address_frame[1]);
+    f.Label12.caption = std::to_string(f.address_frame[2]);
+    send_bytes(f, f.address_frame);
+}
+
+void send_block_command(main_form& f) {
+    for (int i = 2; i <= 8; ++i) {
+        if (f.block_select[i] != 1) continue;
+        f.block_frame = {0xD8, static_cast<std::uint8_t>(i - 2), 0x00, 0x00};
+        send_bytes(f, f.tx_frame);
+        f.block_select[i] = 0;
+        f.engine_step = static_cast<std::uint8_t>(f.engine_step * 10 + 1);
+        return;
+    }
+    f.engine_step = 0;
+}
+
+}  // namespace torvela

@@ -1,0 +1,149 @@
+#include "rom_data/seq_files.hpp"
+
+#include <cerrno>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+namespace torvela {
+
+namespace fs = std::filesystem;
+
+std_seq_files::~std_seq_files() {
+    close(1);
+    close(2);
+}
+
+std_seq_files::slot* std_seq_files::get(int n) {
+    return (n == 1 || n == 2) ? &slots_[n] : nullptr;
+}
+
+const std_seq_files::slot* std_seq_files::get(int n) const {
+    return (n == 1 || n == 2) ? &slots_[n] : nullptr;
+}
+
+bool std_seq_files::open_input(int n, const std::string& path) {
+    slot* s = get(n);
+    if (!s || path.empty()) return false;
+    close(n);
+    s->fp = std::fopen(path.c_str(), "rb");
+    s->output = false;
+    s->failed = false;
+    return s->fp != nullptr;
+}
+
+bool std_seq_files::open_output(int n, const std::string& path) {
+    slot* s = get(n);
+    if (!s || path.empty()) return false;
+    close(n);
+    s->fp = std::fopen(path.c_str(), "wb");
+    s->output = true;
+    s->failed = false;
+    return s->fp != nullptr;
+}
+
+bool std_seq_files::is_open(int n) const {
+    const slot* s = get(n);
+    return s && s->fp;
+}
+
+std::string std_seq_files::read_line(int n) {
+    std::string line;
+    slot* s = get(n);
+    if (!s || !s->fp || s->output) return line;
+    for (;;) {
+        int c = std::fgetc(s->fp);
+        if (c == EOF || c == '\n') break;
+        line.push_back(static_cast<char>(c));
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+void std_seq_files::print_line(int n, const std::string& line) {
+    slot* s = get(n);
+    if (!s || !s->fp || !s->output) return;
+    if (std::fwrite(line.data(), 1, line.size(), s->fp) != line.size() ||
+        std::fwrite("\r\n", 1, 2, s->fp) != 2)
+        s->failed = true;
+}
+
+bool std_seq_files::eof(int n) {
+    slot* s = get(n);
+    if (!s || !s->fp) return true;
+    if (s->output) return false;
+    int c = std::fgetc(s->fp);
+    if (c == EOF) return true;
+    std::ungetc(c, s->fp);
+    return false;
+}
+
+bool std_seq_files::close(int n) {
+    slot* s = get(n);
+    if (!s || !s->fp) return true;
+    bool ok = !s->failed;
+    if (s->output && std::fflush(s->fp) != 0) ok = false;
+    if (std::fclose(s->fp) != 0) ok = false;
+    s->fp = nullptr;
+    s->failed = false;
+    return ok;
+}
+
+namespace {
+
+std::string random_tag() {
+    static const char digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device rd;
+    std::uniform_int_distribution<int> pick(0, 35);
+    std::string tag;
+    for (int i = 0; i < 12; ++i) tag.push_back(digits[pick(rd)]);
+    return tag;
+}
+
+}  // namespace
+
+private_work_folder::private_work_folder() {
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    if (ec) base = ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path candidate = base / ("torvela-" + random_tag());
+        // create_directory fails when the name exists, so nobody else's
+        // folder is ever taken over.
+        if (fs::create_directory(candidate, ec) && !ec) {
+            fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, ec);
+            path_ = candidate.string();
+            return;
+        }
+    }
+}
+
+private_work_folder::~private_work_folder() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+std::string private_work_folder::file(const std::string& name) const {
+    if (path_.empty()) return {};
+    return (fs::path(path_) / name).string();
+}
+
+std::string create_unique_beside(const std::string& path) {
+    fs::path target(path);
+    fs::path folder = target.parent_path();
+    std::string stem = target.filename().string();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path candidate = folder / ("." + stem + "." + random_tag() + ".tmp");
+        // "x": fails when the file exists, so the name is ours alone.
+        std::FILE* fp = std::fopen(candidate.string().c_str(), "wbx");
+        if (fp) {
+            std::fclose(fp);
+            return candidate.string();
+        }
+        if (errno != EEXIST) return {};
+    }
+    return {};
+}
+
+}  // namespace torvela

@@ -1,0 +1,73 @@
+// Numbered sequential text files: file 1 is the file read or written page by
+// page, file 2 the output of the ROM data conversion. Lines are byte strings
+// (no character conversion); output lines end with CR LF, input accepts CR LF
+// and LF.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace torvela {
+
+class seq_files {
+public:
+    virtual ~seq_files() = default;
+    virtual bool open_input(int n, const std::string& path) = 0;
+    // Creates or empties the file.
+    virtual bool open_output(int n, const std::string& path) = 0;
+    virtual bool is_open(int n) const = 0;
+    // One whole line without its ending; empty at end of file.
+    virtual std::string read_line(int n) = 0;
+    virtual void print_line(int n, const std::string& line) = 0;
+    virtual bool eof(int n) = 0;
+    // Closes if open; false when buffered output could not be written.
+    virtual bool close(int n) = 0;
+};
+
+// Real files through the C library.
+class std_seq_files final : public seq_files {
+public:
+    std_seq_files() = default;
+    std_seq_files(const std_seq_files&) = delete;
+    std_seq_files& operator=(const std_seq_files&) = delete;
+    ~std_seq_files() override;
+    bool open_input(int n, const std::string& path) override;
+    bool open_output(int n, const std::string& path) override;
+    bool is_open(int n) const override;
+    std::string read_line(int n) override;
+    void print_line(int n, const std::string& line) override;
+    bool eof(int n) override;
+    bool close(int n) override;
+
+private:
+    struct slot {
+        std::FILE* fp = nullptr;
+        bool output = false;
+        bool failed = false;
+    };
+    slot* get(int n);
+    const slot* get(int n) const;
+    slot slots_[3];
+};
+
+// A folder only this user can read (mode 0700) with an unpredictable name,
+// created below the system temporary folder; removed with everything in it
+// when the object goes.
+class private_work_folder {
+public:
+    private_work_folder();
+    private_work_folder(const private_work_folder&) = delete;
+    private_work_folder& operator=(const private_work_folder&) = delete;
+    ~private_work_folder();
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+// Creates a new empty file beside `path` (same folder) under a name nobody
+// else holds; returns its path, or empty when none could be created.
+std::string create_unique_beside(const std::string& path);
+
+}  // namespace torvela

@@ -1,0 +1,188 @@
+#include "harness.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/engine.hpp"
+
+namespace writer_sim {
+
+bool sim_port::PortOpen(bool open) {
+    if (!open) {
+        open_ = false;
+        return true;
+    }
+    if (open_) return true;
+    if (lost) return false;
+    if (std::find(present_ports.begin(), present_ports.end(), comm_port) == present_ports.end())
+        return false;
+    open_ = true;
+    ++opens;
+    rx_buffer.clear();
+    return true;
+}
+
+int sim_port::InBufferCount() {
+    if (lost) return -1;
+    line_.advance_to(line_.now_us);
+    return static_cast<int>(rx_buffer.size());
+}
+
+std::string sim_port::Input() {
+    std::string all;
+    all.swap(rx_buffer);
+    return all;
+}
+
+bool sim_port::Output(std::span<const std::uint8_t> bytes) {
+    if (!open_) {
+        ++sends_on_closed_port;
+        return false;
+    }
+    if (lost) return false;
+    line_.send_to_writer(bytes);
+    return true;
+}
+
+bool scripted_box::yes_no(std::string_view prompt, std::string_view title) {
+    asked.push_back(std::string(title) + "|" + std::string(prompt));
+    if (while_open) while_open();
+    if (answers.empty()) return true;
+    const bool a = answers.front();
+    answers.pop_front();
+    return a;
+}
+
+std::string scripted_dialogs::open_file(std::string_view filter) {
+    filters.emplace_back(filter);
+    if (files.empty()) return {};
+    std::string p = files.front();
+    files.pop_front();
+    return p;
+}
+
+void scripted_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& dlg) {
+    if (on_block_form) on_block_form(f, dlg);
+}
+
+void virtual_line::send_to_writer(std::span<const std::uint8_t> bytes) {
+    log.push_back({now_us, true, {bytes.begin(), bytes.end()}});
+    double t = std::max(tx_free_us_, static_cast<double>(now_us));
+    for (std::uint8_t b : bytes) {
+        t += byte_time_us;
+        to_writer_.push_back({t, b});
+    }
+    tx_free_us_ = t;
+}
+
+void virtual_line::deliver_reply(const reply& r, double ready_us) {
+    if (r.bytes.empty()) return;
+    double t = std::max(rx_free_us_, ready_us);
+    for (std::uint8_t b : r.bytes) {
+        t += byte_time_us;
+        to_tool_.push_back({t, b});
+    }
+    rx_free_us_ = t;
+}
+
+void virtual_line::advance_to(std::uint64_t t) {
+    const double now = static_cast<double>(t);
+    // Bytes reach the writer and the tool in time order; a reply the writer
+    // makes is queued behind whatever it is already sending.
+    for (;;) {
+        const bool w = !to_writer_.empty() && to_writer_.front().arrive_us <= now;
+        const bool p = !to_tool_.empty() && to_tool_.front().arrive_us <= now;
+        if (!w && !p) break;
+        if (w && (!p || to_writer_.front().arrive_us <= to_tool_.front().arrive_us)) {
+            const in_flight b = to_writer_.front();
+            to_writer_.pop_front();
+            received_by_writer.push_back(b.byte);
+            std::vector<reply> replies;
+            writer_.receive(b.byte, replies);
+            double ready = b.arrive_us;
+            for (const reply& r : replies) {
+                ready += static_cast<double>(r.delay_us);
+                deliver_reply(r, ready);
+                ready = rx_free_us_;
+            }
+        } else {
+            const in_flight b = to_tool_.front();
+            to_tool_.pop_front();
+            if (port_ && port_->open_ && !port_->lost) {
+                port_->rx_buffer.push_back(static_cast<char>(b.byte));
+                // Bytes received back to back form one record.
+                if (!log.empty() && !log.back().to_writer)
+                    log.back().bytes.push_back(b.byte);
+                else
+                    log.push_back({static_cast<std::uint64_t>(std::ceil(b.arrive_us)), false,
+                                   {b.byte}});
+            }
+        }
+    }
+    now_us = t;
+}
+
+void virtual_line::drop() {
+    if (port_) {
+        port_->lost = true;
+        port_->open_ = false;
+    }
+    to_tool_.clear();
+}
+
+rig::rig() {
+    line.attach(port);
+    sim.on_drop = [this] { line.drop(); };
+    form = std::make_unique<torvela::main_form>(port, box, dlg, files);
+    torvela::Form_Load(*form);
+    next_t1_ = form->Timer1.interval * 1000ull;
+    next_t2_ = form->Timer2.interval * 1000ull;
+    next_t3_ = 0;
+}
+
+void rig::step_event() {
+    torvela::main_form& f = *form;
+    if (f.Timer3.enabled && !t3_was_enabled_) next_t3_ = line.now_us + f.Timer3.interval * 1000ull;
+    t3_was_enabled_ = f.Timer3.enabled;
+    std::uint64_t next = std::min(next_t1_, next_t2_);
+    if (f.Timer3.enabled) next = std::min(next, next_t3_);
+    line.advance_to(next);
+    const std::string before = f.Label9.caption;
+    if (next == next_t1_) {
+        next_t1_ += f.Timer1.interval * 1000ull;
+        ++timer1_ticks;
+        torvela::Timer1_Timer(f);
+    } else if (next == next_t2_) {
+        next_t2_ += f.Timer2.interval * 1000ull;
+        ++timer2_ticks;
+        torvela::Timer2_Timer(f);
+    } else {
+        next_t3_ += f.Timer3.interval * 1000ull;
+        ++timer3_ticks;
+        torvela::Timer3_Timer(f);
+    }
+    if (f.Timer3.enabled && !t3_was_enabled_) next_t3_ = line.now_us + f.Timer3.interval * 1000ull;
+    t3_was_enabled_ = f.Timer3.enabled;
+    if (f.Label9.caption != before) status_history.push_back(f.Label9.caption);
+    if (after_event) after_event(*this);
+}
+
+bool rig::run_until(const std::function<bool()>& done, std::uint64_t limit_us) {
+    const std::uint64_t end = line.now_us + limit_us;
+    while (!done()) {
+        if (line.now_us >= end) return false;
+        step_event();
+    }
+    return true;
+}
+
+bool rig::run_job(std::uint64_t limit_us) {
+    return run_until([this] { return form->job_no == 0 && form->engine_step == 0; }, limit_us);
+}
+
+void rig::run_for(std::uint64_t us) {
+    const std::uint64_t end = line.now_us + us;
+    run_until([&] { return line.now_us >= end; }, us + 1'000'000);
+}
+
+}  // namespace writer_sim

@@ -1,0 +1,99 @@
+// A model of the ROM writer: it parses the bytes the tool sends, one at a
+// time as they come off the line, and answers the way the writer does. It is
+// written from the writer's side of the line and shares nothing with the
+// tool's frame builders or tables, so it checks them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace writer_sim {
+
+inline constexpr std::size_t store_size = 0x100000;  // 1 MB, 4096 pages of 256 bytes
+inline constexpr std::size_t page_size = 256;
+
+// What goes wrong with one reply.
+enum class fault_kind {
+    no_reply,        // the writer stays silent
+    wrong_echo,      // two wrong bytes instead of the reply
+    ac_ac,           // the installer error 0xAC 0xAC instead of the reply
+    split,           // the first byte, then the rest after a pause
+    extra_bytes,     // three stray bytes after the reply
+    truncated_page,  // only half of a 256-byte page
+    corrupted_page,  // one byte of a page flipped
+    drop_line,       // the line goes dead instead of the reply
+};
+
+struct fault {
+    std::string tag;   // which reply: "echo:F5", "done:A7", "page:010500", ...
+    int occurrence;    // the n-th such reply (1 = the first)
+    fault_kind kind;
+};
+
+// A reply as the writer puts it on the line: `bytes` begin to leave the
+// writer `delay_us` after the frame that caused them was received.
+struct reply {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t delay_us = 0;
+};
+
+class writer {
+public:
+    writer();
+
+    // One byte off the line. Replies are appended to `out`.
+    void receive(std::uint8_t byte, std::vector<reply>& out);
+
+    // Erases restore every byte to 0xFF.
+    std::array<std::uint8_t, store_size> store{};
+    // Lock bit per block code 0..6: true = locked.
+    std::array<bool, 7> locked{};
+    // The code the writer expects after DF FF 07.
+    std::array<std::uint8_t, 7> id_code{};
+
+    // Processing times the writer takes before it answers.
+    std::uint64_t echo_delay_us = 200;
+    std::uint64_t erase_all_delay_us = 400'000;
+    std::uint64_t block_erase_delay_us = 60'000;
+    // Pause inside a reply split in two.
+    std::uint64_t split_pause_us = 12'000;
+
+    void add_fault(fault f) { faults_.push_back(std::move(f)); }
+    // Called when a drop_line fault fires.
+    std::function<void()> on_drop;
+
+    // Counters of what happened, for tests.
+    int erase_all_count = 0;
+    std::vector<int> erased_blocks;  // block codes in the order erased
+    int id_checks_passed = 0;
+    int id_checks_refused = 0;
+    // Bytes that arrived when no command could start with them.
+    int stray_bytes = 0;
+
+    // Block code to store range (first page address, length in bytes).
+    static std::pair<std::uint32_t, std::uint32_t> block_range(int code);
+
+private:
+    enum class state {
+        command,     // waiting for a two-byte command
+        id_frame,    // after F5 F5: eleven bytes DF FF 07 code[7] 00
+        erase_go,    // after A7 A7: the go-ahead D0 D0
+        block_frame, // after 20 20: D8 n 00 00
+    };
+    void emit(const std::string& tag, std::vector<std::uint8_t> bytes, std::uint64_t delay,
+              std::vector<reply>& out);
+    void on_command(std::uint8_t code, std::vector<reply>& out);
+    void on_frame_complete(std::vector<reply>& out);
+
+    state state_ = state::command;
+    std::vector<std::uint8_t> frame_;
+    std::size_t frame_len_ = 2;
+    std::vector<fault> faults_;
+    std::map<std::string, int> seen_;
+};
+
+}  // namespace writer_sim
