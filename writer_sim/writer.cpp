@@ -57,6 +57,9 @@ void writer::emit(const std::string& tag, std::vector<std::uint8_t> bytes, std::
         if (!bytes.empty()) bytes[bytes.size() / 3] ^= 0x5A;
         out.push_back({std::move(bytes), delay});
         return;
+    case fault_kind::replace:
+        out.push_back({it->bytes, delay});
+        return;
     case fault_kind::drop_line:
         if (on_drop) on_drop();
         return;

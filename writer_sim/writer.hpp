@@ -26,12 +26,14 @@ enum class fault_kind {
     truncated_page,  // only half of a 256-byte page
     corrupted_page,  // one byte of a page flipped
     drop_line,       // the line goes dead instead of the reply
+    replace,         // the bytes given in the fault instead of the reply
 };
 
 struct fault {
     std::string tag;   // which reply: "echo:F5", "done:A7", "page:010500", ...
     int occurrence;    // the n-th such reply (1 = the first)
     fault_kind kind;
+    std::vector<std::uint8_t> bytes = {};  // for replace
 };
 
 // A reply as the writer puts it on the line: `bytes` begin to leave the

@@ -1,0 +1,204 @@
+// Start state of the window, the CPU family options, the write-count list
+// and the busy indicator.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "console/main_form.hpp"
+#include "engine/engine.hpp"
+#include "erase/erase.hpp"
+#include "support.hpp"
+
+using namespace torvela;
+using test_support::busy_pictures_reset;
+
+TEST(StartState, ValuesAfterLoad) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    EXPECT_EQ(f.Combo2.caption, "COM1");
+    EXPECT_EQ(f.comm_port, 1);
+    ASSERT_EQ(f.Combo2.items.size(), 16u);
+    EXPECT_EQ(f.Combo2.items.back(), "COM16");
+    EXPECT_EQ(f.Combo1.caption, "commimucation stop");
+    EXPECT_EQ(f.Combo1.items, (std::vector<std::string>{"keep in commimucation", "commimucation stop"}));
+    EXPECT_EQ(f.Combo3.caption, "1");
+    EXPECT_EQ(f.write_count_limit, 1);
+    ASSERT_EQ(f.Combo3.items.size(), 201u);
+    EXPECT_EQ(f.Combo3.items.front(), "UNLIMITED");
+    EXPECT_EQ(f.Combo3.items.back(), "200");
+    for (int n = 1; n <= 9; ++n) EXPECT_EQ(f.check(n).value, 1) << n;
+    for (int n = 1; n <= 9; ++n) EXPECT_EQ(f.block_label(n).caption, no_block_text) << n;
+    EXPECT_EQ(f.Label10.caption, "");
+    EXPECT_EQ(f.memory_file_path, "");
+    EXPECT_EQ(f.block_filter_on, 1);
+    EXPECT_EQ(f.pass_flag, 1);
+    EXPECT_EQ(f.cpu_is_m32r, 0);
+    EXPECT_EQ(f.cpu_is_m16c, 0);
+    EXPECT_EQ(f.job_no, 0);
+    EXPECT_EQ(f.engine_step, 0);
+    EXPECT_TRUE(busy_pictures_reset(f));
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_EQ(r.port.input_len, 0);
+}
+
+TEST(StartState, OnlyTheOperatorsControlsAreVisible) {
+    writer_sim::rig r;
+    std::set<std::string> visible;
+    for (const control* c : r.form->controls)
+        if (c->visible && c->kind != control_kind::timer) visible.insert(c->name);
+    EXPECT_EQ(visible, (std::set<std::string>{"serial_name", "Combo2", "Label9", "file_select",
+                                              "allunlock_erase", "Label10", "Image1", "Image10",
+                                              "Image11"}));
+    // Everything shown lies inside the 7545 x 3150 twip client area.
+    for (const control* c : r.form->controls)
+        if (c->visible && c->kind != control_kind::timer) {
+            EXPECT_LE(c->left + c->width, 7545) << c->name;
+            EXPECT_LE(c->top + c->height, 3150) << c->name;
+        }
+    EXPECT_EQ(r.form->file_select.caption, "SELECT FILE ");
+    EXPECT_EQ(r.form->allunlock_erase.caption, "ERASE ALL FLASH");
+    EXPECT_EQ(r.form->serial_name.caption, "SELECT SERIAL PORT");
+}
+
+TEST(StartState, TimersHaveTheirIntervals) {
+    writer_sim::rig r;
+    EXPECT_EQ(r.form->Timer1.interval, 4);
+    EXPECT_EQ(r.form->Timer2.interval, 500);
+    EXPECT_EQ(r.form->Timer3.interval, 200);
+    EXPECT_TRUE(r.form->Timer1.enabled);
+    EXPECT_TRUE(r.form->Timer2.enabled);
+    EXPECT_FALSE(r.form->Timer3.enabled);
+}
+
+struct combo3_case {
+    const char* text;
+    int expected;
+};
+
+class WriteCountLimit : public ::testing::TestWithParam<combo3_case> {};
+
+TEST_P(WriteCountLimit, ChoiceIsStored) {
+    writer_sim::rig r;
+    r.form->write_count_limit = 77;
+    r.form->Combo3.caption = GetParam().text;
+    Combo3_Click(*r.form);
+    EXPECT_EQ(r.form->write_count_limit, GetParam().expected);
+    r.form->write_count_limit = 77;
+    Combo3_Change(*r.form);
+    EXPECT_EQ(r.form->write_count_limit, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Combo3, WriteCountLimit,
+                         ::testing::Values(combo3_case{"UNLIMITED", 0}, combo3_case{"200", 200},
+                                           combo3_case{"1", 1}, combo3_case{"201", 77},
+                                           combo3_case{"unlimited", 77}, combo3_case{"", 77},
+                                           combo3_case{"007", 77}));
+
+TEST(CpuFamily, OptionsSwitchTheBlockNames) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    Option2_Click(f);
+    EXPECT_EQ(f.cpu_is_m16c, 1);
+    EXPECT_EQ(f.cpu_is_m32r, 0);
+    EXPECT_EQ(f.Label23.caption, "ブロック６0C0000-0CFFFF");
+    EXPECT_EQ(f.Label29.caption, "ブロック０0FC000-0FFFFF");
+    EXPECT_EQ(f.Label30.caption, no_block_text);
+    EXPECT_EQ(f.Label31.caption, no_block_text);
+    Option1_Click(f);
+    EXPECT_EQ(f.cpu_is_m16c, 0);
+    EXPECT_EQ(f.cpu_is_m32r, 1);
+    EXPECT_EQ(f.Label23.caption, "ブロック０00000000-00003FFF");
+    EXPECT_EQ(f.Label31.caption, "ブロック８00050000-0005FFFF");
+}
+
+TEST(CpuFamily, Check10TurnsTheBlockFilterOff) {
+    writer_sim::rig r;
+    r.form->Check10.value = 1;
+    Check10_Click(*r.form);
+    EXPECT_EQ(r.form->block_filter_on, 0);
+    r.form->Check10.value = 0;
+    Check10_Click(*r.form);
+    EXPECT_EQ(r.form->block_filter_on, 1);
+}
+
+TEST(CloseWindow, OnlyClosesTheFiles) {
+    writer_sim::rig r;
+    private_work_folder dir;
+    ASSERT_TRUE(r.files.open_output(1, dir.file("a")));
+    ASSERT_TRUE(r.files.open_output(2, dir.file("b")));
+    r.form->job_no = 4;
+    r.form->engine_step = 131;
+    Form_Unload(*r.form);
+    EXPECT_FALSE(r.files.is_open(1));
+    EXPECT_FALSE(r.files.is_open(2));
+    EXPECT_EQ(r.form->job_no, 4);
+    EXPECT_EQ(r.form->engine_step, 131);
+}
+
+// Which busy picture is shown: the spinner (1..4), the down arrows (5..9) and
+// the up arrows (12..16), as one text such as "2|-|-".
+std::string pictures(main_form& f) {
+    auto which = [&](int first, int last) {
+        std::string s;
+        for (int n = first; n <= last; ++n)
+            if (f.image(n).visible) s += std::to_string(n - first);
+        return s.empty() ? std::string("-") : s;
+    };
+    return which(1, 4) + "|" + which(5, 9) + "|" + which(12, 16);
+}
+
+struct indicator_case {
+    int job;
+    std::vector<std::string> frames;
+};
+
+class BusyIndicator : public ::testing::TestWithParam<indicator_case> {};
+
+TEST_P(BusyIndicator, SequenceOfPictures) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    f.job_no = static_cast<std::uint8_t>(GetParam().job);
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < GetParam().frames.size(); ++i) {
+        Timer3_Timer(f);
+        seen.push_back(pictures(f));
+    }
+    EXPECT_EQ(seen, GetParam().frames);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Timer3, BusyIndicator,
+    ::testing::Values(
+        indicator_case{7, {"0|-|-", "1|-|-", "2|-|-", "3|-|-", "0|-|-"}},
+        indicator_case{6, {"0|0|-", "1|1|-", "2|2|-", "3|3|-", "0|4|-", "1|0|-"}},
+        indicator_case{4, {"0|-|0", "1|-|1", "2|-|2", "3|-|3", "0|-|4", "1|-|0"}}));
+
+TEST(BusyIndicator, SecondJobContinuesWhereTheFirstStopped) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    f.job_no = 7;
+    Timer3_Timer(f);
+    Timer3_Timer(f);  // spinner shows picture 2, next is 3
+    stop_busy_indicator(f, 9, true);
+    EXPECT_EQ(pictures(f), "0|-|-");
+    Timer3_Timer(f);
+    EXPECT_EQ(pictures(f), "2|-|-");
+}
+
+TEST(BusyIndicator, EraseAllTurnsOnlyTheSpinner) {
+    writer_sim::rig r;
+    bool arrow_seen = false;
+    std::set<int> spinner_seen;
+    r.after_event = [&](writer_sim::rig& g) {
+        for (int n : {5, 6, 7, 8, 9, 12, 13, 14, 15, 16}) arrow_seen |= g.form->image(n).visible;
+        for (int n = 1; n <= 4; ++n)
+            if (g.form->image(n).visible) spinner_seen.insert(n);
+    };
+    r.sim.erase_all_delay_us = 1'500'000;
+    allunlock_erase_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_FALSE(arrow_seen);
+    EXPECT_EQ(spinner_seen, (std::set<int>{1, 2, 3, 4}));
+    EXPECT_TRUE(busy_pictures_reset(*r.form));
+}

@@ -1,0 +1,253 @@
+// The command engine against the simulated writer: the writer-ID check's
+// acknowledgement outcomes, the abort sequence, the watchdog and the job
+// sequencer's pacing.
+#include <gtest/gtest.h>
+
+#include "engine/engine.hpp"
+#include "link/link.hpp"
+#include "service/writer_id.hpp"
+#include "support.hpp"
+#include "writer_ids.hpp"
+
+using namespace torvela;
+using writer_sim::fault;
+using writer_sim::fault_kind;
+
+namespace {
+
+// A rig with the port open and a memory file chosen, ready for the ID check.
+struct id_rig : writer_sim::rig {
+    id_rig() {
+        form->memory_file_path = "chosen.dat";
+        command1_Click(*form);
+    }
+};
+
+}  // namespace
+
+struct id_case {
+    const char* name;
+    std::vector<fault> faults;
+    const char* status;
+    bool port_open_after;
+};
+
+class WriterIdCheck : public ::testing::TestWithParam<id_case> {};
+
+TEST_P(WriterIdCheck, Outcome) {
+    id_rig r;
+    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
+    r.form->job_phase = 42;
+    id_check_Click(*r.form);
+    ASSERT_EQ(r.form->engine_step, 5);
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 10'000'000));
+    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
+    EXPECT_EQ(r.port.PortOpen(), GetParam().port_open_after);
+    EXPECT_EQ(r.form->job_phase, GetParam().port_open_after ? 12 : 42);
+    if (!GetParam().port_open_after) {
+        EXPECT_EQ(r.form->Combo1.caption, "commimucation stop");
+        EXPECT_TRUE(test_support::busy_pictures_reset(*r.form));
+    }
+    EXPECT_EQ(r.port.sends_on_closed_port, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, WriterIdCheck,
+    ::testing::Values(
+        id_case{"accepted", {}, "CHECK WRITER-ID OK", true},
+        id_case{"echo_split", {{"echo:F5", 1, fault_kind::split}}, "CHECK WRITER-ID OK", true},
+        id_case{"verdict_split", {{"done:F5", 1, fault_kind::split}}, "CHECK WRITER-ID OK", true},
+        id_case{"verdict_long", {{"done:F5", 1, fault_kind::extra_bytes}}, "CHECK WRITER-ID OK", true},
+        id_case{"echo_wrong", {{"echo:F5", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
+        id_case{"echo_is_d0", {{"echo:F5", 1, fault_kind::replace, {0xD0, 0xD0}}}, "COMMUNICATION ERROR", false},
+        id_case{"echo_is_ac", {{"echo:F5", 1, fault_kind::ac_ac}}, "COMMUNICATION ERROR", false},
+        id_case{"echo_half", {{"echo:F5", 1, fault_kind::replace, {0xF5, 0x00}}}, "COMMUNICATION ERROR", false},
+        id_case{"verdict_ac", {{"done:F5", 1, fault_kind::ac_ac}}, "INSTALLER ERROR", false},
+        id_case{"verdict_garbage", {{"done:F5", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
+        id_case{"verdict_echo", {{"done:F5", 1, fault_kind::replace, {0xF5, 0xF5}}}, "COMMUNICATION ERROR", false},
+        id_case{"echo_silent", {{"echo:F5", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR", false},
+        id_case{"echo_one_byte", {{"echo:F5", 1, fault_kind::replace, {0xF5}}}, "COMMUNICATION ERROR", false},
+        id_case{"verdict_silent", {{"done:F5", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR", false},
+        id_case{"line_drops", {{"done:F5", 1, fault_kind::drop_line}}, "COMMUNICATION ERROR", false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(WriterIdCheck, WrongCodeIsRefusedAsInstallerError) {
+    id_rig r;
+    r.sim.id_code[6] ^= 0x01;
+    id_check_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 10'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "INSTALLER ERROR");
+    EXPECT_EQ(r.sim.id_checks_refused, 1);
+}
+
+TEST(WriterIdCheck, FramesOnTheLine) {
+    id_rig r;
+    id_check_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 10'000'000));
+    const auto fr = test_support::frames(r);
+    ASSERT_EQ(fr.size(), 2u);
+    EXPECT_EQ(fr[0], (test_support::bytes{0xF5, 0xF5}));
+    test_support::bytes id = {0xDF, 0xFF, 0x07};
+    id.insert(id.end(), writer_id_code.begin(), writer_id_code.end());
+    id.push_back(0x00);
+    EXPECT_EQ(fr[1], id);
+    EXPECT_EQ(r.box.asked, (std::vector<std::string>{"ID CHECK|ID CHECK?"}));
+}
+
+TEST(WriterIdCheck, ButtonPreconditions) {
+    struct pre {
+        bool file, open;
+        int step;
+    };
+    for (const pre p : {pre{false, true, 0}, pre{true, false, 0}, pre{true, true, 4}}) {
+        writer_sim::rig r;
+        if (p.file) r.form->memory_file_path = "x.dat";
+        if (p.open) command1_Click(*r.form);
+        r.form->engine_step = static_cast<std::uint8_t>(p.step);
+        id_check_Click(*r.form);
+        EXPECT_TRUE(r.box.asked.empty());
+        EXPECT_TRUE(r.line.log.empty());
+        EXPECT_EQ(r.form->engine_step, p.step);
+    }
+    id_rig r;
+    r.box.answers = {false};
+    id_check_Click(*r.form);
+    EXPECT_EQ(r.box.asked.size(), 1u);
+    EXPECT_EQ(r.form->engine_step, 0);
+    EXPECT_TRUE(r.line.log.empty());
+}
+
+// Ticks of Timer1 alone, without the simulated timers: exact counting.
+struct watchdog_case {
+    std::uint8_t step;
+    int ticks_until_abort;  // 0: never within the run
+};
+
+class Watchdog : public ::testing::TestWithParam<watchdog_case> {};
+
+TEST_P(Watchdog, CountsTicksOfAStandingStep) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    command1_Click(f);
+    f.job_no = 7;
+    f.job_phase = 12;
+    f.engine_step = GetParam().step;
+    int ticks = 0;
+    while (f.engine_step != 0 && ticks < 5000) {
+        Timer1_Timer(f);
+        ++ticks;
+    }
+    if (GetParam().ticks_until_abort == 0) {
+        EXPECT_EQ(f.engine_step, GetParam().step);
+        EXPECT_TRUE(r.port.PortOpen());
+        EXPECT_EQ(f.job_no, 7);
+        return;
+    }
+    // The first tick sees the new step and reloads; 751 more run it out.
+    EXPECT_EQ(ticks, GetParam().ticks_until_abort);
+    EXPECT_EQ(f.Label9.caption, "COMMUNICATION ERROR");
+    EXPECT_EQ(f.job_no, 0);
+    EXPECT_EQ(f.job_phase, 12);
+    EXPECT_EQ(f.last_step, 0);
+    EXPECT_EQ(f.watchdog_ticks, 750);
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_EQ(f.Combo1.caption, "commimucation stop");
+    EXPECT_TRUE(test_support::busy_pictures_reset(f));
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, Watchdog,
+                         ::testing::Values(watchdog_case{13, 752},   // in no family
+                                           watchdog_case{5, 752},    // waiting for an echo
+                                           watchdog_case{51, 752},   // waiting for a verdict
+                                           watchdog_case{31, 752},   // waiting for the erase
+                                           watchdog_case{255, 752},  // in no family
+                                           watchdog_case{112, 0}));  // target write: unwatched
+
+TEST(Watchdog, OneByteThenNothing) {
+    writer_sim::rig r;
+    r.form->memory_file_path = "x.dat";
+    command1_Click(*r.form);
+    r.sim.add_fault({"echo:F5", 1, fault_kind::replace, {0xF5}});
+    id_check_Click(*r.form);
+    std::uint64_t aborted_at = 0;
+    r.after_event = [&](writer_sim::rig& g) {
+        if (aborted_at == 0 && g.form->engine_step == 0) aborted_at = g.timer1_ticks;
+    };
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 10'000'000));
+    EXPECT_EQ(aborted_at, 752u);  // the click happened before tick 1
+    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
+}
+
+TEST(Watchdog, ChangingStepsReloadIt) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    command1_Click(f);
+    f.engine_step = 13;
+    for (int i = 0; i < 700; ++i) Timer1_Timer(f);
+    f.engine_step = 14;  // a different step: reload
+    for (int i = 0; i < 700; ++i) Timer1_Timer(f);
+    EXPECT_EQ(f.engine_step, 14);
+    EXPECT_TRUE(r.port.PortOpen());
+}
+
+TEST(Engine, IdleTickOnlyRefreshesLabel1AndReloads) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    command1_Click(f);
+    f.watchdog_ticks = 3;
+    f.last_step = 9;
+    Timer1_Timer(f);
+    EXPECT_EQ(f.Label1.caption, "keep in commimucation");
+    EXPECT_EQ(f.watchdog_ticks, 750);
+    EXPECT_EQ(f.last_step, 0);
+    EXPECT_TRUE(r.line.log.empty());
+}
+
+TEST(Engine, ClosedPortStopsStepsAndTheWatchdog) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    f.engine_step = 13;
+    for (int i = 0; i < 2000; ++i) Timer1_Timer(f);
+    EXPECT_EQ(f.engine_step, 13);
+    EXPECT_EQ(f.Label1.caption, "commimucation stop");
+}
+
+TEST(Engine, StepTableHasEachStepOnce) {
+    std::vector<int> seen(256, 0);
+    for (const step_family& fam : step_families())
+        for (const step_entry& e : fam.steps) ++seen[e.step];
+    for (int s = 0; s < 256; ++s) {
+        EXPECT_LE(seen[s], 1) << s;
+        EXPECT_EQ(find_step(static_cast<std::uint8_t>(s)) != nullptr, seen[s] == 1) << s;
+    }
+    EXPECT_EQ(find_step(0), nullptr);
+}
+
+TEST(Sequencer, JobWaitsForAnIdleEngine) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    command1_Click(f);
+    f.engine_step = 112;  // a target write that takes its time
+    f.job_no = 7;
+    f.job_phase = 99;
+    r.run_for(3'000'000);
+    EXPECT_TRUE(r.line.log.empty());
+    EXPECT_EQ(f.job_phase, 99);
+    f.engine_step = 0;
+    r.run_for(600'000);
+    ASSERT_FALSE(r.line.log.empty());
+    EXPECT_EQ(r.line.log.front().bytes, (test_support::bytes{0xF5, 0xF5}));
+}
+
+TEST(Sequencer, UnknownJobOrPhaseDoesNothing) {
+    for (auto [job, phase] : {std::pair{9, 99}, std::pair{7, 55}, std::pair{0, 99}}) {
+        writer_sim::rig r;
+        command1_Click(*r.form);
+        r.form->job_no = static_cast<std::uint8_t>(job);
+        r.form->job_phase = static_cast<std::uint8_t>(phase);
+        r.run_for(5'000'000);
+        EXPECT_TRUE(r.line.log.empty());
+        EXPECT_EQ(r.form->job_no, job);
+        EXPECT_EQ(r.form->job_phase, phase);
+    }
+}

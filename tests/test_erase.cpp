@@ -1,0 +1,291 @@
+// ERASE ALL FLASH (job 7) and the block erase against the simulated writer.
+#include <gtest/gtest.h>
+
+#include "engine/engine.hpp"
+#include "erase/erase.hpp"
+#include "link/link.hpp"
+#include "support.hpp"
+
+using namespace torvela;
+using test_support::bytes;
+using writer_sim::fault;
+using writer_sim::fault_kind;
+
+namespace {
+
+void fill(writer_sim::writer& w, std::uint8_t v) { w.store.fill(v); }
+
+bool all_of(const writer_sim::writer& w, std::size_t from, std::size_t to, std::uint8_t v) {
+    for (std::size_t a = from; a < to; ++a)
+        if (w.store[a] != v) return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(EraseAll, EndToEnd) {
+    writer_sim::rig r;
+    fill(r.sim, 0x5A);
+    allunlock_erase_Click(*r.form);
+    EXPECT_EQ(r.box.asked, (std::vector<std::string>{"TORVELA|OK TO ERASE ALL FLASH?"}));
+    EXPECT_TRUE(r.port.PortOpen());
+    EXPECT_EQ(r.form->Combo1.caption, "keep in commimucation");
+    EXPECT_EQ(r.form->job_no, 7);
+    EXPECT_EQ(r.form->job_phase, 99);
+    EXPECT_TRUE(r.form->Timer3.enabled);
+    for (int i = 0; i <= 8; ++i) EXPECT_EQ(r.form->fblock(i).caption, "1");
+
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.status_history,
+              (std::vector<std::string>{"START TO ERASE ALL FLASH  ", "CHECK WRITER-ID OK",
+                                        "ERASE NOW!", "ALL FLASH ERASE COMPLETE"}));
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_EQ(r.form->Combo1.caption, "commimucation stop");
+    EXPECT_EQ(r.form->job_phase, 2);
+    EXPECT_TRUE(test_support::busy_pictures_reset(*r.form));
+    EXPECT_GT(r.timer3_ticks, 0u);
+
+    const auto fr = test_support::frames(r);
+    ASSERT_EQ(fr.size(), 4u);
+    EXPECT_EQ(fr[0], (bytes{0xF5, 0xF5}));
+    EXPECT_EQ(fr[1].size(), 11u);
+    EXPECT_EQ(fr[2], (bytes{0xA7, 0xA7}));
+    EXPECT_EQ(fr[3], (bytes{0xD0, 0xD0}));
+    EXPECT_EQ(r.sim.erase_all_count, 1);
+    EXPECT_TRUE(all_of(r.sim, 0x10000, writer_sim::store_size, 0xFF));
+    EXPECT_TRUE(all_of(r.sim, 0, 0x10000, 0x5A));  // the system pages stay
+    EXPECT_EQ(r.sim.stray_bytes, 0);
+
+    // Nothing more happens afterwards.
+    const std::size_t n = r.line.log.size();
+    r.run_for(5'000'000);
+    EXPECT_EQ(r.line.log.size(), n);
+}
+
+TEST(EraseAll, ButtonPreconditions) {
+    for (auto [step, job] : {std::pair{3, 0}, std::pair{0, 4}}) {
+        writer_sim::rig r;
+        r.form->engine_step = static_cast<std::uint8_t>(step);
+        r.form->job_no = static_cast<std::uint8_t>(job);
+        allunlock_erase_Click(*r.form);
+        EXPECT_TRUE(r.box.asked.empty());
+        EXPECT_FALSE(r.port.PortOpen());
+    }
+    writer_sim::rig r;
+    r.box.answers = {false};
+    r.form->Check10.value = 1;
+    allunlock_erase_Click(*r.form);
+    EXPECT_EQ(r.box.asked.size(), 1u);
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_EQ(r.form->job_no, 0);
+    EXPECT_EQ(r.form->Check10.value, 1);
+    EXPECT_FALSE(r.form->Timer3.enabled);
+    EXPECT_EQ(r.form->fblockA.caption, "");
+}
+
+TEST(EraseAll, OpensTheChosenPort) {
+    writer_sim::rig r;
+    r.port.present_ports = {4};
+    r.form->Combo2.caption = "COM4";
+    Combo2_Click(*r.form);
+    allunlock_erase_Click(*r.form);
+    EXPECT_EQ(r.port.comm_port, 4);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "ALL FLASH ERASE COMPLETE");
+}
+
+TEST(EraseAll, PortAlreadyOpenStaysOpenUntilTheEnd) {
+    writer_sim::rig r;
+    command1_Click(*r.form);
+    allunlock_erase_Click(*r.form);
+    EXPECT_EQ(r.port.opens, 1);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_FALSE(r.port.PortOpen());
+}
+
+struct erase_fault_case {
+    const char* name;
+    fault f;
+    const char* status;
+    std::size_t frames_sent;  // how far the exchange got
+    int job_phase_after;
+};
+
+class EraseAllFaults : public ::testing::TestWithParam<erase_fault_case> {};
+
+TEST_P(EraseAllFaults, EndTheJobWithTheMessage) {
+    writer_sim::rig r;
+    r.sim.add_fault(GetParam().f);
+    allunlock_erase_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
+    EXPECT_EQ(test_support::frames(r).size(), GetParam().frames_sent);
+    EXPECT_EQ(r.form->job_no, 0);
+    EXPECT_EQ(r.form->engine_step, 0);
+    EXPECT_EQ(r.form->job_phase, GetParam().job_phase_after);
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_EQ(r.form->Combo1.caption, "commimucation stop");
+    EXPECT_TRUE(test_support::busy_pictures_reset(*r.form));
+    EXPECT_EQ(r.port.sends_on_closed_port, 0);
+    const int expected_erases = std::string(GetParam().status) == "ALL FLASH ERASE COMPLETE" ||
+                                GetParam().frames_sent == 4;
+    EXPECT_EQ(r.sim.erase_all_count, expected_erases);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, EraseAllFaults,
+    ::testing::Values(
+        erase_fault_case{"id_echo_silent", {"echo:F5", 1, fault_kind::no_reply}, "COMMUNICATION ERROR", 1, 99},
+        erase_fault_case{"id_refused", {"done:F5", 1, fault_kind::ac_ac}, "INSTALLER ERROR", 2, 99},
+        erase_fault_case{"id_garbage", {"done:F5", 1, fault_kind::wrong_echo}, "COMMUNICATION ERROR", 2, 99},
+        erase_fault_case{"erase_echo_wrong", {"echo:A7", 1, fault_kind::wrong_echo}, "COMMUNICATION ERROR", 3, 12},
+        erase_fault_case{"erase_echo_ac", {"echo:A7", 1, fault_kind::ac_ac}, "COMMUNICATION ERROR", 3, 12},
+        erase_fault_case{"erase_echo_silent", {"echo:A7", 1, fault_kind::no_reply}, "COMMUNICATION ERROR", 3, 12},
+        erase_fault_case{"erase_echo_split", {"echo:A7", 1, fault_kind::split}, "ALL FLASH ERASE COMPLETE", 4, 2},
+        erase_fault_case{"erase_installer", {"done:A7", 1, fault_kind::ac_ac}, "INSTALLER ERROR", 4, 12},
+        erase_fault_case{"erase_garbage", {"done:A7", 1, fault_kind::wrong_echo}, "COMMUNICATION ERROR", 4, 12},
+        erase_fault_case{"erase_silent", {"done:A7", 1, fault_kind::no_reply}, "COMMUNICATION ERROR", 4, 12},
+        erase_fault_case{"erase_long_reply", {"done:A7", 1, fault_kind::extra_bytes}, "ALL FLASH ERASE COMPLETE", 4, 2},
+        erase_fault_case{"line_drops_at_echo", {"echo:A7", 1, fault_kind::drop_line}, "COMMUNICATION ERROR", 3, 12},
+        erase_fault_case{"line_drops_at_end", {"done:A7", 1, fault_kind::drop_line}, "COMMUNICATION ERROR", 4, 12}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(EraseAll, DisconnectBetweenPhasesEndsTheJobWithoutSending) {
+    writer_sim::rig r;
+    allunlock_erase_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->job_phase == 12; }, 10'000'000));
+    Command3_Click(*r.form);
+    EXPECT_EQ(r.form->job_no, 7);  // the disconnect itself leaves the job
+    ASSERT_TRUE(r.run_job(2'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
+    EXPECT_EQ(test_support::frames(r).size(), 2u);  // A7 A7 never went out
+    EXPECT_EQ(r.port.sends_on_closed_port, 0);
+    EXPECT_TRUE(test_support::busy_pictures_reset(*r.form));
+    EXPECT_EQ(r.sim.erase_all_count, 0);
+}
+
+TEST(EraseAll, DisconnectDuringTheEraseEndsTheJob) {
+    writer_sim::rig r;
+    allunlock_erase_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 31; }, 10'000'000));
+    Command3_Click(*r.form);
+    ASSERT_TRUE(r.run_job(2'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
+    EXPECT_EQ(r.port.sends_on_closed_port, 0);
+    EXPECT_FALSE(r.port.PortOpen());
+}
+
+TEST(EraseAll, TwoJobsInARow) {
+    writer_sim::rig r;
+    allunlock_erase_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    r.status_history.clear();
+    allunlock_erase_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.status_history.back(), "ALL FLASH ERASE COMPLETE");
+    EXPECT_EQ(r.sim.erase_all_count, 2);
+    EXPECT_EQ(r.port.opens, 2);
+}
+
+// ---- block erase ------------------------------------------------------------
+
+struct block_erase_case {
+    const char* name;
+    int family;                 // 0 none, 1 M32R, 2 M16C
+    std::vector<int> unticked;  // check boxes cleared
+    std::vector<int> erased;    // block codes the writer erased
+};
+
+class BlockErase : public ::testing::TestWithParam<block_erase_case> {};
+
+TEST_P(BlockErase, ErasesTheChosenBlocks) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    if (GetParam().family == 1) Option1_Click(f);
+    if (GetParam().family == 2) Option2_Click(f);
+    for (int n : GetParam().unticked) f.check(n).value = 0;
+    command1_Click(f);
+    f.job_phase = 77;
+    block_erase_Click(f);
+    EXPECT_EQ(r.box.asked, (std::vector<std::string>{"BLOCK DELITE CHECK|FLASH MEMORIE BLOCK DELITE?"}));
+    ASSERT_TRUE(r.run_until([&] { return f.engine_step == 0; }, 30'000'000));
+    EXPECT_EQ(r.sim.erased_blocks, GetParam().erased);
+    if (GetParam().erased.empty()) {
+        EXPECT_TRUE(r.line.log.empty());
+        EXPECT_EQ(f.job_phase, 77);
+        EXPECT_NE(f.Label9.caption, "BLOCK ERASE OK");
+    } else {
+        EXPECT_EQ(f.Label9.caption, "BLOCK ERASE OK");
+        EXPECT_EQ(f.job_phase, 3);
+        EXPECT_EQ(f.Label15.caption, "216");
+        EXPECT_EQ(f.Label16.caption, std::to_string(GetParam().erased.back()));
+    }
+    for (int i = 2; i <= 8; ++i) EXPECT_EQ(f.block_select[static_cast<std::size_t>(i)], 0);
+    EXPECT_TRUE(r.port.PortOpen());
+    EXPECT_EQ(f.job_no, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Selections, BlockErase,
+    ::testing::Values(block_erase_case{"m32r_all", 1, {}, {0, 1, 2, 3, 4, 5, 6}},
+                      block_erase_case{"m32r_block2", 1, {1, 2, 4, 5, 6, 7, 8, 9}, {0}},
+                      block_erase_case{"m32r_first_two_only", 1, {3, 4, 5, 6, 7, 8, 9}, {}},
+                      block_erase_case{"m32r_some", 1, {3, 5, 9}, {1, 3, 4, 5}},
+                      block_erase_case{"no_family", 0, {}, {}},
+                      block_erase_case{"m16c", 2, {}, {}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(BlockErase, NoClearsTheSelectionsAndSendsNothing) {
+    writer_sim::rig r;
+    command1_Click(*r.form);
+    r.form->block_select.fill(1);
+    r.form->m16c_block_select.fill(1);
+    r.box.answers = {false};
+    block_erase_Click(*r.form);
+    EXPECT_EQ(r.form->engine_step, 0);
+    for (auto b : r.form->block_select) EXPECT_EQ(b, 0);
+    for (auto b : r.form->m16c_block_select) EXPECT_EQ(b, 0);
+    EXPECT_TRUE(r.line.log.empty());
+}
+
+TEST(BlockErase, NeedsAnOpenPortAndAnIdleEngine) {
+    writer_sim::rig r;
+    block_erase_Click(*r.form);
+    EXPECT_TRUE(r.box.asked.empty());
+    EXPECT_FALSE(r.port.PortOpen());
+    command1_Click(*r.form);
+    r.form->engine_step = 51;
+    block_erase_Click(*r.form);
+    EXPECT_TRUE(r.box.asked.empty());
+}
+
+TEST(BlockErase, InstallerErrorAfterTheSecondBlock) {
+    writer_sim::rig r;
+    Option1_Click(*r.form);
+    command1_Click(*r.form);
+    r.sim.add_fault({"done:20", 2, fault_kind::ac_ac});
+    block_erase_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 30'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "INSTALLER ERROR");
+    EXPECT_EQ(r.sim.erased_blocks, (std::vector<int>{0, 1}));  // the writer did the second
+    EXPECT_FALSE(r.port.PortOpen());
+}
+
+TEST(BlockErase, WrongEchoStopsBeforeTheBlockFrame) {
+    writer_sim::rig r;
+    Option1_Click(*r.form);
+    command1_Click(*r.form);
+    r.sim.add_fault({"echo:20", 1, fault_kind::wrong_echo});
+    block_erase_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 30'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
+    EXPECT_EQ(test_support::frames(r).size(), 1u);
+    EXPECT_TRUE(r.sim.erased_blocks.empty());
+}
+
+TEST(BlockErase, JobSelectionIgnoresTheFamily) {
+    writer_sim::rig r;
+    for (int n = 1; n <= 9; ++n) r.form->check(n).value = (n == 3 || n == 4);
+    read_erase_block_checks(*r.form);
+    EXPECT_EQ(r.form->block_select, (std::array<std::uint8_t, 9>{0, 0, 1, 1, 0, 0, 0, 0, 0}));
+}
