@@ -1,5 +1,7 @@
 #include "console/main_form.hpp"
 
+#include <cstdio>
+
 #include "rom_data/seq_files.hpp"
 
 namespace torvela {
@@ -157,6 +159,8 @@ main_form::main_form(serial_port& port, message_box& box, dialogs& dlg, seq_file
     Timer1.enabled = Timer2.enabled = Timer3.enabled = true;
 }
 
+main_form::~main_form() = default;
+
 control* main_form::find(const std::string& name) {
     for (control* c : controls)
         if (c->name == name) return c;
@@ -224,6 +228,11 @@ void Form_Load(main_form& f) {
     f.memory_file_path.clear();
     f.Label10.caption = f.memory_file_path;
 
+    // The work files live in a folder of this run only.
+    f.work = std::make_unique<private_work_folder>();
+    f.image_file_path = f.work->file("image.txt");
+    f.control_file_path = f.work->file("control.txt");
+
     f.Timer3.enabled = false;
     f.Image1.visible = true;
     for (int n = 2; n <= 9; ++n) f.image(n).visible = false;
@@ -233,6 +242,16 @@ void Form_Load(main_form& f) {
 void Form_Unload(main_form& f) {
     f.files.close(1);
     f.files.close(2);
+    discard_pending_save(f);
+    f.work.reset();
+}
+
+void discard_pending_save(main_form& f) {
+    if (f.pending_save_path.empty()) return;
+    f.files.close(1);
+    std::remove(f.pending_save_path.c_str());
+    f.pending_save_path.clear();
+    f.pending_save_target.clear();
 }
 
 void Option1_Click(main_form& f) {

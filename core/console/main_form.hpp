@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 namespace torvela {
 
 class seq_files;
+class private_work_folder;
 
 enum class control_kind : std::uint8_t {
     label,
@@ -39,6 +41,7 @@ struct control {
 
 struct main_form {
     main_form(serial_port& port, message_box& box, dialogs& dlg, seq_files& files);
+    ~main_form();
     main_form(const main_form&) = delete;
     main_form& operator=(const main_form&) = delete;
 
@@ -88,6 +91,9 @@ struct main_form {
     // Save memories writes a new file beside the chosen one and replaces the
     // chosen file only when the save has completed; this is that new file.
     std::string pending_save_path;
+    std::string pending_save_target;  // the chosen file it replaces
+    // The private folder of the work files, made by Form_Load.
+    std::unique_ptr<private_work_folder> work;
 
     // ---- controls ----------------------------------------------------------
     control serial_name, Combo2, Label9, file_select, allunlock_erase, Label10;
@@ -120,6 +126,8 @@ struct main_form {
 // ---- window handlers (console) --------------------------------------------
 void Form_Load(main_form& f);
 void Form_Unload(main_form& f);
+// Removes the new file of an unfinished save; the chosen file stays as it was.
+void discard_pending_save(main_form& f);
 void Option1_Click(main_form& f);
 void Option2_Click(main_form& f);
 void Combo3_Click(main_form& f);

@@ -11,15 +11,41 @@ namespace torvela {
 
 namespace {
 
+constexpr step_entry verify_steps[] = {{1, step_1}, {10, step_10}, {11, step_11}, {12, step_12}};
+constexpr step_entry page_write_steps[] = {{2, step_2}, {21, step_21}};
+constexpr step_entry memories_write_steps[] = {{181, step_181}, {182, step_182}};
 constexpr step_entry erase_all_steps[] = {{3, step_3}, {31, step_31}};
+constexpr step_entry switch_steps[] = {{101, step_101}, {102, step_102}};
+constexpr step_entry target_write_steps[] = {{111, step_111}, {112, step_112}};
+constexpr step_entry cpu_check_steps[] = {{171, step_171}, {172, step_172}};
+constexpr step_entry memories_read_steps[] = {{131, step_131}, {134, step_134}, {132, step_132}, {133, step_133}};
+constexpr step_entry memories_verify_steps[] = {{141, step_141}, {144, step_144}, {142, step_142}, {143, step_143}};
+constexpr step_entry cpu_read_steps[] = {{151, step_151}, {154, step_154}, {152, step_152}};
+constexpr step_entry version_read_steps[] = {{161, step_161}, {164, step_164}, {162, step_162}};
+constexpr step_entry installer_steps[] = {{191, step_191}, {194, step_194}, {192, step_192}};
+constexpr step_entry version_check_steps[] = {{201, step_201}, {204, step_204}, {202, step_202}};
+constexpr step_entry memory_full_steps[] = {{211, step_211}, {214, step_214}, {212, step_212}};
 constexpr step_entry block_erase_steps[] = {{4, step_4}, {41, step_41}, {42, step_42}};
 constexpr step_entry writer_id_steps[] = {{5, step_5}, {51, step_51}};
 
 // One row per step family; a family's steps in the order its exchange runs.
 constexpr step_family families[] = {
+    {"verify one page of the image or control file", verify_steps, 9},
+    {"transmit one page of the image or control file", page_write_steps, 1},
+    {"transmit one page of a memories file", memories_write_steps, 1},
     {"erase all flash", erase_all_steps, 2},
     {"block erase", block_erase_steps, 3},
     {"writer-ID check", writer_id_steps, 12},
+    {"switch operation set", switch_steps, 8},
+    {"target write", target_write_steps, 10},
+    {"CPU type check", cpu_check_steps, 15},
+    {"memories page read", memories_read_steps, 11},
+    {"verify memories pages", memories_verify_steps, 13},
+    {"CPU type read", cpu_read_steps, 15},
+    {"machine version read", version_read_steps, 14},
+    {"installer mode check", installer_steps, 16},
+    {"machine version check", version_check_steps, 14},
+    {"memory full check", memory_full_steps, 14},
 };
 
 // Direct lookup by step value, built once from the family rows.
@@ -88,17 +114,29 @@ void end_job_keep_port(main_form& f, const char* message) {
     reset_busy_pictures(f);
 }
 
-wait_result wait_ack(main_form& f, std::uint8_t code, bool finishing) {
+wait_result wait_ack(main_form& f, std::uint8_t code, bool finishing, bool close_file1) {
     if (!reply_read(f, ack_len)) return wait_result::waiting;
     if (ack(f, code)) return wait_result::accepted;
     if (finishing && ack(f, 0xAC))
-        abort_sequence(f, "INSTALLER ERROR");
+        abort_sequence(f, "INSTALLER ERROR", close_file1);
     else
-        abort_sequence(f, "COMMUNICATION ERROR");
+        abort_sequence(f, "COMMUNICATION ERROR", close_file1);
     return wait_result::aborted;
 }
 
+void start_family(main_form& f, std::uint8_t code, std::uint8_t step) {
+    send_command(f, code);
+    f.engine_step = step;
+}
+
+void engine_tick(main_form& f);
+
 void Timer1_Timer(main_form& f) {
+    engine_tick(f);
+    settle_pending_save(f);
+}
+
+void engine_tick(main_form& f) {
     if (!f.MSComm1.PortOpen()) {
         f.Label1.caption = stop_text;
         if (f.port_held) {

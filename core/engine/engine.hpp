@@ -12,6 +12,9 @@ namespace torvela {
 void Timer1_Timer(main_form& f);
 void Timer2_Timer(main_form& f);
 
+// A save that can no longer complete (its job ended) leaves no file behind.
+void settle_pending_save(main_form& f);
+
 // Ends the exchange and any job: message in Label9, job_no 0, busy indicator
 // reset, port closed. `close_file1` first closes file 1 for steps that hold it.
 void abort_sequence(main_form& f, const char* message, bool close_file1 = false);

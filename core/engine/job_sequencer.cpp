@@ -8,6 +8,17 @@ namespace torvela {
 
 namespace {
 
+constexpr phase_entry save_memories_phases[] = {
+    {99, job4_phase99}, {12, job4_phase12}, {16, job4_phase16}, {14, job4_phase14},
+    {15, job4_phase15}, {11, job4_phase11}, {13, job4_phase13}, {3, job4_phase3},
+};
+
+constexpr phase_entry transmit_memories_phases[] = {
+    {99, job6_phase99}, {12, job6_phase12}, {16, job6_phase16}, {17, job6_phase17},
+    {14, job6_phase14}, {3, job6_phase3},   {1, job6_phase1},   {13, job6_phase13},
+    {15, job6_phase15},
+};
+
 constexpr phase_entry erase_all_phases[] = {
     {99, job7_phase99},
     {12, job7_phase12},
@@ -16,6 +27,8 @@ constexpr phase_entry erase_all_phases[] = {
 
 // One row per job; each row lists the phases the job handles.
 constexpr job_entry jobs[] = {
+    {4, "save memories to file", save_memories_phases},
+    {6, "transmit memories", transmit_memories_phases},
     {7, "erase all flash", erase_all_phases},
 };
 
@@ -23,7 +36,18 @@ constexpr job_entry jobs[] = {
 
 std::span<const job_entry> job_table() { return jobs; }
 
+void sequencer_tick(main_form& f);
+
+void settle_pending_save(main_form& f) {
+    if (f.job_no != 4) discard_pending_save(f);
+}
+
 void Timer2_Timer(main_form& f) {
+    sequencer_tick(f);
+    settle_pending_save(f);
+}
+
+void sequencer_tick(main_form& f) {
     if (f.job_no != 0 && !f.MSComm1.PortOpen()) {
         // Disconnected or lost between (or during) exchanges: nothing may be
         // sent on a closed port, so the job ends here.

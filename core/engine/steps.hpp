@@ -6,6 +6,48 @@
 
 namespace torvela {
 
+// rom_data: verify work files 1/10/11/12, page write 2/21, memories page write 181/182,
+// verify memories files 141/144/142/143
+void step_1(main_form&);
+void step_10(main_form&);
+void step_11(main_form&);
+void step_12(main_form&);
+void step_2(main_form&);
+void step_21(main_form&);
+void step_181(main_form&);
+void step_182(main_form&);
+void step_141(main_form&);
+void step_144(main_form&);
+void step_142(main_form&);
+void step_143(main_form&);
+// memories: page reads 131/134/132/133, CPU type 151/154/152, machine version
+// 161/164/162, installer mode 191/194/192, store checks 201/204/202 211/214/212
+void step_131(main_form&);
+void step_134(main_form&);
+void step_132(main_form&);
+void step_133(main_form&);
+void step_151(main_form&);
+void step_154(main_form&);
+void step_152(main_form&);
+void step_161(main_form&);
+void step_164(main_form&);
+void step_162(main_form&);
+void step_191(main_form&);
+void step_194(main_form&);
+void step_192(main_form&);
+void step_201(main_form&);
+void step_204(main_form&);
+void step_202(main_form&);
+void step_211(main_form&);
+void step_214(main_form&);
+void step_212(main_form&);
+// service: switch operation 101/102, target write 111/112, CPU type check 171/172
+void step_101(main_form&);
+void step_102(main_form&);
+void step_111(main_form&);
+void step_112(main_form&);
+void step_171(main_form&);
+void step_172(main_form&);
 // erase: erase all 3/31, block erase 4/41/42
 void step_3(main_form&);
 void step_31(main_form&);
@@ -21,10 +63,34 @@ void job7_phase99(main_form&);
 void job7_phase12(main_form&);
 void job7_phase2(main_form&);
 
+// job 4, save memories to file
+void job4_phase99(main_form&);
+void job4_phase12(main_form&);
+void job4_phase16(main_form&);
+void job4_phase14(main_form&);
+void job4_phase15(main_form&);
+void job4_phase11(main_form&);
+void job4_phase13(main_form&);
+void job4_phase3(main_form&);
+
+// job 6, transmit memories
+void job6_phase99(main_form&);
+void job6_phase12(main_form&);
+void job6_phase16(main_form&);
+void job6_phase17(main_form&);
+void job6_phase14(main_form&);
+void job6_phase3(main_form&);
+void job6_phase1(main_form&);
+void job6_phase13(main_form&);
+void job6_phase15(main_form&);
+
 // The reply wait shared by the two-byte steps: true when two bytes were read
 // and equal `code`; false while waiting (nothing happened) and after an abort.
 // `finishing` steps turn 0xAC 0xAC into "INSTALLER ERROR".
 enum class wait_result { waiting, accepted, aborted };
-wait_result wait_ack(main_form& f, std::uint8_t code, bool finishing);
+wait_result wait_ack(main_form& f, std::uint8_t code, bool finishing, bool close_file1 = false);
+
+// Sends a two-byte command and sets the step that waits for its answer.
+void start_family(main_form& f, std::uint8_t code, std::uint8_t step);
 
 }  // namespace torvela

@@ -28,6 +28,7 @@ bool std_seq_files::open_input(int n, const std::string& path) {
     close(n);
     s->fp = std::fopen(path.c_str(), "rb");
     s->output = false;
+    s->lines = 0;
     s->failed = false;
     return s->fp != nullptr;
 }
@@ -47,16 +48,22 @@ bool std_seq_files::is_open(int n) const {
     return s && s->fp;
 }
 
-std::string std_seq_files::read_line(int n) {
+std::string std_seq_files::read_line(int n, std::size_t min_len) {
     std::string line;
     slot* s = get(n);
     if (!s || !s->fp || s->output) return line;
+    ++s->lines;
     for (;;) {
         int c = std::fgetc(s->fp);
-        if (c == EOF || c == '\n') break;
+        if (c == EOF) break;
+        if (c == '\n' && line.size() >= min_len) {
+            // CR LF: the CR belongs to the ending unless it is one of the
+            // first min_len bytes.
+            if (line.size() > min_len && line.back() == '\r') line.pop_back();
+            break;
+        }
         line.push_back(static_cast<char>(c));
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
 }
 
@@ -76,6 +83,11 @@ bool std_seq_files::eof(int n) {
     if (c == EOF) return true;
     std::ungetc(c, s->fp);
     return false;
+}
+
+std::size_t std_seq_files::lines_read(int n) const {
+    const slot* s = get(n);
+    return s ? s->lines : 0;
 }
 
 bool std_seq_files::close(int n) {

@@ -16,10 +16,15 @@ public:
     // Creates or empties the file.
     virtual bool open_output(int n, const std::string& path) = 0;
     virtual bool is_open(int n) const = 0;
-    // One whole line without its ending; empty at end of file.
-    virtual std::string read_line(int n) = 0;
+    // One whole line without its ending; empty at end of file. A line ending
+    // inside the first `min_len` bytes is taken as data (a header line may
+    // hold any byte, CR and LF included).
+    virtual std::string read_line(int n, std::size_t min_len) = 0;
+    std::string read_line(int n) { return read_line(n, 0); }
     virtual void print_line(int n, const std::string& line) = 0;
     virtual bool eof(int n) = 0;
+    // Lines read from the file since it was opened.
+    virtual std::size_t lines_read(int n) const = 0;
     // Closes if open; false when buffered output could not be written.
     virtual bool close(int n) = 0;
 };
@@ -34,9 +39,11 @@ public:
     bool open_input(int n, const std::string& path) override;
     bool open_output(int n, const std::string& path) override;
     bool is_open(int n) const override;
-    std::string read_line(int n) override;
+    std::string read_line(int n, std::size_t min_len) override;
+    using seq_files::read_line;
     void print_line(int n, const std::string& line) override;
     bool eof(int n) override;
+    std::size_t lines_read(int n) const override;
     bool close(int n) override;
 
 private:
@@ -44,6 +51,7 @@ private:
         std::FILE* fp = nullptr;
         bool output = false;
         bool failed = false;
+        std::size_t lines = 0;
     };
     slot* get(int n);
     const slot* get(int n) const;

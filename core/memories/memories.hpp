@@ -1,0 +1,26 @@
+// Reading and storing the writer's memories area: the page read exchange and
+// its families, the memories-file record writers, and the two jobs.
+#pragma once
+
+#include "console/main_form.hpp"
+
+namespace torvela {
+
+// The page read exchange: FF FF, echo, address frame, D0 D0, the same
+// address frame again, 256 bytes.
+void start_page_read(main_form& f, std::uint8_t a1, std::uint8_t a2, std::uint8_t first_step);
+
+// One record (address line and four data lines) for the page in rx_bytes.
+void write_memories_page(main_form& f);
+// The header line from the machine version page in rx_bytes.
+void write_memories_header(main_form& f);
+void advance_page_address(main_form& f);
+
+void ramdata_get_Click(main_form& f);
+void ramdata_store_Click(main_form& f);
+
+// Ends a job whose own data ran out: message, job over, indicator reset;
+// the port stays open.
+void end_job_no_memory(main_form& f);
+
+}  // namespace torvela

@@ -1,0 +1,108 @@
+// Job 4, SAVE MEMORIES TO FILE. The records go to a new file beside the
+// chosen one; that file is verified against the writer and replaces the
+// chosen file only when the save is complete, so a failed save leaves the
+// chosen file as it was.
+#include <cstdio>
+
+#include "engine/engine.hpp"
+#include "engine/steps.hpp"
+#include "erase/erase.hpp"
+#include "link/link.hpp"
+#include "memories/memories.hpp"
+#include "rom_data/memory_files.hpp"
+#include "rom_data/seq_files.hpp"
+#include "service/writer_id.hpp"
+
+namespace torvela {
+
+void end_job_no_memory(main_form& f) {
+    f.files.close(1);
+    f.engine_step = 0;
+    f.Label9.caption = "NO MEMORY ERROR";
+    f.job_no = 0;
+    stop_busy_indicator(f, 9, true);
+}
+
+void ramdata_get_Click(main_form& f) {
+    if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
+    if (!f.msgbox.yes_no("OK TO SAVE MEMORIES TO FILE?", "TORVELA")) return;
+    f.Timer3.enabled = true;
+    if (!open_port_prologue(f)) {
+        stop_busy_indicator(f, 9, true);
+        return;
+    }
+    f.Check10.value = 0;
+    f.block_filter_on = 1;
+    f.job_no = 4;
+    f.job_phase = 99;
+    f.verify_retries = 0;
+}
+
+void job4_phase99(main_form& f) {
+    f.Label9.caption = "START TO SAVE MEMORIES TO FILE";
+    start_writer_id_check(f);
+}
+
+void job4_phase12(main_form& f) { start_page_read(f, 0x00, 0x06, 191); }
+
+void job4_phase16(main_form& f) { start_page_read(f, 0x00, 0x0A, 161); }
+
+void job4_phase14(main_form& f) {
+    discard_pending_save(f);
+    f.pending_save_path = create_unique_beside(f.memory_file_path);
+    if (f.pending_save_path.empty() || !f.files.open_output(1, f.pending_save_path)) {
+        discard_pending_save(f);
+        abort_sequence(f, "FILE OPEN ERROR", true);
+        return;
+    }
+    f.pending_save_target = f.memory_file_path;
+    write_memories_header(f);
+    start_page_read(f, 0x00, 0x00, 151);
+}
+
+void job4_phase15(main_form& f) {
+    f.files.print_line(1, f.Label2.caption);
+    start_page_read(f, 0x01, 0x00, 131);
+}
+
+void job4_phase11(main_form& f) {
+    if (!f.files.open_input(1, f.pending_save_path)) {
+        abort_sequence(f, "FILE OPEN ERROR", true);
+        return;
+    }
+    f.address_frame[0] = 3;
+    next_memories_page(f);
+    if (f.files.eof(1)) {
+        end_job_no_memory(f);
+        return;
+    }
+    start_family(f, 0xFF, 141);
+}
+
+void job4_phase13(main_form& f) {
+    f.Check3.value = 1;
+    f.Check4.value = 1;
+    for (int n = 5; n <= 9; ++n) f.check(n).value = 0;
+    f.block_select.fill(0);
+    read_erase_block_checks(f);
+    f.engine_step = 4;
+}
+
+void job4_phase3(main_form& f) {
+    f.files.close(1);
+    const std::string from = f.pending_save_path, to = f.pending_save_target;
+    f.pending_save_path.clear();
+    f.pending_save_target.clear();
+    // rename replaces the chosen file in one step.
+    if (from.empty() || std::rename(from.c_str(), to.c_str()) != 0) {
+        if (!from.empty()) std::remove(from.c_str());
+        f.Label9.caption = "FILE SAVE ERROR";
+    } else {
+        f.Label9.caption = "SAVE MEMORIES TO FILE COMPLETE";
+    }
+    f.job_no = 0;
+    stop_busy_indicator(f, 9, true);
+    close_port(f);
+}
+
+}  // namespace torvela

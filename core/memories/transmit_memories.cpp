@@ -1,0 +1,89 @@
+// Job 6, TRANSMIT MEMORIES: checks, erase of the memories blocks, every page
+// of the memories file written, read back and compared, CPU type check.
+#include "engine/engine.hpp"
+#include "engine/steps.hpp"
+#include "erase/erase.hpp"
+#include "link/link.hpp"
+#include "memories/memories.hpp"
+#include "rom_data/memory_files.hpp"
+#include "rom_data/seq_files.hpp"
+#include "service/writer_id.hpp"
+
+namespace torvela {
+
+void ramdata_store_Click(main_form& f) {
+    if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
+    if (!f.msgbox.yes_no("OK TO TRANSMIT MEMORIES?", "TORVELA")) return;
+    f.Timer3.enabled = true;
+    f.Image5.visible = true;
+    if (!open_port_prologue(f)) {
+        stop_busy_indicator(f, 9, true);
+        return;
+    }
+    f.Check10.value = 0;
+    f.block_filter_on = 1;
+    f.job_no = 6;
+    f.job_phase = 99;
+    f.block_write_mode = 0;
+    f.verify_retries = 0;
+}
+
+void job6_phase99(main_form& f) {
+    f.Label9.caption = "START TO TRANSMIT MEMORIES";
+    start_writer_id_check(f);
+}
+
+void job6_phase12(main_form& f) { start_page_read(f, 0x00, 0x06, 191); }
+void job6_phase16(main_form& f) { start_page_read(f, 0x00, 0x0A, 201); }
+void job6_phase17(main_form& f) { start_page_read(f, 0x00, 0x00, 211); }
+
+void job6_phase14(main_form& f) {
+    f.Check3.value = 1;
+    f.Check4.value = 1;
+    for (int n = 5; n <= 9; ++n) f.check(n).value = 0;
+    f.block_select.fill(0);
+    read_erase_block_checks(f);
+    f.engine_step = 4;
+}
+
+namespace {
+
+// Opens the memories file at its first line with the given page command;
+// false when the job has ended.
+bool open_memories_file(main_form& f, std::uint8_t command) {
+    if (!f.files.open_input(1, f.memory_file_path)) {
+        abort_sequence(f, "FILE OPEN ERROR", true);
+        return false;
+    }
+    f.address_frame[0] = command;
+    next_memories_page(f);
+    if (f.files.eof(1)) {
+        end_job_no_memory(f);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void job6_phase3(main_form& f) {
+    if (!open_memories_file(f, 2)) return;
+    f.Label9.caption = "TRANSMIT NOW!";
+    start_family(f, 0x41, 181);
+}
+
+void job6_phase1(main_form& f) {
+    if (!open_memories_file(f, 3)) return;
+    start_family(f, 0xFF, 141);
+}
+
+void job6_phase13(main_form& f) { start_family(f, 0x75, 171); }
+
+void job6_phase15(main_form& f) {
+    f.Label9.caption = "TRANSMIT MEMORIES COMPLETE";
+    f.job_no = 0;
+    stop_busy_indicator(f, 9, true);
+    close_port(f);
+}
+
+}  // namespace torvela

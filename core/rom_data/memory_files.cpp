@@ -1,0 +1,398 @@
+#include "rom_data/memory_files.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "link/link.hpp"
+#include "rom_data/seq_files.hpp"
+
+namespace torvela {
+
+namespace {
+
+constexpr std::size_t page_text = 512;  // four data lines of 128 digits
+const std::string all_f_line(128, 'F');
+
+char hex_digit(int v) { return "0123456789ABCDEF"[v & 15]; }
+
+int code(char c) { return static_cast<unsigned char>(c); }
+
+// The numeric value of a caption, as far as it reads as a number.
+long numeric_value(const std::string& s) {
+    std::size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    bool neg = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
+    long v = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9' && v < 1'000'000) v = v * 10 + (s[i++] - '0');
+    return neg ? -v : v;
+}
+
+bool selected(const control& label) { return numeric_value(label.caption) == 1; }
+bool unselected(const control& label) { return numeric_value(label.caption) == 0; }
+
+// Characters i, i+1 of a line (0-based), missing ones read as "0".
+char at(const std::string& s, std::size_t i) { return i < s.size() ? s[i] : '0'; }
+
+std::uint8_t address_byte(const std::string& line, std::size_t i) {
+    return static_cast<std::uint8_t>(address_digit(at(line, i)) * 16 + address_digit(at(line, i + 1)));
+}
+
+void skip_data_lines(main_form& f) {
+    for (int k = 0; k < 4; ++k) f.files.read_line(1);
+}
+
+// The UTF-8 text of a text box as code points.
+std::vector<char32_t> code_points(const std::string& s) {
+    std::vector<char32_t> out;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 1;
+        if (i + static_cast<std::size_t>(len) > s.size()) len = 1;
+        char32_t cp = len == 1 ? b : b & (0x7F >> len);
+        for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        out.push_back(cp);
+        i += static_cast<std::size_t>(len);
+    }
+    return out;
+}
+
+struct block_pages {
+    std::uint16_t first, last;
+};
+constexpr block_pages m16c_blocks[7] = {{0x0C00, 0x0CFF}, {0x0D00, 0x0DFF}, {0x0E00, 0x0EFF},
+                                        {0x0F00, 0x0F7F}, {0x0F80, 0x0F9F}, {0x0FA0, 0x0FBF},
+                                        {0x0FC0, 0x0FFF}};
+constexpr block_pages m32r_blocks[9] = {{0x0000, 0x003F}, {0x0040, 0x005F}, {0x0060, 0x007F},
+                                        {0x0080, 0x00FF}, {0x0100, 0x01FF}, {0x0200, 0x02FF},
+                                        {0x0300, 0x03FF}, {0x0400, 0x04FF}, {0x0500, 0x05FF}};
+
+}  // namespace
+
+int data_digit(char c) { return code(c) > 58 ? code(c) - 55 : code(c) - 48; }
+int address_digit(char c) { return code(c) >= 65 ? code(c) - 55 : code(c) - 48; }
+
+std::string hex2(std::uint8_t b) { return {hex_digit(b >> 4), hex_digit(b)}; }
+
+std::array<std::string, 4> page_lines(const page_bytes& page) {
+    std::array<std::string, 4> lines;
+    for (int k = 0; k < 4; ++k) {
+        lines[k].reserve(128);
+        for (int j = 0; j < 64; ++j) lines[k] += hex2(page[static_cast<std::size_t>(64 * k + j)]);
+    }
+    return lines;
+}
+
+page_bytes page_from_lines(const std::array<std::string, 4>& lines) {
+    page_bytes page{};
+    for (std::size_t k = 0; k < 4; ++k)
+        for (std::size_t j = 0; j < 64; ++j)
+            page[64 * k + j] = static_cast<std::uint8_t>(16 * data_digit(at(lines[k], 2 * j)) +
+                                                         data_digit(at(lines[k], 2 * j + 1)));
+    return page;
+}
+
+std::string header_line(const std::uint8_t* page) {
+    std::string line;
+    for (std::size_t i = 0; i < header_len; ++i) {
+        const std::uint8_t b = page[i];
+        line.push_back(b == 0 ? '/' : b == 32 ? '_' : static_cast<char>(b));
+    }
+    return line;
+}
+
+bool is_memories_header(std::string_view line) {
+    return line.size() >= header_len && line[6] == '/' && line[13] == '/' && line[20] == '/';
+}
+
+void file_select_Click(main_form& f) {
+    // File 1 belongs to a running transfer; a new choice waits for its end.
+    if (f.job_no != 0 || f.engine_step != 0) return;
+    f.memory_file_path = f.dialog.open_file(memory_file_filter);
+    f.Label10.caption = f.memory_file_path;
+    f.cpu_is_m32r = 0;
+    f.cpu_is_m16c = 0;
+    if (f.memory_file_path.empty()) {
+        f.Label2.caption = "FILEERROR";
+        return;
+    }
+    f.ramdata_store.visible = false;
+    f.ramdata_get.visible = true;
+    if (!f.files.open_input(1, f.memory_file_path)) return;
+    if (!f.files.eof(1)) {
+        const std::string first = f.files.read_line(1, header_len);
+        f.first_line_bytes = first;
+        if (is_memories_header(first)) {
+            const std::string cpu = f.files.read_line(1);
+            if (cpu == "M16C" || cpu == "M32R") {
+                if (f.files.read_line(1) == "00000000") {
+                    f.ramdata_store.visible = true;
+                    f.ramdata_get.visible = false;
+                }
+            }
+        }
+    }
+    f.files.close(1);
+}
+
+conversion convert_rom_data_file(main_form& f) {
+    if (!f.files.open_input(1, f.memory_file_path)) return conversion::no_file;
+    if (!f.files.open_output(2, f.image_file_path)) {
+        f.files.close(1);
+        return conversion::no_file;
+    }
+    std::vector<char> table(static_cast<std::size_t>(table_pages) * page_text, 'F');
+    bool m16c_base = false;
+    bool any_data = false;
+    conversion result = conversion::ok;
+    while (!f.files.eof(1)) {
+        const std::string line = f.files.read_line(1);
+        if (line.empty()) continue;
+        if (line.size() < 4) {
+            result = conversion::bad_record;
+            break;
+        }
+        const int n = data_digit(line[2]) * 16 + data_digit(line[3]);
+        if (n < 5) continue;  // header, count and termination records
+        const int len = n - 4;
+        if (len > 127 || line.size() < 10 + 2 * static_cast<std::size_t>(len)) {
+            result = conversion::bad_record;
+            break;
+        }
+        long long a = 0;
+        for (std::size_t i = 4; i < 10; ++i) {
+            const char c = line[i];
+            a = a * 16 + (code(c) < '0' ? code(c) : data_digit(c));
+        }
+        if (a < 0) {
+            result = conversion::bad_record;
+            break;
+        }
+        long long p = a / 256;
+        long long limit = table_pages;
+        if (p < 3072) {
+            m16c_base = false;
+            Option1_Click(f);
+        } else {
+            p -= 3072;
+            m16c_base = true;
+            limit = 1024;  // 0C0000-0FFFFF: the address line has no room beyond
+            Option2_Click(f);
+        }
+        const std::size_t offset = 2 * static_cast<std::size_t>(a % 256);
+        const std::size_t chars = 2 * static_cast<std::size_t>(len);
+        const long long last_page = offset + chars > page_text ? p + 1 : p;
+        if (p < 0 || last_page >= limit) {
+            result = conversion::bad_record;
+            break;
+        }
+        std::copy_n(line.begin() + 10, chars, table.begin() + static_cast<std::ptrdiff_t>(p * 512 + offset));
+        any_data = true;
+    }
+    if (result == conversion::ok && !any_data) result = conversion::no_data;
+    if (result != conversion::ok) {
+        f.files.close(1);
+        f.files.close(2);
+        return result;
+    }
+    for (int p = 0; p < table_pages; ++p) {
+        const char* page = table.data() + static_cast<std::size_t>(p) * page_text;
+        if (std::all_of(page, page + page_text, [](char c) { return c == 'F'; })) continue;
+        std::string address = "000";
+        address += hex_digit(p / 256 + (m16c_base ? 12 : 0));
+        address += hex2(static_cast<std::uint8_t>(p % 256));
+        address += "00";
+        f.files.print_line(2, address);
+        for (int k = 0; k < 4; ++k) f.files.print_line(2, std::string(page + 128 * k, 128));
+    }
+    if (f.cpu_is_m32r == 1) {
+        // bytes 084-093 of page 0: characters 9-40 of its third data line
+        const char* line3 = table.data() + 256;
+        std::copy_n(line3 + 8, 32, f.id_code_text.begin());
+    } else if (f.cpu_is_m16c == 1) {
+        const char* line4 = table.data() + 1023 * page_text + 384;
+        std::size_t k = 0;
+        for (int off : {31, 35, 43, 47, 51, 55, 59}) {
+            f.id_code_text[k++] = static_cast<std::uint8_t>(line4[2 * off]);
+            f.id_code_text[k++] = static_cast<std::uint8_t>(line4[2 * off + 1]);
+        }
+    }
+    f.files.close(1);
+    const bool written = f.files.close(2);
+    // The family just chosen also decides the control page and the filter.
+    f.Label2.caption = m16c_base ? "M16CFLASH" : "M32RFLASH";
+    return written ? conversion::ok : conversion::no_file;
+}
+
+bool build_control_file(main_form& f) {
+    f.pass_flag = 0;
+    std::vector<std::string> pages(32, std::string(page_text, 'F'));
+    auto put = [&](int page, std::size_t byte, std::uint8_t v) {
+        if (byte < 256) pages[static_cast<std::size_t>(page)].replace(2 * byte, 2, hex2(v));
+    };
+    const std::string& cpu = f.Label2.caption;
+    if (cpu == "M16CFLASH" || cpu == "M16CRAM") {
+        put(0, 0, 0x01);
+        put(0, 1, 0x6C);
+    } else if (cpu == "M32RFLASH" || cpu == "M32RRAM") {
+        put(0, 0, 0x03);
+        put(0, 1, 0x21);
+    }
+    if (f.block_write_mode == 1) {
+        put(1, 0, 0x00);
+        put(1, 1, 0x01);
+        std::size_t at_byte = 2;
+        auto entry = [&](block_pages b) {
+            put(1, at_byte++, static_cast<std::uint8_t>(b.first >> 8));
+            put(1, at_byte++, static_cast<std::uint8_t>(b.first));
+            put(1, at_byte++, static_cast<std::uint8_t>(b.last >> 8));
+            put(1, at_byte++, static_cast<std::uint8_t>(b.last));
+        };
+        if (cpu == "M32RFLASH") {
+            for (int i = 0; i < 9; ++i)
+                if (selected(f.fblock(i))) entry(m32r_blocks[i]);
+        } else if (cpu == "M16CFLASH") {
+            for (int i = 0; i < 7; ++i)
+                if (selected(f.fblock(i))) entry(m16c_blocks[i]);
+        }
+    }
+    auto id_text = [&](std::size_t count, std::size_t checked) {
+        std::string text(f.id_code_text.begin(), f.id_code_text.begin() + static_cast<std::ptrdiff_t>(count));
+        if (f.privious_id_match.value != 1) return text;
+        const std::vector<char32_t> typed = code_points(f.ID.caption);
+        for (std::size_t i = 0; i < checked && i < typed.size(); ++i)
+            if (typed[i] > 0xFF) return text;  // a wide character: the image's code whole
+        for (std::size_t i = 0; i < count && i < typed.size(); ++i) {
+            const char32_t c = typed[i];
+            if ((c >= 42 && c <= 57) || (c >= 65 && c <= 70)) text[i] = static_cast<char>(c);
+        }
+        return text;
+    };
+    if (f.cpu_is_m32r == 1) {
+        pages[5].replace(0, 8 + 32, "84000010" + id_text(32, 16));
+    } else if (f.cpu_is_m16c == 1) {
+        pages[5].replace(0, 8 + 14, "DFFF0F07" + id_text(14, 14));
+    }
+    put(6, 0, static_cast<std::uint8_t>(f.write_count_limit & 0xFF));
+    if (!f.files.open_output(1, f.control_file_path)) return false;
+    for (std::size_t p = 0; p < 32; ++p) {
+        if (pages[p] == std::string(page_text, 'F')) continue;
+        f.files.print_line(1, "0000" + hex2(static_cast<std::uint8_t>(p)) + "00");
+        for (std::size_t k = 0; k < 4; ++k) f.files.print_line(1, pages[p].substr(128 * k, 128));
+    }
+    return f.files.close(1);
+}
+
+void next_image_page(main_form& f) {
+    if (f.files.eof(1)) return;
+    for (;;) {
+        const std::string line = f.files.read_line(1);
+        std::uint8_t b1 = address_byte(line, 2);
+        std::uint8_t b2 = address_byte(line, 4);
+        f.address_frame[1] = b1;
+        f.address_frame[2] = b2;
+        f.address_frame[3] = 0;
+        bool accept = false;
+        const std::string& cpu = f.Label2.caption;
+        if (f.block_filter_on == 0) {
+            // The writer program file carries its own store addresses.
+            accept = true;
+        } else if (f.pass_flag == 0) {
+            accept = b1 == 0 && b2 < 32;
+        } else if (f.pass_flag == 1 && cpu == "M32RFLASH") {
+            accept = b1 <= 5;
+            if (accept) {
+                if (b1 == 0) {
+                    const int i = b2 < 0x40 ? 0 : b2 < 0x60 ? 1 : b2 < 0x80 ? 2 : 3;
+                    accept = !unselected(f.fblock(i));
+                } else {
+                    accept = !unselected(f.fblock(3 + b1));
+                }
+            }
+            if (accept) f.address_frame[1] = static_cast<std::uint8_t>(b1 + 2);
+        } else if (f.pass_flag == 1 && cpu == "M16CFLASH") {
+            accept = b1 >= 0x0C && b1 <= 0x0F;
+            if (accept) {
+                int i = b1 - 0x0C;
+                if (b1 == 0x0F) i = b2 < 0x80 ? 3 : b2 < 0xA0 ? 4 : b2 < 0xC0 ? 5 : 6;
+                accept = !unselected(f.fblock(i));
+            }
+            if (accept) f.address_frame[1] = static_cast<std::uint8_t>(b1 - 10);
+        }
+        if (accept) return;
+        skip_data_lines(f);
+        if (f.files.eof(1)) return;
+    }
+}
+
+void next_memories_page(main_form& f) {
+    std::string s = f.files.read_line(1, f.files.lines_read(1) == 0 ? header_len : 0);
+    for (;;) {
+        f.Label2.caption = s;
+        if (s == "M32R" || s == "M16C") {
+            f.address_frame[1] = f.address_frame[2] = f.address_frame[3] = 0;
+            f.pass_flag = 1;
+            return;
+        }
+        f.first_line_bytes = s;
+        if (s.size() >= 7 && s[6] == '/') {
+            f.address_frame[1] = 0;
+            f.address_frame[2] = 0x0A;
+            f.address_frame[3] = 0;
+            f.pass_flag = 1;
+            return;
+        }
+        if (s.size() < 8 || s[7] != '0') return;
+        f.address_frame[1] = address_byte(s, 2);
+        f.address_frame[2] = address_byte(s, 4);
+        if (f.address_frame[1] == 0 && f.address_frame[2] < 0x80) {
+            f.address_frame[1] = 1;
+            f.address_frame[3] = 0;
+            f.pass_flag = 0;
+            return;
+        }
+        skip_data_lines(f);
+        if (f.files.eof(1)) return;
+        s = f.files.read_line(1);
+    }
+}
+
+page_bytes read_page_block(main_form& f) {
+    std::array<std::string, 4> lines;
+    for (auto& l : lines) l = f.files.read_line(1);
+    return page_from_lines(lines);
+}
+
+page_bytes special_memories_page(const main_form& f) {
+    page_bytes page;
+    page.fill(0xFF);
+    if (f.Label2.caption == "M32R") {
+        page[0] = 0x03;
+        page[1] = 0x21;
+    } else if (f.Label2.caption == "M16C") {
+        page[0] = 0x01;
+        page[1] = 0x6C;
+    } else {
+        for (std::size_t i = 0; i < header_len && i < f.first_line_bytes.size(); ++i) {
+            const char c = f.first_line_bytes[i];
+            page[i] = c == '/' ? 0 : c == '_' ? 32 : static_cast<std::uint8_t>(c);
+        }
+    }
+    return page;
+}
+
+page_bytes memories_page_block(main_form& f) {
+    return f.pass_flag == 1 ? special_memories_page(f) : read_page_block(f);
+}
+
+void send_page_data(main_form& f) {
+    const page_bytes page = read_page_block(f);
+    send_bytes(f, page);
+}
+
+void send_memories_page_data(main_form& f) {
+    const page_bytes page = memories_page_block(f);
+    send_bytes(f, page);
+}
+
+}  // namespace torvela

@@ -1,0 +1,57 @@
+// Memory files: the file choice, the page text layout (an address line and
+// four data lines of 128 hex digits per 256-byte page), the ROM data
+// conversion into the image work file, the control work file, and the page
+// readers and senders used by the page exchanges.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "console/main_form.hpp"
+
+namespace torvela {
+
+inline constexpr int table_pages = 1792;
+inline constexpr std::size_t header_len = 21;
+inline constexpr const char* memory_file_filter = "MEMORY FILE (*.dat)|*.dat";
+
+using page_bytes = std::array<std::uint8_t, 256>;
+
+// Digit values as the readers decode them: only upper-case digits decode
+// right; anything else gives a wrong value, never a fault.
+int data_digit(char c);
+int address_digit(char c);
+std::string hex2(std::uint8_t b);
+
+// The four data lines of a page.
+std::array<std::string, 4> page_lines(const page_bytes& page);
+// A page from four data lines (short lines read as if padded with "0").
+page_bytes page_from_lines(const std::array<std::string, 4>& lines);
+
+// The header line of a memories file from the machine version page, and back.
+std::string header_line(const std::uint8_t* page);
+bool is_memories_header(std::string_view line);
+
+void file_select_Click(main_form& f);
+
+// The outcome of the conversion; anything but ok leaves nothing usable.
+enum class conversion { ok, no_file, bad_record, no_data };
+conversion convert_rom_data_file(main_form& f);
+// Writes the control work file (32 pages) and sets pass_flag 0.
+bool build_control_file(main_form& f);
+
+// Page readers; file 1 is positioned at an address line.
+void next_image_page(main_form& f);
+void next_memories_page(main_form& f);
+// Page blocks: read (or build) the current page and send it.
+page_bytes read_page_block(main_form& f);
+page_bytes memories_page_block(main_form& f);
+void send_page_data(main_form& f);
+void send_memories_page_data(main_form& f);
+
+// The header or CPU page a memories file stands for (pass_flag 1).
+page_bytes special_memories_page(const main_form& f);
+
+}  // namespace torvela

@@ -1,0 +1,85 @@
+#include "engine/engine.hpp"
+#include "engine/steps.hpp"
+#include "link/link.hpp"
+#include "rom_data/memory_files.hpp"
+#include "rom_data/seq_files.hpp"
+
+namespace torvela {
+
+namespace {
+
+void transmitted(main_form& f) {
+    f.files.close(1);
+    f.engine_step = 0;
+    f.Label9.caption = "TRANSMIT OK";
+    f.job_phase = 1;
+}
+
+void next_write_request(main_form& f, std::uint8_t step) {
+    send_command(f, 0x41);
+    f.Label9.caption = "TRANSMIT NOW!";
+    f.engine_step = step;
+}
+
+// The verdict on a stored page; true for D0 D0.
+bool page_stored(main_form& f) {
+    if (ack(f, 0xD0)) return true;
+    abort_sequence(f, ack(f, 0xAC) ? "INSTALLER ERROR" : "COMMUNICATION ERROR", true);
+    return false;
+}
+
+}  // namespace
+
+// ---- image and control work files -------------------------------------------
+void step_2(main_form& f) {
+    if (!reply_read(f, ack_len)) return;
+    if (!ack(f, 0x41)) return;  // dropped; the watchdog ends a writer that never gets ready
+    f.Label9.caption = "TRANSMIT NOW!";
+    f.engine_step = 21;
+    send_address_frame(f);
+    send_page_data(f);
+}
+
+void step_21(main_form& f) {
+    if (!reply_read(f, ack_len)) return;
+    f.engine_step = 2;
+    if (!page_stored(f)) return;
+    if (f.files.eof(1)) {
+        transmitted(f);
+        return;
+    }
+    next_image_page(f);
+    if (f.files.eof(1)) {
+        transmitted(f);
+        return;
+    }
+    next_write_request(f, 2);
+}
+
+// ---- memories files ---------------------------------------------------------
+void step_181(main_form& f) {
+    if (!reply_read(f, ack_len)) return;
+    if (!ack(f, 0x41)) return;
+    f.Label9.caption = "TRANSMIT NOW!";
+    f.engine_step = 182;
+    send_address_frame(f);
+    send_memories_page_data(f);
+}
+
+void step_182(main_form& f) {
+    if (!reply_read(f, ack_len)) return;
+    f.engine_step = 181;
+    if (!page_stored(f)) return;
+    if (f.files.eof(1)) {
+        transmitted(f);
+        return;
+    }
+    next_memories_page(f);
+    if (!f.files.eof(1) || f.pass_flag == 1) {
+        next_write_request(f, 181);
+        return;
+    }
+    abort_sequence(f, "NO MEMORY ERROR", true);
+}
+
+}  // namespace torvela

@@ -1,0 +1,176 @@
+#include <algorithm>
+
+#include "engine/engine.hpp"
+#include "engine/steps.hpp"
+#include "link/link.hpp"
+#include "rom_data/memory_files.hpp"
+#include "rom_data/page_exchange.hpp"
+#include "rom_data/seq_files.hpp"
+
+namespace torvela {
+
+namespace {
+
+// Compares the expected page with the reply; every difference counts.
+bool compare(main_form& f, const page_bytes& expected) {
+    bool same = true;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i] == f.rx_bytes[i]) continue;
+        same = false;
+        f.Label9.caption = "VERIFY ERROR";
+        control* const labels[] = {&f.Label4,  &f.Label5,  &f.Label6,  &f.Label7,  &f.Label17,
+                                   &f.Label18, &f.Label19, &f.Label20, &f.Label21, &f.Label22};
+        for (std::size_t k = 0; k < 10; ++k) labels[k]->caption = std::to_string(f.rx_bytes[k]);
+        f.engine_step = 0;
+    }
+    return same;
+}
+
+// A mismatch: the first in a job lets the phase run again from the first
+// page; the second ends the job.
+void mismatch(main_form& f) {
+    f.files.close(1);
+    ++f.verify_retries;
+    f.engine_step = 0;
+    if (f.verify_retries == 1) return;
+    f.Label9.caption = "VERIFY ERROR";
+    f.job_no = 0;
+    stop_busy_indicator(f, 9, true);
+    close_port(f);
+}
+
+void verified(main_form& f, std::uint8_t phase) {
+    f.files.close(1);
+    f.engine_step = 0;
+    f.Label9.caption = "VERIFY OK";
+    f.job_phase = phase;
+}
+
+}  // namespace
+
+bool convert_or_report(main_form& f) {
+    switch (convert_rom_data_file(f)) {
+    case conversion::ok:
+        return true;
+    case conversion::no_file:
+        f.Label9.caption = "FILE OPEN ERROR";
+        return false;
+    case conversion::bad_record:
+    case conversion::no_data:
+        f.Label9.caption = "ROM DATA FILE ERROR";
+        return false;
+    }
+    return false;
+}
+
+void verify_Click(main_form& f) {
+    if (!f.MSComm1.PortOpen() || f.engine_step != 0) return;
+    // Nothing to compare without a file; a running job owns file 1.
+    if (f.memory_file_path.empty() || f.job_no != 0) return;
+    if (!f.msgbox.yes_no("VERIFY START?", "VERIFY CHECK")) return;
+    if (!convert_or_report(f)) return;
+    f.block_write_mode = 0;
+    for (int i = 0; i <= 8; ++i) f.fblock(i).caption = "1";
+    if (!f.files.open_input(1, f.image_file_path)) {
+        f.Label9.caption = "FILE OPEN ERROR";
+        return;
+    }
+    // The image pages are read back with command 3.
+    f.address_frame[0] = 3;
+    f.pass_flag = 1;
+    next_image_page(f);
+    f.verify_retries = 0;
+    if (f.files.eof(1)) {
+        verified(f, 9);
+        return;
+    }
+    start_family(f, 0xFF, 1);
+}
+
+void verify_page(main_form& f) {
+    const page_bytes expected = read_page_block(f);
+    if (!compare(f, expected)) {
+        mismatch(f);
+        return;
+    }
+    if (f.files.eof(1))
+        verified(f, 9);
+    else
+        f.engine_step = 12;
+}
+
+void verify_memories_page(main_form& f) {
+    const page_bytes expected = memories_page_block(f);
+    if (!compare(f, expected)) {
+        mismatch(f);
+        return;
+    }
+    if (f.files.eof(1))
+        verified(f, 13);
+    else
+        f.engine_step = 143;
+}
+
+// ---- work files ------------------------------------------------------------
+void step_1(main_form& f) {
+    if (!reply_read(f, ack_len)) return;
+    if (!ack(f, 0xFF)) {
+        abort_sequence(f, "COMMIMUCATION ERROR", true);
+        return;
+    }
+    f.engine_step = 10;
+    f.Label9.caption = "VERIFY NOW!";
+    send_address_frame(f);
+}
+
+void step_10(main_form& f) {
+    if (wait_ack(f, 0xD0, true, true) != wait_result::accepted) return;
+    f.Label9.caption = "VERIFY NOW!";
+    send_address_frame(f);
+    f.engine_step = 11;
+}
+
+void step_11(main_form& f) {
+    if (!reply_read(f, page_len)) return;
+    verify_page(f);
+}
+
+void step_12(main_form& f) {
+    next_image_page(f);
+    if (f.files.eof(1)) {
+        verified(f, 9);
+        return;
+    }
+    start_family(f, 0xFF, 1);
+}
+
+// ---- memories files --------------------------------------------------------
+void step_141(main_form& f) {
+    if (wait_ack(f, 0xFF, false, true) != wait_result::accepted) return;
+    f.engine_step = 144;
+    f.Label9.caption = "VERIFY NOW!";
+    send_address_frame(f);
+}
+
+void step_144(main_form& f) {
+    if (wait_ack(f, 0xD0, true, true) != wait_result::accepted) return;
+    f.engine_step = 142;
+    f.Label9.caption = "VERIFY NOW!";
+    send_address_frame(f);
+}
+
+void step_142(main_form& f) {
+    if (!reply_read(f, page_len)) return;
+    verify_memories_page(f);
+}
+
+void step_143(main_form& f) {
+    next_memories_page(f);
+    if (f.files.eof(1)) {
+        verified(f, 13);
+        return;
+    }
+    start_family(f, 0xFF, 141);
+}
+
+}  // namespace torvela
