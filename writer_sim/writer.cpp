@@ -1,10 +1,27 @@
 #include "writer.hpp"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "writer_ids.hpp"
 
 namespace writer_sim {
+
+namespace {
+
+std::string hex_code(std::uint8_t b) {
+    char buf[3];
+    std::snprintf(buf, sizeof buf, "%02X", b);
+    return buf;
+}
+
+std::string hex_address(std::uint32_t a) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%06X", a & 0xFFFFFFu);
+    return buf;
+}
+
+}  // namespace
 
 writer::writer() {
     store.fill(0xFF);
@@ -103,10 +120,32 @@ void writer::on_command(std::uint8_t code, std::vector<reply>& out) {
         state_ = state::block_frame;
         frame_len_ = 4;
         return;
+    case 0xFF:
+        emit("echo:FF", {0xFF, 0xFF}, echo_delay_us, out);
+        state_ = state::read_address;
+        frame_len_ = 4;
+        return;
+    case 0x41:
+        emit("echo:41", {0x41, 0x41}, echo_delay_us, out);
+        state_ = state::write_page;
+        frame_len_ = 4 + page_size;
+        return;
+    case 0x25:
+    case 0xC5:
+    case 0x75:
+        emit("echo:" + hex_code(code), {code, code}, echo_delay_us, out);
+        confirm_code_ = code;
+        state_ = state::confirm_go;
+        frame_len_ = 2;
+        return;
     default:
         stray_bytes += 2;  // a command this writer does not know: no answer
         return;
     }
+}
+
+std::uint32_t writer::page_address(const std::vector<std::uint8_t>& f) const {
+    return static_cast<std::uint32_t>(f[1]) << 16 | static_cast<std::uint32_t>(f[2]) << 8 | f[3];
 }
 
 void writer::on_frame_complete(std::vector<reply>& out) {
@@ -148,6 +187,61 @@ void writer::on_frame_complete(std::vector<reply>& out) {
         std::fill_n(store.begin() + start, len, std::uint8_t{0xFF});
         erased_blocks.push_back(f[1]);
         emit("done:20", {0xD0, 0xD0}, block_erase_delay_us, out);
+        return;
+    }
+    case state::read_address: {
+        const std::uint32_t a = page_address(f);
+        if (f[0] != 0x03 || f[3] != 0 || a + page_size > store_size) {
+            emit("addr:FF", {0xEE, 0xEE}, echo_delay_us, out);
+            return;
+        }
+        emit("addr:FF", {0xD0, 0xD0}, echo_delay_us, out);
+        state_ = state::read_again;
+        frame_len_ = 4;
+        return;
+    }
+    case state::read_again: {
+        const std::uint32_t a = page_address(f);
+        if (f[0] != 0x03 || f[3] != 0 || a + page_size > store_size) {
+            emit("page:" + hex_address(a), {0xEE, 0xEE}, echo_delay_us, out);
+            return;
+        }
+        ++pages_read;
+        emit("page:" + hex_address(a), {store.begin() + a, store.begin() + a + page_size},
+             page_read_delay_us, out);
+        return;
+    }
+    case state::write_page: {
+        const std::uint32_t a = page_address(f);
+        if (f[0] != 0x02 || f[3] != 0 || a + page_size > store_size) {
+            emit("done:41", {0xEE, 0xEE}, echo_delay_us, out);
+            return;
+        }
+        for (std::size_t i = 0; i < page_size; ++i) {
+            std::uint8_t& cell = store[a + i];
+            cell = flash_write_and ? static_cast<std::uint8_t>(cell & f[4 + i]) : f[4 + i];
+        }
+        ++pages_written;
+        written_pages.push_back(a);
+        emit("done:41", {0xD0, 0xD0}, page_write_delay_us, out);
+        return;
+    }
+    case state::confirm_go: {
+        const std::string tag = "done:" + hex_code(confirm_code_);
+        if (f[0] != 0xD0 || f[1] != 0xD0) {
+            emit(tag, {0xAC, 0xAC}, echo_delay_us, out);
+            return;
+        }
+        std::uint64_t delay = confirm_delay_us;
+        if (confirm_code_ == 0xC5) {
+            ++target_writes;
+            delay = target_write_delay_us;
+        } else if (confirm_code_ == 0x25) {
+            ++switch_sets;
+        } else {
+            ++cpu_type_checks;
+        }
+        emit(tag, {0xD0, 0xD0}, delay, out);
         return;
     }
     case state::command:

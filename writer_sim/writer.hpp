@@ -61,6 +61,10 @@ public:
     std::uint64_t echo_delay_us = 200;
     std::uint64_t erase_all_delay_us = 400'000;
     std::uint64_t block_erase_delay_us = 60'000;
+    std::uint64_t page_read_delay_us = 500;
+    std::uint64_t page_write_delay_us = 2'000;
+    std::uint64_t confirm_delay_us = 1'000;
+    std::uint64_t target_write_delay_us = 3'000'000;
     // Pause inside a reply split in two.
     std::uint64_t split_pause_us = 12'000;
 
@@ -73,8 +77,19 @@ public:
     std::vector<int> erased_blocks;  // block codes in the order erased
     int id_checks_passed = 0;
     int id_checks_refused = 0;
+    int pages_read = 0;
+    int pages_written = 0;
+    int target_writes = 0;
+    int switch_sets = 0;
+    int cpu_type_checks = 0;
+    // Pages written, in order (store addresses).
+    std::vector<std::uint32_t> written_pages;
     // Bytes that arrived when no command could start with them.
     int stray_bytes = 0;
+
+    // Flash semantics: a write can only clear bits (an unerased page keeps
+    // its zeros).
+    bool flash_write_and = true;
 
     // Block code to store range (first page address, length in bytes).
     static std::pair<std::uint32_t, std::uint32_t> block_range(int code);
@@ -85,7 +100,13 @@ private:
         id_frame,    // after F5 F5: eleven bytes DF FF 07 code[7] 00
         erase_go,    // after A7 A7: the go-ahead D0 D0
         block_frame, // after 20 20: D8 n 00 00
+        read_address,   // after FF FF: 03 a2 a1 00
+        read_again,     // after D0 D0: the same address frame, then the page goes out
+        write_page,     // after 41 41: 02 a2 a1 00 and 256 bytes
+        confirm_go,     // after 25 25, C5 C5, 75 75: the go-ahead D0 D0
     };
+    std::uint8_t confirm_code_ = 0;
+    std::uint32_t page_address(const std::vector<std::uint8_t>& f) const;
     void emit(const std::string& tag, std::vector<std::uint8_t> bytes, std::uint64_t delay,
               std::vector<reply>& out);
     void on_command(std::uint8_t code, std::vector<reply>& out);

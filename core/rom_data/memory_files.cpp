@@ -152,8 +152,10 @@ conversion convert_rom_data_file(main_form& f) {
             result = conversion::bad_record;
             break;
         }
+        // An S0 header record names the file; its bytes are no image data.
+        if (line[0] == 'S' && line[1] == '0') continue;
         const int n = data_digit(line[2]) * 16 + data_digit(line[3]);
-        if (n < 5) continue;  // header, count and termination records
+        if (n < 5) continue;  // count and termination records
         const int len = n - 4;
         if (len > 127 || line.size() < 10 + 2 * static_cast<std::size_t>(len)) {
             result = conversion::bad_record;

@@ -1,0 +1,64 @@
+// Real files for the tests, in a private folder removed afterwards.
+#pragma once
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "rom_data/seq_files.hpp"
+
+namespace test_support {
+
+inline void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline bool exists(const std::string& path) { return std::ifstream(path).good(); }
+
+// Lines split at CR LF (a lone LF inside a line stays in it).
+inline std::vector<std::string> crlf_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find("\r\n", at);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(at));
+            break;
+        }
+        lines.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    return lines;
+}
+
+inline std::string hex(const std::uint8_t* p, std::size_t n) {
+    static const char* d = "0123456789ABCDEF";
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) {
+        s.push_back(d[p[i] >> 4]);
+        s.push_back(d[p[i] & 15]);
+    }
+    return s;
+}
+
+// A ROM data file line: S2 record with a 24-bit address, checksum included.
+inline std::string s2_record(std::uint32_t address, const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> body = {static_cast<std::uint8_t>(data.size() + 4),
+                                      static_cast<std::uint8_t>(address >> 16),
+                                      static_cast<std::uint8_t>(address >> 8),
+                                      static_cast<std::uint8_t>(address)};
+    body.insert(body.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (auto b : body) sum += b;
+    body.push_back(static_cast<std::uint8_t>(~sum));
+    return "S2" + hex(body.data(), body.size());
+}
+
+}  // namespace test_support

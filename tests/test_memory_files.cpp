@@ -1,0 +1,403 @@
+// File selection, the ROM data conversion (checked against S-records made by
+// srec_cat from random binaries), the control work file and the page readers.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <random>
+
+#include "files.hpp"
+#include "link/link.hpp"
+#include "rom_data/memory_files.hpp"
+#include "rom_data/page_exchange.hpp"
+#include "support.hpp"
+
+using namespace torvela;
+using namespace test_support;
+
+namespace {
+
+struct file_rig : writer_sim::rig {
+    private_work_folder dir;
+    std::string choose(const std::string& name, const std::string& content) {
+        const std::string p = dir.file(name);
+        write_file(p, content);
+        dlg.files.push_back(p);
+        file_select_Click(*form);
+        return p;
+    }
+};
+
+// Pages of a work file: page address to its 256 bytes.
+std::map<std::uint32_t, page_bytes> read_work_file(const std::string& path) {
+    std::map<std::uint32_t, page_bytes> pages;
+    const std::vector<std::string> lines = crlf_lines(read_file(path));
+    for (std::size_t i = 0; i + 4 < lines.size(); i += 5) {
+        const std::uint32_t a = static_cast<std::uint32_t>(std::stoul(lines[i], nullptr, 16));
+        pages[a] = page_from_lines({lines[i + 1], lines[i + 2], lines[i + 3], lines[i + 4]});
+    }
+    return pages;
+}
+
+std::string memories_text(const std::string& header, const std::string& cpu, const std::string& third,
+                          const char* eol) {
+    return header + eol + cpu + eol + third + eol + std::string(128, 'F') + eol;
+}
+
+}  // namespace
+
+struct selection_case {
+    const char* name;
+    std::string content;
+    bool memories;
+};
+
+class FileSelection : public ::testing::TestWithParam<selection_case> {};
+
+TEST_P(FileSelection, OffersTheMatchingButton) {
+    file_rig r;
+    r.choose("chosen.dat", GetParam().content);
+    EXPECT_EQ(r.form->ramdata_store.visible, GetParam().memories);
+    EXPECT_EQ(r.form->ramdata_get.visible, !GetParam().memories);
+    EXPECT_EQ(r.form->Label10.caption, r.dir.file("chosen.dat"));
+    EXPECT_EQ(r.dlg.filters, (std::vector<std::string>{"MEMORY FILE (*.dat)|*.dat"}));
+    EXPECT_FALSE(r.files.is_open(1));
+}
+
+const std::string good_header = "ABCDEF/GHIJKL/MNOPQR/";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FileSelection,
+    ::testing::Values(
+        selection_case{"memories_crlf", memories_text(good_header, "M32R", "00000000", "\r\n"), true},
+        selection_case{"memories_lf", memories_text(good_header, "M16C", "00000000", "\n"), true},
+        selection_case{"header_with_line_breaks",
+                       memories_text("AB\r\nEF/\nHIJKL/MN,\"QR/", "M32R", "00000000", "\r\n"), true},
+        selection_case{"wrong_third_line", memories_text(good_header, "M32R", "00000100", "\r\n"), false},
+        selection_case{"wrong_cpu_line", memories_text(good_header, "M32C", "00000000", "\r\n"), false},
+        selection_case{"slash_missing", memories_text("ABCDEF/GHIJKL/MNOPQRS", "M32R", "00000000", "\r\n"), false},
+        selection_case{"short_header", memories_text("ABCDEF/GHIJKL/", "M32R", "00000000", "\r\n"), false},
+        selection_case{"rom_data_m32r", s2_record(0x000100, {1, 2, 3}) + "\r\nS804000000FB\r\n", false},
+        selection_case{"rom_data_m16c", s2_record(0x0C0000, {1, 2, 3}) + "\r\nS804000000FB\r\n", false},
+        selection_case{"empty", "", false},
+        selection_case{"garbage", std::string("\x00\xFF\x80/\r\n\x01/\n////////////////////////", 36), false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(FileSelection, CancelledDialog) {
+    file_rig r;
+    r.form->cpu_is_m32r = 1;
+    file_select_Click(*r.form);
+    EXPECT_EQ(r.form->memory_file_path, "");
+    EXPECT_EQ(r.form->Label10.caption, "");
+    EXPECT_EQ(r.form->Label2.caption, "FILEERROR");
+    EXPECT_EQ(r.form->cpu_is_m32r, 0);
+}
+
+TEST(FileSelection, MissingFileIsNoMemoriesFile) {
+    file_rig r;
+    r.dlg.files.push_back(r.dir.file("gone.dat"));
+    file_select_Click(*r.form);
+    EXPECT_TRUE(r.form->ramdata_get.visible);
+    EXPECT_FALSE(r.form->ramdata_store.visible);
+}
+
+// ---- conversion against srec_cat --------------------------------------------
+
+struct srec_case {
+    const char* name;
+    std::uint32_t base;  // where the binary lies
+    std::size_t size;
+    int block;           // bytes per record
+    bool header;         // srec_cat's S0 header record
+    bool m16c;
+};
+
+class ConversionAgainstSrecCat : public ::testing::TestWithParam<srec_case> {};
+
+TEST_P(ConversionAgainstSrecCat, PagesMatchTheBinary) {
+    if (std::system("srec_cat --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "srec_cat missing";
+    const srec_case& c = GetParam();
+    file_rig r;
+    std::mt19937 rng(static_cast<unsigned>(c.size * 31 + c.base));
+    std::string bin(c.size, '\0');
+    for (char& b : bin) b = static_cast<char>(rng() & 0xFF);
+    // One page left all FF: it must not appear in the work file.
+    if (c.size > 0x300) std::fill_n(bin.begin() + 0x200, 256, '\xFF');
+    const std::string bin_path = r.dir.file("image.bin"), srec_path = r.dir.file("image.mot");
+    write_file(bin_path, bin);
+    char base[16];
+    std::snprintf(base, sizeof base, "0x%X", c.base);
+    const std::string cmd = "srec_cat '" + bin_path + "' -binary -offset " + base + " -o '" + srec_path +
+                            "' -motorola -address-length=3 -obs=" + std::to_string(c.block) +
+                            (c.header ? "" : " -data-only");
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+
+    r.form->memory_file_path = srec_path;
+    ASSERT_EQ(convert_rom_data_file(*r.form), conversion::ok);
+    EXPECT_EQ(r.form->cpu_is_m16c, c.m16c ? 1 : 0);
+    EXPECT_EQ(r.form->cpu_is_m32r, c.m16c ? 0 : 1);
+    EXPECT_EQ(r.form->Label2.caption, c.m16c ? "M16CFLASH" : "M32RFLASH");
+    const auto pages = read_work_file(r.form->image_file_path);
+    std::size_t expected_pages = 0;
+    for (std::uint32_t a = c.base & ~0xFFu; a < c.base + c.size; a += 256) {
+        page_bytes want;
+        want.fill(0xFF);
+        for (std::uint32_t i = 0; i < 256; ++i)
+            if (a + i >= c.base && a + i < c.base + c.size)
+                want[i] = static_cast<std::uint8_t>(bin[a + i - c.base]);
+        const bool all_ff = std::all_of(want.begin(), want.end(), [](auto b) { return b == 0xFF; });
+        const auto it = pages.find(a);
+        if (all_ff) {
+            EXPECT_EQ(it, pages.end()) << std::hex << a;
+            continue;
+        }
+        ++expected_pages;
+        ASSERT_NE(it, pages.end()) << std::hex << a;
+        EXPECT_EQ(it->second, want) << std::hex << a;
+    }
+    EXPECT_EQ(pages.size(), expected_pages);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, ConversionAgainstSrecCat,
+    ::testing::Values(srec_case{"m32r_small", 0x000000, 0x1234, 32, true, false},
+                      srec_case{"m32r_odd_start", 0x0000F0, 0x2000, 16, false, false},
+                      srec_case{"m32r_records_of_100", 0x012345, 0x3000, 100, true, false},
+                      srec_case{"m32r_top", 0x06F000, 0x1000, 64, false, false},
+                      srec_case{"m16c_full", 0x0C0000, 0x40000, 32, true, true},
+                      srec_case{"m16c_unaligned", 0x0FF0F0, 0xF10, 48, false, true}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// ---- conversion edge cases ----------------------------------------------------
+
+TEST(Conversion, OverrunAtF0ContinuesOnTheNextPage) {
+    file_rig r;
+    std::vector<std::uint8_t> data(32);
+    for (std::size_t i = 0; i < 32; ++i) data[i] = static_cast<std::uint8_t>(i);
+    write_file(r.dir.file("a.mot"), "S0030000FC\r\n" + s2_record(0x0001F0, data) + "\r\nS5030001FB\r\nS804000000FB\r\n");
+    r.form->memory_file_path = r.dir.file("a.mot");
+    ASSERT_EQ(convert_rom_data_file(*r.form), conversion::ok);
+    const auto pages = read_work_file(r.form->image_file_path);
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages.at(0x100)[0xF0], 0);
+    EXPECT_EQ(pages.at(0x100)[0xFF], 15);
+    EXPECT_EQ(pages.at(0x200)[0], 16);
+    EXPECT_EQ(pages.at(0x200)[15], 31);
+    EXPECT_EQ(pages.at(0x200)[16], 0xFF);
+    const auto lines = crlf_lines(read_file(r.form->image_file_path));
+    EXPECT_EQ(lines[0], "00000100");
+    EXPECT_EQ(lines[5], "00000200");
+}
+
+TEST(Conversion, OnlyFfGivesAnEmptyWorkFile) {
+    file_rig r;
+    write_file(r.dir.file("a.mot"), s2_record(0x000000, std::vector<std::uint8_t>(64, 0xFF)) + "\n");
+    r.form->memory_file_path = r.dir.file("a.mot");
+    ASSERT_EQ(convert_rom_data_file(*r.form), conversion::ok);
+    EXPECT_EQ(read_file(r.form->image_file_path), "");
+}
+
+TEST(Conversion, LastRecordDecidesTheFamilyAndAddressLines) {
+    file_rig r;
+    write_file(r.dir.file("a.mot"), s2_record(0x0FF000, {0x12}) + "\n");
+    r.form->memory_file_path = r.dir.file("a.mot");
+    ASSERT_EQ(convert_rom_data_file(*r.form), conversion::ok);
+    EXPECT_EQ(crlf_lines(read_file(r.form->image_file_path))[0], "000FF000");
+    EXPECT_EQ(r.form->Label23.caption, "ブロック６0C0000-0CFFFF");
+}
+
+TEST(Conversion, IdCodeExtraction) {
+    file_rig r;
+    std::vector<std::uint8_t> m32r(16);
+    for (std::size_t i = 0; i < 16; ++i) m32r[i] = static_cast<std::uint8_t>(0xA0 + i);
+    write_file(r.dir.file("a.mot"), s2_record(0x000084, m32r) + "\n");
+    r.form->memory_file_path = r.dir.file("a.mot");
+    ASSERT_EQ(convert_rom_data_file(*r.form), conversion::ok);
+    EXPECT_EQ(std::string(r.form->id_code_text.begin(), r.form->id_code_text.end()),
+              "A0A1A2A3A4A5A6A7A8A9AAABACADAEAF");
+
+    std::vector<std::uint8_t> tail(33, 0x00);
+    const std::uint32_t offs[] = {0xDF, 0xE3, 0xEB, 0xEF, 0xF3, 0xF7, 0xFB};
+    for (std::size_t k = 0; k < 7; ++k) tail[offs[k] - 0xDF] = static_cast<std::uint8_t>(0x11 * (k + 1));
+    write_file(r.dir.file("b.mot"), s2_record(0x0FFFDF, tail) + "\n");
+    r.form->memory_file_path = r.dir.file("b.mot");
+    ASSERT_EQ(convert_rom_data_file(*r.form), conversion::ok);
+    EXPECT_EQ(std::string(r.form->id_code_text.begin(), r.form->id_code_text.begin() + 14),
+              "11223344556677");
+}
+
+struct bad_file_case {
+    const char* name;
+    std::string content;
+    conversion result;
+};
+
+class ConversionRefuses : public ::testing::TestWithParam<bad_file_case> {};
+
+TEST_P(ConversionRefuses, NothingIsSent) {
+    file_rig r;
+    write_file(r.dir.file("bad.mot"), GetParam().content);
+    r.form->memory_file_path = r.dir.file("bad.mot");
+    EXPECT_EQ(convert_rom_data_file(*r.form), GetParam().result);
+    EXPECT_FALSE(r.files.is_open(1));
+    EXPECT_FALSE(r.files.is_open(2));
+
+    // The verify button reports it and sends nothing.
+    command1_Click(*r.form);
+    verify_Click(*r.form);
+    EXPECT_EQ(r.form->Label9.caption, "ROM DATA FILE ERROR");
+    EXPECT_EQ(r.form->engine_step, 0);
+    r.run_for(100'000);
+    EXPECT_TRUE(r.line.log.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ConversionRefuses,
+    ::testing::Values(
+        bad_file_case{"beyond_m32r_table", s2_record(0x070000, {1}) + "\n", conversion::bad_record},
+        bad_file_case{"overrun_beyond_table", s2_record(0x06FFF0, std::vector<std::uint8_t>(32, 1)) + "\n", conversion::bad_record},
+        bad_file_case{"beyond_m16c_table", s2_record(0x100000, {1}) + "\n", conversion::bad_record},
+        bad_file_case{"too_many_bytes", s2_record(0x000000, std::vector<std::uint8_t>(128, 1)) + "\n", conversion::bad_record},
+        bad_file_case{"line_ends_early", "S2140000000102\n", conversion::bad_record},
+        bad_file_case{"three_characters", "S21\n", conversion::bad_record},
+        bad_file_case{"no_data_record", "S0030000FC\r\nS804000000FB\r\n", conversion::no_data},
+        bad_file_case{"empty", "", conversion::no_data}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// ---- control work file ------------------------------------------------------
+
+namespace {
+
+std::map<std::uint32_t, page_bytes> control_pages(file_rig& r) {
+    EXPECT_TRUE(build_control_file(*r.form));
+    EXPECT_EQ(r.form->pass_flag, 0);
+    return read_work_file(r.form->control_file_path);
+}
+
+}  // namespace
+
+TEST(ControlFile, M32rBlockListIdAndCount) {
+    file_rig r;
+    Option1_Click(*r.form);
+    r.form->Label2.caption = "M32RFLASH";
+    r.form->block_write_mode = 1;
+    const char* sel[9] = {"1", "0", "0", "1", "0", "0", "0", "0", "1"};
+    for (int i = 0; i < 9; ++i) r.form->fblock(i).caption = sel[i];
+    const std::string id = "0123456789ABCDEF0123456789ABCDEF";
+    std::copy(id.begin(), id.end(), r.form->id_code_text.begin());
+    r.form->write_count_limit = 0x1C2;  // low byte C2
+    const auto pages = control_pages(r);
+    EXPECT_EQ(pages.size(), 4u);  // 0000, 0100, 0500, 0600
+    EXPECT_EQ(hex(pages.at(0x0000).data(), 4), "0321FFFF");
+    EXPECT_EQ(hex(pages.at(0x0100).data(), 16), "00010000003F008000FF050005FFFFFF");
+    EXPECT_EQ(hex(pages.at(0x0500).data(), 21), "84000010" + id + "FF");
+    EXPECT_EQ(hex(pages.at(0x0600).data(), 2), "C2FF");
+}
+
+TEST(ControlFile, M16cWithoutBlocksAndUnlimitedCount) {
+    file_rig r;
+    Option2_Click(*r.form);
+    r.form->Label2.caption = "M16CFLASH";
+    r.form->block_write_mode = 1;
+    for (int i = 0; i < 9; ++i) r.form->fblock(i).caption = "0";
+    const std::string id = "11223344556677";
+    std::copy(id.begin(), id.end(), r.form->id_code_text.begin());
+    r.form->write_count_limit = 0;
+    const auto pages = control_pages(r);
+    EXPECT_EQ(hex(pages.at(0x0000).data(), 3), "016CFF");
+    EXPECT_EQ(hex(pages.at(0x0100).data(), 3), "0001FF");
+    EXPECT_EQ(hex(pages.at(0x0500).data(), 12), "DFFF0F07" + id + "FF");
+    EXPECT_EQ(hex(pages.at(0x0600).data(), 1), "00");
+}
+
+struct typed_id_case {
+    const char* name;
+    std::string typed;
+    std::string expected;  // the 14 ID characters of an M16C control page
+};
+
+class TypedId : public ::testing::TestWithParam<typed_id_case> {};
+
+TEST_P(TypedId, PositionByPosition) {
+    file_rig r;
+    Option2_Click(*r.form);
+    const std::string id = "AAAAAAAAAAAAAA";
+    std::copy(id.begin(), id.end(), r.form->id_code_text.begin());
+    r.form->privious_id_match.value = 1;
+    r.form->ID.caption = GetParam().typed;
+    ASSERT_TRUE(build_control_file(*r.form));
+    const auto lines = crlf_lines(read_file(r.form->control_file_path));
+    std::string line1;
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+        if (lines[i] == "00000500") line1 = lines[i + 1];
+    EXPECT_EQ(line1.substr(8, 14), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, TypedId,
+    ::testing::Values(typed_id_case{"hex", "0123456789BCDE", "0123456789BCDE"},
+                      typed_id_case{"letters_beyond_f_fall_back", "12GZ-5xy890123", "12AA-5AA890123"},
+                      typed_id_case{"short_text", "123", "123AAAAAAAAAAA"},
+                      typed_id_case{"wide_character_takes_all", "12３45", "AAAAAAAAAAAAAA"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// ---- page readers ---------------------------------------------------------
+
+TEST(PageReaders, ImageFilterTranslatesAndSkips) {
+    file_rig r;
+    std::string text;
+    for (const char* a : {"00000000", "00004000", "00010000", "00050000", "00060000"}) {
+        text += std::string(a) + "\r\n";
+        for (int k = 0; k < 4; ++k) text += std::string(128, '0') + "\r\n";
+    }
+    write_file(r.dir.file("w.txt"), text);
+    auto frames_for = [&](const char* cpu, std::uint8_t pass, std::uint8_t filter) {
+        r.form->Label2.caption = cpu;
+        r.form->pass_flag = pass;
+        r.form->block_filter_on = filter;
+        EXPECT_TRUE(r.files.open_input(1, r.dir.file("w.txt")));
+        std::vector<std::string> got;
+        for (;;) {
+            next_image_page(*r.form);
+            if (r.files.eof(1)) break;
+            got.push_back(hex(r.form->address_frame.data() + 1, 2));
+            read_page_block(*r.form);
+        }
+        r.files.close(1);
+        return got;
+    };
+    for (int i = 0; i < 9; ++i) r.form->fblock(i).caption = "1";
+    EXPECT_EQ(frames_for("M32RFLASH", 1, 1), (std::vector<std::string>{"0200", "0240", "0300", "0700"}));
+    r.form->fblockB.caption = "0";
+    r.form->fblockE.caption = "0";
+    EXPECT_EQ(frames_for("M32RFLASH", 1, 1), (std::vector<std::string>{"0200", "0700"}));
+    EXPECT_EQ(frames_for("M32R", 1, 1), (std::vector<std::string>{}));
+    EXPECT_EQ(frames_for("M32RFLASH", 0, 1), (std::vector<std::string>{"0000"}));
+    EXPECT_EQ(frames_for("M32RFLASH", 1, 0),
+              (std::vector<std::string>{"0000", "0040", "0100", "0500", "0600"}));
+}
+
+TEST(PageReaders, MemoriesFileFramesAndPasses) {
+    file_rig r;
+    std::string text = good_header + "\r\nM32R\r\n";
+    for (const char* a : {"00000000", "00007F00", "00008000", "00000100"}) {
+        text += std::string(a) + "\r\n";
+        for (int k = 0; k < 4; ++k) text += std::string(128, '1') + "\r\n";
+    }
+    write_file(r.dir.file("m.dat"), text);
+    ASSERT_TRUE(r.files.open_input(1, r.dir.file("m.dat")));
+    std::vector<std::string> got;
+    for (int guard = 0; guard < 10 && !r.files.eof(1); ++guard) {
+        next_memories_page(*r.form);
+        got.push_back(hex(r.form->address_frame.data() + 1, 3) + "/" + std::to_string(r.form->pass_flag));
+        const page_bytes p = memories_page_block(*r.form);
+        if (got.size() == 1) {
+            EXPECT_EQ(hex(p.data(), 8), "4142434445460047");
+        } else if (got.size() == 2) {
+            EXPECT_EQ(hex(p.data(), 3), "0321FF");
+        } else if (got.size() == 3) {
+            EXPECT_EQ(p[0], 0x11);
+        }
+    }
+    EXPECT_EQ(got, (std::vector<std::string>{"000A00/1", "000000/1", "010000/0", "017F00/0", "010100/0"}));
+}
