@@ -1,0 +1,515 @@
+// SAVE MEMORIES TO FILE and TRANSMIT MEMORIES end to end against the
+// simulated writer, with a fault table per job; the switch operation, target
+// write and verify buttons; the block dialog.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "engine/engine.hpp"
+#include "erase/block_form.hpp"
+#include "files.hpp"
+#include "link/link.hpp"
+#include "memories/memories.hpp"
+#include "rom_data/memory_files.hpp"
+#include "rom_data/page_exchange.hpp"
+#include "service/confirm_commands.hpp"
+#include "support.hpp"
+
+using namespace torvela;
+using namespace test_support;
+using writer_sim::fault;
+using writer_sim::fault_kind;
+
+namespace {
+
+// The machine version page: every byte the header may carry, with the
+// separators at 6, 13 and 20 ('/' and '_' come back as 00 and 20).
+const std::uint8_t version_bytes[21] = {0x41, 0x20, 0x2C, 0x22, 0x0D, 0x0A, 0x00,
+                                        0x80, 0x9F, 0xC3, 0xFF, 0xE3, 0x0D, 0x00,
+                                        0x0A, 0x31, 0xFE, 0x7F, 0x01, 0x5B, 0x00};
+
+struct memories_rig : writer_sim::rig {
+    private_work_folder dir;
+    std::string path = dir.file("unit.dat");
+    std::array<std::uint8_t, 0x8000> area{};
+
+    explicit memories_rig(unsigned seed = 7) {
+        std::mt19937 rng(seed);
+        for (auto& b : area) b = static_cast<std::uint8_t>(rng());
+        std::fill_n(area.begin() + 0x300, 256, 0xFF);  // one page of FF
+        std::copy(area.begin(), area.end(), sim.store.begin() + 0x10000);
+        std::copy(std::begin(version_bytes), std::end(version_bytes), sim.store.begin() + 0xA00);
+        sim.store[0] = 0x03;
+        sim.store[1] = 0x21;
+    }
+    void choose(const std::string& content) {
+        write_file(path, content);
+        dlg.files.push_back(path);
+        file_select_Click(*form);
+    }
+    // The writer after its memories were taken out: nothing in block 0 and 1.
+    void clear_writer() {
+        std::fill_n(sim.store.begin(), 0x20000, 0xFF);
+    }
+};
+
+std::string expected_memories_file(const std::array<std::uint8_t, 0x8000>& area) {
+    std::string text;
+    for (std::uint8_t b : version_bytes) text.push_back(b == 0 ? '/' : b == 32 ? '_' : static_cast<char>(b));
+    text += "\r\nM32R\r\n";
+    for (int p = 0; p < 128; ++p) {
+        text += "0000" + hex(reinterpret_cast<const std::uint8_t*>(&p), 1) + "00\r\n";
+        for (int k = 0; k < 4; ++k) text += hex(area.data() + p * 256 + k * 64, 64) + "\r\n";
+    }
+    return text;
+}
+
+std::size_t files_in(const std::string& folder) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(MemoriesRoundTrip, SaveThenTransmitRestoresTheStore) {
+    memories_rig r;
+    r.choose("old contents\r\n");
+    ASSERT_TRUE(r.form->ramdata_get.visible);
+    ramdata_get_Click(*r.form);
+    EXPECT_EQ(r.box.asked, (std::vector<std::string>{"TORVELA|OK TO SAVE MEMORIES TO FILE?"}));
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
+    EXPECT_FALSE(r.port.PortOpen());
+    const std::string saved = read_file(r.path);
+    EXPECT_TRUE(saved == expected_memories_file(r.area));
+    EXPECT_EQ(files_in(r.dir.path()), 1u);  // no temporary file left
+    // 642 lines: the header has CR and LF bytes of its own, so count records.
+    EXPECT_EQ(crlf_lines(saved.substr(23)).size(), 641u);
+    const std::vector<std::string> statuses = {
+        "START TO SAVE MEMORIES TO FILE", "CHECK WRITER-ID OK", "INSTALLER MODE CHECK NOW!",
+        "MACHINE VERSION CHECK NOW!", "CPU TYPE CHECK NOW!", "READ NOW!", "READ OK!",
+        "VERIFY NOW!", "VERIFY OK", "BLOCK ERASE OK", "SAVE MEMORIES TO FILE COMPLETE"};
+    EXPECT_EQ(r.status_history, statuses);
+    // The save ends by erasing the memories blocks of the writer.
+    EXPECT_EQ(r.sim.erased_blocks, (std::vector<int>{0, 1}));
+
+    r.clear_writer();
+    r.status_history.clear();
+    r.dlg.files.push_back(r.path);
+    file_select_Click(*r.form);
+    ASSERT_TRUE(r.form->ramdata_store.visible);
+    ASSERT_FALSE(r.form->ramdata_get.visible);
+    ramdata_store_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "TRANSMIT MEMORIES COMPLETE");
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_TRUE(std::equal(r.area.begin(), r.area.end(), r.sim.store.begin() + 0x10000));
+    EXPECT_TRUE(std::equal(std::begin(version_bytes), std::end(version_bytes), r.sim.store.begin() + 0xA00));
+    EXPECT_EQ(r.sim.store[0], 0x03);
+    EXPECT_EQ(r.sim.store[1], 0x21);
+    EXPECT_EQ(r.sim.pages_written, 130);
+    EXPECT_EQ(r.sim.cpu_type_checks, 1);
+    const std::vector<std::string> transmit_statuses = {
+        "START TO TRANSMIT MEMORIES", "CHECK WRITER-ID OK", "INSTALLER MODE CHECK NOW!",
+        "MACHINE VERSION CHECK NOW!", "BLOCK ERASE OK", "TRANSMIT NOW!", "TRANSMIT OK",
+        "VERIFY NOW!", "VERIFY OK", "CPU TYPE CHECK NOW!", "CPU TYPE CHECK OK",
+        "TRANSMIT MEMORIES COMPLETE"};
+    EXPECT_EQ(r.status_history, transmit_statuses);
+
+    // Saved again from the restored writer, the file is the same byte for byte.
+    r.dlg.files.push_back(r.dir.file("again.dat"));
+    write_file(r.dir.file("again.dat"), "");
+    file_select_Click(*r.form);
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_TRUE(read_file(r.dir.file("again.dat")) == saved);
+}
+
+TEST(MemoriesRoundTrip, ArrowsShowTheDirection) {
+    memories_rig r;
+    r.choose("");
+    bool down = false, up = false;
+    r.after_event = [&](writer_sim::rig& g) {
+        for (int n = 6; n <= 9; ++n) down |= g.form->image(n).visible;
+        for (int n = 13; n <= 16; ++n) up |= g.form->image(n).visible;
+    };
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_TRUE(up);
+    EXPECT_FALSE(down);
+    EXPECT_TRUE(busy_pictures_reset(*r.form));
+}
+
+TEST(MemoriesRoundTrip, HeaderWithoutSeparatorsCannotBeVerified) {
+    // Read back, such a header is no header page: the verify fails and the
+    // chosen file is not replaced, so it is never taken for a memories file.
+    memories_rig r;
+    r.sim.store[0xA00 + 6] = 0x41;
+    r.choose("");
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "VERIFY ERROR");
+    r.dlg.files.push_back(r.path);
+    file_select_Click(*r.form);
+    EXPECT_FALSE(r.form->ramdata_store.visible);
+    EXPECT_EQ(read_file(r.path), "");
+}
+
+TEST(MemoriesJobs, ButtonsNeedAFileAndAnIdleTool) {
+    memories_rig r;
+    ramdata_get_Click(*r.form);
+    ramdata_store_Click(*r.form);
+    EXPECT_TRUE(r.box.asked.empty());
+    r.choose("");
+    r.box.answers = {false, false};
+    r.form->Check10.value = 1;
+    ramdata_get_Click(*r.form);
+    ramdata_store_Click(*r.form);
+    EXPECT_EQ(r.box.asked.size(), 2u);
+    EXPECT_EQ(r.form->job_no, 0);
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_EQ(r.form->Check10.value, 1);
+    EXPECT_FALSE(r.form->Image5.visible);
+    EXPECT_FALSE(r.form->Timer3.enabled);
+}
+
+// ---- fault table, save ---------------------------------------------------------
+
+namespace {
+
+fault page_reply(const char* page, std::vector<std::uint8_t> head) {
+    head.resize(256, 0xFF);
+    return {std::string("page:") + page, 1, fault_kind::replace, head};
+}
+
+}  // namespace
+
+struct save_fault_case {
+    const char* name;
+    std::vector<fault> faults;
+    const char* status;
+    bool port_open_after;
+};
+
+class SaveFaults : public ::testing::TestWithParam<save_fault_case> {};
+
+TEST_P(SaveFaults, ChosenFileStaysAsItWas) {
+    memories_rig r;
+    const std::string before = "the file the operator chose\r\n";
+    r.choose(before);
+    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
+    EXPECT_EQ(r.port.PortOpen(), GetParam().port_open_after);
+    EXPECT_EQ(r.form->job_no, 0);
+    EXPECT_EQ(r.form->engine_step, 0);
+    EXPECT_TRUE(busy_pictures_reset(*r.form));
+    EXPECT_FALSE(r.files.is_open(1));
+    EXPECT_TRUE(read_file(r.path) == before);
+    EXPECT_EQ(files_in(r.dir.path()), 1u);
+    EXPECT_EQ(r.port.sends_on_closed_port, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchanges, SaveFaults,
+    ::testing::Values(
+        save_fault_case{"id_check_silent", {{"echo:F5", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR", false},
+        save_fault_case{"id_refused", {{"done:F5", 1, fault_kind::ac_ac}}, "INSTALLER ERROR", false},
+        save_fault_case{"installer_mode", {page_reply("000600", {0x00})}, "INSTALLER MODE ERROR", false},
+        save_fault_case{"no_machine_version", {page_reply("000A00", {0xFF, 0xFF})}, "NO MEMORY ERROR", false},
+        save_fault_case{"cpu_page_blank", {page_reply("000000", {0xFF, 0xFF})}, "NO MEMORY ERROR", false},
+        save_fault_case{"cpu_page_swapped", {page_reply("000000", {0x6C, 0x01})}, "INSTALLER ERROR", false},
+        save_fault_case{"read_echo_wrong", {{"echo:FF", 9, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
+        save_fault_case{"read_address_refused", {{"addr:FF", 9, fault_kind::ac_ac}}, "INSTALLER ERROR", false},
+        save_fault_case{"page_never_comes", {{"page:010300", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR", false},
+        save_fault_case{"page_truncated", {{"page:010300", 1, fault_kind::truncated_page}}, "COMMUNICATION ERROR", false},
+        save_fault_case{"line_drops_mid_read", {{"page:010500", 1, fault_kind::drop_line}}, "COMMUNICATION ERROR", false},
+        save_fault_case{"verify_echo_wrong", {{"echo:FF", 135, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
+        save_fault_case{"verify_mismatch_twice",
+                        {{"page:010500", 2, fault_kind::corrupted_page}, {"page:017F00", 2, fault_kind::corrupted_page}},
+                        "VERIFY ERROR", false},
+        save_fault_case{"read_corrupted", {{"page:010500", 1, fault_kind::corrupted_page}}, "VERIFY ERROR", false},
+        save_fault_case{"erase_refused", {{"done:20", 2, fault_kind::ac_ac}}, "INSTALLER ERROR", false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(SaveFaults, OneMismatchRepeatsTheVerifyOnce) {
+    memories_rig r;
+    r.choose("");
+    r.sim.add_fault({"page:010500", 2, fault_kind::corrupted_page});
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
+    EXPECT_EQ(r.form->verify_retries, 1);
+    EXPECT_EQ(r.sim.pages_read, 3 + 128 + 8 + 130);  // the verify pass twice, the second whole
+    EXPECT_TRUE(read_file(r.path) == expected_memories_file(r.area));
+}
+
+TEST(SaveFaults, DisconnectMidPageLeavesTheChosenFile) {
+    memories_rig r;
+    r.choose("keep me\r\n");
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 132 && r.form->address_frame[2] == 40; },
+                            60'000'000));
+    Command3_Click(*r.form);
+    ASSERT_TRUE(r.run_job(2'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
+    EXPECT_TRUE(read_file(r.path) == "keep me\r\n");
+    EXPECT_EQ(files_in(r.dir.path()), 1u);
+    EXPECT_EQ(r.port.sends_on_closed_port, 0);
+}
+
+TEST(SaveFaults, UnwritableFolderShowsFileOpenError) {
+    memories_rig r;
+    r.form->memory_file_path = r.dir.file("no/such/folder/unit.dat");
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "FILE OPEN ERROR");
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_TRUE(busy_pictures_reset(*r.form));
+}
+
+// ---- fault table, transmit -------------------------------------------------------
+
+struct transmit_fault_case {
+    const char* name;
+    std::vector<fault> faults;
+    const char* status;
+    bool erased;  // the memories blocks were erased before the end
+};
+
+class TransmitFaults : public ::testing::TestWithParam<transmit_fault_case> {};
+
+TEST_P(TransmitFaults, EndTheJob) {
+    memories_rig r;
+    r.choose(expected_memories_file(r.area));
+    ASSERT_TRUE(r.form->ramdata_store.visible);
+    r.clear_writer();
+    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
+    ramdata_store_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_EQ(r.form->job_no, 0);
+    EXPECT_TRUE(busy_pictures_reset(*r.form));
+    EXPECT_FALSE(r.files.is_open(1));
+    EXPECT_EQ(!r.sim.erased_blocks.empty(), GetParam().erased);
+    EXPECT_EQ(r.port.sends_on_closed_port, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchanges, TransmitFaults,
+    ::testing::Values(
+        transmit_fault_case{"id_wrong_echo", {{"echo:F5", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
+        transmit_fault_case{"installer_mode", {page_reply("000600", {0x12})}, "INSTALLER MODE ERROR", false},
+        transmit_fault_case{"memory_full",
+                            {page_reply("000A00", {0x41, 0x42}), page_reply("000000", {0x01, 0x6C})},
+                            "FULL MEMORY ERROR", false},
+        transmit_fault_case{"version_check_refused", {{"addr:FF", 2, fault_kind::ac_ac}}, "INSTALLER ERROR", false},
+        transmit_fault_case{"erase_wrong_echo", {{"echo:20", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
+        transmit_fault_case{"write_never_ready", {{"echo:41", 3, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", true},
+        transmit_fault_case{"page_refused", {{"done:41", 5, fault_kind::ac_ac}}, "INSTALLER ERROR", true},
+        transmit_fault_case{"page_garbled", {{"done:41", 5, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", true},
+        transmit_fault_case{"page_silent", {{"done:41", 5, fault_kind::no_reply}}, "COMMUNICATION ERROR", true},
+        transmit_fault_case{"line_drops_mid_page", {{"done:41", 40, fault_kind::drop_line}}, "COMMUNICATION ERROR", true},
+        transmit_fault_case{"verify_mismatch_twice",
+                            {{"page:010700", 1, fault_kind::corrupted_page}, {"page:010700", 2, fault_kind::corrupted_page}},
+                            "VERIFY ERROR", true},
+        transmit_fault_case{"verify_address_refused", {{"addr:FF", 4, fault_kind::ac_ac}}, "INSTALLER ERROR", true},
+        transmit_fault_case{"cpu_check_refused", {{"done:75", 1, fault_kind::ac_ac}}, "INSTALLER ERROR", true}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(TransmitFaults, MemoryFullCheckRunsOnlyWithoutFfInTheVersionPage) {
+    struct row {
+        std::vector<std::uint8_t> version, cpu;
+        const char* status;
+    };
+    for (const row& w : {row{{0x41, 0xFF}, {0x01, 0x6C}, "TRANSMIT MEMORIES COMPLETE"},
+                         row{{0x41, 0x42}, {0x03, 0xFF}, "TRANSMIT MEMORIES COMPLETE"},
+                         row{{0x41, 0x42}, {0xFF, 0xFF}, "TRANSMIT MEMORIES COMPLETE"}}) {
+        memories_rig r;
+        r.choose(expected_memories_file(r.area));
+        r.clear_writer();
+        r.sim.add_fault(page_reply("000A00", w.version));
+        r.sim.add_fault(page_reply("000000", w.cpu));
+        ramdata_store_Click(*r.form);
+        ASSERT_TRUE(r.run_job());
+        EXPECT_EQ(r.form->Label9.caption, w.status);
+    }
+}
+
+TEST(TransmitFaults, OneMismatchRepeatsTheVerifyNotTheTransmit) {
+    memories_rig r;
+    r.choose(expected_memories_file(r.area));
+    r.clear_writer();
+    r.sim.add_fault({"page:010700", 1, fault_kind::corrupted_page});
+    ramdata_store_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "TRANSMIT MEMORIES COMPLETE");
+    EXPECT_EQ(r.sim.pages_written, 130);
+}
+
+TEST(TransmitFaults, FileWithOnlyAHeaderEndsWithNoMemory) {
+    memories_rig r;
+    r.choose(expected_memories_file(r.area));
+    write_file(r.path, "ABCDEF/GHIJKL/MNOPQR/");
+    r.clear_writer();
+    ramdata_store_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "NO MEMORY ERROR");
+    EXPECT_TRUE(r.port.PortOpen());  // the port stays open
+    EXPECT_EQ(r.form->job_no, 0);
+    EXPECT_EQ(r.sim.pages_written, 0);
+}
+
+TEST(TransmitFaults, DeletedFileShowsFileOpenError) {
+    memories_rig r;
+    r.choose(expected_memories_file(r.area));
+    std::remove(r.path.c_str());
+    r.clear_writer();
+    ramdata_store_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "FILE OPEN ERROR");
+    EXPECT_FALSE(r.port.PortOpen());
+}
+
+// ---- switch operation, target write --------------------------------------------
+
+TEST(ConfirmCommands, SwitchOperationAtOnce) {
+    writer_sim::rig r;
+    command1_Click(*r.form);
+    swon_en_Click(*r.form);
+    EXPECT_TRUE(r.box.asked.empty());
+    ASSERT_EQ(frames(r).size(), 1u);
+    EXPECT_EQ(frames(r)[0], (bytes{0x25, 0x25}));
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 5'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "SWITCH OPERATION OK");
+    EXPECT_EQ(r.form->job_phase, 8);
+    EXPECT_EQ(r.sim.switch_sets, 1);
+}
+
+TEST(ConfirmCommands, TargetWriteWaitsAsLongAsItTakes) {
+    writer_sim::rig r;
+    r.sim.target_write_delay_us = 20'000'000;  // far beyond 751 ticks
+    command1_Click(*r.form);
+    target_write_Click(*r.form);
+    EXPECT_EQ(r.box.asked,
+              (std::vector<std::string>{"ROM WRITER -> TARGET DIRECT WRITE CHECK|ROM WRITER -> TARGET DIRECT WRITE?"}));
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 30'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "TARGET WRITE NOW!");
+    EXPECT_EQ(r.form->job_phase, 10);
+    EXPECT_TRUE(r.port.PortOpen());
+    EXPECT_GT(r.line.now_us, 20'000'000u);
+}
+
+TEST(ConfirmCommands, TargetWriteRefusalsAndTheBox) {
+    {
+        writer_sim::rig r;
+        command1_Click(*r.form);
+        r.sim.add_fault({"done:C5", 1, fault_kind::ac_ac});
+        target_write_Click(*r.form);
+        ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 30'000'000));
+        EXPECT_EQ(r.form->Label9.caption, "TARGET WRITE ERROR");
+    }
+    {
+        writer_sim::rig r;
+        command1_Click(*r.form);
+        r.box.answers = {false};
+        target_write_Click(*r.form);
+        EXPECT_TRUE(r.line.log.empty());
+    }
+    {
+        writer_sim::rig r;
+        command1_Click(*r.form);
+        r.box.while_open = [&] { Command3_Click(*r.form); };
+        target_write_Click(*r.form);
+        EXPECT_TRUE(r.line.log.empty());
+        EXPECT_EQ(r.form->engine_step, 0);
+    }
+}
+
+// ---- verify button ------------------------------------------------------------
+
+TEST(VerifyButton, ImageInTheWriterVerifiesOk) {
+    writer_sim::rig r;
+    private_work_folder dir;
+    std::vector<std::uint8_t> data(64);
+    for (std::size_t i = 0; i < 64; ++i) data[i] = static_cast<std::uint8_t>(i * 3);
+    write_file(dir.file("img.mot"), s2_record(0x001000, data) + "\n" + s2_record(0x010040, data) + "\n");
+    r.form->memory_file_path = dir.file("img.mot");
+    // What a transmit put into the store: the image shifted to 020000.
+    std::copy(data.begin(), data.end(), r.sim.store.begin() + 0x021000);
+    std::copy(data.begin(), data.end(), r.sim.store.begin() + 0x030040);
+    command1_Click(*r.form);
+    verify_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 5'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "VERIFY OK");
+    EXPECT_EQ(r.form->job_phase, 9);
+    EXPECT_EQ(r.sim.pages_read, 2);
+
+    // The last byte of a page differs.
+    r.sim.store[0x0300FF] = 0x00;
+    verify_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 5'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "VERIFY ERROR");
+    EXPECT_EQ(r.form->Label4.caption, "255");  // received bytes 0..9, not the differing one
+    EXPECT_FALSE(r.files.is_open(1));
+}
+
+TEST(VerifyButton, NeedsAFileAnOpenPortAndNoJob) {
+    writer_sim::rig r;
+    command1_Click(*r.form);
+    verify_Click(*r.form);  // no file
+    r.form->memory_file_path = "x.mot";
+    r.form->job_no = 4;
+    verify_Click(*r.form);
+    EXPECT_TRUE(r.box.asked.empty());
+}
+
+// ---- block dialog ---------------------------------------------------------------
+
+TEST(BlockDialog, LabelsAndChoice) {
+    writer_sim::rig r;
+    block_form dlg;
+    r.form->Label2.caption = "M16CFLASH";
+    Form_Activate(dlg, *r.form);
+    EXPECT_EQ(dlg.block[0].caption, "ブロック６0C0000-0CFFFF");
+    EXPECT_EQ(dlg.block[7].caption, no_block_text);
+    EXPECT_FALSE(dlg.target_block[7].visible);
+    block_form m32r;
+    r.form->Label2.caption = "M32RFLASH";
+    Form_Activate(m32r, *r.form);
+    EXPECT_EQ(m32r.block[8].caption, "ブロック８00050000-0005FFFF");
+    block_form plain;
+    r.form->Label2.caption = "M32R";
+    Form_Activate(plain, *r.form);
+    EXPECT_EQ(plain.block[0].caption, "ﾌﾞﾛｯｸ0");
+    EXPECT_EQ(plain.block[2].caption, "Label3");
+
+    for (int i = 0; i < 9; ++i) r.form->fblock(i).caption = "7";
+    Form_Unload(plain);  // closed without OK
+    EXPECT_EQ(r.form->fblockA.caption, "7");
+    dlg.target_block[1].value = 1;
+    dlg.target_block[8].value = 1;
+    OK_buttun_Click(dlg, *r.form);
+    EXPECT_TRUE(dlg.unloaded);
+    std::string got;
+    for (int i = 0; i < 9; ++i) got += r.form->fblock(i).caption;
+    EXPECT_EQ(got, "010000001");
+}
+
+TEST(WorkFiles, PrivateFolderGoesWithTheWindow) {
+    std::string folder;
+    {
+        writer_sim::rig r;
+        folder = std::filesystem::path(r.form->image_file_path).parent_path().string();
+        EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_all);
+        EXPECT_NE(r.form->image_file_path, r.form->control_file_path);
+        write_file(r.form->image_file_path, "x");
+        Form_Unload(*r.form);
+        EXPECT_FALSE(std::filesystem::exists(folder));
+    }
+}
