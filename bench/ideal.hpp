@@ -19,6 +19,7 @@ struct exchange {
     std::uint64_t writer_us;   // the writer's processing before it answers
     std::size_t answer;        // bytes of the answer
     bool phase_after = false;  // the next frame waits for the job sequencer
+    int ticks_after = 0;       // engine ticks that must pass before the next frame
 };
 
 inline std::uint64_t next_tick(double t, std::uint64_t period) {
@@ -33,7 +34,7 @@ inline std::uint64_t ideal_end(std::uint64_t start, const std::vector<exchange>&
     for (const exchange& e : chain) {
         const double arrival = static_cast<double>(t) + static_cast<double>(e.sent + e.answer) * byte_us +
                                static_cast<double>(e.writer_us);
-        t = next_tick(arrival, tick1_us);
+        t = next_tick(arrival, tick1_us) + static_cast<std::uint64_t>(e.ticks_after) * tick1_us;
         if (e.phase_after) t = next_tick(static_cast<double>(t), tick2_us);
     }
     return t;
