@@ -12,3 +12,12 @@ inline constexpr std::array<std::uint8_t, 7> writer_id_code = {0x54, 0x4F, 0x52,
                                                                0x45, 0x4C, 0x41};
 
 }  // namespace torvela
+
+namespace torvela {
+
+// The ID a writer program file carries at 000084-000093 (as its ROM data
+// conversion extracts it); the writer version up loads no other file.
+inline constexpr std::array<std::uint8_t, 16> writer_program_id = {
+    0x57, 0x52, 0x49, 0x54, 0x45, 0x52, 0x50, 0x52, 0x4F, 0x47, 0x52, 0x41, 0x4D, 0x30, 0x30, 0x31};
+
+}  // namespace torvela

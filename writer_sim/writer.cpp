@@ -130,9 +130,17 @@ void writer::on_command(std::uint8_t code, std::vector<reply>& out) {
         state_ = state::write_page;
         frame_len_ = 4 + page_size;
         return;
+    case 0x77:
+    case 0x71:
+        emit("echo:" + hex_code(code), {code, code}, echo_delay_us, out);
+        lock_code_ = code;
+        state_ = state::lock_frame;
+        frame_len_ = 4;
+        return;
     case 0x25:
     case 0xC5:
     case 0x75:
+    case 0x7A:
         emit("echo:" + hex_code(code), {code, code}, echo_delay_us, out);
         confirm_code_ = code;
         state_ = state::confirm_go;
@@ -174,7 +182,7 @@ void writer::on_frame_complete(std::vector<reply>& out) {
         }
         // Everything from the memories area up; the system pages of block 0
         // (control, CPU type, installer mode, machine version, counts) stay.
-        std::fill(store.begin() + 0x10000, store.end(), std::uint8_t{0xFF});
+        erase_range(0x10000, static_cast<std::uint32_t>(store_size - 0x10000));
         ++erase_all_count;
         emit("done:A7", {0xD0, 0xD0}, erase_all_delay_us, out);
         return;
@@ -184,7 +192,12 @@ void writer::on_frame_complete(std::vector<reply>& out) {
             emit("done:20", {0xAC, 0xAC}, echo_delay_us, out);
             return;
         }
-        std::fill_n(store.begin() + start, len, std::uint8_t{0xFF});
+        if (locks_enabled && locked[f[1]]) {
+            emit("done:20", {0xAC, 0xAC}, echo_delay_us, out);
+            return;
+        }
+        erase_range(start, len);
+        locked[f[1]] = false;  // erasing a block clears its lock bit
         erased_blocks.push_back(f[1]);
         emit("done:20", {0xD0, 0xD0}, block_erase_delay_us, out);
         return;
@@ -193,6 +206,14 @@ void writer::on_frame_complete(std::vector<reply>& out) {
         const std::uint32_t a = page_address(f);
         if (f[0] != 0x03 || f[3] != 0 || a + page_size > store_size) {
             emit("addr:FF", {0xEE, 0xEE}, echo_delay_us, out);
+            return;
+        }
+        if (a == 0x000400 || a == 0x000700) {
+            // The count pages are answered at once, without the second frame.
+            ++pages_read;
+            read_pages.push_back(a);
+            emit("page:" + hex_address(a), {store.begin() + a, store.begin() + a + page_size},
+                 page_read_delay_us, out);
             return;
         }
         emit("addr:FF", {0xD0, 0xD0}, echo_delay_us, out);
@@ -207,6 +228,7 @@ void writer::on_frame_complete(std::vector<reply>& out) {
             return;
         }
         ++pages_read;
+        read_pages.push_back(a);
         emit("page:" + hex_address(a), {store.begin() + a, store.begin() + a + page_size},
              page_read_delay_us, out);
         return;
@@ -234,18 +256,58 @@ void writer::on_frame_complete(std::vector<reply>& out) {
         }
         std::uint64_t delay = confirm_delay_us;
         if (confirm_code_ == 0xC5) {
-            ++target_writes;
+            count_target_write();
             delay = target_write_delay_us;
         } else if (confirm_code_ == 0x25) {
             ++switch_sets;
+        } else if (confirm_code_ == 0x7A) {
+            locks_enabled = true;
+            ++lock_enables;
         } else {
             ++cpu_type_checks;
+            locks_enabled = false;
+            ++lock_disables;
         }
         emit(tag, {0xD0, 0xD0}, delay, out);
         return;
     }
+    case state::lock_frame: {
+        const std::string tag = "done:" + hex_code(lock_code_);
+        if (f[0] != 0xD8 || f[1] > 6 || f[2] != 0 || f[3] != 0) {
+            emit(tag, {0xFF, 0xFF, 0xAC, 0xAC}, echo_delay_us, out);
+            return;
+        }
+        if (lock_code_ == 0x77) locked[f[1]] = true;
+        // Status bit 6 set: not locked.
+        const std::uint8_t status = locked[f[1]] ? 0x80 : 0xC0;
+        emit(tag, {status, status, 0xD0, 0xD0}, echo_delay_us, out);
+        return;
+    }
     case state::command:
         return;
+    }
+}
+
+void writer::count_target_write() {
+    ++target_writes;
+    // Page 0400: the first count word goes up by one (high byte first).
+    const int word = (store[0x400] == 0xFF && store[0x401] == 0xFF) ? 0 : store[0x400] * 256 + store[0x401];
+    const int next = word + 1;
+    store[0x400] = static_cast<std::uint8_t>(next >> 8);
+    store[0x401] = static_cast<std::uint8_t>(next);
+    // Page 0700: one more bit cleared from the top of the first byte not yet 00.
+    for (std::size_t i = 0x700; i < 0x800; ++i) {
+        if (store[i] == 0) continue;
+        store[i] = static_cast<std::uint8_t>(store[i] >> 1);
+        break;
+    }
+}
+
+void writer::erase_range(std::uint32_t start, std::uint32_t len) {
+    for (std::uint32_t a = start; a < start + len; ++a) {
+        // The writer keeps its count pages through every erase.
+        if ((a >= 0x400 && a < 0x500) || (a >= 0x700 && a < 0x800)) continue;
+        store[a] = 0xFF;
     }
 }
 

@@ -52,8 +52,11 @@ public:
 
     // Erases restore every byte to 0xFF.
     std::array<std::uint8_t, store_size> store{};
-    // Lock bit per block code 0..6: true = locked.
+    // Lock bit per block code 0..6: true = locked. While the lock bits are
+    // enabled a locked block refuses to be erased (AC AC).
     std::array<bool, 7> locked{};
+    bool locks_enabled = false;
+    int lock_enables = 0, lock_disables = 0;
     // The code the writer expects after DF FF 07.
     std::array<std::uint8_t, 7> id_code{};
 
@@ -81,7 +84,9 @@ public:
     int pages_written = 0;
     int target_writes = 0;
     int switch_sets = 0;
-    int cpu_type_checks = 0;
+    int cpu_type_checks = 0;  // 75 75 also disables the lock bits
+    // Pages read, in order (store addresses).
+    std::vector<std::uint32_t> read_pages;
     // Pages written, in order (store addresses).
     std::vector<std::uint32_t> written_pages;
     // Bytes that arrived when no command could start with them.
@@ -103,8 +108,12 @@ private:
         read_address,   // after FF FF: 03 a2 a1 00
         read_again,     // after D0 D0: the same address frame, then the page goes out
         write_page,     // after 41 41: 02 a2 a1 00 and 256 bytes
-        confirm_go,     // after 25 25, C5 C5, 75 75: the go-ahead D0 D0
+        confirm_go,     // after 25 25, C5 C5, 75 75, 7A 7A: the go-ahead D0 D0
+        lock_frame,     // after 77 77 or 71 71: D8 n 00 00
     };
+    std::uint8_t lock_code_ = 0;
+    void count_target_write();
+    void erase_range(std::uint32_t start, std::uint32_t len);
     std::uint8_t confirm_code_ = 0;
     std::uint32_t page_address(const std::vector<std::uint8_t>& f) const;
     void emit(const std::string& tag, std::vector<std::uint8_t> bytes, std::uint64_t delay,

@@ -15,6 +15,11 @@ constexpr step_entry verify_steps[] = {{1, step_1}, {10, step_10}, {11, step_11}
 constexpr step_entry page_write_steps[] = {{2, step_2}, {21, step_21}};
 constexpr step_entry memories_write_steps[] = {{181, step_181}, {182, step_182}};
 constexpr step_entry erase_all_steps[] = {{3, step_3}, {31, step_31}};
+constexpr step_entry lock_set_steps[] = {{6, step_6}, {61, step_61}, {62, step_62}};
+constexpr step_entry lock_read_steps[] = {{7, step_7}, {71, step_71}, {72, step_72}};
+constexpr step_entry lock_enable_steps[] = {{8, step_8}, {81, step_81}};
+constexpr step_entry lock_disable_steps[] = {{9, step_9}, {91, step_91}};
+constexpr step_entry write_count_steps[] = {{121, step_121}, {122, step_122}};
 constexpr step_entry switch_steps[] = {{101, step_101}, {102, step_102}};
 constexpr step_entry target_write_steps[] = {{111, step_111}, {112, step_112}};
 constexpr step_entry cpu_check_steps[] = {{171, step_171}, {172, step_172}};
@@ -36,9 +41,14 @@ constexpr step_family families[] = {
     {"erase all flash", erase_all_steps, 2},
     {"block erase", block_erase_steps, 3},
     {"writer-ID check", writer_id_steps, 12},
+    {"lock bit set", lock_set_steps, 5},
+    {"lock bit read", lock_read_steps, 0},
+    {"lock enable", lock_enable_steps, 6},
+    {"lock disable", lock_disable_steps, 7},
     {"switch operation set", switch_steps, 8},
     {"target write", target_write_steps, 10},
     {"CPU type check", cpu_check_steps, 15},
+    {"writer write-count read", write_count_steps, 12},
     {"memories page read", memories_read_steps, 11},
     {"verify memories pages", memories_verify_steps, 13},
     {"CPU type read", cpu_read_steps, 15},

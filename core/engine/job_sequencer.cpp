@@ -8,6 +8,26 @@ namespace torvela {
 
 namespace {
 
+constexpr phase_entry version_up_phases[] = {
+    {99, job1_phase99}, {12, job1_phase12}, {4, job1_phase4}, {7, job1_phase7}, {3, job1_phase3},
+    {1, job1_phase1},   {9, job1_phase9},   {6, job1_phase6}, {5, job1_phase5}, {8, job1_phase8},
+};
+
+constexpr phase_entry transmit_rom_phases[] = {
+    {99, job2_phase99},     {12, job2_phase12},    {3, image_job_phase3},
+    {1, image_job_phase1},  {9, image_job_phase9}, {8, job2_phase8},
+};
+
+constexpr phase_entry block_write_phases[] = {
+    {99, job3_phase99},     {12, job3_phase12},    {3, image_job_phase3},
+    {1, image_job_phase1},  {9, image_job_phase9}, {8, job3_phase8},
+};
+
+constexpr phase_entry target_direct_phases[] = {
+    {99, job5_phase99},    {12, job5_phase12}, {4, job5_phase4},  {3, image_job_phase3},
+    {1, image_job_phase1}, {9, job5_phase9},   {10, job5_phase10}, {8, job5_phase8},
+};
+
 constexpr phase_entry save_memories_phases[] = {
     {99, job4_phase99}, {12, job4_phase12}, {16, job4_phase16}, {14, job4_phase14},
     {15, job4_phase15}, {11, job4_phase11}, {13, job4_phase13}, {3, job4_phase3},
@@ -27,7 +47,11 @@ constexpr phase_entry erase_all_phases[] = {
 
 // One row per job; each row lists the phases the job handles.
 constexpr job_entry jobs[] = {
+    {1, "writer version up", version_up_phases},
+    {2, "transmit ROM data", transmit_rom_phases},
+    {3, "writer block write", block_write_phases},
     {4, "save memories to file", save_memories_phases},
+    {5, "target direct write", target_direct_phases},
     {6, "transmit memories", transmit_memories_phases},
     {7, "erase all flash", erase_all_phases},
 };

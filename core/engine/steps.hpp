@@ -48,6 +48,19 @@ void step_111(main_form&);
 void step_112(main_form&);
 void step_171(main_form&);
 void step_172(main_form&);
+// service: lock bits 6/61/62 7/71/72 8/81 9/91, write count 121/122
+void step_6(main_form&);
+void step_61(main_form&);
+void step_62(main_form&);
+void step_7(main_form&);
+void step_71(main_form&);
+void step_72(main_form&);
+void step_8(main_form&);
+void step_81(main_form&);
+void step_9(main_form&);
+void step_91(main_form&);
+void step_121(main_form&);
+void step_122(main_form&);
 // erase: erase all 3/31, block erase 4/41/42
 void step_3(main_form&);
 void step_31(main_form&);
@@ -62,6 +75,37 @@ void step_51(main_form&);
 void job7_phase99(main_form&);
 void job7_phase12(main_form&);
 void job7_phase2(main_form&);
+
+// jobs 2 and 3 (and the passes jobs 1 and 5 share)
+void job2_phase99(main_form&);
+void job2_phase12(main_form&);
+void job2_phase8(main_form&);
+void job3_phase99(main_form&);
+void job3_phase12(main_form&);
+void job3_phase8(main_form&);
+void image_job_phase3(main_form&);
+void image_job_phase1(main_form&);
+void image_job_phase9(main_form&);
+
+// job 5, target direct write
+void job5_phase99(main_form&);
+void job5_phase12(main_form&);
+void job5_phase4(main_form&);
+void job5_phase9(main_form&);
+void job5_phase10(main_form&);
+void job5_phase8(main_form&);
+
+// job 1, writer version up
+void job1_phase99(main_form&);
+void job1_phase12(main_form&);
+void job1_phase4(main_form&);
+void job1_phase7(main_form&);
+void job1_phase3(main_form&);
+void job1_phase1(main_form&);
+void job1_phase9(main_form&);
+void job1_phase6(main_form&);
+void job1_phase5(main_form&);
+void job1_phase8(main_form&);
 
 // job 4, save memories to file
 void job4_phase99(main_form&);

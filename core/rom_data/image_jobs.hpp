@@ -1,0 +1,26 @@
+// The jobs that put a ROM image into the writer: TRANSMIT ROM DATA (job 2),
+// the writer block write (job 3), the target direct write (job 5), the writer
+// version up (job 1), and the plain write.
+#pragma once
+
+#include "console/main_form.hpp"
+
+namespace torvela {
+
+void flashall_write_Click(main_form& f);
+void flashblock_write_Click(main_form& f);
+void write_Click(main_form& f);
+void unit_3mode_Click(main_form& f);
+void writer_versionup_Click(main_form& f);
+
+// The write pass and the verify pass over a work file: the control work file
+// while pass_flag is 0, the image work file once it is 1 (or always, for
+// `image_only`). The pass ends with job_phase 1 (written) or 9 (verified).
+void start_write_pass(main_form& f, bool image_only, const char* first_status);
+void start_verify_pass(main_form& f, bool image_only);
+
+// The 32 nibbles of a writer program ID text; false when a character has
+// no nibble value.
+bool writer_program_id_matches(const main_form& f);
+
+}  // namespace torvela

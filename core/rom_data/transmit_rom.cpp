@@ -1,0 +1,209 @@
+#include "engine/engine.hpp"
+#include "engine/steps.hpp"
+#include "erase/block_form.hpp"
+#include "erase/erase.hpp"
+#include "link/link.hpp"
+#include "rom_data/image_jobs.hpp"
+#include "rom_data/memory_files.hpp"
+#include "rom_data/page_exchange.hpp"
+#include "rom_data/seq_files.hpp"
+#include "service/write_count.hpp"
+#include "service/writer_id.hpp"
+
+namespace torvela {
+
+namespace {
+
+// Opens the work file of the pass at its first page for `command`; false
+// when the job has ended.
+bool open_pass(main_form& f, bool image_only, std::uint8_t command) {
+    const std::string& path = (image_only || f.pass_flag == 1) ? f.image_file_path : f.control_file_path;
+    if (!f.files.open_input(1, path)) {
+        abort_sequence(f, "FILE OPEN ERROR", true);
+        return false;
+    }
+    // Pages are written with command 2 and read back with command 3.
+    f.address_frame[0] = command;
+    next_image_page(f);
+    return true;
+}
+
+void pass_done(main_form& f, const char* status, std::uint8_t phase) {
+    f.files.close(1);
+    f.engine_step = 0;
+    f.Label9.caption = status;
+    f.job_phase = phase;
+}
+
+// Phase 99 of the image jobs: the conversion, then the writer-ID check.
+void convert_then_check(main_form& f, const char* status) {
+    f.Label9.caption = status;
+    if (!convert_or_report(f)) {
+        const std::string message = f.Label9.caption;
+        abort_sequence(f, message.c_str(), true);
+        return;
+    }
+    start_writer_id_check(f);
+}
+
+// Phase 12 of jobs 2, 3 and 5: the control work file, then the erase of the
+// image blocks (store blocks 0 and 2 to 6: Check3 and Check5..Check9).
+void control_file_then_erase(main_form& f, bool clear_first_two) {
+    if (!build_control_file(f)) {
+        abort_sequence(f, "FILE OPEN ERROR", true);
+        return;
+    }
+    if (clear_first_two) {
+        f.Check1.value = 0;
+        f.Check2.value = 0;
+    }
+    f.Check3.value = 1;
+    f.Check4.value = 0;
+    for (int n = 5; n <= 9; ++n) f.check(n).value = 1;
+    f.block_select.fill(0);
+    f.m16c_block_select.fill(0);
+    read_erase_block_checks(f);
+    f.engine_step = 4;
+}
+
+void end_image_job(main_form& f, const char* status, bool close) {
+    f.Label9.caption = status;
+    f.job_no = 0;
+    if (close) close_port(f);
+}
+
+}  // namespace
+
+void start_write_pass(main_form& f, bool image_only, const char* first_status) {
+    if (!open_pass(f, image_only, 2)) return;
+    if (f.files.eof(1)) {
+        pass_done(f, "TRANSMIT OK", 1);
+        return;
+    }
+    send_command(f, 0x41);
+    f.Label9.caption = first_status;
+    f.engine_step = 2;
+}
+
+void start_verify_pass(main_form& f, bool image_only) {
+    if (!open_pass(f, image_only, 3)) return;
+    if (f.files.eof(1)) {
+        pass_done(f, "VERIFY OK", 9);
+        return;
+    }
+    start_family(f, 0xFF, 1);
+}
+
+// ---- TRANSMIT ROM DATA, job 2; writer block write, job 3 ------------------------
+
+void flashall_write_Click(main_form& f) {
+    if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
+    if (!f.msgbox.yes_no("OK TO TRANSMIT ROM DATA?", "ROM WRITER")) return;
+    f.Timer3.enabled = true;
+    if (!open_port_prologue(f)) {
+        stop_busy_indicator(f, 9, true);
+        return;
+    }
+    f.Check10.value = 0;
+    f.block_filter_on = 1;
+    f.block_write_mode = 0;
+    for (int i = 0; i <= 8; ++i) f.fblock(i).caption = "1";
+    f.verify_retries = 0;
+    f.job_no = 2;
+    f.job_phase = 99;
+}
+
+void flashblock_write_Click(main_form& f) {
+    if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
+    if (!f.msgbox.yes_no("BLOCK WRITE?", "BLOCK WRITE CHECK")) return;
+    if (!open_port_prologue(f)) return;
+    block_form dlg;
+    Form_Activate(dlg, f);
+    f.dialog.show_block_form(f, dlg);
+    f.Check10.value = 0;
+    f.block_write_mode = 1;
+    f.block_filter_on = 1;
+    f.verify_retries = 0;
+    f.job_no = 3;
+    f.job_phase = 99;
+}
+
+void job2_phase99(main_form& f) { convert_then_check(f, "START TO TRANSMIT ROM DATA"); }
+void job3_phase99(main_form& f) { convert_then_check(f, "ROM WRITER BLOCK WRITE START"); }
+void job2_phase12(main_form& f) { control_file_then_erase(f, false); }
+void job3_phase12(main_form& f) { control_file_then_erase(f, true); }
+
+void image_job_phase3(main_form& f) { start_write_pass(f, false, "TRANSMIT NOW!"); }
+void image_job_phase1(main_form& f) { start_verify_pass(f, false); }
+
+void image_job_phase9(main_form& f) {
+    if (f.pass_flag == 1) {
+        f.job_phase = 8;
+        return;
+    }
+    f.pass_flag = 1;
+    start_write_pass(f, true, "Writing");
+}
+
+void job2_phase8(main_form& f) {
+    end_image_job(f, "ROM DATA TRANSMIT COMPLETE", true);
+    stop_busy_indicator(f, 4, false);
+}
+
+void job3_phase8(main_form& f) { end_image_job(f, "ROM WRITER BLOCK WRITE COMPLETE", false); }
+
+// ---- the plain write --------------------------------------------------------
+
+void write_Click(main_form& f) {
+    if (!f.MSComm1.PortOpen() || f.engine_step != 0) return;
+    // Nothing to write without a file; a running job owns file 1.
+    if (f.memory_file_path.empty() || f.job_no != 0) return;
+    if (!f.msgbox.yes_no("OK TO TRANSMIT ROM DATA?", "ROM WRITER")) return;
+    if (!convert_or_report(f)) return;
+    f.pass_flag = 1;
+    f.block_write_mode = 0;
+    for (int i = 1; i <= 8; ++i) f.fblock(i).caption = "1";
+    start_write_pass(f, true, "TRANSMIT NOW!");
+}
+
+// ---- target direct write, job 5 -----------------------------------------------
+
+void unit_3mode_Click(main_form& f) {
+    if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
+    if (!f.msgbox.yes_no("TARGET DIRECT WRITE?", "TARGET DIRECT WRITE CHECK")) return;
+    if (!open_port_prologue(f)) return;
+    f.block_write_mode = 0;
+    for (int i = 0; i <= 8; ++i) f.fblock(i).caption = "1";
+    f.Check10.value = 0;
+    f.block_filter_on = 1;
+    f.job_no = 5;
+    f.job_phase = 99;
+    f.verify_retries = 0;
+}
+
+void job5_phase99(main_form& f) { convert_then_check(f, "TARGET DIRECT WRITE START"); }
+void job5_phase12(main_form& f) { control_file_then_erase(f, true); }
+
+// The job does not begin with the write-count read: the writer-ID check must
+// come first, and the count read reports with the same phase 12 the check
+// does, so it cannot precede it without skipping the check. The counts are
+// read with the write-count button; this phase is here for a caller that
+// sets phase 4 and no phase of the job leads to it.
+void job5_phase4(main_form& f) { start_write_count_read(f); }
+
+void job5_phase9(main_form& f) {
+    if (f.pass_flag == 1) {
+        send_command(f, 0xC5);
+        f.Label9.caption = "TARGET WRITE NOW!";
+        f.engine_step = 111;
+        return;
+    }
+    f.pass_flag = 1;
+    start_write_pass(f, true, "TRANSMIT NOW!");
+}
+
+void job5_phase10(main_form& f) { f.job_phase = 8; }
+
+void job5_phase8(main_form& f) { end_image_job(f, "TARGET DIRECT WRITE COMPLETE", true); }
+
+}  // namespace torvela

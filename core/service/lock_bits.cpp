@@ -1,0 +1,128 @@
+#include "service/lock_bits.hpp"
+
+#include "engine/engine.hpp"
+#include "engine/steps.hpp"
+#include "erase/erase.hpp"
+#include "link/link.hpp"
+
+namespace torvela {
+
+namespace {
+
+bool may_start(const main_form& f) { return f.MSComm1.PortOpen() && f.engine_step == 0; }
+
+void per_block(main_form& f, const char* prompt, const char* title, std::uint8_t step) {
+    if (!may_start(f)) return;
+    f.block_select.fill(0);
+    f.m16c_block_select.fill(0);
+    if (!f.msgbox.yes_no(prompt, title)) return;
+    // With the M16C map only m16c_block_select is filled, which the block
+    // sender does not read: nothing is sent and no result is shown.
+    read_block_checks(f);
+    f.engine_step = step;
+}
+
+void show_and_send_block_frame(main_form& f, std::uint8_t next) {
+    f.engine_step = next;
+    f.Label15.caption = std::to_string(f.block_frame[0]);
+    f.Label16.caption = std::to_string(f.block_frame[1]);
+    f.Label17.caption = std::to_string(f.block_frame[2]);
+    f.Label18.caption = std::to_string(f.block_frame[3]);
+    send_bytes(f, f.block_frame);
+}
+
+bool four_bytes(main_form& f) { return reply_read(f, lock_answer_len); }
+bool done(const main_form& f) { return f.rx_bytes[2] == 0xD0 && f.rx_bytes[3] == 0xD0; }
+
+// The last step of enable and disable.
+void device_verdict(main_form& f, const char* ok, const char* refused, std::uint8_t phase) {
+    if (!reply_read(f, ack_len)) return;
+    if (ack(f, 0xD0)) {
+        f.engine_step = 0;
+        f.Label9.caption = ok;
+        f.job_phase = phase;
+        return;
+    }
+    abort_sequence(f, ack(f, 0xAC) ? refused : "COMMUNICATION ERROR");
+}
+
+}  // namespace
+
+void rockbit_read_Click(main_form& f) { per_block(f, "ROCK BIT READ?", "ROCK BIT READ CHECK", 7); }
+void rockbit_set_Click(main_form& f) { per_block(f, "ROCK BIT SET?", "ROCK BIT SET CHECK", 6); }
+
+void rockbit_on_Click(main_form& f) {
+    if (!may_start(f) || !f.msgbox.yes_no("ROCK BIT VALIDITY?", "ROCK BIT VALIDITY CHECK")) return;
+    start_family(f, 0x7A, 8);
+}
+
+void rockbit_non_Click(main_form& f) {
+    if (!may_start(f) || !f.msgbox.yes_no("ROCK BIT INVALIDITY?", "ROCK BIT INVALIDITY CHECK")) return;
+    start_family(f, 0x75, 9);
+}
+
+// ---- set, one block per pass -------------------------------------------------
+void step_6(main_form& f) {
+    f.tx_frame = {0x77, 0x77};
+    send_block_command(f);
+}
+
+void step_61(main_form& f) {
+    if (wait_ack(f, 0x77, false) != wait_result::accepted) return;
+    show_and_send_block_frame(f, 62);
+}
+
+void step_62(main_form& f) {
+    if (!four_bytes(f)) return;
+    if (!done(f)) {
+        abort_sequence(f, "ROCK BIT ERROR");
+        return;
+    }
+    f.engine_step = 6;
+    f.Label9.caption = "ROCK BIT SET OK";
+    f.job_phase = 5;
+}
+
+// ---- read, one block per pass ------------------------------------------------
+void step_7(main_form& f) {
+    f.tx_frame = {0x71, 0x71};
+    send_block_command(f);
+}
+
+void step_71(main_form& f) {
+    if (wait_ack(f, 0x71, false) != wait_result::accepted) return;
+    show_and_send_block_frame(f, 72);
+}
+
+// Bit 6 of both status bytes: set = not locked, clear = locked.
+void step_72(main_form& f) {
+    if (!four_bytes(f)) return;
+    const int a = f.rx_bytes[0] & 0x40, b = f.rx_bytes[1] & 0x40;
+    if (!done(f) || a != b) {
+        abort_sequence(f, "COMMUNICATION ERROR");
+        return;
+    }
+    f.Label9.caption = a == 0x40 ? "ROCK NONBLOCK" : "ROCK EXISTBLOCK";
+    f.engine_step = 7;
+}
+
+// ---- enable and disable --------------------------------------------------------
+void step_8(main_form& f) {
+    if (wait_ack(f, 0x7A, false) != wait_result::accepted) return;
+    f.engine_step = 81;
+    send_command(f, 0xD0);
+}
+
+void step_81(main_form& f) { device_verdict(f, "ROCK BIT VALIDITY OK", "ROCK BIT VALIDITY ERROR", 6); }
+
+void step_9(main_form& f) {
+    if (wait_ack(f, 0x75, false) != wait_result::accepted) return;
+    f.engine_step = 91;
+    send_command(f, 0xD0);
+}
+
+void step_91(main_form& f) {
+    device_verdict(f, "ROCK BIT INVALIDITY OK", "ROCK BIT INVALIDITY ERROR", 7);
+}
+
+}  // namespace torvela

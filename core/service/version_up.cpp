@@ -1,0 +1,108 @@
+// Job 1, the writer version up: the file must carry the writer program ID;
+// then writer-ID check, lock bits off, erase of the writer program block,
+// program written and verified, lock bits on, the program block locked.
+#include "engine/engine.hpp"
+#include "engine/steps.hpp"
+#include "erase/erase.hpp"
+#include "link/link.hpp"
+#include "rom_data/image_jobs.hpp"
+#include "rom_data/page_exchange.hpp"
+#include "service/writer_id.hpp"
+#include "writer_ids.hpp"
+
+namespace torvela {
+
+namespace {
+
+// The writer keeps its program in store block 0 (000000-00FFFF), where the
+// program file's own addresses put it.
+constexpr std::size_t writer_program_block = 2;  // block_select index of block code 0
+
+// A character's nibble; -1 for 2A-2F, which have none.
+int nibble(std::uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c > 0x40) return c - 0x37;
+    if (c >= 0x2A && c <= 0x2F) return -1;
+    return 15;
+}
+
+}  // namespace
+
+bool writer_program_id_matches(const main_form& f) {
+    for (std::size_t i = 0; i < 32; ++i) {
+        const std::uint8_t byte = writer_program_id[i / 2];
+        const int want = (i % 2 == 0) ? byte >> 4 : byte & 15;
+        if (nibble(f.id_code_text[i]) != want) return false;
+    }
+    return true;
+}
+
+void writer_versionup_Click(main_form& f) {
+    if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
+    if (!f.msgbox.yes_no("ROM WRITER VERSION UP ?", "ROM WRITER VERSION UP CHECK")) return;
+    if (!open_port_prologue(f)) return;
+    f.block_filter_on = 0;
+    f.Check10.value = 1;
+    f.job_no = 1;
+    f.job_phase = 99;
+    f.verify_retries = 0;
+}
+
+void job1_phase99(main_form& f) {
+    f.Label9.caption = "ROM WRITER VERSION UP START";
+    if (!convert_or_report(f)) {
+        const std::string message = f.Label9.caption;
+        abort_sequence(f, message.c_str(), true);
+        return;
+    }
+    if (!writer_program_id_matches(f)) {
+        abort_sequence(f, "WRITER-ID ERROR");
+        return;
+    }
+    start_writer_id_check(f);
+}
+
+// The writer-ID check reports 12; the job goes on with the lock-bit disable.
+void job1_phase12(main_form& f) { job1_phase4(f); }
+
+void job1_phase4(main_form& f) { start_family(f, 0x75, 9); }
+
+void job1_phase7(main_form& f) {
+    f.Check1.value = 1;
+    f.Check2.value = 1;
+    for (int n = 3; n <= 9; ++n) f.check(n).value = 0;
+    f.block_select.fill(0);
+    f.m16c_block_select.fill(0);
+    read_erase_block_checks(f);
+    f.block_select[writer_program_block] = 1;
+    f.engine_step = 4;
+}
+
+void job1_phase3(main_form& f) {
+    f.pass_flag = 1;
+    start_write_pass(f, true, "TRANSMIT NOW!");
+}
+
+void job1_phase1(main_form& f) { start_verify_pass(f, true); }
+
+void job1_phase9(main_form& f) { start_family(f, 0x7A, 8); }
+
+void job1_phase6(main_form& f) {
+    f.block_select.fill(0);
+    f.m16c_block_select.fill(0);
+    read_block_checks(f);
+    // Only the program block is locked, whatever the check boxes name.
+    f.block_select.fill(0);
+    f.block_select[writer_program_block] = 1;
+    f.engine_step = 6;
+}
+
+void job1_phase5(main_form& f) { f.job_phase = 8; }
+
+void job1_phase8(main_form& f) {
+    f.Label9.caption = "ROM WRITER VERSION UP COMPLETE";
+    f.job_no = 0;
+    close_port(f);
+}
+
+}  // namespace torvela

@@ -1,0 +1,123 @@
+#include "service/write_count.hpp"
+
+#include "engine/engine.hpp"
+#include "engine/steps.hpp"
+#include "link/link.hpp"
+#include "rom_data/seq_files.hpp"
+
+namespace torvela {
+
+count_words decode_count_words(std::span<const std::uint8_t> page) {
+    count_words w{};
+    std::array<std::uint8_t, 4> b = {page[0], page[1], page[2], page[3]};
+    if (b[0] == 0xFF && b[1] == 0xFF) b[0] = b[1] = 0;  // an erased word
+    if (b[2] == 0xFF && b[3] == 0xFF) b[2] = b[3] = 0;
+    if (b[0] > 100) b[0] = 100;
+    if (b[2] > 100) b[2] = 100;
+    w.shown = b;
+    w.first = b[0] * 256 + b[1];
+    w.second = b[2] * 256 + b[3];
+    return w;
+}
+
+std::int32_t decode_unary_count(std::span<const std::uint8_t> page) {
+    std::int32_t n = 0;
+    for (std::size_t i = 0; i < page.size() && i < 256; ++i) {
+        const std::uint8_t b = page[i];
+        if (b == 0xFF) break;
+        if (b == 0x00) {
+            n += 8;
+            continue;
+        }
+        n += b >= 0x7F ? 1 : b >= 0x3F ? 2 : b >= 0x1F ? 3 : b >= 0x0F ? 4 : b >= 0x07 ? 5 : b >= 0x03 ? 6 : 7;
+        break;
+    }
+    return n;
+}
+
+void start_write_count_read(main_form& f) {
+    send_command(f, 0xFF);
+    f.count_pass = 0;
+    f.engine_step = 121;
+}
+
+void write_count_Click(main_form& f) {
+    if (f.engine_step != 0) return;
+    if (!open_port_prologue(f)) return;
+    if (!f.msgbox.yes_no("WRITE COUNT CHECK ?", "WRITE COUNT CHECK")) return;
+    start_write_count_read(f);
+}
+
+namespace {
+
+void next_pass(main_form& f, std::uint8_t pass) {
+    send_command(f, 0xFF);
+    f.count_pass = pass;
+    f.engine_step = 121;
+}
+
+void show_bytes(main_form& f, const std::array<std::uint8_t, 4>& b) {
+    f.Label17.caption = std::to_string(b[0]);
+    f.Label18.caption = std::to_string(b[1]);
+    f.Label19.caption = std::to_string(b[2]);
+    f.Label20.caption = std::to_string(b[3]);
+}
+
+}  // namespace
+
+// The echo of FF FF; the address of the count page follows (sent once: the
+// writer answers a count page address with the page itself).
+void step_121(main_form& f) {
+    if (!reply_read(f, ack_len)) return;
+    if (!ack(f, 0xFF)) {
+        abort_sequence(f, "COMMUNICATION ERROR", true);
+        return;
+    }
+    f.engine_step = 122;
+    f.Label9.caption = "WRITER CNT READ NOW!";
+    f.address_frame = {0x03, 0x00, static_cast<std::uint8_t>(f.count_pass < 2 ? 0x04 : 0x07), 0x00};
+    send_address_frame(f);
+}
+
+void step_122(main_form& f) {
+    if (!reply_read(f, page_len)) return;
+    const std::span<const std::uint8_t> page(f.rx_bytes.data(), page_len);
+    switch (f.count_pass) {
+    case 0: {
+        const count_words w = decode_count_words(page);
+        show_bytes(f, w.shown);
+        f.writer_count_a = w.first;
+        f.writer_count_b = w.second;
+        next_pass(f, 1);
+        return;
+    }
+    case 1: {
+        const count_words w = decode_count_words(page);
+        show_bytes(f, w.shown);
+        if (w.first != f.writer_count_a || w.second != f.writer_count_b) {
+            abort_sequence(f, "COMMUNICATION ERROR", true);
+            return;
+        }
+        next_pass(f, 2);
+        return;
+    }
+    case 2:
+        f.unary_count = decode_unary_count(page);
+        next_pass(f, 3);
+        return;
+    default: {
+        show_bytes(f, {page[0], page[1], page[2], page[3]});
+        // Two readings that disagree: the step stands and the watchdog ends it.
+        if (decode_unary_count(page) != f.unary_count) return;
+        f.writer_count_b += f.unary_count;
+        f.engine_step = 0;
+        f.Label9.caption = "ライタ書き込み回数読込ＯＫ";
+        f.Label6.caption = std::to_string(f.writer_count_a);
+        f.Label7.caption = std::to_string(f.writer_count_b);
+        f.job_phase = 12;
+        return;
+    }
+    }
+}
+
+}  // namespace torvela
