@@ -1,0 +1,377 @@
+// The writer write counts, the target direct write (job 5) and the writer
+// version up (job 1) against the simulated writer, with fault tables.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "engine/engine.hpp"
+#include "erase/erase.hpp"
+#include "files.hpp"
+#include "link/link.hpp"
+#include "rom_data/image_jobs.hpp"
+#include "rom_data/memory_files.hpp"
+#include "service/write_count.hpp"
+#include "support.hpp"
+#include "writer_ids.hpp"
+
+using namespace torvela;
+using namespace test_support;
+using writer_sim::fault;
+using writer_sim::fault_kind;
+
+// ---- write counts -----------------------------------------------------------
+
+struct unary_case {
+    std::vector<std::uint8_t> head;
+    int count;
+};
+
+class UnaryCount : public ::testing::TestWithParam<unary_case> {};
+
+TEST_P(UnaryCount, Decodes) {
+    std::vector<std::uint8_t> page = GetParam().head;
+    page.resize(256, 0xFF);
+    EXPECT_EQ(decode_unary_count(page), GetParam().count);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, UnaryCount,
+    ::testing::Values(unary_case{{}, 0}, unary_case{{0xFE}, 1}, unary_case{{0x7F}, 1}, unary_case{{0x7E}, 2},
+                      unary_case{{0x3F}, 2}, unary_case{{0x1F}, 3}, unary_case{{0x0F}, 4},
+                      unary_case{{0x07}, 5}, unary_case{{0x03}, 6}, unary_case{{0x02}, 7},
+                      unary_case{{0x01}, 7}, unary_case{{0x00, 0x00, 0x1F}, 19},
+                      unary_case{{0x00, 0x00, 0x3F, 0xFF}, 18},
+                      unary_case{std::vector<std::uint8_t>(256, 0x00), 2048}));
+
+TEST(CountWords, ErasedAndClampedBytes) {
+    const std::uint8_t erased[4] = {0xFF, 0xFF, 0xFF, 0x10};
+    auto w = decode_count_words(erased);
+    EXPECT_EQ(w.first, 0);
+    EXPECT_EQ(w.second, 100 * 256 + 16);
+    const std::uint8_t big[4] = {0xC8, 0x05, 0x00, 0x07};
+    w = decode_count_words(big);
+    EXPECT_EQ(w.first, 25600 + 5);
+    EXPECT_EQ(w.shown[0], 100);
+    EXPECT_EQ(w.second, 7);
+}
+
+namespace {
+
+void put(writer_sim::writer& w, std::uint32_t at, std::vector<std::uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), w.store.begin() + at);
+}
+
+bool run_step(writer_sim::rig& r) {
+    return r.run_until([&] { return r.form->engine_step == 0; }, 20'000'000);
+}
+
+}  // namespace
+
+TEST(WriteCount, FreshWriterReadsZero) {
+    writer_sim::rig r;
+    write_count_Click(*r.form);  // opens the port itself
+    EXPECT_TRUE(r.port.PortOpen());
+    EXPECT_EQ(r.box.asked, (std::vector<std::string>{"WRITE COUNT CHECK|WRITE COUNT CHECK ?"}));
+    ASSERT_TRUE(run_step(r));
+    EXPECT_EQ(r.form->Label9.caption, "ライタ書き込み回数読込ＯＫ");
+    EXPECT_EQ(r.form->Label6.caption, "0");
+    EXPECT_EQ(r.form->Label7.caption, "0");
+    EXPECT_EQ(r.form->job_phase, 12);
+    EXPECT_EQ(r.sim.read_pages, (std::vector<std::uint32_t>{0x400, 0x400, 0x700, 0x700}));
+}
+
+TEST(WriteCount, WordsAndUnaryCount) {
+    writer_sim::rig r;
+    put(r.sim, 0x400, {0x00, 0x05, 0x01, 0x02});
+    put(r.sim, 0x700, {0x00, 0x00, 0x3F, 0xFF});
+    write_count_Click(*r.form);
+    ASSERT_TRUE(run_step(r));
+    EXPECT_EQ(r.form->Label6.caption, "5");
+    EXPECT_EQ(r.form->Label7.caption, "276");
+    EXPECT_EQ(r.form->Label17.caption, "0");  // page 0700 bytes as read, last pass
+    EXPECT_EQ(r.form->Label19.caption, "63");
+}
+
+TEST(WriteCount, NoLeavesThePortOpen) {
+    writer_sim::rig r;
+    r.box.answers = {false};
+    write_count_Click(*r.form);
+    EXPECT_TRUE(r.port.PortOpen());
+    EXPECT_EQ(r.form->engine_step, 0);
+    EXPECT_TRUE(r.line.log.empty());
+}
+
+struct count_fault_case {
+    const char* name;
+    std::vector<fault> faults;
+};
+
+class WriteCountFaults : public ::testing::TestWithParam<count_fault_case> {};
+
+TEST_P(WriteCountFaults, CommunicationError) {
+    writer_sim::rig r;
+    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
+    write_count_Click(*r.form);
+    ASSERT_TRUE(run_step(r));
+    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
+    EXPECT_FALSE(r.port.PortOpen());
+}
+
+namespace {
+fault page_with(const char* tag, int occurrence, std::vector<std::uint8_t> head) {
+    head.resize(256, 0xFF);
+    return {tag, occurrence, fault_kind::replace, head};
+}
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchanges, WriteCountFaults,
+    ::testing::Values(count_fault_case{"echo_wrong", {{"echo:FF", 3, fault_kind::wrong_echo}}},
+                      count_fault_case{"words_disagree", {page_with("page:000400", 2, {0x00, 0x01})}},
+                      count_fault_case{"unary_disagrees", {page_with("page:000700", 2, {0x7F})}},
+                      count_fault_case{"page_short", {{"page:000700", 1, fault_kind::truncated_page}}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// ---- target direct write -----------------------------------------------------
+
+namespace {
+
+struct job_rig : writer_sim::rig {
+    private_work_folder dir;
+    std::string image;  // bytes at 000000
+    explicit job_rig(std::size_t size = 0x3000, unsigned seed = 9) {
+        image.resize(size);
+        std::mt19937 rng(seed);
+        for (char& b : image) b = static_cast<char>(rng());
+        write_rom_file(image, "image");
+    }
+    void write_rom_file(const std::string& bytes, const std::string& name) {
+        std::string text = "S0030000FC\r\n";
+        for (std::size_t at = 0; at < bytes.size(); at += 32)
+            text += s2_record(static_cast<std::uint32_t>(at),
+                              std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                                        bytes.begin() + static_cast<std::ptrdiff_t>(std::min(at + 32, bytes.size())))) +
+                    "\r\n";
+        write_file(dir.file(name + ".mot"), text + "S804000000FB\r\n");
+        dlg.files.push_back(dir.file(name + ".mot"));
+        file_select_Click(*form);
+    }
+};
+
+}  // namespace
+
+TEST(TargetDirectWrite, EndToEnd) {
+    job_rig r;
+    r.sim.target_write_delay_us = 9'000'000;  // beyond the watchdog's reach
+    unit_3mode_Click(*r.form);
+    EXPECT_EQ(r.box.asked, (std::vector<std::string>{"TARGET DIRECT WRITE CHECK|TARGET DIRECT WRITE?"}));
+    ASSERT_TRUE(r.run_job(600'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "TARGET DIRECT WRITE COMPLETE");
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_EQ(r.sim.target_writes, 1);
+    EXPECT_TRUE(std::equal(r.image.begin(), r.image.end(), r.sim.store.begin() + 0x20000,
+                           [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
+    // The erase took the blocks of Check3 and Check5..Check9 and left the ticks.
+    EXPECT_EQ(r.sim.erased_blocks, (std::vector<int>{0, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(r.form->Check4.value, 0);
+    EXPECT_EQ(r.form->Check9.value, 1);
+    // The job does not read the write counts.
+    for (std::uint32_t a : r.sim.read_pages) {
+        EXPECT_NE(a, 0x400u);
+        EXPECT_NE(a, 0x700u);
+    }
+    const std::vector<std::string> tail = {"TARGET WRITE NOW!", "TARGET DIRECT WRITE COMPLETE"};
+    ASSERT_GE(r.status_history.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(r.status_history.end() - 2, r.status_history.end()), tail);
+    EXPECT_EQ(r.status_history.front(), "TARGET DIRECT WRITE START");
+
+    // The target write went into the writer's counters.
+    write_count_Click(*r.form);
+    ASSERT_TRUE(run_step(r));
+    EXPECT_EQ(r.form->Label6.caption, "1");
+    EXPECT_EQ(r.form->Label7.caption, "1");
+}
+
+TEST(TargetDirectWrite, ButtonPreconditions) {
+    writer_sim::rig r;
+    unit_3mode_Click(*r.form);
+    EXPECT_TRUE(r.box.asked.empty());
+    r.form->memory_file_path = "x.mot";
+    r.box.answers = {false};
+    unit_3mode_Click(*r.form);
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_EQ(r.form->job_no, 0);
+}
+
+struct job_fault_case {
+    const char* name;
+    std::vector<fault> faults;
+    const char* status;
+};
+
+class TargetDirectWriteFaults : public ::testing::TestWithParam<job_fault_case> {};
+
+TEST_P(TargetDirectWriteFaults, EndTheJob) {
+    job_rig r;
+    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
+    unit_3mode_Click(*r.form);
+    ASSERT_TRUE(r.run_job(600'000'000));
+    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_EQ(r.form->job_no, 0);
+    EXPECT_FALSE(r.files.is_open(1));
+    // Only a refused target write got as far as the target.
+    EXPECT_EQ(r.sim.target_writes, std::string(GetParam().status) == "TARGET WRITE ERROR");
+    EXPECT_EQ(r.port.sends_on_closed_port, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchanges, TargetDirectWriteFaults,
+    ::testing::Values(
+        job_fault_case{"id_refused", {{"done:F5", 1, fault_kind::ac_ac}}, "INSTALLER ERROR"},
+        job_fault_case{"erase_silent", {{"done:20", 3, fault_kind::no_reply}}, "COMMUNICATION ERROR"},
+        job_fault_case{"write_ready_wrong", {{"echo:41", 2, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
+        job_fault_case{"page_refused", {{"done:41", 6, fault_kind::ac_ac}}, "INSTALLER ERROR"},
+        job_fault_case{"verify_echo_wrong", {{"echo:FF", 1, fault_kind::wrong_echo}}, "COMMIMUCATION ERROR"},
+        job_fault_case{"verify_mismatch_twice",
+                       {{"page:021000", 1, fault_kind::corrupted_page}, {"page:021000", 2, fault_kind::corrupted_page}},
+                       "VERIFY ERROR"},
+        job_fault_case{"target_write_echo_wrong", {{"echo:C5", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
+        job_fault_case{"target_write_refused", {{"done:C5", 1, fault_kind::ac_ac}}, "TARGET WRITE ERROR"},
+        job_fault_case{"line_drops", {{"done:41", 8, fault_kind::drop_line}}, "COMMUNICATION ERROR"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(TargetDirectWriteFaults, DisconnectBetweenPhases) {
+    job_rig r;
+    unit_3mode_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->job_phase == 3; }, 60'000'000));
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 60'000'000));
+    Command3_Click(*r.form);
+    ASSERT_TRUE(r.run_job(2'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
+    EXPECT_EQ(r.port.sends_on_closed_port, 0);
+    EXPECT_EQ(r.sim.pages_written, 0);
+}
+
+// ---- writer version up ---------------------------------------------------------
+
+namespace {
+
+// A writer program: its own addresses, the writer program ID at 000084.
+std::string writer_program(std::size_t size, std::uint8_t seed) {
+    std::string p(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) p[i] = static_cast<char>(i * 7 + seed);
+    std::copy(writer_program_id.begin(), writer_program_id.end(), p.begin() + 0x84);
+    // Pages 0400 and 0700 are the writer's count pages, outside any program.
+    if (size > 0x800) {
+        std::fill_n(p.begin() + 0x400, 0x100, '\xFF');
+        std::fill_n(p.begin() + 0x700, 0x100, '\xFF');
+    }
+    return p;
+}
+
+}  // namespace
+
+TEST(WriterVersionUp, EndToEnd) {
+    job_rig r;
+    const std::string program = writer_program(0x2400, 3);
+    r.write_rom_file(program, "writer");
+    r.sim.locked[0] = true;
+    r.sim.locks_enabled = true;  // the old program's block is locked
+    writer_versionup_Click(*r.form);
+    EXPECT_EQ(r.box.asked, (std::vector<std::string>{"ROM WRITER VERSION UP CHECK|ROM WRITER VERSION UP ?"}));
+    EXPECT_EQ(r.form->Check10.value, 1);
+    ASSERT_TRUE(r.run_job(600'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "ROM WRITER VERSION UP COMPLETE");
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_EQ(r.form->Check10.value, 1);
+    // Written where the program file puts it, untranslated.
+    EXPECT_TRUE(std::equal(program.begin(), program.end(), r.sim.store.begin(),
+                           [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
+    EXPECT_EQ(r.sim.erased_blocks, (std::vector<int>{0}));
+    EXPECT_EQ(r.sim.lock_disables, 1);
+    EXPECT_EQ(r.sim.lock_enables, 1);
+    EXPECT_TRUE(r.sim.locked[0]);
+    EXPECT_TRUE(r.sim.locks_enabled);
+    EXPECT_EQ(r.sim.target_writes, 0);
+    EXPECT_EQ(r.status_history.front(), "ROM WRITER VERSION UP START");
+}
+
+TEST(WriterVersionUp, TargetImageIsRefusedBeforeAnythingIsSent) {
+    job_rig r;  // an ordinary image: its ID is no writer program ID
+    writer_versionup_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "WRITER-ID ERROR");
+    EXPECT_TRUE(r.line.log.empty());
+    EXPECT_FALSE(r.port.PortOpen());
+}
+
+TEST(WriterVersionUp, IdCharactersWithoutNibbleFail) {
+    writer_sim::rig r;
+    auto set_text = [&](std::string t) { std::copy(t.begin(), t.end(), r.form->id_code_text.begin()); };
+    std::string good;
+    for (std::uint8_t b : writer_program_id) good += hex(&b, 1);
+    set_text(good);
+    EXPECT_TRUE(writer_program_id_matches(*r.form));
+    std::string lower = good;
+    for (char& c : lower) c = static_cast<char>(std::tolower(c));
+    set_text(lower);
+    EXPECT_FALSE(writer_program_id_matches(*r.form));
+    // The ID's 18th nibble is F; characters 2A-2F must not stand in for it,
+    // while ':' (3A) takes the value 15 as the rule says.
+    ASSERT_EQ(good[17], 'F');
+    for (char c : {'*', '+', ',', '-', '.', '/'}) {
+        std::string t = good;
+        t[17] = c;
+        set_text(t);
+        EXPECT_FALSE(writer_program_id_matches(*r.form)) << c;
+    }
+    std::string colon = good;
+    colon[17] = ':';
+    set_text(colon);
+    EXPECT_TRUE(writer_program_id_matches(*r.form));
+}
+
+class WriterVersionUpFaults : public ::testing::TestWithParam<job_fault_case> {};
+
+TEST_P(WriterVersionUpFaults, EndTheJob) {
+    job_rig r;
+    r.write_rom_file(writer_program(0x1800, 5), "writer");
+    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
+    writer_versionup_Click(*r.form);
+    ASSERT_TRUE(r.run_job(600'000'000));
+    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_EQ(r.form->job_no, 0);
+    EXPECT_FALSE(r.files.is_open(1));
+    EXPECT_EQ(r.port.sends_on_closed_port, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchanges, WriterVersionUpFaults,
+    ::testing::Values(
+        job_fault_case{"id_silent", {{"echo:F5", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR"},
+        job_fault_case{"disable_refused", {{"done:75", 1, fault_kind::ac_ac}}, "ROCK BIT INVALIDITY ERROR"},
+        job_fault_case{"erase_refused", {{"done:20", 1, fault_kind::ac_ac}}, "INSTALLER ERROR"},
+        job_fault_case{"page_garbled", {{"done:41", 3, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
+        job_fault_case{"verify_mismatch_twice",
+                       {{"page:000100", 1, fault_kind::corrupted_page}, {"page:000100", 2, fault_kind::corrupted_page}},
+                       "VERIFY ERROR"},
+        job_fault_case{"enable_refused", {{"done:7A", 1, fault_kind::ac_ac}}, "ROCK BIT VALIDITY ERROR"},
+        job_fault_case{"lock_set_refused", {{"done:77", 1, fault_kind::replace, {0x80, 0x80, 0xAC, 0xAC}}}, "ROCK BIT ERROR"},
+        job_fault_case{"line_drops", {{"done:41", 2, fault_kind::drop_line}}, "COMMUNICATION ERROR"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(WriterVersionUpFaults, LockedProgramBlockWithoutDisableRefusesTheErase) {
+    // The writer itself refuses to erase a locked block while the lock bits
+    // are enabled; the job's disable phase is what makes the erase possible.
+    writer_sim::rig r;
+    r.sim.locked[0] = true;
+    r.sim.locks_enabled = true;
+    Option1_Click(*r.form);
+    for (int n = 1; n <= 9; ++n) r.form->check(n).value = (n == 3);
+    command1_Click(*r.form);
+    block_erase_Click(*r.form);
+    ASSERT_TRUE(run_step(r));
+    EXPECT_EQ(r.form->Label9.caption, "INSTALLER ERROR");
+}
