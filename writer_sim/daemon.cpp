@@ -1,0 +1,226 @@
+// torvela-writer-sim: the simulated writer on a pseudo-terminal. It makes
+// the link comN in the tool's ports folder point at the terminal, answers
+// the bytes the tool sends at 57600-baud wire time, and removes the link
+// when it stops.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "writer.hpp"
+
+namespace fs = std::filesystem;
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+std::atomic<bool> stop{false};
+void on_signal(int) { stop = true; }
+
+void usage() {
+    std::fprintf(stderr,
+                 "usage: torvela-writer-sim [options]\n"
+                 "  --port N            link as comN in the ports folder (default 1)\n"
+                 "  --ports-dir DIR     ports folder (default $XDG_CONFIG_HOME/torvela/ports)\n"
+                 "  --load FILE         store image to start from (1 MB)\n"
+                 "  --save FILE         store image written on exit\n"
+                 "  --fault TAG:N:KIND  fault on the N-th reply TAG (echo:F5, done:A7, page:010500, ...);\n"
+                 "                      KIND: no_reply wrong_echo ac_ac split extra_bytes truncated_page\n"
+                 "                      corrupted_page drop_line\n"
+                 "  --erase-ms MS       time the writer takes to erase all flash\n"
+                 "  --target-write-ms MS  time a target write takes\n"
+                 "  --log               frames in hex on stderr\n");
+}
+
+bool parse_kind(const std::string& s, writer_sim::fault_kind& k) {
+    using K = writer_sim::fault_kind;
+    const std::pair<const char*, K> kinds[] = {
+        {"no_reply", K::no_reply},       {"wrong_echo", K::wrong_echo},
+        {"ac_ac", K::ac_ac},             {"split", K::split},
+        {"extra_bytes", K::extra_bytes}, {"truncated_page", K::truncated_page},
+        {"corrupted_page", K::corrupted_page}, {"drop_line", K::drop_line}};
+    for (const auto& [name, kind] : kinds)
+        if (s == name) {
+            k = kind;
+            return true;
+        }
+    return false;
+}
+
+std::string default_ports_dir() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string base = (xdg && *xdg) ? xdg : std::string(home ? home : ".") + "/.config";
+    return base + "/torvela/ports";
+}
+
+void log_frame(bool enabled, const char* dir, const std::vector<std::uint8_t>& bytes) {
+    if (!enabled || bytes.empty()) return;
+    std::fprintf(stderr, "%s", dir);
+    for (std::uint8_t b : bytes) std::fprintf(stderr, " %02X", b);
+    std::fprintf(stderr, "\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int port = 1;
+    std::string ports_dir = default_ports_dir(), load, save;
+    bool log = false;
+    writer_sim::writer w;
+    w.erase_all_delay_us = 400'000;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                usage();
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (a == "--port") port = std::atoi(value().c_str());
+        else if (a == "--ports-dir") ports_dir = value();
+        else if (a == "--load") load = value();
+        else if (a == "--save") save = value();
+        else if (a == "--log") log = true;
+        else if (a == "--erase-ms") w.erase_all_delay_us = std::strtoull(value().c_str(), nullptr, 10) * 1000;
+        else if (a == "--target-write-ms") w.target_write_delay_us = std::strtoull(value().c_str(), nullptr, 10) * 1000;
+        else if (a == "--fault") {
+            const std::string f = value();
+            // TAG may itself hold a colon: split at the last two.
+            const auto k = f.rfind(':');
+            const auto n = k == std::string::npos ? k : f.rfind(':', k - 1);
+            writer_sim::fault_kind kind{};
+            if (n == std::string::npos || !parse_kind(f.substr(k + 1), kind)) {
+                usage();
+                return 2;
+            }
+            w.add_fault({f.substr(0, n), std::atoi(f.substr(n + 1, k - n - 1).c_str()), kind});
+        } else {
+            usage();
+            return a == "--help" ? 0 : 2;
+        }
+    }
+    if (port < 1 || port > 16) {
+        usage();
+        return 2;
+    }
+    if (!load.empty()) {
+        std::ifstream in(load, std::ios::binary);
+        in.read(reinterpret_cast<char*>(w.store.data()), static_cast<std::streamsize>(w.store.size()));
+    }
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        std::perror("pseudo-terminal");
+        return 1;
+    }
+    const std::string slave_name = ptsname(master);
+    // Holding the slave open keeps the master readable while no tool is
+    // connected; raw mode so that no byte is changed or echoed.
+    const int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
+    termios t{};
+    if (slave < 0 || tcgetattr(slave, &t) != 0) {
+        std::perror(slave_name.c_str());
+        return 1;
+    }
+    cfmakeraw(&t);
+    cfsetspeed(&t, B57600);
+    tcsetattr(slave, TCSANOW, &t);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+
+    std::error_code ec;
+    fs::create_directories(ports_dir, ec);
+    const std::string link = ports_dir + "/com" + std::to_string(port);
+    fs::remove(link, ec);
+    fs::create_symlink(slave_name, link, ec);
+    if (ec) {
+        std::fprintf(stderr, "cannot make %s: %s\n", link.c_str(), ec.message().c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "simulated writer on %s, linked as %s\n", slave_name.c_str(), link.c_str());
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    std::signal(SIGHUP, on_signal);
+
+    bool dropped = false;
+    w.on_drop = [&] { dropped = true; };
+
+    // Bytes on their way to the tool, each with the time it leaves.
+    struct timed {
+        clock_type::time_point at;
+        std::uint8_t byte;
+    };
+    std::deque<timed> outgoing;
+    const auto byte_time = std::chrono::microseconds(174);  // 10 bits at 57600 baud
+    clock_type::time_point line_free = clock_type::now();
+    std::vector<std::uint8_t> rx_log, tx_log;
+
+    while (!stop && !dropped) {
+        const auto now = clock_type::now();
+        while (!outgoing.empty() && outgoing.front().at <= now) {
+            const std::uint8_t b = outgoing.front().byte;
+            if (write(master, &b, 1) != 1) break;
+            tx_log.push_back(b);
+            outgoing.pop_front();
+        }
+        if (outgoing.empty() && !tx_log.empty()) {
+            log_frame(log, "writer ->", tx_log);
+            tx_log.clear();
+        }
+        int timeout_ms = 100;
+        if (!outgoing.empty()) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(outgoing.front().at - now);
+            timeout_ms = static_cast<int>(std::max<long long>(0, wait.count()));
+        }
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, timeout_ms) < 0) continue;
+        if (!(p.revents & POLLIN)) continue;
+        std::uint8_t buf[512];
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) continue;
+        const auto arrived = clock_type::now();
+        for (ssize_t i = 0; i < n; ++i) {
+            rx_log.push_back(buf[i]);
+            std::vector<writer_sim::reply> replies;
+            w.receive(buf[i], replies);
+            if (!replies.empty()) {
+                log_frame(log, "tool ->", rx_log);
+                rx_log.clear();
+            }
+            auto ready = arrived;
+            for (const auto& r : replies) {
+                ready += std::chrono::microseconds(r.delay_us);
+                auto at = std::max(ready, line_free);
+                for (std::uint8_t b : r.bytes) {
+                    at += byte_time;
+                    outgoing.push_back({at, b});
+                }
+                line_free = at;
+                ready = at;
+            }
+        }
+    }
+
+    fs::remove(link, ec);
+    if (!save.empty()) {
+        std::ofstream out(save, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(w.store.data()), static_cast<std::streamsize>(w.store.size()));
+    }
+    close(slave);
+    close(master);
+    if (dropped) std::fprintf(stderr, "line dropped\n");
+    return dropped ? 3 : 0;
+}
