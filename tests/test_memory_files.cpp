@@ -66,6 +66,11 @@ TEST_P(FileSelection, OffersTheMatchingButton) {
 
 const std::string good_header = "ABCDEF/GHIJKL/MNOPQR/";
 
+std::string garbage_bytes() {
+    static const char bytes[] = "\x00\xFF\x80/\r\n\x01/\n////////////////////////";
+    return std::string(bytes, sizeof bytes - 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Files, FileSelection,
     ::testing::Values(
@@ -80,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
         selection_case{"rom_data_m32r", s2_record(0x000100, {1, 2, 3}) + "\r\nS804000000FB\r\n", false},
         selection_case{"rom_data_m16c", s2_record(0x0C0000, {1, 2, 3}) + "\r\nS804000000FB\r\n", false},
         selection_case{"empty", "", false},
-        selection_case{"garbage", std::string("\x00\xFF\x80/\r\n\x01/\n////////////////////////", 36), false}),
+        selection_case{"garbage", garbage_bytes(), false}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(FileSelection, CancelledDialog) {
