@@ -1,11 +1,17 @@
 // The real window on a real Qt event loop, against the simulated writer on a
 // pseudo-terminal.
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QEventLoop>
+#include <functional>
+#include <QFileDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -15,6 +21,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "erase/block_form.hpp"
 #include "main_window.hpp"
 
 using torvela_gui::main_window;
@@ -22,6 +29,23 @@ using torvela_gui::main_window;
 namespace {
 
 QString label9(main_window& w) { return static_cast<QLabel*>(w.widget("Label9"))->text(); }
+
+// Runs the real event loop until `done` holds (QTRY's waits sleep between
+// event batches, which would slow the 4 ms engine tick down).
+bool run_until(const std::function<bool()>& done, int timeout_ms) {
+    if (done()) return true;
+    QEventLoop loop;
+    QTimer check, limit;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) loop.quit();
+    });
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    check.start(10);
+    limit.setSingleShot(true);
+    limit.start(timeout_ms);
+    loop.exec();
+    return done();
+}
 
 // Answers the next Yes/No box with Yes, as soon as it is open.
 void answer_yes_soon() {
@@ -33,6 +57,33 @@ void answer_yes_soon() {
             poll->stop();
             poll->deleteLater();
         }
+    });
+    poll->start();
+}
+
+// Picks `path` in the next open dialog, as soon as it is open (again on
+// every poll while it stays open: the dialog may still be loading its folder).
+void pick_file_soon(const QString& path) {
+    auto* poll = new QTimer;
+    poll->setInterval(50);
+    auto picked = std::make_shared<bool>(false);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, path, picked] {
+        QFileDialog* d = nullptr;
+        for (QWidget* t : QApplication::topLevelWidgets())
+            if (auto* fd = qobject_cast<QFileDialog*>(t); fd && fd->isVisible()) d = fd;
+        if (!d) {
+            if (*picked) {
+                poll->stop();
+                poll->deleteLater();
+            }
+            return;
+        }
+        QCOMPARE(d->nameFilters(), QStringList{"MEMORY FILE (*.dat)"});
+        // Typed into the name field, as an operator would (selectFile leaves
+        // a focused field alone).
+        if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) name->setText(path);
+        static_cast<QDialog*>(d)->accept();  // QFileDialog::accept checks the choice
+        *picked = true;
     });
     poll->start();
 }
@@ -96,7 +147,8 @@ private slots:
         w.show();
         answer_yes_soon();
         QTest::mouseClick(w.widget("allunlock_erase"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(label9(w), QString("ALL FLASH ERASE COMPLETE"), 20000);
+        QVERIFY(run_until([&] { return label9(w) == QString("ALL FLASH ERASE COMPLETE"); }, 20000));
+        QCOMPARE(label9(w), QString("ALL FLASH ERASE COMPLETE"));
         QTRY_VERIFY(w.form().job_no == 0);
         const std::vector<QString> expected = {"", "START TO ERASE ALL FLASH  ", "CHECK WRITER-ID OK", "ERASE NOW!",
                                                "ALL FLASH ERASE COMPLETE"};
@@ -129,15 +181,87 @@ private slots:
         w.show();
         answer_yes_soon();
         QTest::mouseClick(w.widget("allunlock_erase"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(label9(w), QString("ERASE NOW!"), 10000);
+        QVERIFY(run_until([&] { return label9(w) == QString("ERASE NOW!"); }, 10000));
+        QCOMPARE(label9(w), QString("ERASE NOW!"));
         sim_->kill();  // the cable is pulled
         sim_->waitForFinished(3000);
-        QTRY_COMPARE_WITH_TIMEOUT(label9(w), QString("COMMUNICATION ERROR"), 10000);
+        QVERIFY(run_until([&] { return label9(w) == QString("COMMUNICATION ERROR"); }, 10000));
+        QCOMPARE(label9(w), QString("COMMUNICATION ERROR"));
         QVERIFY(!w.serial().port.isOpen());
         QCOMPARE(w.form().job_no, 0);
         QCOMPARE(w.form().engine_step, 0);
         sim_.reset();
         QFile::remove(link());
+    }
+
+    void choose_file_and_save_memories() {
+        // A writer holding memories: header separators, CPU type M32R.
+        QByteArray store(0x100000, '\xFF');
+        // Spaces come back as spaces ('_' in the file); a '_' byte would not.
+        const char header[21] = {'U', 'N', 'I', 'T', ' ', '1', 0, 'V', '2', '.', '0', ' ', 'A', 0,
+                                 'L', 'I', 'N', 'E', ' ', '3', 0};
+        for (int i = 0; i < 21; ++i) store[0xA00 + i] = header[i];
+        store[0] = 0x03;
+        store[1] = 0x21;
+        for (int a = 0x10000; a < 0x18000; ++a) store[a] = static_cast<char>(a * 13);
+        const QString image = home_.path() + "/store.bin", saved = home_.path() + "/unit.dat";
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(store);
+        f.close();
+        QFile empty(saved);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        start_sim({"--load", image});
+
+        main_window w;
+        w.show();
+        pick_file_soon(saved);
+        QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
+        QTRY_COMPARE(static_cast<QLabel*>(w.widget("Label10"))->text(), saved);
+        QVERIFY(w.widget("ramdata_get")->isVisible());
+        QVERIFY(!w.widget("ramdata_store")->isVisible());
+        answer_yes_soon();
+        QTest::mouseClick(w.widget("ramdata_get"), Qt::LeftButton);
+        QVERIFY(run_until([&] { return label9(w) == QString("SAVE MEMORIES TO FILE COMPLETE"); }, 60000));
+        QCOMPARE(label9(w), QString("SAVE MEMORIES TO FILE COMPLETE"));
+        QVERIFY(!w.serial().port.isOpen());
+        QFile result(saved);
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        QCOMPARE(result.readLine(), QByteArray("UNIT_1/V2.0_A/LINE_3/\r\n"));
+        QCOMPARE(result.readLine(), QByteArray("M32R\r\n"));
+
+        pick_file_soon(saved);
+        QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
+        QTRY_VERIFY(w.widget("ramdata_store")->isVisible());
+        QVERIFY(!w.widget("ramdata_get")->isVisible());
+    }
+
+    void block_dialog() {
+        main_window w;
+        w.show();
+        torvela::block_form model;
+        w.form().Label2.caption = "M32RFLASH";
+        torvela::Form_Activate(model, w.form());
+        auto* poll = new QTimer(&w);
+        poll->setInterval(20);
+        connect(poll, &QTimer::timeout, poll, [poll] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!d || d->objectName() != "block_form") return;
+            QCOMPARE(d->findChild<QLabel*>("block1")->text(), QString("ブロック１00004000-00005FFF"));
+            QVERIFY(!d->findChild<QCheckBox*>("target_blockH")->isVisible());
+            d->findChild<QCheckBox*>("target_blockB")->setChecked(true);
+            d->findChild<QCheckBox*>("target_blockG")->setChecked(true);
+            d->findChild<QPushButton*>("OK_buttun")->click();
+            poll->stop();
+        });
+        poll->start();
+        torvela_gui::qt_dialogs dialogs(&w);
+        dialogs.show_block_form(w.form(), model);
+        QString chosen;
+        for (int i = 0; i < 9; ++i) chosen += QString::fromStdString(w.form().fblock(i).caption);
+        QCOMPARE(chosen, QString("010000100"));
+        QVERIFY(model.unloaded);
     }
 
     void service_view_and_screenshots() {
@@ -161,6 +285,8 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    // Qt's own dialogs: a desktop's native file dialog cannot be driven headless.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);
     QStringList cjk;
     for (const QString& f : {QString("Noto Sans CJK JP"), QString("Noto Serif CJK JP"), QString("Noto Serif CJK SC")})

@@ -182,7 +182,8 @@ int main(int argc, char** argv) {
         }
         int timeout_ms = 100;
         if (!outgoing.empty()) {
-            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(outgoing.front().at - now);
+            // Rounded up: bytes go out in small bursts rather than in a busy loop.
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(outgoing.front().at - now);
             timeout_ms = static_cast<int>(std::max<long long>(0, wait.count()));
         }
         pollfd p{master, POLLIN, 0};
