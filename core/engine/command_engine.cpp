@@ -68,21 +68,6 @@ struct step_index {
 };
 constexpr step_index index{};
 
-void reset_busy_pictures(main_form& f) {
-    f.Timer3.enabled = false;
-    f.Image1.visible = true;
-    for (int n = 2; n <= 9; ++n) f.image(n).visible = false;
-    for (int n = 12; n <= 16; ++n) f.image(n).visible = false;
-}
-
-void close_if_open(main_form& f) {
-    if (f.MSComm1.PortOpen()) {
-        f.MSComm1.PortOpen(false);
-        f.Combo1.caption = stop_text;
-    }
-    f.port_held = false;
-}
-
 void watchdog(main_form& f) {
     const std::uint8_t s = f.engine_step;
     if (s == 0 || s == unwatched_step || s != f.last_step) {
@@ -97,9 +82,9 @@ void watchdog(main_form& f) {
     f.Label9.caption = "COMMUNICATION ERROR";
     f.engine_step = 0;
     f.job_no = 0;
-    reset_busy_pictures(f);
+    stop_busy_indicator(f, 9, true);
     f.last_step = 0;
-    close_if_open(f);
+    close_port(f);
     f.watchdog_ticks = watchdog_reload;
 }
 
@@ -114,21 +99,15 @@ void abort_sequence(main_form& f, const char* message, bool close_file1) {
     f.engine_step = 0;
     f.Label9.caption = message;
     f.job_no = 0;
-    reset_busy_pictures(f);
-    close_if_open(f);
+    stop_busy_indicator(f, 9, true);
+    close_port(f);
 }
 
-void end_job_keep_port(main_form& f, const char* message) {
-    f.Label9.caption = message;
-    f.job_no = 0;
-    reset_busy_pictures(f);
-}
-
-wait_result wait_ack(main_form& f, std::uint8_t code, bool finishing, bool close_file1) {
+wait_result wait_ack(main_form& f, std::uint8_t code, bool finishing, bool close_file1, const char* refusal) {
     if (!reply_read(f, ack_len)) return wait_result::waiting;
     if (ack(f, code)) return wait_result::accepted;
     if (finishing && ack(f, 0xAC))
-        abort_sequence(f, "INSTALLER ERROR", close_file1);
+        abort_sequence(f, refusal, close_file1);
     else
         abort_sequence(f, "COMMUNICATION ERROR", close_file1);
     return wait_result::aborted;

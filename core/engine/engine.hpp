@@ -19,10 +19,6 @@ void settle_pending_save(main_form& f);
 // reset, port closed. `close_file1` first closes file 1 for steps that hold it.
 void abort_sequence(main_form& f, const char* message, bool close_file1 = false);
 
-// Ends the running job with a message but leaves the port as it is (the
-// phases that find their own data wanting).
-void end_job_keep_port(main_form& f, const char* message);
-
 inline constexpr std::int16_t watchdog_reload = 750;
 inline constexpr std::uint8_t unwatched_step = 112;  // target write may take as long as it takes
 

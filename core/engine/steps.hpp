@@ -128,11 +128,13 @@ void job6_phase1(main_form&);
 void job6_phase13(main_form&);
 void job6_phase15(main_form&);
 
-// The reply wait shared by the two-byte steps: true when two bytes were read
-// and equal `code`; false while waiting (nothing happened) and after an abort.
-// `finishing` steps turn 0xAC 0xAC into "INSTALLER ERROR".
+// The reply wait shared by the two-byte steps: `accepted` when two bytes were
+// read and equal `code`; `waiting` while fewer have come (nothing happened);
+// `aborted` after the abort sequence. Finishing steps turn 0xAC 0xAC into
+// their refusal text, anything else is "COMMUNICATION ERROR".
 enum class wait_result { waiting, accepted, aborted };
-wait_result wait_ack(main_form& f, std::uint8_t code, bool finishing, bool close_file1 = false);
+wait_result wait_ack(main_form& f, std::uint8_t code, bool finishing, bool close_file1 = false,
+                     const char* refusal = "INSTALLER ERROR");
 
 // Sends a two-byte command and sets the step that waits for its answer.
 void start_family(main_form& f, std::uint8_t code, std::uint8_t step);

@@ -21,12 +21,8 @@ void next_write_request(main_form& f, std::uint8_t step) {
     f.engine_step = step;
 }
 
-// The verdict on a stored page; true for D0 D0.
-bool page_stored(main_form& f) {
-    if (ack(f, 0xD0)) return true;
-    abort_sequence(f, ack(f, 0xAC) ? "INSTALLER ERROR" : "COMMUNICATION ERROR", true);
-    return false;
-}
+// D0 D0: the page is stored. Any other verdict closes file 1 and aborts.
+bool page_stored(main_form& f) { return wait_ack(f, 0xD0, true, true) == wait_result::accepted; }
 
 }  // namespace
 
@@ -41,9 +37,8 @@ void step_2(main_form& f) {
 }
 
 void step_21(main_form& f) {
-    if (!reply_read(f, ack_len)) return;
-    f.engine_step = 2;
     if (!page_stored(f)) return;
+    f.engine_step = 2;
     if (f.files.eof(1)) {
         transmitted(f);
         return;
@@ -67,9 +62,8 @@ void step_181(main_form& f) {
 }
 
 void step_182(main_form& f) {
-    if (!reply_read(f, ack_len)) return;
-    f.engine_step = 181;
     if (!page_stored(f)) return;
+    f.engine_step = 181;
     if (f.files.eof(1)) {
         transmitted(f);
         return;

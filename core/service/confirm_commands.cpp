@@ -8,18 +8,11 @@ namespace torvela {
 
 namespace {
 
-// The echo of the command; the go-ahead D0 D0 follows.
-bool echoed(main_form& f, std::uint8_t code) {
-    if (wait_ack(f, code, false) != wait_result::accepted) return false;
-    return true;
-}
+bool echoed(main_form& f, std::uint8_t code) { return wait_ack(f, code, false) == wait_result::accepted; }
 
 // The final D0 D0; AC AC gives `refusal`.
 bool confirmed(main_form& f, const char* refusal) {
-    if (!reply_read(f, ack_len)) return false;
-    if (ack(f, 0xD0)) return true;
-    abort_sequence(f, ack(f, 0xAC) ? refusal : "COMMUNICATION ERROR");
-    return false;
+    return wait_ack(f, 0xD0, true, false, refusal) == wait_result::accepted;
 }
 
 }  // namespace

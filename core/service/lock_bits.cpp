@@ -36,14 +36,10 @@ bool done(const main_form& f) { return f.rx_bytes[2] == 0xD0 && f.rx_bytes[3] ==
 
 // The last step of enable and disable.
 void device_verdict(main_form& f, const char* ok, const char* refused, std::uint8_t phase) {
-    if (!reply_read(f, ack_len)) return;
-    if (ack(f, 0xD0)) {
-        f.engine_step = 0;
-        f.Label9.caption = ok;
-        f.job_phase = phase;
-        return;
-    }
-    abort_sequence(f, ack(f, 0xAC) ? refused : "COMMUNICATION ERROR");
+    if (wait_ack(f, 0xD0, true, false, refused) != wait_result::accepted) return;
+    f.engine_step = 0;
+    f.Label9.caption = ok;
+    f.job_phase = phase;
 }
 
 }  // namespace
