@@ -47,7 +47,6 @@ struct job_entry {
 };
 
 std::span<const step_family> step_families();
-std::span<const job_entry> job_table();
 // The body for a step value, or null for a value in no family.
 step_body find_step(std::uint8_t step);
 

@@ -58,8 +58,6 @@ constexpr job_entry jobs[] = {
 
 }  // namespace
 
-std::span<const job_entry> job_table() { return jobs; }
-
 void sequencer_tick(main_form& f);
 
 void settle_pending_save(main_form& f) {

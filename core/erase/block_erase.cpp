@@ -22,6 +22,17 @@ void read_erase_block_checks(main_form& f) {
         if (f.check(n).value == 1) f.block_select[static_cast<std::size_t>(n - 1)] = 1;
 }
 
+void start_job_erase(main_form& f, std::string_view ticks) {
+    for (int n = 1; n <= 9; ++n) {
+        const char t = ticks[static_cast<std::size_t>(n - 1)];
+        if (t != '-') f.check(n).value = t == '1' ? 1 : 0;
+    }
+    f.block_select.fill(0);
+    f.m16c_block_select.fill(0);
+    read_erase_block_checks(f);
+    f.engine_step = 4;
+}
+
 void block_erase_Click(main_form& f) {
     if (!f.MSComm1.PortOpen() || f.engine_step != 0) return;
     f.block_select.fill(0);
@@ -38,12 +49,7 @@ void step_4(main_form& f) {
 
 void step_41(main_form& f) {
     if (wait_ack(f, 0x20, false) != wait_result::accepted) return;
-    f.engine_step = 42;
-    f.Label15.caption = std::to_string(f.block_frame[0]);
-    f.Label16.caption = std::to_string(f.block_frame[1]);
-    f.Label17.caption = std::to_string(f.block_frame[2]);
-    f.Label18.caption = std::to_string(f.block_frame[3]);
-    send_bytes(f, f.block_frame);
+    send_block_frame(f, 42);
 }
 
 void step_42(main_form& f) {

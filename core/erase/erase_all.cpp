@@ -9,13 +9,9 @@ namespace torvela {
 void allunlock_erase_Click(main_form& f) {
     if (f.engine_step != 0 || f.job_no != 0) return;
     if (!f.msgbox.yes_no("OK TO ERASE ALL FLASH?", "TORVELA")) return;
-    f.Timer3.enabled = true;
     for (int n = 5; n <= 9; ++n) f.image(n).visible = false;
     for (int n = 12; n <= 16; ++n) f.image(n).visible = false;
-    if (!open_port_prologue(f)) {
-        stop_busy_indicator(f, 9, true);
-        return;
-    }
+    if (!open_port_with_busy_indicator(f)) return;
     f.Check10.value = 0;
     f.block_filter_on = 1;
     f.block_write_mode = 0;

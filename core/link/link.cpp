@@ -99,6 +99,22 @@ void send_address_frame(main_form& f) {
     send_bytes(f, f.address_frame);
 }
 
+void send_block_frame(main_form& f, std::uint8_t next) {
+    f.engine_step = next;
+    f.Label15.caption = std::to_string(f.block_frame[0]);
+    f.Label16.caption = std::to_string(f.block_frame[1]);
+    f.Label17.caption = std::to_string(f.block_frame[2]);
+    f.Label18.caption = std::to_string(f.block_frame[3]);
+    send_bytes(f, f.block_frame);
+}
+
+bool open_port_with_busy_indicator(main_form& f) {
+    f.Timer3.enabled = true;
+    if (open_port_prologue(f)) return true;
+    stop_busy_indicator(f, 9, true);
+    return false;
+}
+
 void send_block_command(main_form& f) {
     for (int i = 2; i <= 8; ++i) {
         if (f.block_select[i] != 1) continue;

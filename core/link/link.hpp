@@ -47,5 +47,12 @@ bool ack(const main_form& f, std::uint8_t code);
 
 void send_address_frame(main_form& f);
 void send_block_command(main_form& f);
+// The block frame prepared by send_block_command: shown in Label15..Label18
+// and sent; `next` waits for the writer's answer.
+void send_block_frame(main_form& f, std::uint8_t next);
+
+// The start of a job that turns the busy indicator: Timer3 on, then the
+// open-port prologue; a port that cannot be opened stops the indicator again.
+bool open_port_with_busy_indicator(main_form& f);
 
 }  // namespace torvela

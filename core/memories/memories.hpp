@@ -2,6 +2,8 @@
 // its families, the memories-file record writers, and the two jobs.
 #pragma once
 
+#include <string>
+
 #include "console/main_form.hpp"
 
 namespace torvela {
@@ -22,5 +24,14 @@ void ramdata_store_Click(main_form& f);
 // Ends a job whose own data ran out: message, job over, indicator reset;
 // the port stays open.
 void end_job_no_memory(main_form& f);
+
+// Opens a memories file as file 1 at its first page for the page `command`
+// (2 write, 3 read back); false when the job has ended (the file would not
+// open, or holds no page).
+bool open_memories_file(main_form& f, const std::string& path, std::uint8_t command);
+
+// Both memories jobs end their work by erasing the memories blocks: those of
+// Check3 and Check4 (Check1, Check2 stay as they are).
+inline constexpr const char* memories_blocks = "--1100000";
 
 }  // namespace torvela

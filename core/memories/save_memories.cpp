@@ -23,14 +23,24 @@ void end_job_no_memory(main_form& f) {
     stop_busy_indicator(f, 9, true);
 }
 
+bool open_memories_file(main_form& f, const std::string& path, std::uint8_t command) {
+    if (!f.files.open_input(1, path)) {
+        abort_sequence(f, "FILE OPEN ERROR", true);
+        return false;
+    }
+    f.address_frame[0] = command;
+    next_memories_page(f);
+    if (f.files.eof(1)) {
+        end_job_no_memory(f);
+        return false;
+    }
+    return true;
+}
+
 void ramdata_get_Click(main_form& f) {
     if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
     if (!f.msgbox.yes_no("OK TO SAVE MEMORIES TO FILE?", "TORVELA")) return;
-    f.Timer3.enabled = true;
-    if (!open_port_prologue(f)) {
-        stop_busy_indicator(f, 9, true);
-        return;
-    }
+    if (!open_port_with_busy_indicator(f)) return;
     f.Check10.value = 0;
     f.block_filter_on = 1;
     f.job_no = 4;
@@ -66,27 +76,11 @@ void job4_phase15(main_form& f) {
 }
 
 void job4_phase11(main_form& f) {
-    if (!f.files.open_input(1, f.pending_save_path)) {
-        abort_sequence(f, "FILE OPEN ERROR", true);
-        return;
-    }
-    f.address_frame[0] = 3;
-    next_memories_page(f);
-    if (f.files.eof(1)) {
-        end_job_no_memory(f);
-        return;
-    }
+    if (!open_memories_file(f, f.pending_save_path, 3)) return;
     start_family(f, 0xFF, 141);
 }
 
-void job4_phase13(main_form& f) {
-    f.Check3.value = 1;
-    f.Check4.value = 1;
-    for (int n = 5; n <= 9; ++n) f.check(n).value = 0;
-    f.block_select.fill(0);
-    read_erase_block_checks(f);
-    f.engine_step = 4;
-}
+void job4_phase13(main_form& f) { start_job_erase(f, memories_blocks); }
 
 void job4_phase3(main_form& f) {
     f.files.close(1);

@@ -14,12 +14,8 @@ namespace torvela {
 void ramdata_store_Click(main_form& f) {
     if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
     if (!f.msgbox.yes_no("OK TO TRANSMIT MEMORIES?", "TORVELA")) return;
-    f.Timer3.enabled = true;
     f.Image5.visible = true;
-    if (!open_port_prologue(f)) {
-        stop_busy_indicator(f, 9, true);
-        return;
-    }
+    if (!open_port_with_busy_indicator(f)) return;
     f.Check10.value = 0;
     f.block_filter_on = 1;
     f.job_no = 6;
@@ -37,43 +33,16 @@ void job6_phase12(main_form& f) { start_page_read(f, 0x00, 0x06, 191); }
 void job6_phase16(main_form& f) { start_page_read(f, 0x00, 0x0A, 201); }
 void job6_phase17(main_form& f) { start_page_read(f, 0x00, 0x00, 211); }
 
-void job6_phase14(main_form& f) {
-    f.Check3.value = 1;
-    f.Check4.value = 1;
-    for (int n = 5; n <= 9; ++n) f.check(n).value = 0;
-    f.block_select.fill(0);
-    read_erase_block_checks(f);
-    f.engine_step = 4;
-}
-
-namespace {
-
-// Opens the memories file at its first line with the given page command;
-// false when the job has ended.
-bool open_memories_file(main_form& f, std::uint8_t command) {
-    if (!f.files.open_input(1, f.memory_file_path)) {
-        abort_sequence(f, "FILE OPEN ERROR", true);
-        return false;
-    }
-    f.address_frame[0] = command;
-    next_memories_page(f);
-    if (f.files.eof(1)) {
-        end_job_no_memory(f);
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
+void job6_phase14(main_form& f) { start_job_erase(f, memories_blocks); }
 
 void job6_phase3(main_form& f) {
-    if (!open_memories_file(f, 2)) return;
+    if (!open_memories_file(f, f.memory_file_path, 2)) return;
     f.Label9.caption = "TRANSMIT NOW!";
     start_family(f, 0x41, 181);
 }
 
 void job6_phase1(main_form& f) {
-    if (!open_memories_file(f, 3)) return;
+    if (!open_memories_file(f, f.memory_file_path, 3)) return;
     start_family(f, 0xFF, 141);
 }
 

@@ -53,17 +53,7 @@ void control_file_then_erase(main_form& f, bool clear_first_two) {
         abort_sequence(f, "FILE OPEN ERROR", true);
         return;
     }
-    if (clear_first_two) {
-        f.Check1.value = 0;
-        f.Check2.value = 0;
-    }
-    f.Check3.value = 1;
-    f.Check4.value = 0;
-    for (int n = 5; n <= 9; ++n) f.check(n).value = 1;
-    f.block_select.fill(0);
-    f.m16c_block_select.fill(0);
-    read_erase_block_checks(f);
-    f.engine_step = 4;
+    start_job_erase(f, clear_first_two ? "001011111" : "--1011111");
 }
 
 void end_image_job(main_form& f, const char* status, bool close) {
@@ -99,11 +89,7 @@ void start_verify_pass(main_form& f, bool image_only) {
 void flashall_write_Click(main_form& f) {
     if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
     if (!f.msgbox.yes_no("OK TO TRANSMIT ROM DATA?", "ROM WRITER")) return;
-    f.Timer3.enabled = true;
-    if (!open_port_prologue(f)) {
-        stop_busy_indicator(f, 9, true);
-        return;
-    }
+    if (!open_port_with_busy_indicator(f)) return;
     f.Check10.value = 0;
     f.block_filter_on = 1;
     f.block_write_mode = 0;

@@ -22,15 +22,6 @@ void per_block(main_form& f, const char* prompt, const char* title, std::uint8_t
     f.engine_step = step;
 }
 
-void show_and_send_block_frame(main_form& f, std::uint8_t next) {
-    f.engine_step = next;
-    f.Label15.caption = std::to_string(f.block_frame[0]);
-    f.Label16.caption = std::to_string(f.block_frame[1]);
-    f.Label17.caption = std::to_string(f.block_frame[2]);
-    f.Label18.caption = std::to_string(f.block_frame[3]);
-    send_bytes(f, f.block_frame);
-}
-
 bool four_bytes(main_form& f) { return reply_read(f, lock_answer_len); }
 bool done(const main_form& f) { return f.rx_bytes[2] == 0xD0 && f.rx_bytes[3] == 0xD0; }
 
@@ -65,7 +56,7 @@ void step_6(main_form& f) {
 
 void step_61(main_form& f) {
     if (wait_ack(f, 0x77, false) != wait_result::accepted) return;
-    show_and_send_block_frame(f, 62);
+    send_block_frame(f, 62);
 }
 
 void step_62(main_form& f) {
@@ -87,7 +78,7 @@ void step_7(main_form& f) {
 
 void step_71(main_form& f) {
     if (wait_ack(f, 0x71, false) != wait_result::accepted) return;
-    show_and_send_block_frame(f, 72);
+    send_block_frame(f, 72);
 }
 
 // Bit 6 of both status bytes: set = not locked, clear = locked.

@@ -68,14 +68,8 @@ void job1_phase12(main_form& f) { job1_phase4(f); }
 void job1_phase4(main_form& f) { start_family(f, 0x75, 9); }
 
 void job1_phase7(main_form& f) {
-    f.Check1.value = 1;
-    f.Check2.value = 1;
-    for (int n = 3; n <= 9; ++n) f.check(n).value = 0;
-    f.block_select.fill(0);
-    f.m16c_block_select.fill(0);
-    read_erase_block_checks(f);
+    start_job_erase(f, "110000000");  // the boxes name no block: the program block is named
     f.block_select[writer_program_block] = 1;
-    f.engine_step = 4;
 }
 
 void job1_phase3(main_form& f) {
@@ -87,12 +81,10 @@ void job1_phase1(main_form& f) { start_verify_pass(f, true); }
 
 void job1_phase9(main_form& f) { start_family(f, 0x7A, 8); }
 
+// Only the program block is locked, whatever the check boxes name.
 void job1_phase6(main_form& f) {
     f.block_select.fill(0);
     f.m16c_block_select.fill(0);
-    read_block_checks(f);
-    // Only the program block is locked, whatever the check boxes name.
-    f.block_select.fill(0);
     f.block_select[writer_program_block] = 1;
     f.engine_step = 6;
 }
