@@ -6,21 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "rom_data/disk_files.hpp"
 #include "rom_data/seq_files.hpp"
 
 namespace test_support {
 
+// Paths are UTF-8 text, as the tool holds them.
 inline void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(torvela::path_from_utf8(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(torvela::path_from_utf8(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline bool exists(const std::string& path) { return std::ifstream(path).good(); }
+inline bool exists(const std::string& path) { return std::ifstream(torvela::path_from_utf8(path)).good(); }
 
 // Lines split at CR LF (a lone LF inside a line stays in it).
 inline std::vector<std::string> crlf_lines(const std::string& text) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/engine.hpp"
+#include "erase/erase.hpp"
 #include "link/link.hpp"
 #include "service/writer_id.hpp"
 #include "support.hpp"
@@ -40,7 +41,7 @@ TEST_P(WriterIdCheck, Outcome) {
     r.form->job_phase = 42;
     id_check_Click(*r.form);
     ASSERT_EQ(r.form->engine_step, 5);
-    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 10'000'000));
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 20'000'000));
     EXPECT_EQ(r.form->Label9.caption, GetParam().status);
     EXPECT_EQ(r.port.PortOpen(), GetParam().port_open_after);
     EXPECT_EQ(r.form->job_phase, GetParam().port_open_after ? 12 : 42);
@@ -66,7 +67,6 @@ INSTANTIATE_TEST_SUITE_P(
         id_case{"verdict_garbage", {{"done:F5", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
         id_case{"verdict_echo", {{"done:F5", 1, fault_kind::replace, {0xF5, 0xF5}}}, "COMMUNICATION ERROR", false},
         id_case{"echo_silent", {{"echo:F5", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR", false},
-        id_case{"echo_one_byte", {{"echo:F5", 1, fault_kind::replace, {0xF5}}}, "COMMUNICATION ERROR", false},
         id_case{"verdict_silent", {{"done:F5", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR", false},
         id_case{"line_drops", {{"done:F5", 1, fault_kind::drop_line}}, "COMMUNICATION ERROR", false}),
     [](const auto& p) { return std::string(p.param.name); });
@@ -117,7 +117,8 @@ TEST(WriterIdCheck, ButtonPreconditions) {
     EXPECT_TRUE(r.line.log.empty());
 }
 
-// Ticks of Timer1 alone, without the simulated timers: exact counting.
+// Ticks of Timer1 alone, without the simulated timers: exact counting. The
+// writer was built for 751 ticks of 15.625 ms; at 4 ms that is 2933 ticks.
 struct watchdog_case {
     std::uint8_t step;
     int ticks_until_abort;  // 0: never within the run
@@ -133,7 +134,7 @@ TEST_P(Watchdog, CountsTicksOfAStandingStep) {
     f.job_phase = 12;
     f.engine_step = GetParam().step;
     int ticks = 0;
-    while (f.engine_step != 0 && ticks < 5000) {
+    while (f.engine_step != 0 && ticks < 10000) {
         Timer1_Timer(f);
         ++ticks;
     }
@@ -143,39 +144,85 @@ TEST_P(Watchdog, CountsTicksOfAStandingStep) {
         EXPECT_EQ(f.job_no, 7);
         return;
     }
-    // The first tick sees the new step and reloads; 751 more run it out.
+    // The first tick sees the new step and reloads; 2933 more run it out.
     EXPECT_EQ(ticks, GetParam().ticks_until_abort);
     EXPECT_EQ(f.Label9.caption, "COMMUNICATION ERROR");
     EXPECT_EQ(f.job_no, 0);
     EXPECT_EQ(f.job_phase, 12);
     EXPECT_EQ(f.last_step, 0);
-    EXPECT_EQ(f.watchdog_ticks, 750);
+    EXPECT_EQ(f.watchdog_ticks, 2932);
     EXPECT_FALSE(r.port.PortOpen());
     EXPECT_EQ(f.Combo1.caption, "commimucation stop");
     EXPECT_TRUE(test_support::busy_pictures_reset(f));
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, Watchdog,
-                         ::testing::Values(watchdog_case{13, 752},   // in no family
-                                           watchdog_case{5, 752},    // waiting for an echo
-                                           watchdog_case{51, 752},   // waiting for a verdict
-                                           watchdog_case{31, 752},   // waiting for the erase
-                                           watchdog_case{255, 752},  // in no family
-                                           watchdog_case{112, 0}));  // target write: unwatched
+                         ::testing::Values(watchdog_case{13, 2934},   // in no family
+                                           watchdog_case{5, 2934},    // waiting for an echo
+                                           watchdog_case{31, 2934},   // waiting for the erase
+                                           watchdog_case{255, 2934},  // in no family
+                                           watchdog_case{112, 0}));   // target write: unwatched
 
-TEST(Watchdog, OneByteThenNothing) {
+// In virtual time against the writer: how long a standing exchange may take.
+struct writer_time_case {
+    const char* name;
+    std::vector<fault> faults;
+    std::uint64_t erase_us;
+    const char* status;
+    std::uint64_t standing_us;  // from entering the standing step to the end; 0: not checked
+};
+
+class WatchdogTime : public ::testing::TestWithParam<writer_time_case> {};
+
+TEST_P(WatchdogTime, EraseAll) {
     writer_sim::rig r;
-    r.form->memory_file_path = "x.dat";
-    command1_Click(*r.form);
-    r.sim.add_fault({"echo:F5", 1, fault_kind::replace, {0xF5}});
-    id_check_Click(*r.form);
-    std::uint64_t aborted_at = 0;
+    r.sim.erase_all_delay_us = GetParam().erase_us;
+    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
+    // When the last exchange step began, and when the job ended.
+    std::uint64_t entered = 0, ended = 0;
+    std::uint8_t step = 0;
     r.after_event = [&](writer_sim::rig& g) {
-        if (aborted_at == 0 && g.form->engine_step == 0) aborted_at = g.timer1_ticks;
+        if (g.form->engine_step != step && g.form->engine_step != 0) entered = g.line.now_us;
+        step = g.form->engine_step;
+        if (ended == 0 && g.form->job_no == 0) ended = g.line.now_us;
     };
-    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 10'000'000));
-    EXPECT_EQ(aborted_at, 752u);  // the click happened before tick 1
+    allunlock_erase_Click(*r.form);
+    ASSERT_TRUE(r.run_job(30'000'000));
+    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
+    if (GetParam().standing_us != 0) {
+        // 2933 ticks of 4 ms after the tick that entered the step.
+        EXPECT_NEAR(static_cast<double>(ended - entered), static_cast<double>(GetParam().standing_us), 4'000.0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writer, WatchdogTime,
+    ::testing::Values(
+        writer_time_case{"erase_takes_11_s", {}, 11'000'000, "ALL FLASH ERASE COMPLETE", 0},
+        writer_time_case{"erase_silent", {{"done:A7", 1, fault_kind::no_reply}}, 400'000, "COMMUNICATION ERROR",
+                         11'732'000},
+        writer_time_case{"erase_takes_12_s", {}, 12'000'000, "COMMUNICATION ERROR", 11'732'000},
+        writer_time_case{"one_byte_then_nothing", {{"echo:F5", 1, fault_kind::replace, {0xF5}}}, 400'000,
+                         "COMMUNICATION ERROR", 11'732'000}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// An abort on a closed port leaves no stale count for the next job: its
+// first exchange gets the whole watchdog time.
+TEST(Watchdog, NextJobAfterAnAbortGetsTheWholeTime) {
+    writer_sim::rig r;
+    r.sim.add_fault({"echo:F5", 1, fault_kind::no_reply});
+    allunlock_erase_Click(*r.form);
+    r.run_for(11'600'000);  // step 5 has stood almost the whole watchdog time
+    ASSERT_EQ(r.form->engine_step, 5);
+    Command3_Click(*r.form);
+    ASSERT_TRUE(r.run_job(2'000'000));
     EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
+    r.sim = writer_sim::writer();  // the writer switched off and on
+    r.sim.echo_delay_us = 1'000'000;
+    allunlock_erase_Click(*r.form);
+    Timer2_Timer(*r.form);  // phase 99 before the engine's next tick
+    ASSERT_TRUE(r.run_job(30'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "ALL FLASH ERASE COMPLETE");
 }
 
 TEST(Watchdog, ChangingStepsReloadIt) {
@@ -183,9 +230,9 @@ TEST(Watchdog, ChangingStepsReloadIt) {
     main_form& f = *r.form;
     command1_Click(f);
     f.engine_step = 13;
-    for (int i = 0; i < 700; ++i) Timer1_Timer(f);
+    for (int i = 0; i < 2900; ++i) Timer1_Timer(f);
     f.engine_step = 14;  // a different step: reload
-    for (int i = 0; i < 700; ++i) Timer1_Timer(f);
+    for (int i = 0; i < 2900; ++i) Timer1_Timer(f);
     EXPECT_EQ(f.engine_step, 14);
     EXPECT_TRUE(r.port.PortOpen());
 }
@@ -198,7 +245,7 @@ TEST(Engine, IdleTickOnlyRefreshesLabel1AndReloads) {
     f.last_step = 9;
     Timer1_Timer(f);
     EXPECT_EQ(f.Label1.caption, "keep in commimucation");
-    EXPECT_EQ(f.watchdog_ticks, 750);
+    EXPECT_EQ(f.watchdog_ticks, 2932);
     EXPECT_EQ(f.last_step, 0);
     EXPECT_TRUE(r.line.log.empty());
 }

@@ -11,6 +11,7 @@
 #include "files.hpp"
 #include "link/link.hpp"
 #include "memories/memories.hpp"
+#include "rom_data/disk_files.hpp"
 #include "rom_data/memory_files.hpp"
 #include "rom_data/page_exchange.hpp"
 #include "service/confirm_commands.hpp"
@@ -67,14 +68,18 @@ std::string expected_memories_file(const std::array<std::uint8_t, 0x8000>& area)
 
 std::size_t files_in(const std::string& folder) {
     std::size_t n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++n;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(path_from_utf8(folder))) ++n;
     return n;
 }
 
 }  // namespace
 
+// Through a folder and a file named in Japanese, over an existing file.
 TEST(MemoriesRoundTrip, SaveThenTransmitRestoresTheStore) {
     memories_rig r;
+    const std::string folder = r.dir.file("テスト");
+    std::filesystem::create_directory(path_from_utf8(folder));
+    r.path = folder + "/メモリ.dat";
     r.choose("old contents\r\n");
     ASSERT_TRUE(r.form->ramdata_get.visible);
     ramdata_get_Click(*r.form);
@@ -84,7 +89,7 @@ TEST(MemoriesRoundTrip, SaveThenTransmitRestoresTheStore) {
     EXPECT_FALSE(r.port.PortOpen());
     const std::string saved = read_file(r.path);
     EXPECT_TRUE(saved == expected_memories_file(r.area));
-    EXPECT_EQ(files_in(r.dir.path()), 1u);  // no temporary file left
+    EXPECT_EQ(files_in(folder), 1u);  // no temporary file left
     // 642 lines: the header has CR and LF bytes of its own, so count records.
     EXPECT_EQ(crlf_lines(saved.substr(23)).size(), 641u);
     const std::vector<std::string> statuses = {
@@ -118,9 +123,8 @@ TEST(MemoriesRoundTrip, SaveThenTransmitRestoresTheStore) {
         "TRANSMIT MEMORIES COMPLETE"};
     EXPECT_EQ(r.status_history, transmit_statuses);
 
-    // Saved again from the restored writer, the file is the same byte for byte.
+    // Saved again from the restored writer, into a new file: the same bytes.
     r.dlg.files.push_back(r.dir.file("again.dat"));
-    write_file(r.dir.file("again.dat"), "");
     file_select_Click(*r.form);
     ramdata_get_Click(*r.form);
     ASSERT_TRUE(r.run_job());
@@ -231,8 +235,128 @@ INSTANTIATE_TEST_SUITE_P(
         save_fault_case{"verify_mismatch_twice",
                         {{"page:010500", 2, fault_kind::corrupted_page}, {"page:017F00", 2, fault_kind::corrupted_page}},
                         "VERIFY ERROR", false},
-        save_fault_case{"read_corrupted", {{"page:010500", 1, fault_kind::corrupted_page}}, "VERIFY ERROR", false},
-        save_fault_case{"erase_refused", {{"done:20", 2, fault_kind::ac_ac}}, "INSTALLER ERROR", false}),
+        save_fault_case{"read_corrupted", {{"page:010500", 1, fault_kind::corrupted_page}}, "VERIFY ERROR", false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// ---- after the verify: the memories are committed before the erase ----------
+
+namespace {
+
+enum class after_verify { erase_refused, erase_silent, line_drops_in_erase, rename_fails };
+
+struct commit_case {
+    const char* name;
+    after_verify fault;
+    const char* status;
+    std::vector<int> erased;  // store blocks the writer erased (the fault spoils only the reply)
+};
+
+}  // namespace
+
+class SaveAfterVerify : public ::testing::TestWithParam<commit_case> {};
+
+// Whatever fails after the verify, the memories exist somewhere: in the
+// chosen file, or (the rename failing) still in the writer and in a verified
+// copy beside the chosen file.
+TEST_P(SaveAfterVerify, MemoriesAreNeverLost) {
+    memories_rig r;
+    r.choose("old\r\n");
+    switch (GetParam().fault) {
+    case after_verify::erase_refused:
+        r.sim.add_fault({"done:20", 2, fault_kind::ac_ac});
+        break;
+    case after_verify::erase_silent:
+        r.sim.add_fault({"done:20", 1, fault_kind::no_reply});
+        break;
+    case after_verify::line_drops_in_erase:
+        r.sim.add_fault({"done:20", 1, fault_kind::drop_line});
+        break;
+    case after_verify::rename_fails:
+        // The chosen file became a folder while the writer was read.
+        std::filesystem::remove(r.path);
+        std::filesystem::create_directory(r.path);
+        break;
+    }
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_job(60'000'000));
+    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
+    EXPECT_FALSE(r.port.PortOpen());
+    const std::string memories = expected_memories_file(r.area);
+    const bool writer_kept = std::equal(r.area.begin(), r.area.end(), r.sim.store.begin() + 0x10000);
+    if (GetParam().fault == after_verify::rename_fails) {
+        EXPECT_TRUE(r.sim.erased_blocks.empty());
+        EXPECT_TRUE(writer_kept);
+        std::vector<std::string> kept;
+        for (const auto& e : std::filesystem::directory_iterator(r.dir.path()))
+            if (e.path().filename().string().rfind("unit.verified-", 0) == 0) kept.push_back(e.path().string());
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(r.form->save.kept_copy(), kept[0]);
+        EXPECT_TRUE(read_file(kept[0]) == memories);
+        EXPECT_EQ(files_in(r.dir.path()), 2u);
+        return;
+    }
+    EXPECT_TRUE(read_file(r.path) == memories);
+    EXPECT_EQ(files_in(r.dir.path()), 1u);
+    EXPECT_EQ(r.sim.erased_blocks, GetParam().erased);
+    const bool area_erased = std::all_of(r.sim.store.begin() + 0x10000, r.sim.store.begin() + 0x18000,
+                                         [](std::uint8_t b) { return b == 0xFF; });
+    EXPECT_EQ(area_erased, GetParam().erased.size() == 2);
+    EXPECT_EQ(writer_kept, GetParam().erased.size() < 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SaveAfterVerify,
+    ::testing::Values(commit_case{"second_erase_refused", after_verify::erase_refused, "INSTALLER ERROR", {0, 1}},
+                      commit_case{"erase_silent", after_verify::erase_silent, "COMMUNICATION ERROR", {0}},
+                      commit_case{"line_drops_in_erase", after_verify::line_drops_in_erase, "COMMUNICATION ERROR",
+                                  {0}},
+                      commit_case{"rename_fails", after_verify::rename_fails, "FILE SAVE ERROR", {}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// ---- the replacement of the chosen file ----------------------------------------
+
+struct replace_case {
+    const char* name;
+    bool through_link;
+    std::filesystem::perms mode;
+};
+
+class SaveReplacement : public ::testing::TestWithParam<replace_case> {};
+
+TEST_P(SaveReplacement, KeepsModeAndLink) {
+    namespace fs = std::filesystem;
+    memories_rig r;
+    const std::string real = r.dir.file("real.dat");
+    write_file(real, "old\r\n");
+    fs::permissions(real, GetParam().mode, fs::perm_options::replace);
+    std::string chosen = real;
+    if (GetParam().through_link) {
+        chosen = r.dir.file("link.dat");
+        fs::create_symlink("real.dat", chosen);
+    }
+    // A save killed earlier left its new file; a foreign file looks alike.
+    write_file(r.dir.file(".real.dat.save-abcdefghijkl.tmp"), "partial");
+    write_file(r.dir.file(".real.dat.other"), "not ours");
+    r.dlg.files.push_back(chosen);
+    file_select_Click(*r.form);
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
+    EXPECT_TRUE(read_file(real) == expected_memories_file(r.area));
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, GetParam().mode);
+    EXPECT_EQ(fs::is_symlink(chosen), GetParam().through_link);
+    EXPECT_FALSE(exists(r.dir.file(".real.dat.save-abcdefghijkl.tmp")));
+    EXPECT_TRUE(exists(r.dir.file(".real.dat.other")));
+    EXPECT_EQ(files_in(r.dir.path()), GetParam().through_link ? 3u : 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SaveReplacement,
+    ::testing::Values(replace_case{"existing_file", false, std::filesystem::perms::owner_read |
+                                                               std::filesystem::perms::owner_write |
+                                                               std::filesystem::perms::group_read},
+                      replace_case{"through_link", true, std::filesystem::perms::owner_read |
+                                                             std::filesystem::perms::owner_write}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(SaveFaults, OneMismatchRepeatsTheVerifyOnce) {
@@ -351,29 +475,85 @@ TEST(TransmitFaults, OneMismatchRepeatsTheVerifyNotTheTransmit) {
     EXPECT_EQ(r.sim.pages_written, 130);
 }
 
-TEST(TransmitFaults, FileWithOnlyAHeaderEndsWithNoMemory) {
+// ---- the memories file is checked whole before anything is sent ---------------
+
+namespace {
+
+// The text of a complete file changed: everything after the header line can
+// be cut or edited (the header itself holds CR and LF bytes).
+using file_edit = std::string (*)(std::string);
+std::string unchanged(std::string t) { return t; }
+std::string trailing_empty_line(std::string t) { return t + "\r\n"; }
+std::string lf_endings(std::string t) {
+    std::string body = t.substr(21);
+    for (std::size_t at; (at = body.find("\r\n")) != std::string::npos;) body.erase(at, 1);
+    return t.substr(0, 21) + body;
+}
+std::string last_line_removed(std::string t) { return t.substr(0, t.size() - 130); }
+std::string cut_inside_a_line(std::string t) { return t.substr(0, t.size() - 70); }
+std::string only_62_pages(std::string t) { return t.substr(0, 21 + 2 + 6 + 62 * (10 + 4 * 130)); }
+std::string only_the_header(std::string t) { return t.substr(0, 21); }
+std::string data_line_of_127(std::string t) { return t.erase(21 + 2 + 6 + 10 + 5, 1); }
+std::string non_hex_digit(std::string t) { return t.replace(21 + 2 + 6 + 10 + 200, 1, "G"); }
+std::string lower_case_digit(std::string t) {
+    const std::size_t at = t.find_first_of("ABCDEF", 21 + 2 + 6 + 10);
+    return t.replace(at, 1, 1, static_cast<char>(t[at] + 32));
+}
+std::string something_follows(std::string t) { return t + "00008000\r\n"; }
+std::string gone(std::string) { return {}; }
+
+struct check_case {
+    const char* name;
+    file_edit edit;
+    const char* status;  // "TRANSMIT MEMORIES COMPLETE": the whole area arrives
+};
+
+}  // namespace
+
+class MemoriesFileCheck : public ::testing::TestWithParam<check_case> {};
+
+TEST_P(MemoriesFileCheck, TransmitsAllOrNothing) {
     memories_rig r;
     r.choose(expected_memories_file(r.area));
-    write_file(r.path, "ABCDEF/GHIJKL/MNOPQR/");
+    ASSERT_TRUE(r.form->ramdata_store.visible);
+    // Changed after it was chosen (a save of an older version cut short).
+    const std::string text = GetParam().edit(expected_memories_file(r.area));
+    if (GetParam().edit == gone)
+        std::remove(r.path.c_str());
+    else
+        write_file(r.path, text);
     r.clear_writer();
     ramdata_store_Click(*r.form);
     ASSERT_TRUE(r.run_job());
-    EXPECT_EQ(r.form->Label9.caption, "NO MEMORY ERROR");
-    EXPECT_TRUE(r.port.PortOpen());  // the port stays open
+    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
     EXPECT_EQ(r.form->job_no, 0);
-    EXPECT_EQ(r.sim.pages_written, 0);
+    EXPECT_TRUE(busy_pictures_reset(*r.form));
+    if (std::string(GetParam().status) == "TRANSMIT MEMORIES COMPLETE") {
+        EXPECT_TRUE(std::equal(r.area.begin(), r.area.end(), r.sim.store.begin() + 0x10000));
+        EXPECT_EQ(r.sim.pages_written, 130);
+        return;
+    }
+    EXPECT_TRUE(r.line.log.empty());  // not even the writer-ID check
+    // A file error closes the port like the other open failures; a file
+    // that is short or malformed leaves it open, like NO MEMORY ERROR.
+    EXPECT_EQ(r.port.PortOpen(), std::string(GetParam().status) != "FILE OPEN ERROR");
 }
 
-TEST(TransmitFaults, DeletedFileShowsFileOpenError) {
-    memories_rig r;
-    r.choose(expected_memories_file(r.area));
-    std::remove(r.path.c_str());
-    r.clear_writer();
-    ramdata_store_Click(*r.form);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_EQ(r.form->Label9.caption, "FILE OPEN ERROR");
-    EXPECT_FALSE(r.port.PortOpen());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Files, MemoriesFileCheck,
+    ::testing::Values(check_case{"complete", unchanged, "TRANSMIT MEMORIES COMPLETE"},
+                      check_case{"trailing_empty_line", trailing_empty_line, "TRANSMIT MEMORIES COMPLETE"},
+                      check_case{"lf_endings", lf_endings, "TRANSMIT MEMORIES COMPLETE"},
+                      check_case{"last_line_removed", last_line_removed, "NO MEMORY ERROR"},
+                      check_case{"cut_inside_a_line", cut_inside_a_line, "NO MEMORY ERROR"},
+                      check_case{"only_62_pages", only_62_pages, "NO MEMORY ERROR"},
+                      check_case{"only_the_header", only_the_header, "NO MEMORY ERROR"},
+                      check_case{"data_line_of_127", data_line_of_127, "MEMORY FILE ERROR"},
+                      check_case{"non_hex_digit", non_hex_digit, "MEMORY FILE ERROR"},
+                      check_case{"lower_case_digit", lower_case_digit, "MEMORY FILE ERROR"},
+                      check_case{"something_follows", something_follows, "MEMORY FILE ERROR"},
+                      check_case{"deleted", gone, "FILE OPEN ERROR"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 // ---- switch operation, target write --------------------------------------------
 

@@ -2,9 +2,13 @@
 // srec_cat from random binaries), the control work file and the page readers.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <map>
 #include <random>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "files.hpp"
 #include "link/link.hpp"
@@ -106,6 +110,23 @@ TEST(FileSelection, MissingFileIsNoMemoriesFile) {
     EXPECT_FALSE(r.form->ramdata_store.visible);
 }
 
+#ifndef _WIN32
+// A pipe would block the window until someone writes to it; a device may
+// never end. Neither is opened.
+TEST(FileSelection, PipesAndDevicesAreNotRead) {
+    file_rig r;
+    const std::string fifo = r.dir.file("pipe.dat");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& p : {fifo, std::string("/dev/zero")}) {
+        r.dlg.files.push_back(p);
+        file_select_Click(*r.form);
+        EXPECT_EQ(r.form->memory_file_path, p);
+        EXPECT_TRUE(r.form->ramdata_get.visible);
+        EXPECT_FALSE(r.files.is_open(1));
+    }
+}
+#endif
+
 // ---- conversion against srec_cat --------------------------------------------
 
 struct srec_case {
@@ -115,6 +136,8 @@ struct srec_case {
     int block;           // bytes per record
     bool header;         // srec_cat's S0 header record
     bool m16c;
+    int address_length;  // 2: S1/S9, 3: S2/S8, 4: S3/S7
+    bool lower_case;     // hex digits turned to lower case
 };
 
 class ConversionAgainstSrecCat : public ::testing::TestWithParam<srec_case> {};
@@ -133,9 +156,15 @@ TEST_P(ConversionAgainstSrecCat, PagesMatchTheBinary) {
     char base[16];
     std::snprintf(base, sizeof base, "0x%X", c.base);
     const std::string cmd = "srec_cat '" + bin_path + "' -binary -offset " + base + " -o '" + srec_path +
-                            "' -motorola -address-length=3 -obs=" + std::to_string(c.block) +
-                            (c.header ? "" : " -data-only");
+                            "' -motorola -address-length=" + std::to_string(c.address_length) +
+                            " -obs=" + std::to_string(c.block) + (c.header ? "" : " -data-only");
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    if (c.lower_case) {
+        std::string text = read_file(srec_path);
+        for (std::size_t i = 0; i < text.size(); ++i)
+            if (text[i] != 'S') text[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+        write_file(srec_path, text);
+    }
 
     r.form->memory_file_path = srec_path;
     ASSERT_EQ(convert_rom_data_file(*r.form), conversion::ok);
@@ -165,12 +194,14 @@ TEST_P(ConversionAgainstSrecCat, PagesMatchTheBinary) {
 
 INSTANTIATE_TEST_SUITE_P(
     Images, ConversionAgainstSrecCat,
-    ::testing::Values(srec_case{"m32r_small", 0x000000, 0x1234, 32, true, false},
-                      srec_case{"m32r_odd_start", 0x0000F0, 0x2000, 16, false, false},
-                      srec_case{"m32r_records_of_100", 0x012345, 0x3000, 100, true, false},
-                      srec_case{"m32r_top", 0x06F000, 0x1000, 64, false, false},
-                      srec_case{"m16c_full", 0x0C0000, 0x40000, 32, true, true},
-                      srec_case{"m16c_unaligned", 0x0FF0F0, 0xF10, 48, false, true}),
+    ::testing::Values(srec_case{"m32r_s19", 0x000000, 0x1234, 32, true, false, 2, false},
+                      srec_case{"m32r_s19_lower_case", 0x0000F0, 0x2000, 16, false, false, 2, true},
+                      srec_case{"m32r_records_of_100", 0x012345, 0x3000, 100, true, false, 3, false},
+                      srec_case{"m32r_top", 0x06F000, 0x1000, 64, false, false, 3, false},
+                      srec_case{"m32r_384k_s37", 0x000000, 0x60000, 32, true, false, 4, false},
+                      srec_case{"m16c_full", 0x0C0000, 0x40000, 32, true, true, 3, false},
+                      srec_case{"m16c_s37_unaligned", 0x0FF0F0, 0xF10, 48, false, true, 4, false},
+                      srec_case{"m16c_s28_lower_case", 0x0E0010, 0x800, 250, true, true, 3, true}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // ---- conversion edge cases ----------------------------------------------------
@@ -262,7 +293,13 @@ INSTANTIATE_TEST_SUITE_P(
         bad_file_case{"beyond_m32r_table", s2_record(0x070000, {1}) + "\n", conversion::bad_record},
         bad_file_case{"overrun_beyond_table", s2_record(0x06FFF0, std::vector<std::uint8_t>(32, 1)) + "\n", conversion::bad_record},
         bad_file_case{"beyond_m16c_table", s2_record(0x100000, {1}) + "\n", conversion::bad_record},
-        bad_file_case{"too_many_bytes", s2_record(0x000000, std::vector<std::uint8_t>(128, 1)) + "\n", conversion::bad_record},
+        bad_file_case{"checksum_one_digit", s2_record(0x000100, {1, 2, 3}).replace(16, 1, "E") + "\n",
+                      conversion::bad_record},
+        bad_file_case{"non_hex_character", s2_record(0x000100, {1, 2, 3}).replace(11, 1, "G") + "\n",
+                      conversion::bad_record},
+        bad_file_case{"s3_above_24_bits", "S30801000000AABBCCC5\n", conversion::bad_record},
+        bad_file_case{"s4_record", "S40800000000AABBCCC6\n", conversion::bad_record},
+        bad_file_case{"trailing_space", s2_record(0x000100, {1, 2, 3}) + " \n", conversion::bad_record},
         bad_file_case{"line_ends_early", "S2140000000102\n", conversion::bad_record},
         bad_file_case{"three_characters", "S21\n", conversion::bad_record},
         bad_file_case{"no_data_record", "S0030000FC\r\nS804000000FB\r\n", conversion::no_data},

@@ -2,12 +2,18 @@
 // version up (job 1) against the simulated writer, with fault tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "engine/engine.hpp"
 #include "erase/erase.hpp"
 #include "files.hpp"
 #include "link/link.hpp"
+#include "memories/memories.hpp"
+#include "rom_data/page_exchange.hpp"
+#include "service/confirm_commands.hpp"
+#include "service/lock_bits.hpp"
+#include "service/writer_id.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/memory_files.hpp"
 #include "service/write_count.hpp"
@@ -262,39 +268,113 @@ std::string writer_program(std::size_t size, std::uint8_t seed) {
     std::string p(size, '\0');
     for (std::size_t i = 0; i < size; ++i) p[i] = static_cast<char>(i * 7 + seed);
     std::copy(writer_program_id.begin(), writer_program_id.end(), p.begin() + 0x84);
-    // Pages 0400 and 0700 are the writer's count pages, outside any program.
-    if (size > 0x800) {
-        std::fill_n(p.begin() + 0x400, 0x100, '\xFF');
-        std::fill_n(p.begin() + 0x700, 0x100, '\xFF');
-    }
     return p;
+}
+
+// A writer with memories, a machine version page and a CPU type page.
+void fill_store(writer_sim::writer& w) {
+    std::mt19937 rng(5);
+    for (std::size_t a = 0x10000; a < 0x18000; ++a) w.store[a] = static_cast<std::uint8_t>(rng());
+    put(w, 0xA00, {'V', '1', '.', '0', 0x20, 'X', 0x00, 'A', 'B', 'C', 'D', 'E', 'F', 0x00,
+                   '1', '2', '3', '4', '5', '6', 0x00});
+    put(w, 0x000, {0x03, 0x21});
+}
+
+bool bytes_equal(const std::string& text, const std::uint8_t* at) {
+    return std::equal(text.begin(), text.end(), at, [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+}
+
+// What an operator does after the version up, button by button; each entry
+// is the status the operation ended with and the store it left.
+std::vector<std::pair<std::string, std::vector<std::uint8_t>>> operations_after(job_rig& r) {
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> seen;
+    auto note = [&] { seen.emplace_back(r.form->Label9.caption, std::vector<std::uint8_t>(r.sim.store.begin(), r.sim.store.end())); };
+    const std::string rom = r.dir.file("image.mot"), saved = r.dir.file("saved.dat");
+    auto choose = [&](const std::string& p) {
+        r.dlg.files.push_back(p);
+        file_select_Click(*r.form);
+    };
+    // The writer program switch is still ticked: the write and verify
+    // buttons find no page and send nothing.
+    EXPECT_EQ(r.form->Check10.value, 1);
+    choose(rom);
+    command1_Click(*r.form);
+    const std::size_t frames_before = r.line.log.size();
+    write_Click(*r.form);
+    EXPECT_TRUE(run_step(r));
+    verify_Click(*r.form);
+    EXPECT_TRUE(run_step(r));
+    EXPECT_EQ(r.line.log.size(), frames_before);
+    Command3_Click(*r.form);
+    note();
+    choose(saved);
+    ramdata_get_Click(*r.form);
+    EXPECT_TRUE(r.run_job(600'000'000));
+    note();
+    allunlock_erase_Click(*r.form);
+    EXPECT_TRUE(r.run_job(600'000'000));
+    note();
+    choose(saved);
+    ramdata_store_Click(*r.form);
+    EXPECT_TRUE(r.run_job(600'000'000));
+    note();
+    choose(rom);
+    flashall_write_Click(*r.form);
+    EXPECT_TRUE(r.run_job(600'000'000));
+    note();
+    unit_3mode_Click(*r.form);
+    EXPECT_TRUE(r.run_job(600'000'000));
+    note();
+    return seen;
 }
 
 }  // namespace
 
-TEST(WriterVersionUp, EndToEnd) {
+TEST(WriterVersionUp, ProgramMemoryOnlyAndTheWriterWorksAfterwards) {
     job_rig r;
+    fill_store(r.sim);
+    const auto store_before = r.sim.store;
     const std::string program = writer_program(0x2400, 3);
     r.write_rom_file(program, "writer");
-    r.sim.locked[0] = true;
-    r.sim.locks_enabled = true;  // the old program's block is locked
     writer_versionup_Click(*r.form);
     EXPECT_EQ(r.box.asked, (std::vector<std::string>{"ROM WRITER VERSION UP CHECK|ROM WRITER VERSION UP ?"}));
-    EXPECT_EQ(r.form->Check10.value, 1);
     ASSERT_TRUE(r.run_job(600'000'000));
     EXPECT_EQ(r.form->Label9.caption, "ROM WRITER VERSION UP COMPLETE");
-    EXPECT_FALSE(r.port.PortOpen());
-    EXPECT_EQ(r.form->Check10.value, 1);
-    // Written where the program file puts it, untranslated.
-    EXPECT_TRUE(std::equal(program.begin(), program.end(), r.sim.store.begin(),
-                           [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
-    EXPECT_EQ(r.sim.erased_blocks, (std::vector<int>{0}));
-    EXPECT_EQ(r.sim.lock_disables, 1);
-    EXPECT_EQ(r.sim.lock_enables, 1);
-    EXPECT_TRUE(r.sim.locked[0]);
-    EXPECT_TRUE(r.sim.locks_enabled);
-    EXPECT_EQ(r.sim.target_writes, 0);
     EXPECT_EQ(r.status_history.front(), "ROM WRITER VERSION UP START");
+    EXPECT_FALSE(r.port.PortOpen());
+    // Into the writer's program memory, untranslated; the store untouched.
+    EXPECT_TRUE(bytes_equal(program, r.sim.program.data()));
+    EXPECT_EQ(r.sim.program_pages_written, 0x24);
+    EXPECT_TRUE(r.sim.store == store_before);
+    EXPECT_TRUE(r.sim.erased_blocks.empty());
+    EXPECT_EQ(std::count(r.sim.locked.begin(), r.sim.locked.end(), true), 0);
+    // On the line: ID check, lock disable, the pages, their verify, lock
+    // enable; every page frame addressed with command byte 0.
+    std::vector<std::uint8_t> commands;
+    for (const bytes& fr : frames(r)) {
+        if (fr.size() == 2 && fr[0] == fr[1] && (commands.empty() || commands.back() != fr[0])) commands.push_back(fr[0]);
+        if (fr.size() == 4 && fr[0] != 0xD8) {
+            EXPECT_EQ(fr[0], 0x00);
+        }
+    }
+    EXPECT_EQ(commands, (std::vector<std::uint8_t>{0xF5, 0x75, 0xD0, 0x41, 0xFF, 0x7A, 0xD0}));
+
+    // Everything else runs as on a writer that never saw the version up.
+    job_rig fresh;
+    fill_store(fresh.sim);
+    fresh.form->Check10.value = 1;
+    Check10_Click(*fresh.form);
+    const auto after = operations_after(r);
+    const auto never = operations_after(fresh);
+    ASSERT_EQ(after.size(), never.size());
+    const char* const statuses[] = {"VERIFY OK", "SAVE MEMORIES TO FILE COMPLETE", "ALL FLASH ERASE COMPLETE",
+                                    "TRANSMIT MEMORIES COMPLETE", "ROM DATA TRANSMIT COMPLETE",
+                                    "TARGET DIRECT WRITE COMPLETE"};
+    for (std::size_t k = 0; k < after.size(); ++k) {
+        EXPECT_EQ(after[k].first, statuses[k]);
+        EXPECT_EQ(after[k].first, never[k].first);
+        EXPECT_TRUE(after[k].second == never[k].second) << statuses[k];
+    }
 }
 
 TEST(WriterVersionUp, TargetImageIsRefusedBeforeAnythingIsSent) {
@@ -311,25 +391,19 @@ TEST(WriterVersionUp, IdCharactersWithoutNibbleFail) {
     auto set_text = [&](std::string t) { std::copy(t.begin(), t.end(), r.form->id_code_text.begin()); };
     std::string good;
     for (std::uint8_t b : writer_program_id) good += hex(&b, 1);
-    set_text(good);
-    EXPECT_TRUE(writer_program_id_matches(*r.form));
-    std::string lower = good;
-    for (char& c : lower) c = static_cast<char>(std::tolower(c));
-    set_text(lower);
-    EXPECT_FALSE(writer_program_id_matches(*r.form));
-    // The ID's 18th nibble is F; characters 2A-2F must not stand in for it,
-    // while ':' (3A) takes the value 15 as the rule says.
+    // Lower-case digits have values above 15; 2A-2F have none; ':' (3A) is 15.
     ASSERT_EQ(good[17], 'F');
-    for (char c : {'*', '+', ',', '-', '.', '/'}) {
+    struct row {
+        char c;
+        bool matches;
+    };
+    for (const row w : {row{'F', true}, row{'f', false}, row{'*', false}, row{'+', false}, row{',', false},
+                        row{'-', false}, row{'.', false}, row{'/', false}, row{':', true}}) {
         std::string t = good;
-        t[17] = c;
+        t[17] = w.c;
         set_text(t);
-        EXPECT_FALSE(writer_program_id_matches(*r.form)) << c;
+        EXPECT_EQ(writer_program_id_matches(*r.form), w.matches) << w.c;
     }
-    std::string colon = good;
-    colon[17] = ':';
-    set_text(colon);
-    EXPECT_TRUE(writer_program_id_matches(*r.form));
 }
 
 class WriterVersionUpFaults : public ::testing::TestWithParam<job_fault_case> {};
@@ -352,26 +426,47 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         job_fault_case{"id_silent", {{"echo:F5", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR"},
         job_fault_case{"disable_refused", {{"done:75", 1, fault_kind::ac_ac}}, "ROCK BIT INVALIDITY ERROR"},
-        job_fault_case{"erase_refused", {{"done:20", 1, fault_kind::ac_ac}}, "INSTALLER ERROR"},
         job_fault_case{"page_garbled", {{"done:41", 3, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
         job_fault_case{"verify_mismatch_twice",
                        {{"page:000100", 1, fault_kind::corrupted_page}, {"page:000100", 2, fault_kind::corrupted_page}},
                        "VERIFY ERROR"},
         job_fault_case{"enable_refused", {{"done:7A", 1, fault_kind::ac_ac}}, "ROCK BIT VALIDITY ERROR"},
-        job_fault_case{"lock_set_refused", {{"done:77", 1, fault_kind::replace, {0x80, 0x80, 0xAC, 0xAC}}}, "ROCK BIT ERROR"},
         job_fault_case{"line_drops", {{"done:41", 2, fault_kind::drop_line}}, "COMMUNICATION ERROR"}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST(WriterVersionUpFaults, LockedProgramBlockWithoutDisableRefusesTheErase) {
-    // The writer itself refuses to erase a locked block while the lock bits
-    // are enabled; the job's disable phase is what makes the erase possible.
-    writer_sim::rig r;
-    r.sim.locked[0] = true;
-    r.sim.locks_enabled = true;
-    Option1_Click(*r.form);
-    for (int n = 1; n <= 9; ++n) r.form->check(n).value = (n == 3);
-    command1_Click(*r.form);
-    block_erase_Click(*r.form);
-    ASSERT_TRUE(run_step(r));
-    EXPECT_EQ(r.form->Label9.caption, "INSTALLER ERROR");
+// ---- one-step buttons while a job runs ------------------------------------------
+
+struct button_case {
+    const char* name;
+    void (*click)(main_form&);
+};
+
+class ButtonsDuringAJob : public ::testing::TestWithParam<button_case> {};
+
+// Pressed between two phases of ERASE ALL FLASH, a one-step button sends
+// nothing and the job ends as it would have.
+TEST_P(ButtonsDuringAJob, DoNothing) {
+    job_rig r;
+    allunlock_erase_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->job_phase == 12 && r.form->engine_step == 0; }, 10'000'000));
+    const std::size_t frames_before = r.line.log.size();
+    const std::size_t asked_before = r.box.asked.size();
+    GetParam().click(*r.form);
+    EXPECT_EQ(r.line.log.size(), frames_before);
+    EXPECT_EQ(r.box.asked.size(), asked_before);
+    EXPECT_EQ(r.form->engine_step, 0);
+    EXPECT_EQ(r.form->job_phase, 12);
+    ASSERT_TRUE(r.run_job(30'000'000));
+    EXPECT_EQ(r.form->Label9.caption, "ALL FLASH ERASE COMPLETE");
+    EXPECT_FALSE(r.port.PortOpen());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Buttons, ButtonsDuringAJob,
+    ::testing::Values(button_case{"block_erase", block_erase_Click}, button_case{"rockbit_read", rockbit_read_Click},
+                      button_case{"rockbit_set", rockbit_set_Click}, button_case{"rockbit_on", rockbit_on_Click},
+                      button_case{"rockbit_non", rockbit_non_Click}, button_case{"id_check", id_check_Click},
+                      button_case{"swon_en", swon_en_Click}, button_case{"target_write", target_write_Click},
+                      button_case{"write_count", write_count_Click}, button_case{"write", write_Click},
+                      button_case{"verify", verify_Click}),
+    [](const auto& p) { return std::string(p.param.name); });

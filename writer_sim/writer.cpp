@@ -25,6 +25,7 @@ std::string hex_address(std::uint32_t a) {
 
 writer::writer() {
     store.fill(0xFF);
+    program.fill(0xFF);
     id_code = torvela::writer_id_code;
 }
 
@@ -156,6 +157,10 @@ std::uint32_t writer::page_address(const std::vector<std::uint8_t>& f) const {
     return static_cast<std::uint32_t>(f[1]) << 16 | static_cast<std::uint32_t>(f[2]) << 8 | f[3];
 }
 
+std::array<std::uint8_t, store_size>* writer::read_memory(std::uint8_t command) {
+    return command == 0x03 ? &store : command == 0x00 ? &program : nullptr;
+}
+
 void writer::on_frame_complete(std::vector<reply>& out) {
     const std::vector<std::uint8_t> f = std::move(frame_);
     frame_.clear();
@@ -204,11 +209,11 @@ void writer::on_frame_complete(std::vector<reply>& out) {
     }
     case state::read_address: {
         const std::uint32_t a = page_address(f);
-        if (f[0] != 0x03 || f[3] != 0 || a + page_size > store_size) {
+        if (!read_memory(f[0]) || f[3] != 0 || a + page_size > store_size) {
             emit("addr:FF", {0xEE, 0xEE}, echo_delay_us, out);
             return;
         }
-        if (a == 0x000400 || a == 0x000700) {
+        if (f[0] == 0x03 && (a == 0x000400 || a == 0x000700)) {
             // The count pages are answered at once, without the second frame.
             ++pages_read;
             read_pages.push_back(a);
@@ -217,26 +222,34 @@ void writer::on_frame_complete(std::vector<reply>& out) {
             return;
         }
         emit("addr:FF", {0xD0, 0xD0}, echo_delay_us, out);
+        read_command_ = f[0];
         state_ = state::read_again;
         frame_len_ = 4;
         return;
     }
     case state::read_again: {
         const std::uint32_t a = page_address(f);
-        if (f[0] != 0x03 || f[3] != 0 || a + page_size > store_size) {
+        if (f[0] != read_command_ || f[3] != 0 || a + page_size > store_size) {
             emit("page:" + hex_address(a), {0xEE, 0xEE}, echo_delay_us, out);
             return;
         }
+        const auto& memory = *read_memory(read_command_);
         ++pages_read;
         read_pages.push_back(a);
-        emit("page:" + hex_address(a), {store.begin() + a, store.begin() + a + page_size},
+        emit("page:" + hex_address(a), {memory.begin() + a, memory.begin() + a + page_size},
              page_read_delay_us, out);
         return;
     }
     case state::write_page: {
         const std::uint32_t a = page_address(f);
-        if (f[0] != 0x02 || f[3] != 0 || a + page_size > store_size) {
+        if ((f[0] != 0x02 && f[0] != 0x00) || f[3] != 0 || a + page_size > store_size) {
             emit("done:41", {0xEE, 0xEE}, echo_delay_us, out);
+            return;
+        }
+        if (f[0] == 0x00) {
+            std::copy(f.begin() + 4, f.begin() + 4 + page_size, program.begin() + a);
+            ++program_pages_written;
+            emit("done:41", {0xD0, 0xD0}, page_write_delay_us, out);
             return;
         }
         for (std::size_t i = 0; i < page_size; ++i) {

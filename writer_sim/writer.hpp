@@ -52,6 +52,11 @@ public:
 
     // Erases restore every byte to 0xFF.
     std::array<std::uint8_t, store_size> store{};
+    // The writer's own program, apart from the store: pages written and read
+    // with command byte 0 (the loader replaces a program page whole). No
+    // erase, lock bit or counter touches it.
+    std::array<std::uint8_t, store_size> program{};
+    int program_pages_written = 0;
     // Lock bit per block code 0..6: true = locked. While the lock bits are
     // enabled a locked block refuses to be erased (AC AC).
     std::array<bool, 7> locked{};
@@ -112,10 +117,13 @@ private:
         lock_frame,     // after 77 77 or 71 71: D8 n 00 00
     };
     std::uint8_t lock_code_ = 0;
+    std::uint8_t read_command_ = 0x03;
     void count_target_write();
     void erase_range(std::uint32_t start, std::uint32_t len);
     std::uint8_t confirm_code_ = 0;
     std::uint32_t page_address(const std::vector<std::uint8_t>& f) const;
+    // Command byte 3 reads the store, 0 the program memory.
+    std::array<std::uint8_t, store_size>* read_memory(std::uint8_t command);
     void emit(const std::string& tag, std::vector<std::uint8_t> bytes, std::uint64_t delay,
               std::vector<reply>& out);
     void on_command(std::uint8_t code, std::vector<reply>& out);

@@ -1,7 +1,5 @@
 #include "console/main_form.hpp"
 
-#include <cstdio>
-
 #include "rom_data/seq_files.hpp"
 
 namespace torvela {
@@ -232,6 +230,7 @@ void Form_Load(main_form& f) {
     f.work = std::make_unique<private_work_folder>();
     f.image_file_path = f.work->file("image.txt");
     f.control_file_path = f.work->file("control.txt");
+    f.memories_copy_path = f.work->file("memories.txt");
 
     f.Timer3.enabled = false;
     f.Image1.visible = true;
@@ -242,16 +241,8 @@ void Form_Load(main_form& f) {
 void Form_Unload(main_form& f) {
     f.files.close(1);
     f.files.close(2);
-    discard_pending_save(f);
+    f.save.discard();
     f.work.reset();
-}
-
-void discard_pending_save(main_form& f) {
-    if (f.pending_save_path.empty()) return;
-    f.files.close(1);
-    std::remove(f.pending_save_path.c_str());
-    f.pending_save_path.clear();
-    f.pending_save_target.clear();
 }
 
 void Option1_Click(main_form& f) {

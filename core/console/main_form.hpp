@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console/platform.hpp"
+#include "memories/pending_save.hpp"
 
 namespace torvela {
 
@@ -70,6 +71,9 @@ struct main_form {
     std::string memory_file_path;
     std::string image_file_path;
     std::string control_file_path;
+    // The memories file as TRANSMIT MEMORIES checked it: the pages sent and
+    // verified are the ones checked, whatever happens to the file meanwhile.
+    std::string memories_copy_path;
     std::uint8_t cpu_is_m32r = 0;
     std::uint8_t cpu_is_m16c = 0;
     std::uint8_t block_filter_on = 0;
@@ -88,10 +92,8 @@ struct main_form {
     // The tool holds the port open (it opened it and has not closed it). A
     // port that reads closed while this is set was lost under the tool.
     bool port_held = false;
-    // Save memories writes a new file beside the chosen one and replaces the
-    // chosen file only when the save has completed; this is that new file.
-    std::string pending_save_path;
-    std::string pending_save_target;  // the chosen file it replaces
+    // The new memories file of a running save (job 4).
+    pending_save save;
     // The private folder of the work files, made by Form_Load.
     std::unique_ptr<private_work_folder> work;
 
@@ -126,8 +128,6 @@ struct main_form {
 // ---- window handlers (console) --------------------------------------------
 void Form_Load(main_form& f);
 void Form_Unload(main_form& f);
-// Removes the new file of an unfinished save; the chosen file stays as it was.
-void discard_pending_save(main_form& f);
 void Option1_Click(main_form& f);
 void Option2_Click(main_form& f);
 void Combo3_Click(main_form& f);

@@ -5,6 +5,7 @@
 
 #include "engine/steps.hpp"
 #include "link/link.hpp"
+#include "memories/memories.hpp"
 #include "rom_data/seq_files.hpp"
 
 namespace torvela {
@@ -77,15 +78,8 @@ void watchdog(main_form& f) {
     }
     f.watchdog_ticks = static_cast<std::int16_t>(f.watchdog_ticks - 1);
     if (f.watchdog_ticks >= 0) return;
-    // The exchange stood still for 751 ticks.
-    f.files.close(1);
-    f.Label9.caption = "COMMUNICATION ERROR";
-    f.engine_step = 0;
-    f.job_no = 0;
-    stop_busy_indicator(f, 9, true);
-    f.last_step = 0;
-    close_port(f);
-    f.watchdog_ticks = watchdog_reload;
+    // The exchange stood still for the whole watchdog time.
+    abort_sequence(f, "COMMUNICATION ERROR", true);
 }
 
 }  // namespace
@@ -101,6 +95,10 @@ void abort_sequence(main_form& f, const char* message, bool close_file1) {
     f.job_no = 0;
     stop_busy_indicator(f, 9, true);
     close_port(f);
+    // However the exchange ended (a reply, the watchdog, a closed or lost
+    // port), the next one starts with the whole watchdog time.
+    f.last_step = 0;
+    f.watchdog_ticks = watchdog_reload;
 }
 
 wait_result wait_ack(main_form& f, std::uint8_t code, bool finishing, bool close_file1, const char* refusal) {
@@ -122,7 +120,7 @@ void engine_tick(main_form& f);
 
 void Timer1_Timer(main_form& f) {
     engine_tick(f);
-    settle_pending_save(f);
+    settle_save(f);
 }
 
 void engine_tick(main_form& f) {

@@ -12,14 +12,16 @@ namespace torvela {
 void Timer1_Timer(main_form& f);
 void Timer2_Timer(main_form& f);
 
-// A save that can no longer complete (its job ended) leaves no file behind.
-void settle_pending_save(main_form& f);
-
 // Ends the exchange and any job: message in Label9, job_no 0, busy indicator
-// reset, port closed. `close_file1` first closes file 1 for steps that hold it.
+// reset, port closed, watchdog reloaded. `close_file1` first closes file 1
+// for steps that hold it. Every failure path ends here: failed replies, the
+// watchdog, a port closed or lost under a job.
 void abort_sequence(main_form& f, const char* message, bool close_file1 = false);
 
-inline constexpr std::int16_t watchdog_reload = 750;
+// The writer was built for a watchdog of 751 periods of the desktop's
+// 15.625 ms timer tick, 11.73 s. The engine steps every 4 ms, so a step may
+// stand still for 2933 ticks: the count starts at 2932 and fires below 0.
+inline constexpr std::int16_t watchdog_reload = 2932;
 inline constexpr std::uint8_t unwatched_step = 112;  // target write may take as long as it takes
 
 using step_body = void (*)(main_form&);

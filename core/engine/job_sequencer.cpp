@@ -3,6 +3,7 @@
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "link/link.hpp"
+#include "memories/memories.hpp"
 
 namespace torvela {
 
@@ -60,13 +61,9 @@ constexpr job_entry jobs[] = {
 
 void sequencer_tick(main_form& f);
 
-void settle_pending_save(main_form& f) {
-    if (f.job_no != 4) discard_pending_save(f);
-}
-
 void Timer2_Timer(main_form& f) {
     sequencer_tick(f);
-    settle_pending_save(f);
+    settle_save(f);
 }
 
 void sequencer_tick(main_form& f) {

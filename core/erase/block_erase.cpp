@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "erase/erase.hpp"
@@ -22,19 +24,21 @@ void read_erase_block_checks(main_form& f) {
         if (f.check(n).value == 1) f.block_select[static_cast<std::size_t>(n - 1)] = 1;
 }
 
-void start_job_erase(main_form& f, std::string_view ticks) {
+bool start_job_erase(main_form& f, const check_ticks& ticks) {
     for (int n = 1; n <= 9; ++n) {
-        const char t = ticks[static_cast<std::size_t>(n - 1)];
-        if (t != '-') f.check(n).value = t == '1' ? 1 : 0;
+        const tick t = ticks[static_cast<std::size_t>(n - 1)];
+        if (t != tick::keep) f.check(n).value = t == tick::on ? 1 : 0;
     }
     f.block_select.fill(0);
     f.m16c_block_select.fill(0);
     read_erase_block_checks(f);
+    if (std::find(f.block_select.begin(), f.block_select.end(), 1) == f.block_select.end()) return false;
     f.engine_step = 4;
+    return true;
 }
 
 void block_erase_Click(main_form& f) {
-    if (!f.MSComm1.PortOpen() || f.engine_step != 0) return;
+    if (!f.MSComm1.PortOpen() || f.engine_step != 0 || f.job_no != 0) return;
     f.block_select.fill(0);
     f.m16c_block_select.fill(0);
     if (!f.msgbox.yes_no("FLASH MEMORIE BLOCK DELITE?", "BLOCK DELITE CHECK")) return;

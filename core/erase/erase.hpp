@@ -1,7 +1,8 @@
 // Erase all flash (job 7) and the block erase with its block selection.
 #pragma once
 
-#include <string_view>
+#include <array>
+#include <cstdint>
 
 #include "console/main_form.hpp"
 
@@ -15,9 +16,30 @@ void read_block_checks(main_form& f);
 // Check3..Check9 into block_select 2..8, whatever the family.
 void read_erase_block_checks(main_form& f);
 
-// The erase phase of a job: sets Check1..Check9 as `ticks` says ('1' ticked,
-// '0' unticked, '-' left as it is; nine characters, Check1 first), clears
-// the selections and erases the blocks of the ticked Check3..Check9.
-void start_job_erase(main_form& f, std::string_view ticks);
+// What a job's erase phase does with each of Check1..Check9.
+enum class tick : std::uint8_t { keep, on, off };
+using check_ticks = std::array<tick, 9>;
+
+// Check3 and Check4: store blocks 0 and 1, the memories area and the pages
+// that describe it. Both memories jobs erase these.
+inline constexpr check_ticks memories_blocks = {tick::keep, tick::keep, tick::on, tick::on, tick::off,
+                                                tick::off,  tick::off,  tick::off, tick::off};
+// Check3 and Check5..Check9: store block 0 (the control pages) and blocks 2
+// to 6 (the image). TRANSMIT ROM DATA leaves Check1 and Check2 as they are;
+// the writer block write and the target direct write untick them.
+inline constexpr check_ticks image_blocks = {tick::keep, tick::keep, tick::on, tick::off, tick::on,
+                                             tick::on,   tick::on,   tick::on, tick::on};
+inline constexpr check_ticks image_blocks_untick_first_two = {tick::off, tick::off, tick::on,
+                                                              tick::off, tick::on,  tick::on,
+                                                              tick::on,  tick::on,  tick::on};
+// Check1 and Check2 only: the boxes the writer version up ticks. The block
+// sender reads Check3..Check9, so they name no store block.
+inline constexpr check_ticks version_up_ticks = {tick::on,  tick::on,  tick::off, tick::off, tick::off,
+                                                 tick::off, tick::off, tick::off, tick::off};
+
+// The erase phase of a job: sets Check1..Check9 as `ticks` says, clears the
+// selections and starts the block erase of the ticked Check3..Check9.
+// False (and nothing started) when they name no block.
+bool start_job_erase(main_form& f, const check_ticks& ticks);
 
 }  // namespace torvela

@@ -21,17 +21,17 @@ void advance_page_address(main_form& f);
 void ramdata_get_Click(main_form& f);
 void ramdata_store_Click(main_form& f);
 
-// Ends a job whose own data ran out: message, job over, indicator reset;
-// the port stays open.
-void end_job_no_memory(main_form& f);
+// Ends a job whose own data ran out or is unusable: message, job over,
+// indicator reset; the port stays open.
+void end_job_no_memory(main_form& f, const char* message = "NO MEMORY ERROR");
 
 // Opens a memories file as file 1 at its first page for the page `command`
 // (2 write, 3 read back); false when the job has ended (the file would not
 // open, or holds no page).
 bool open_memories_file(main_form& f, const std::string& path, std::uint8_t command);
 
-// Both memories jobs end their work by erasing the memories blocks: those of
-// Check3 and Check4 (Check1, Check2 stay as they are).
-inline constexpr const char* memories_blocks = "--1100000";
+// A save whose job ended before its commit leaves no file behind; run after
+// every timer tick.
+void settle_save(main_form& f);
 
 }  // namespace torvela

@@ -42,8 +42,8 @@ void start_page_read(main_form& f, std::uint8_t a1, std::uint8_t a2, std::uint8_
 }
 
 void write_memories_page(main_form& f) {
-    const int p = f.address_frame[1] * 256 + f.address_frame[2] - 256;
-    f.files.print_line(1, "0000" + hex2(static_cast<std::uint8_t>(p)) + "00");
+    // The store page 01PP00 is the file's page PP00.
+    f.files.print_line(1, address_line(static_cast<std::uint32_t>(f.address_frame[2]) * 256));
     page_bytes page{};
     std::copy_n(f.rx_bytes.begin(), page.size(), page.begin());
     for (const std::string& line : page_lines(page)) f.files.print_line(1, line);

@@ -1,9 +1,17 @@
-// Job 4, SAVE MEMORIES TO FILE. The records go to a new file beside the
-// chosen one; that file is verified against the writer and replaces the
-// chosen file only when the save is complete, so a failed save leaves the
-// chosen file as it was.
-#include <cstdio>
-
+// Job 4, SAVE MEMORIES TO FILE.
+//
+// The lifecycle of the file, in the order the phases run:
+//   phase 14  f.save.begin: a new hidden file beside the chosen one (the
+//             chosen file is not touched); the records go there
+//   phase 11  the new file is read back and every page verified against the
+//             writer
+//   phase 13  f.save.commit: the verified file replaces the chosen file; only
+//             then are the writer's memories blocks erased. A failed
+//             replacement ends the job before any erase, with the verified
+//             copy kept beside the chosen file
+//   any end before the commit (a failed exchange, the watchdog, a lost
+//   port, the window closing): settle_save / Form_Unload remove the new file;
+//   the chosen file and the writer are as they were
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "erase/erase.hpp"
@@ -15,10 +23,10 @@
 
 namespace torvela {
 
-void end_job_no_memory(main_form& f) {
+void end_job_no_memory(main_form& f, const char* message) {
     f.files.close(1);
     f.engine_step = 0;
-    f.Label9.caption = "NO MEMORY ERROR";
+    f.Label9.caption = message;
     f.job_no = 0;
     stop_busy_indicator(f, 9, true);
 }
@@ -35,6 +43,10 @@ bool open_memories_file(main_form& f, const std::string& path, std::uint8_t comm
         return false;
     }
     return true;
+}
+
+void settle_save(main_form& f) {
+    if (f.job_no != 4) f.save.discard();
 }
 
 void ramdata_get_Click(main_form& f) {
@@ -58,14 +70,11 @@ void job4_phase12(main_form& f) { start_page_read(f, 0x00, 0x06, 191); }
 void job4_phase16(main_form& f) { start_page_read(f, 0x00, 0x0A, 161); }
 
 void job4_phase14(main_form& f) {
-    discard_pending_save(f);
-    f.pending_save_path = create_unique_beside(f.memory_file_path);
-    if (f.pending_save_path.empty() || !f.files.open_output(1, f.pending_save_path)) {
-        discard_pending_save(f);
+    if (!f.save.begin(f.memory_file_path) || !f.files.open_output(1, f.save.path())) {
+        f.save.discard();
         abort_sequence(f, "FILE OPEN ERROR", true);
         return;
     }
-    f.pending_save_target = f.memory_file_path;
     write_memories_header(f);
     start_page_read(f, 0x00, 0x00, 151);
 }
@@ -76,24 +85,22 @@ void job4_phase15(main_form& f) {
 }
 
 void job4_phase11(main_form& f) {
-    if (!open_memories_file(f, f.pending_save_path, 3)) return;
+    if (!open_memories_file(f, f.save.path(), 3)) return;
     start_family(f, 0xFF, 141);
 }
 
-void job4_phase13(main_form& f) { start_job_erase(f, memories_blocks); }
+// The memories are in the chosen file before the writer loses them.
+void job4_phase13(main_form& f) {
+    f.files.close(1);
+    if (!f.save.commit()) {
+        abort_sequence(f, "FILE SAVE ERROR");
+        return;
+    }
+    start_job_erase(f, memories_blocks);
+}
 
 void job4_phase3(main_form& f) {
-    f.files.close(1);
-    const std::string from = f.pending_save_path, to = f.pending_save_target;
-    f.pending_save_path.clear();
-    f.pending_save_target.clear();
-    // rename replaces the chosen file in one step.
-    if (from.empty() || std::rename(from.c_str(), to.c_str()) != 0) {
-        if (!from.empty()) std::remove(from.c_str());
-        f.Label9.caption = "FILE SAVE ERROR";
-    } else {
-        f.Label9.caption = "SAVE MEMORIES TO FILE COMPLETE";
-    }
+    f.Label9.caption = "SAVE MEMORIES TO FILE COMPLETE";
     f.job_no = 0;
     stop_busy_indicator(f, 9, true);
     close_port(f);

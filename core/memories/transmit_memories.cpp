@@ -1,10 +1,12 @@
-// Job 6, TRANSMIT MEMORIES: checks, erase of the memories blocks, every page
-// of the memories file written, read back and compared, CPU type check.
+// Job 6, TRANSMIT MEMORIES: the file checked whole, then the writer checks,
+// erase of the memories blocks, every page of the file written, read back
+// and compared, CPU type check.
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
 #include "memories/memories.hpp"
+#include "rom_data/disk_files.hpp"
 #include "rom_data/memory_files.hpp"
 #include "rom_data/seq_files.hpp"
 #include "service/writer_id.hpp"
@@ -24,8 +26,29 @@ void ramdata_store_Click(main_form& f) {
     f.verify_retries = 0;
 }
 
+// Nothing goes to the writer before the whole file is known to be a
+// complete memories file: a file cut short would otherwise leave the writer
+// erased and half written.
 void job6_phase99(main_form& f) {
     f.Label9.caption = "START TO TRANSMIT MEMORIES";
+    std::string copy;
+    switch (check_memories_file(f.memory_file_path, copy)) {
+    case memories_check::complete:
+        break;
+    case memories_check::unreadable:
+        abort_sequence(f, "FILE OPEN ERROR", true);
+        return;
+    case memories_check::short_of_pages:
+        end_job_no_memory(f);
+        return;
+    case memories_check::malformed:
+        end_job_no_memory(f, "MEMORY FILE ERROR");
+        return;
+    }
+    if (!write_small_file(path_from_utf8(f.memories_copy_path), copy)) {
+        abort_sequence(f, "FILE OPEN ERROR", true);
+        return;
+    }
     start_writer_id_check(f);
 }
 
@@ -36,13 +59,13 @@ void job6_phase17(main_form& f) { start_page_read(f, 0x00, 0x00, 211); }
 void job6_phase14(main_form& f) { start_job_erase(f, memories_blocks); }
 
 void job6_phase3(main_form& f) {
-    if (!open_memories_file(f, f.memory_file_path, 2)) return;
+    if (!open_memories_file(f, f.memories_copy_path, 2)) return;
     f.Label9.caption = "TRANSMIT NOW!";
     start_family(f, 0x41, 181);
 }
 
 void job6_phase1(main_form& f) {
-    if (!open_memories_file(f, f.memory_file_path, 3)) return;
+    if (!open_memories_file(f, f.memories_copy_path, 3)) return;
     start_family(f, 0xFF, 141);
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "link/link.hpp"
+#include "rom_data/disk_files.hpp"
 #include "rom_data/seq_files.hpp"
 
 namespace torvela {
@@ -74,6 +75,12 @@ int address_digit(char c) { return code(c) >= 65 ? code(c) - 55 : code(c) - 48; 
 
 std::string hex2(std::uint8_t b) { return {hex_digit(b >> 4), hex_digit(b)}; }
 
+std::string address_line(std::uint32_t page_address) {
+    std::string line(8, '0');
+    for (int i = 7; i >= 0; --i, page_address >>= 4) line[static_cast<std::size_t>(i)] = hex_digit(static_cast<int>(page_address & 15));
+    return line;
+}
+
 std::array<std::string, 4> page_lines(const page_bytes& page) {
     std::array<std::string, 4> lines;
     for (int k = 0; k < 4; ++k) {
@@ -118,6 +125,7 @@ void file_select_Click(main_form& f) {
     }
     f.ramdata_store.visible = false;
     f.ramdata_get.visible = true;
+    // Only a regular file is opened, and every line read is bounded.
     if (!f.files.open_input(1, f.memory_file_path)) return;
     if (!f.files.eof(1)) {
         const std::string first = f.files.read_line(1, header_len);
@@ -135,6 +143,124 @@ void file_select_Click(main_form& f) {
     f.files.close(1);
 }
 
+namespace {
+
+// Lines of a memories file held in memory; a line may end in CR LF or LF.
+struct line_reader {
+    std::string_view text;
+    std::size_t at = 0;
+    bool done() const { return at >= text.size(); }
+    // The next line; `ended` says whether its line ending was there.
+    std::string_view next(bool& ended) {
+        const std::size_t lf = text.find('\n', at);
+        const std::size_t end = lf == std::string_view::npos ? text.size() : lf;
+        std::string_view line = text.substr(at, end - at);
+        ended = lf != std::string_view::npos;
+        at = ended ? lf + 1 : text.size();
+        if (ended && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        return line;
+    }
+};
+
+bool upper_hex(std::string_view line, std::size_t len) {
+    return line.size() == len && std::all_of(line.begin(), line.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+           });
+}
+
+// A memories file is some 83 KB; anything far larger is no memories file.
+constexpr std::size_t memories_file_limit = 1 << 20;
+
+}  // namespace
+
+memories_check check_memories_file(const std::string& path, std::string& copy) {
+    copy.clear();
+    std::string text;
+    switch (read_small_file(path_from_utf8(path), memories_file_limit, text)) {
+    case small_file::read:
+        break;
+    case small_file::unreadable:
+        return memories_check::unreadable;
+    case small_file::too_large:
+        return memories_check::malformed;
+    }
+    // The header line: 21 bytes of any value (CR and LF included), with the
+    // separators at 7, 14 and 21.
+    if (text.size() <= header_len) return memories_check::short_of_pages;
+    const std::string header = text.substr(0, header_len);
+    if (!is_memories_header(header)) return memories_check::malformed;
+    line_reader lines{std::string_view(text).substr(header_len)};
+    bool ended = false;
+    if (!lines.next(ended).empty()) return memories_check::malformed;  // header longer than 21
+    if (!ended) return memories_check::short_of_pages;
+    std::string out = header + "\r\n";
+    // Every further line must be there, whole and ended, except that the
+    // very last may lack its ending. A line the file ends inside is a file
+    // cut short; a whole line that is wrong is a malformed file.
+    auto expect = [&](auto&& valid) {
+        if (lines.done()) return memories_check::short_of_pages;
+        const std::string_view line = lines.next(ended);
+        if (!valid(line)) return ended ? memories_check::malformed : memories_check::short_of_pages;
+        out.append(line);
+        out += "\r\n";
+        return memories_check::complete;
+    };
+    memories_check r = expect([](std::string_view l) { return l == "M16C" || l == "M32R"; });
+    for (std::uint32_t p = 0; r == memories_check::complete && p < memories_pages; ++p) {
+        const std::string address = address_line(p * 256);
+        r = expect([&](std::string_view l) { return l == address; });
+        for (int k = 0; k < 4 && r == memories_check::complete; ++k)
+            r = expect([](std::string_view l) { return upper_hex(l, 128); });
+    }
+    if (r != memories_check::complete) return r;
+    if (!ended && !lines.done()) return memories_check::malformed;
+    // Nothing may follow but one empty last line.
+    if (!lines.done()) {
+        const std::string_view rest = lines.next(ended);
+        if (!rest.empty() || !lines.done()) return memories_check::malformed;
+    }
+    copy = std::move(out);
+    return memories_check::complete;
+}
+
+srecord parse_srecord(std::string_view line) {
+    srecord rec;
+    if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9' || line.size() % 2 != 0)
+        return rec;
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 2; i < line.size(); i += 2) {
+        int v[2];
+        for (int k = 0; k < 2; ++k) {
+            const char c = line[i + static_cast<std::size_t>(k)];
+            v[k] = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (v[k] < 0) return rec;
+        }
+        bytes.push_back(static_cast<std::uint8_t>(v[0] * 16 + v[1]));
+    }
+    // count, then count bytes: address, data, checksum
+    if (bytes[0] + 1u != bytes.size()) return rec;
+    unsigned sum = 0;
+    for (std::uint8_t b : bytes) sum += b;
+    if ((sum & 0xFF) != 0xFF) return rec;
+    const int type = line[1] - '0';
+    std::size_t address_len = 0;
+    switch (type) {
+    case 1: address_len = 2; break;
+    case 2: address_len = 3; break;
+    case 3: address_len = 4; break;
+    case 0: case 5: case 6: case 7: case 8: case 9:
+        rec.what = srecord::kind::other;
+        return rec;
+    default:
+        return rec;
+    }
+    if (bytes[0] < address_len + 1) return rec;
+    for (std::size_t i = 0; i < address_len; ++i) rec.address = rec.address << 8 | bytes[1 + i];
+    rec.data.assign(bytes.begin() + 1 + static_cast<std::ptrdiff_t>(address_len), bytes.end() - 1);
+    rec.what = srecord::kind::data;
+    return rec;
+}
+
 conversion convert_rom_data_file(main_form& f) {
     if (!f.files.open_input(1, f.memory_file_path)) return conversion::no_file;
     if (!f.files.open_output(2, f.image_file_path)) {
@@ -148,48 +274,35 @@ conversion convert_rom_data_file(main_form& f) {
     while (!f.files.eof(1)) {
         const std::string line = f.files.read_line(1);
         if (line.empty()) continue;
-        if (line.size() < 4) {
+        const srecord rec = parse_srecord(line);
+        if (rec.what == srecord::kind::other) continue;  // header, counts, ends
+        // Addresses above FFFFFF have no page in either family.
+        if (rec.what == srecord::kind::bad || rec.address > 0xFFFFFF) {
             result = conversion::bad_record;
             break;
         }
-        // An S0 header record names the file; its bytes are no image data.
-        if (line[0] == 'S' && line[1] == '0') continue;
-        const int n = data_digit(line[2]) * 16 + data_digit(line[3]);
-        if (n < 5) continue;  // count and termination records
-        const int len = n - 4;
-        if (len > 127 || line.size() < 10 + 2 * static_cast<std::size_t>(len)) {
-            result = conversion::bad_record;
-            break;
-        }
-        long long a = 0;
-        for (std::size_t i = 4; i < 10; ++i) {
-            const char c = line[i];
-            a = a * 16 + (code(c) < '0' ? code(c) : data_digit(c));
-        }
-        if (a < 0) {
-            result = conversion::bad_record;
-            break;
-        }
-        long long p = a / 256;
-        long long limit = table_pages;
-        if (p < 3072) {
+        // The record's first page decides the family: below 0C0000 M32R.
+        std::uint32_t base = 0;
+        std::uint32_t limit = table_pages;
+        if (rec.address / 256 < 3072) {
             m16c_base = false;
             Option1_Click(f);
         } else {
-            p -= 3072;
             m16c_base = true;
+            base = 0x0C0000;
             limit = 1024;  // 0C0000-0FFFFF: the address line has no room beyond
             Option2_Click(f);
         }
-        const std::size_t offset = 2 * static_cast<std::size_t>(a % 256);
-        const std::size_t chars = 2 * static_cast<std::size_t>(len);
-        const long long last_page = offset + chars > page_text ? p + 1 : p;
-        if (p < 0 || last_page >= limit) {
+        const std::uint64_t first = rec.address - base;
+        if ((first + rec.data.size() + 255) / 256 > limit) {
             result = conversion::bad_record;
             break;
         }
-        std::copy_n(line.begin() + 10, chars, table.begin() + static_cast<std::ptrdiff_t>(p * 512 + offset));
-        any_data = true;
+        for (std::size_t i = 0; i < rec.data.size(); ++i) {
+            const std::string digits = hex2(rec.data[i]);
+            std::copy_n(digits.begin(), 2, table.begin() + static_cast<std::ptrdiff_t>(2 * (first + i)));
+        }
+        any_data = any_data || !rec.data.empty();
     }
     if (result == conversion::ok && !any_data) result = conversion::no_data;
     if (result != conversion::ok) {
@@ -200,11 +313,7 @@ conversion convert_rom_data_file(main_form& f) {
     for (int p = 0; p < table_pages; ++p) {
         const char* page = table.data() + static_cast<std::size_t>(p) * page_text;
         if (std::all_of(page, page + page_text, [](char c) { return c == 'F'; })) continue;
-        std::string address = "000";
-        address += hex_digit(p / 256 + (m16c_base ? 12 : 0));
-        address += hex2(static_cast<std::uint8_t>(p % 256));
-        address += "00";
-        f.files.print_line(2, address);
+        f.files.print_line(2, address_line(static_cast<std::uint32_t>(p) * 256 + (m16c_base ? 0x0C0000 : 0)));
         for (int k = 0; k < 4; ++k) f.files.print_line(2, std::string(page + 128 * k, 128));
     }
     if (f.cpu_is_m32r == 1) {
@@ -279,7 +388,7 @@ bool build_control_file(main_form& f) {
     if (!f.files.open_output(1, f.control_file_path)) return false;
     for (std::size_t p = 0; p < 32; ++p) {
         if (pages[p] == std::string(page_text, 'F')) continue;
-        f.files.print_line(1, "0000" + hex2(static_cast<std::uint8_t>(p)) + "00");
+        f.files.print_line(1, address_line(static_cast<std::uint32_t>(p) * 256));
         for (std::size_t k = 0; k < 4; ++k) f.files.print_line(1, pages[p].substr(128 * k, 128));
     }
     return f.files.close(1);
@@ -297,8 +406,10 @@ void next_image_page(main_form& f) {
         bool accept = false;
         const std::string& cpu = f.Label2.caption;
         if (f.block_filter_on == 0) {
-            // The writer program file carries its own store addresses.
-            accept = true;
+            // The writer program switch: pages go untranslated, and only to
+            // the writer's program memory (command byte 0). A page write or
+            // read of the store (2 or 3) finds no page.
+            accept = f.address_frame[0] == 0;
         } else if (f.pass_flag == 0) {
             accept = b1 == 0 && b2 < 32;
         } else if (f.pass_flag == 1 && cpu == "M32RFLASH") {

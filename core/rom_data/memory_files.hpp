@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/main_form.hpp"
 
@@ -24,6 +25,8 @@ using page_bytes = std::array<std::uint8_t, 256>;
 int data_digit(char c);
 int address_digit(char c);
 std::string hex2(std::uint8_t b);
+// The address line of a page: its address as eight hex digits ("000C0000").
+std::string address_line(std::uint32_t page_address);
 
 // The four data lines of a page.
 std::array<std::string, 4> page_lines(const page_bytes& page);
@@ -35,6 +38,24 @@ std::string header_line(const std::uint8_t* page);
 bool is_memories_header(std::string_view line);
 
 void file_select_Click(main_form& f);
+
+// A memories file read whole before anything is sent: the header line, the
+// CPU line, exactly 128 records for pages 0000 to 7F00 in order, then the
+// end (CR LF or LF endings, one empty last line allowed). `copy` receives
+// the file with CR LF endings when it is complete.
+enum class memories_check { complete, short_of_pages, malformed, unreadable };
+memories_check check_memories_file(const std::string& path, std::string& copy);
+inline constexpr std::uint8_t memories_pages = 128;
+
+// One S-record line: S0 header, S1/S2/S3 data with a 2-, 3- or 4-byte
+// address, S5/S6 counts, S7/S8/S9 ends. Digits in either case; the length
+// and the checksum must agree with the count.
+struct srecord {
+    enum class kind { data, other, bad } what = kind::bad;
+    std::uint32_t address = 0;
+    std::vector<std::uint8_t> data;
+};
+srecord parse_srecord(std::string_view line);
 
 // The outcome of the conversion; anything but ok leaves nothing usable.
 enum class conversion { ok, no_file, bad_record, no_data };

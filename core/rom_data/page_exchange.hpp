@@ -10,6 +10,10 @@ void verify_Click(main_form& f);
 void verify_page(main_form& f);
 void verify_memories_page(main_form& f);
 
+// The end of a pass over a file: file 1 closed, the engine idle, `status`
+// shown and `phase` reported to the job.
+void end_pass(main_form& f, const char* status, std::uint8_t phase);
+
 // Shows the message of a failed conversion; true when the conversion worked.
 bool convert_or_report(main_form& f);
 

@@ -1,9 +1,9 @@
 #include "rom_data/seq_files.hpp"
 
-#include <cerrno>
 #include <filesystem>
-#include <random>
 #include <system_error>
+
+#include "rom_data/disk_files.hpp"
 
 namespace torvela {
 
@@ -26,7 +26,9 @@ bool std_seq_files::open_input(int n, const std::string& path) {
     slot* s = get(n);
     if (!s || path.empty()) return false;
     close(n);
-    s->fp = std::fopen(path.c_str(), "rb");
+    const fs::path p = path_from_utf8(path);
+    if (!is_plain_file(p)) return false;
+    s->fp = open_c_file(p, "rb");
     s->output = false;
     s->lines = 0;
     s->failed = false;
@@ -37,7 +39,7 @@ bool std_seq_files::open_output(int n, const std::string& path) {
     slot* s = get(n);
     if (!s || path.empty()) return false;
     close(n);
-    s->fp = std::fopen(path.c_str(), "wb");
+    s->fp = open_c_file(path_from_utf8(path), "wb");
     s->output = true;
     s->failed = false;
     return s->fp != nullptr;
@@ -63,6 +65,7 @@ std::string std_seq_files::read_line(int n, std::size_t min_len) {
             break;
         }
         line.push_back(static_cast<char>(c));
+        if (line.size() >= max_line) break;
     }
     return line;
 }
@@ -101,19 +104,6 @@ bool std_seq_files::close(int n) {
     return ok;
 }
 
-namespace {
-
-std::string random_tag() {
-    static const char digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device rd;
-    std::uniform_int_distribution<int> pick(0, 35);
-    std::string tag;
-    for (int i = 0; i < 12; ++i) tag.push_back(digits[pick(rd)]);
-    return tag;
-}
-
-}  // namespace
-
 private_work_folder::private_work_folder() {
     std::error_code ec;
     fs::path base = fs::temp_directory_path(ec);
@@ -124,7 +114,7 @@ private_work_folder::private_work_folder() {
         // folder is ever taken over.
         if (fs::create_directory(candidate, ec) && !ec) {
             fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, ec);
-            path_ = candidate.string();
+            path_ = utf8_from_path(candidate);
             return;
         }
     }
@@ -133,29 +123,12 @@ private_work_folder::private_work_folder() {
 private_work_folder::~private_work_folder() {
     if (path_.empty()) return;
     std::error_code ec;
-    fs::remove_all(path_, ec);
+    fs::remove_all(path_from_utf8(path_), ec);
 }
 
 std::string private_work_folder::file(const std::string& name) const {
     if (path_.empty()) return {};
-    return (fs::path(path_) / name).string();
-}
-
-std::string create_unique_beside(const std::string& path) {
-    fs::path target(path);
-    fs::path folder = target.parent_path();
-    std::string stem = target.filename().string();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path candidate = folder / ("." + stem + "." + random_tag() + ".tmp");
-        // "x": fails when the file exists, so the name is ours alone.
-        std::FILE* fp = std::fopen(candidate.string().c_str(), "wbx");
-        if (fp) {
-            std::fclose(fp);
-            return candidate.string();
-        }
-        if (errno != EEXIST) return {};
-    }
-    return {};
+    return utf8_from_path(path_from_utf8(path_) / path_from_utf8(name));
 }
 
 }  // namespace torvela

@@ -1,7 +1,7 @@
 // Numbered sequential text files: file 1 is the file read or written page by
-// page, file 2 the output of the ROM data conversion. Lines are byte strings
-// (no character conversion); output lines end with CR LF, input accepts CR LF
-// and LF.
+// page, file 2 the output of the ROM data conversion. Paths are UTF-8 text.
+// Lines are byte strings (no character conversion); output lines end with
+// CR LF, input accepts CR LF and LF.
 #pragma once
 
 #include <cstdio>
@@ -12,15 +12,19 @@ namespace torvela {
 class seq_files {
 public:
     virtual ~seq_files() = default;
+    // Only a regular file is opened for input: a device or a pipe could
+    // block the window or never end.
     virtual bool open_input(int n, const std::string& path) = 0;
     // Creates or empties the file.
     virtual bool open_output(int n, const std::string& path) = 0;
     virtual bool is_open(int n) const = 0;
     // One whole line without its ending; empty at end of file. A line ending
     // inside the first `min_len` bytes is taken as data (a header line may
-    // hold any byte, CR and LF included).
+    // hold any byte, CR and LF included). A line longer than max_line is cut
+    // there; the rest of it is the next line.
     virtual std::string read_line(int n, std::size_t min_len) = 0;
     std::string read_line(int n) { return read_line(n, 0); }
+    static constexpr std::size_t max_line = 65536;
     virtual void print_line(int n, const std::string& line) = 0;
     virtual bool eof(int n) = 0;
     // Lines read from the file since it was opened.
@@ -29,7 +33,7 @@ public:
     virtual bool close(int n) = 0;
 };
 
-// Real files through the C library.
+// Real files through the C library (wide file names on Windows).
 class std_seq_files final : public seq_files {
 public:
     std_seq_files() = default;
@@ -73,9 +77,5 @@ public:
 private:
     std::string path_;
 };
-
-// Creates a new empty file beside `path` (same folder) under a name nobody
-// else holds; returns its path, or empty when none could be created.
-std::string create_unique_beside(const std::string& path);
 
 }  // namespace torvela

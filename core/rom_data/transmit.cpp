@@ -2,18 +2,14 @@
 #include "engine/steps.hpp"
 #include "link/link.hpp"
 #include "rom_data/memory_files.hpp"
+#include "rom_data/page_exchange.hpp"
 #include "rom_data/seq_files.hpp"
 
 namespace torvela {
 
 namespace {
 
-void transmitted(main_form& f) {
-    f.files.close(1);
-    f.engine_step = 0;
-    f.Label9.caption = "TRANSMIT OK";
-    f.job_phase = 1;
-}
+void transmitted(main_form& f) { end_pass(f, "TRANSMIT OK", 1); }
 
 void next_write_request(main_form& f, std::uint8_t step) {
     send_command(f, 0x41);
@@ -25,6 +21,13 @@ void next_write_request(main_form& f, std::uint8_t step) {
 bool page_stored(main_form& f) { return wait_ack(f, 0xD0, true, true) == wait_result::accepted; }
 
 }  // namespace
+
+void end_pass(main_form& f, const char* status, std::uint8_t phase) {
+    f.files.close(1);
+    f.engine_step = 0;
+    f.Label9.caption = status;
+    f.job_phase = phase;
+}
 
 // ---- image and control work files -------------------------------------------
 void step_2(main_form& f) {

@@ -16,23 +16,15 @@ namespace {
 
 // Opens the work file of the pass at its first page for `command`; false
 // when the job has ended.
-bool open_pass(main_form& f, bool image_only, std::uint8_t command) {
+bool open_pass(main_form& f, bool image_only, page_command command) {
     const std::string& path = (image_only || f.pass_flag == 1) ? f.image_file_path : f.control_file_path;
     if (!f.files.open_input(1, path)) {
         abort_sequence(f, "FILE OPEN ERROR", true);
         return false;
     }
-    // Pages are written with command 2 and read back with command 3.
-    f.address_frame[0] = command;
+    f.address_frame[0] = static_cast<std::uint8_t>(command);
     next_image_page(f);
     return true;
-}
-
-void pass_done(main_form& f, const char* status, std::uint8_t phase) {
-    f.files.close(1);
-    f.engine_step = 0;
-    f.Label9.caption = status;
-    f.job_phase = phase;
 }
 
 // Phase 99 of the image jobs: the conversion, then the writer-ID check.
@@ -47,13 +39,13 @@ void convert_then_check(main_form& f, const char* status) {
 }
 
 // Phase 12 of jobs 2, 3 and 5: the control work file, then the erase of the
-// image blocks (store blocks 0 and 2 to 6: Check3 and Check5..Check9).
-void control_file_then_erase(main_form& f, bool clear_first_two) {
+// image blocks.
+void control_file_then_erase(main_form& f, const check_ticks& blocks) {
     if (!build_control_file(f)) {
         abort_sequence(f, "FILE OPEN ERROR", true);
         return;
     }
-    start_job_erase(f, clear_first_two ? "001011111" : "--1011111");
+    start_job_erase(f, blocks);
 }
 
 void end_image_job(main_form& f, const char* status, bool close) {
@@ -64,10 +56,10 @@ void end_image_job(main_form& f, const char* status, bool close) {
 
 }  // namespace
 
-void start_write_pass(main_form& f, bool image_only, const char* first_status) {
-    if (!open_pass(f, image_only, 2)) return;
+void start_write_pass(main_form& f, bool image_only, const char* first_status, page_command command) {
+    if (!open_pass(f, image_only, command)) return;
     if (f.files.eof(1)) {
-        pass_done(f, "TRANSMIT OK", 1);
+        end_pass(f, "TRANSMIT OK", 1);
         return;
     }
     send_command(f, 0x41);
@@ -75,10 +67,10 @@ void start_write_pass(main_form& f, bool image_only, const char* first_status) {
     f.engine_step = 2;
 }
 
-void start_verify_pass(main_form& f, bool image_only) {
-    if (!open_pass(f, image_only, 3)) return;
+void start_verify_pass(main_form& f, bool image_only, page_command command) {
+    if (!open_pass(f, image_only, command)) return;
     if (f.files.eof(1)) {
-        pass_done(f, "VERIFY OK", 9);
+        end_pass(f, "VERIFY OK", 9);
         return;
     }
     start_family(f, 0xFF, 1);
@@ -116,8 +108,8 @@ void flashblock_write_Click(main_form& f) {
 
 void job2_phase99(main_form& f) { convert_then_check(f, "START TO TRANSMIT ROM DATA"); }
 void job3_phase99(main_form& f) { convert_then_check(f, "ROM WRITER BLOCK WRITE START"); }
-void job2_phase12(main_form& f) { control_file_then_erase(f, false); }
-void job3_phase12(main_form& f) { control_file_then_erase(f, true); }
+void job2_phase12(main_form& f) { control_file_then_erase(f, image_blocks); }
+void job3_phase12(main_form& f) { control_file_then_erase(f, image_blocks_untick_first_two); }
 
 void image_job_phase3(main_form& f) { start_write_pass(f, false, "TRANSMIT NOW!"); }
 void image_job_phase1(main_form& f) { start_verify_pass(f, false); }
@@ -168,7 +160,7 @@ void unit_3mode_Click(main_form& f) {
 }
 
 void job5_phase99(main_form& f) { convert_then_check(f, "TARGET DIRECT WRITE START"); }
-void job5_phase12(main_form& f) { control_file_then_erase(f, true); }
+void job5_phase12(main_form& f) { control_file_then_erase(f, image_blocks_untick_first_two); }
 
 // The job does not begin with the write-count read: the writer-ID check must
 // come first, and the count read reports with the same phase 12 the check

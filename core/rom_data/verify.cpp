@@ -39,12 +39,7 @@ void mismatch(main_form& f) {
     close_port(f);
 }
 
-void verified(main_form& f, std::uint8_t phase) {
-    f.files.close(1);
-    f.engine_step = 0;
-    f.Label9.caption = "VERIFY OK";
-    f.job_phase = phase;
-}
+void verified(main_form& f, std::uint8_t phase) { end_pass(f, "VERIFY OK", phase); }
 
 }  // namespace
 

@@ -18,16 +18,16 @@ bool confirmed(main_form& f, const char* refusal) {
 }  // namespace
 
 void swon_en_Click(main_form& f) {
-    if (!f.MSComm1.PortOpen() || f.engine_step != 0) return;
+    if (!f.MSComm1.PortOpen() || f.engine_step != 0 || f.job_no != 0) return;
     start_family(f, 0x25, 101);
 }
 
 void target_write_Click(main_form& f) {
-    if (!f.MSComm1.PortOpen() || f.engine_step != 0) return;
+    if (!f.MSComm1.PortOpen() || f.engine_step != 0 || f.job_no != 0) return;
     if (!f.msgbox.yes_no("ROM WRITER -> TARGET DIRECT WRITE?", "ROM WRITER -> TARGET DIRECT WRITE CHECK"))
         return;
     // The timers ran while the box was open.
-    if (!f.MSComm1.PortOpen() || f.engine_step != 0) return;
+    if (!f.MSComm1.PortOpen() || f.engine_step != 0 || f.job_no != 0) return;
     start_family(f, 0xC5, 111);
 }
 

@@ -9,7 +9,9 @@ namespace torvela {
 
 namespace {
 
-bool may_start(const main_form& f) { return f.MSComm1.PortOpen() && f.engine_step == 0; }
+// A one-step button acts only on an idle tool: between two phases of a job
+// it would overwrite the job's phase.
+bool may_start(const main_form& f) { return f.MSComm1.PortOpen() && f.engine_step == 0 && f.job_no == 0; }
 
 void per_block(main_form& f, const char* prompt, const char* title, std::uint8_t step) {
     if (!may_start(f)) return;

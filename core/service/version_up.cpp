@@ -1,6 +1,8 @@
 // Job 1, the writer version up: the file must carry the writer program ID;
-// then writer-ID check, lock bits off, erase of the writer program block,
-// program written and verified, lock bits on, the program block locked.
+// then writer-ID check, lock bits off, program written into the writer's own
+// program memory and verified, lock bits on. The store is never touched: the
+// pages go with command byte 0, which addresses the program memory (the
+// writer's loader erases its own program pages as it takes them).
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "erase/erase.hpp"
@@ -13,10 +15,6 @@
 namespace torvela {
 
 namespace {
-
-// The writer keeps its program in store block 0 (000000-00FFFF), where the
-// program file's own addresses put it.
-constexpr std::size_t writer_program_block = 2;  // block_select index of block code 0
 
 // A character's nibble; -1 for 2A-2F, which have none.
 int nibble(std::uint8_t c) {
@@ -67,26 +65,34 @@ void job1_phase12(main_form& f) { job1_phase4(f); }
 
 void job1_phase4(main_form& f) { start_family(f, 0x75, 9); }
 
+// Check1 and Check2 name no store block: no erase is started, and without a
+// completion the job would run this phase for ever. It goes on to the
+// program pages; no erase is reported, as none happened.
 void job1_phase7(main_form& f) {
-    start_job_erase(f, "110000000");  // the boxes name no block: the program block is named
-    f.block_select[writer_program_block] = 1;
+    if (!start_job_erase(f, version_up_ticks)) f.job_phase = 3;
 }
 
 void job1_phase3(main_form& f) {
     f.pass_flag = 1;
-    start_write_pass(f, true, "TRANSMIT NOW!");
+    start_write_pass(f, true, "TRANSMIT NOW!", page_command::program);
 }
 
-void job1_phase1(main_form& f) { start_verify_pass(f, true); }
+void job1_phase1(main_form& f) { start_verify_pass(f, true, page_command::program); }
 
 void job1_phase9(main_form& f) { start_family(f, 0x7A, 8); }
 
-// Only the program block is locked, whatever the check boxes name.
+// The lock set reads the same boxes as phase 7 and finds no store block
+// either: no block is locked, and the job goes on to its end.
 void job1_phase6(main_form& f) {
     f.block_select.fill(0);
     f.m16c_block_select.fill(0);
-    f.block_select[writer_program_block] = 1;
-    f.engine_step = 6;
+    read_block_checks(f);
+    for (std::size_t i = 2; i <= 8; ++i)
+        if (f.block_select[i] == 1) {
+            f.engine_step = 6;
+            return;
+        }
+    f.job_phase = 5;
 }
 
 void job1_phase5(main_form& f) { f.job_phase = 8; }

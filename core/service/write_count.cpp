@@ -42,7 +42,7 @@ void start_write_count_read(main_form& f) {
 }
 
 void write_count_Click(main_form& f) {
-    if (f.engine_step != 0) return;
+    if (f.engine_step != 0 || f.job_no != 0) return;
     if (!open_port_prologue(f)) return;
     if (!f.msgbox.yes_no("WRITE COUNT CHECK ?", "WRITE COUNT CHECK")) return;
     start_write_count_read(f);

@@ -22,7 +22,7 @@ void start_writer_id_check(main_form& f) {
 }
 
 void id_check_Click(main_form& f) {
-    if (f.memory_file_path.empty() || !f.MSComm1.PortOpen() || f.engine_step != 0) return;
+    if (f.memory_file_path.empty() || !f.MSComm1.PortOpen() || f.engine_step != 0 || f.job_no != 0) return;
     if (!f.msgbox.yes_no("ID CHECK?", "ID CHECK")) return;
     start_writer_id_check(f);
 }

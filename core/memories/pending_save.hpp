@@ -1,0 +1,46 @@
+// The new memories file of a running SAVE MEMORIES TO FILE. The records go
+// into a hidden file beside the chosen one; once the verify against the
+// writer has passed, that file is pushed to the disk and renamed over the
+// chosen file (the moment the memories are safe), and only then may the
+// writer's memories blocks be erased.
+//
+// Names beside the chosen file NAME:
+//   .NAME.save-XXXXXXXXXXXX.tmp  a save under way; one left by a killed save
+//                                is removed by the next save to NAME
+//   NAME-stem.verified-XXXXXXXXXXXX.ext
+//                                a verified copy that could not replace NAME;
+//                                never removed by the tool
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace torvela {
+
+class pending_save {
+public:
+    // Starts a save to `chosen` (UTF-8): a chosen symbolic link is followed
+    // to the file it names (the link stays), leftovers of a killed save to
+    // that file are removed, and the new file is created. False when it
+    // cannot be created.
+    bool begin(const std::string& chosen);
+    bool active() const { return !file_.empty(); }
+    // The new file, UTF-8, for the numbered files.
+    std::string path() const;
+
+    // Puts the new file in the chosen file's place: flushed to the disk,
+    // given the chosen file's permissions, renamed over it, the folder
+    // flushed. On failure the new file is kept as a visible verified copy
+    // (kept_copy()) and the chosen file is as it was.
+    bool commit();
+    const std::string& kept_copy() const { return kept_; }
+
+    // Removes the new file of a save that ended before its commit.
+    void discard();
+
+private:
+    std::filesystem::path file_, target_;
+    std::string tag_, kept_;
+};
+
+}  // namespace torvela

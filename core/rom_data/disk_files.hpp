@@ -1,0 +1,45 @@
+// The few things the tool asks of the file system that the C++ library does
+// not say the same way on every platform: paths from the UTF-8 text the
+// window holds (wide calls on Windows), creating a file only when the name
+// is free, pushing a file and its folder entry to the disk.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace torvela {
+
+// A path from UTF-8 text, and the UTF-8 text of a path.
+std::filesystem::path path_from_utf8(std::string_view text);
+std::string utf8_from_path(const std::filesystem::path& p);
+
+// std::fopen for any file name (the wide call on Windows).
+std::FILE* open_c_file(const std::filesystem::path& p, const char* mode);
+
+// True for a regular file (or a link to one). Devices, pipes and folders are
+// never opened: reading them could block the window or never end.
+bool is_plain_file(const std::filesystem::path& p);
+
+// Creates an empty file; fails when the name is taken, so the file is ours.
+enum class create_result { created, name_taken, failed };
+create_result create_new_file(const std::filesystem::path& p);
+
+// Writes what the system holds of the file to the disk.
+bool flush_file_to_disk(const std::filesystem::path& p);
+// Makes the entries of a folder (a rename in it) durable; nothing to do on
+// Windows, where the rename is.
+bool sync_folder(const std::filesystem::path& folder);
+
+// A whole small file. `too_large` when it holds more than `max_bytes`.
+enum class small_file { read, unreadable, too_large };
+small_file read_small_file(const std::filesystem::path& p, std::size_t max_bytes, std::string& out);
+// Creates or empties the file and writes `bytes`; false when not all of it
+// reached the file.
+bool write_small_file(const std::filesystem::path& p, std::string_view bytes);
+
+// Twelve letters and digits nobody can guess, for names of our own.
+std::string random_tag();
+
+}  // namespace torvela
