@@ -329,8 +329,12 @@ TEST_P(SaveReplacement, KeepsModeAndLink) {
     const std::string real = r.dir.file("real.dat");
     write_file(real, "old\r\n");
     fs::permissions(real, GetParam().mode, fs::perm_options::replace);
+    const fs::perms mode = fs::status(real).permissions();  // as far as the platform keeps modes
     std::string chosen = real;
     if (GetParam().through_link) {
+#ifdef _WIN32
+        GTEST_SKIP() << "symbolic links need privileges on Windows";
+#endif
         chosen = r.dir.file("link.dat");
         fs::create_symlink("real.dat", chosen);
     }
@@ -343,7 +347,7 @@ TEST_P(SaveReplacement, KeepsModeAndLink) {
     ASSERT_TRUE(r.run_job());
     EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
     EXPECT_TRUE(read_file(real) == expected_memories_file(r.area));
-    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, GetParam().mode);
+    EXPECT_EQ(fs::status(real).permissions(), mode);
     EXPECT_EQ(fs::is_symlink(chosen), GetParam().through_link);
     EXPECT_FALSE(exists(r.dir.file(".real.dat.save-abcdefghijkl.tmp")));
     EXPECT_TRUE(exists(r.dir.file(".real.dat.other")));
@@ -685,8 +689,10 @@ TEST(WorkFiles, PrivateFolderGoesWithTheWindow) {
     {
         writer_sim::rig r;
         folder = std::filesystem::path(r.form->image_file_path).parent_path().string();
+#ifndef _WIN32
         EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all,
                   std::filesystem::perms::owner_all);
+#endif
         EXPECT_NE(r.form->image_file_path, r.form->control_file_path);
         write_file(r.form->image_file_path, "x");
         Form_Unload(*r.form);
