@@ -3,10 +3,16 @@
 #include <QElapsedTimer>
 #include <QFontDatabase>
 #include <cstdio>
+#include <string_view>
 
 #include "main_window.hpp"
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--version") {
+            std::printf("torvela %s\n", TORVELA_VERSION);
+            return 0;
+        }
     QElapsedTimer since_start;
     since_start.start();
     QApplication app(argc, argv);

@@ -3,8 +3,11 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
@@ -76,9 +79,18 @@ handler lookup(const std::map<std::string, handler>& m, const std::string& name)
 }
 
 constexpr int client_w = 7545 / 15, client_h = 3150 / 15;
-constexpr int service_h = 11000 / 15, trace_w = 360;
+constexpr int service_h = 12000 / 15, trace_w = 360;
+// The service view's last row: the progress figures and the trace button.
+constexpr int last_row_top = (3240 + 17 * 480) / 15;
+// A job button moved into the service rows takes the size of its neighbours.
+constexpr int service_button_w = 1740 / 15, service_button_h = 375 / 15;
 
 QString hex(const QByteArray& b) { return QString::fromLatin1(b.toHex(' ').toUpper()); }
+
+QString clock(qint64 ms) {
+    const qint64 s = ms / 1000;
+    return QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
+}
 
 }  // namespace
 
@@ -101,7 +113,7 @@ main_window::main_window() : box_(this), dialogs_(this) {
         ++spinner_steps;
         run(torvela::Timer3_Timer);
     });
-    serial_.on_trace = [this] { trace_dirty_ = true; };
+    serial_.on_trace = [this](const torvela_qt::trace_line&) { trace_dirty_ = true; };
     auto* toggle = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), this);
     connect(toggle, &QShortcut::activated, this, [this] { set_service_view(!service_view_); });
     set_service_view(false);
@@ -197,9 +209,58 @@ void main_window::build() {
     trace_ = new QPlainTextEdit(this);
     trace_->setObjectName("trace");
     trace_->setReadOnly(true);
-    trace_->setMaximumBlockCount(200);
+    trace_->setMaximumBlockCount(2000);
     trace_->setFont(QFont("Monospace", 8));
     trace_->setGeometry(client_w + 8, 8, trace_w - 16, service_h - 16);
+    progress_ = new QLabel(this);
+    progress_->setObjectName("progress");
+    progress_->setGeometry(8, last_row_top, 360, service_button_h);
+    auto* save = new QPushButton("SAVE TRACE", this);
+    save->setObjectName("save_trace");
+    save->setGeometry(8 + 3 * 1860 / 15, last_row_top, service_button_w, service_button_h);
+    connect(save, &QPushButton::clicked, this, [this] {
+        const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        const QString path = QFileDialog::getSaveFileName(this, "SAVE TRACE", docs + "/torvela-trace.txt",
+                                                          "TEXT (*.txt)");
+        if (!path.isEmpty()) save_trace(path);
+    });
+    save_trace_ = save;
+}
+
+QString main_window::trace_text() const {
+    QStringList lines;
+    for (const torvela_qt::trace_line& t : serial_.trace) {
+        using kind = torvela_qt::trace_line::kind;
+        const QString what = t.what == kind::sent ? ">" : t.what == kind::received ? "<" : "#";
+        const QString body = t.what == kind::note ? QString::fromUtf8(t.bytes) : hex(t.bytes);
+        lines << QString("%1 %2 %3").arg(t.tick, 8).arg(what, body);
+    }
+    return lines.join('\n');
+}
+
+bool main_window::save_trace(const QString& path) const {
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    const QByteArray text = (trace_text() + "\n").toUtf8();
+    return out.write(text) == text.size();
+}
+
+QString main_window::progress_text() const {
+    const auto& p = form_->progress;
+    if (p.total == 0) return {};
+    QString text = QString("PAGES %1/%2  %3 ELAPSED").arg(p.done).arg(p.total).arg(clock(pass_clock_.elapsed()));
+    if (p.done > 0 && p.done < p.total)
+        text += QString("  %1 LEFT").arg(clock(pass_clock_.elapsed() * (p.total - p.done) / p.done));
+    return text;
+}
+
+void main_window::update_progress() {
+    if (form_->progress.pass != pass_seen_) {
+        pass_seen_ = form_->progress.pass;
+        pass_clock_.start();
+    }
+    const QString text = progress_text();
+    if (progress_->text() != text) progress_->setText(text);
 }
 
 QWidget* main_window::widget(const QString& name) const {
@@ -215,8 +276,13 @@ void main_window::set_service_view(bool on) {
     else
         setFixedSize(client_w, client_h);
     trace_->setVisible(on);
+    progress_->setVisible(on);
+    save_trace_->setVisible(on);
     if (on) update_trace();
-    for (binding& b : bindings_) b.shown = -1;
+    for (binding& b : bindings_) {
+        b.shown = -1;
+        place(b);
+    }
     refresh();
 }
 
@@ -225,10 +291,21 @@ void main_window::run(handler h) {
     refresh();
 }
 
+// A control hidden at design time that lies in the operator's area moves
+// into its service row while the service view is on.
+void main_window::place(binding& b) {
+    const torvela::control& c = *b.c;
+    if (service_view_ && c.service_top != 0)
+        b.w->setGeometry(c.service_left / 15, c.service_top / 15, service_button_w, service_button_h);
+    else
+        b.w->setGeometry(c.left / 15, c.top / 15, std::max(1, c.width / 15), std::max(1, c.height / 15));
+}
+
 void main_window::sync(binding& b) {
     torvela::control& c = *b.c;
-    const bool below = c.top >= 3150;
-    const int shown = (c.visible || (service_view_ && below)) ? 1 : 0;
+    // The service view shows every control hidden at design time.
+    const bool service = c.top >= 3150 || c.service_top != 0;
+    const int shown = (c.visible || (service_view_ && service)) ? 1 : 0;
     if (shown != b.shown) {
         b.w->setVisible(shown == 1);
         b.shown = shown;
@@ -253,7 +330,10 @@ void main_window::sync(binding& b) {
             b.items = c.items.size();
             refilled = true;  // the text was replaced: set it again
         }
-        if (refilled || b.caption != c.caption) cb->setEditText(QString::fromStdString(c.caption));
+        // Only a text that differs from what the box shows is set: setting it
+        // while the operator types would move the cursor to the end.
+        const QString text = QString::fromStdString(c.caption);
+        if (refilled || cb->currentText() != text) cb->setEditText(text);
         break;
     }
     case torvela::control_kind::check:
@@ -296,14 +376,12 @@ void main_window::refresh() {
     const int engine_interval = serial_.PortOpen() ? form_->Timer1.interval : idle_engine_interval;
     if (timer1_.interval() != engine_interval) timer1_.setInterval(engine_interval);
     if (service_view_ && trace_dirty_) update_trace();
+    update_progress();
 }
 
 void main_window::update_trace() {
     trace_dirty_ = false;
-    QStringList lines;
-    for (const trace_line& t : serial_.trace)
-        lines << QString("%1 %2 %3").arg(t.tick, 8).arg(t.sent ? ">" : "<").arg(hex(t.bytes));
-    trace_->setPlainText(lines.join('\n'));
+    trace_->setPlainText(trace_text());
     trace_->moveCursor(QTextCursor::End);
 }
 

@@ -3,6 +3,8 @@
 // handler; the widgets are refreshed from the model afterwards.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <QWidget>
@@ -11,7 +13,8 @@
 #include <vector>
 
 #include "console/main_form.hpp"
-#include "qt_platform.hpp"
+#include "qt_dialogs.hpp"
+#include "qt_serial_port.hpp"
 #include "rom_data/seq_files.hpp"
 
 namespace torvela_gui {
@@ -23,7 +26,7 @@ public:
     ~main_window() override;
 
     torvela::main_form& form() { return *form_; }
-    qt_serial_port& serial() { return serial_; }
+    torvela_qt::qt_serial_port& serial() { return serial_; }
     QWidget* widget(const QString& name) const;
     bool service_view() const { return service_view_; }
     void set_service_view(bool on);
@@ -33,6 +36,11 @@ public:
     int spinner_steps = 0;
     // Called after the first paint (startup measurement).
     std::function<void()> on_first_paint;
+    // The trace as text, one frame or note a line; written to a file.
+    QString trace_text() const;
+    bool save_trace(const QString& path) const;
+    // "PAGES done/total  m:ss ELAPSED  m:ss LEFT" of the pass under way.
+    QString progress_text() const;
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -54,15 +62,21 @@ private:
     void run(void (*handler)(torvela::main_form&));
     void sync(binding& b);
     void update_trace();
+    void update_progress();
+    void place(binding& b);
 
     torvela::std_seq_files files_;
-    qt_serial_port serial_;
+    torvela_qt::qt_serial_port serial_;
     qt_message_box box_;
     qt_dialogs dialogs_;
     std::unique_ptr<torvela::main_form> form_;
     std::vector<binding> bindings_;
     QTimer timer1_, timer2_, timer3_;
     QPlainTextEdit* trace_ = nullptr;
+    QLabel* progress_ = nullptr;
+    QWidget* save_trace_ = nullptr;
+    QElapsedTimer pass_clock_;
+    std::uint32_t pass_seen_ = 0;
     bool service_view_ = false;
     bool syncing_ = false;
     bool painted_ = false;

@@ -1,4 +1,4 @@
-#include "qt_platform.hpp"
+#include "qt_dialogs.hpp"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -15,73 +15,6 @@
 
 namespace torvela_gui {
 
-QString ports_folder() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty()) base = QDir::homePath() + "/.config";
-    return base + "/torvela/ports";
-}
-
-QString port_device(int n) {
-#ifdef Q_OS_WIN
-    return QString("COM%1").arg(n);
-#else
-    const QFileInfo link(ports_folder() + QString("/com%1").arg(n));
-    if (link.exists()) return link.canonicalFilePath();
-    return QString("/dev/ttyS%1").arg(n - 1);
-#endif
-}
-
-qt_serial_port::qt_serial_port() {
-    QObject::connect(&port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
-        // An adapter pulled out, a terminal gone: the port is lost.
-        if (e == QSerialPort::ResourceError || e == QSerialPort::PermissionError) {
-            if (port.isOpen()) port.close();
-        }
-    });
-}
-
-bool qt_serial_port::PortOpen(bool open) {
-    if (!open) {
-        if (port.isOpen()) port.close();
-        return true;
-    }
-    if (port.isOpen()) return true;
-    port.setPortName(port_device(port_));
-    port.setBaudRate(QSerialPort::Baud57600);
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setFlowControl(QSerialPort::NoFlowControl);
-    if (!port.open(QIODevice::ReadWrite)) return false;
-    port.clear();
-    return true;
-}
-
-int qt_serial_port::InBufferCount() {
-    if (!port.isOpen()) return -1;
-    return static_cast<int>(port.bytesAvailable());
-}
-
-std::string qt_serial_port::Input() {
-    const QByteArray all = port.readAll();
-    record(false, all);
-    return std::string(all.constData(), static_cast<std::size_t>(all.size()));
-}
-
-bool qt_serial_port::Output(std::span<const std::uint8_t> bytes) {
-    if (!port.isOpen()) return false;
-    const QByteArray data(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-    record(true, data);
-    return port.write(data) == data.size();
-}
-
-void qt_serial_port::record(bool sent, const QByteArray& bytes) {
-    if (bytes.isEmpty()) return;
-    trace.push_back({tick, sent, bytes});
-    while (trace.size() > 200) trace.pop_front();
-    if (on_trace) on_trace();
-}
-
 bool qt_message_box::yes_no(std::string_view prompt, std::string_view title) {
     // The box runs its own event loop: the timers keep ticking meanwhile.
     const auto answer = QMessageBox::question(parent_, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
@@ -90,11 +23,20 @@ bool qt_message_box::yes_no(std::string_view prompt, std::string_view title) {
     return answer == QMessageBox::Yes;
 }
 
+qt_dialogs::qt_dialogs(QWidget* parent)
+    : parent_(parent), folder_(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)) {}
+
 std::string qt_dialogs::open_file(std::string_view filter) {
     // "NAME (*.dat)|*.dat": the part before the bar is what the dialog shows.
     QString f = QString::fromUtf8(filter.data(), static_cast<qsizetype>(filter.size()));
-    f = f.section('|', 0, 0);
-    const QString path = QFileDialog::getOpenFileName(parent_, QString(), QString(), f);
+    QFileDialog d(parent_, "SELECT FILE", folder_, f.section('|', 0, 0));
+    d.setObjectName("file_dialog");
+    d.setAcceptMode(QFileDialog::AcceptOpen);
+    d.setFileMode(QFileDialog::AnyFile);  // a new name saves into a new file
+    d.setDefaultSuffix("dat");
+    if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return {};
+    const QString path = d.selectedFiles().front();
+    folder_ = QFileInfo(path).absolutePath();
     return path.toStdString();
 }
 

@@ -1,9 +1,11 @@
 // torvela-writer-sim: the simulated writer on a pseudo-terminal. It makes
-// the link comN in the tool's ports folder point at the terminal, answers
-// the bytes the tool sends at 57600-baud wire time, and removes the link
-// when it stops.
+// the link comN in the tool's ports folder point at the terminal, takes the
+// bytes the tool sends and answers at 57600-baud wire time in both
+// directions, and removes the link when it stops. A comN it did not make (a
+// link to a real adapter) is never touched: it refuses to start.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -38,14 +40,23 @@ void usage() {
                  "  --save FILE         store image written on exit\n"
                  "  --fault TAG:N:KIND  fault on the N-th reply TAG (echo:F5, done:A7, page:010500, ...);\n"
                  "                      KIND: no_reply wrong_echo ac_ac split extra_bytes truncated_page\n"
-                 "                      corrupted_page drop_line\n"
+                 "                      corrupted_page drop_line replace=HEX (the bytes given instead)\n"
                  "  --erase-ms MS       time the writer takes to erase all flash\n"
                  "  --target-write-ms MS  time a target write takes\n"
                  "  --log               frames in hex on stderr\n");
 }
 
-bool parse_kind(const std::string& s, writer_sim::fault_kind& k) {
+bool parse_kind(const std::string& s, writer_sim::fault_kind& k, std::vector<std::uint8_t>& bytes) {
     using K = writer_sim::fault_kind;
+    if (s.rfind("replace=", 0) == 0) {
+        const std::string hex = s.substr(8);
+        if (hex.empty() || hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            return false;
+        for (std::size_t i = 0; i < hex.size(); i += 2)
+            bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+        k = K::replace;
+        return true;
+    }
     const std::pair<const char*, K> kinds[] = {
         {"no_reply", K::no_reply},       {"wrong_echo", K::wrong_echo},
         {"ac_ac", K::ac_ac},             {"split", K::split},
@@ -103,11 +114,12 @@ int main(int argc, char** argv) {
             const auto k = f.rfind(':');
             const auto n = k == std::string::npos ? k : f.rfind(':', k - 1);
             writer_sim::fault_kind kind{};
-            if (n == std::string::npos || !parse_kind(f.substr(k + 1), kind)) {
+            std::vector<std::uint8_t> bytes;
+            if (n == std::string::npos || !parse_kind(f.substr(k + 1), kind, bytes)) {
                 usage();
                 return 2;
             }
-            w.add_fault({f.substr(0, n), std::atoi(f.substr(n + 1, k - n - 1).c_str()), kind});
+            w.add_fault({f.substr(0, n), std::atoi(f.substr(n + 1, k - n - 1).c_str()), kind, bytes});
         } else {
             usage();
             return a == "--help" ? 0 : 2;
@@ -144,12 +156,32 @@ int main(int argc, char** argv) {
     std::error_code ec;
     fs::create_directories(ports_dir, ec);
     const std::string link = ports_dir + "/com" + std::to_string(port);
-    fs::remove(link, ec);
+    // Beside a link it made, the simulator keeps its process number: a link
+    // without one belongs to someone else (a real adapter) and stays.
+    const std::string marker = link + ".sim-pid";
+    if (fs::symlink_status(link, ec).type() != fs::file_type::not_found) {
+        long pid = 0;
+        std::ifstream(marker) >> pid;
+        if (pid <= 0) {
+            std::fprintf(stderr,
+                         "torvela-writer-sim: %s exists and was not made by the simulator; it is left as it is.\n"
+                         "Choose another --port, or remove the link yourself.\n",
+                         link.c_str());
+            return 1;
+        }
+        if (kill(static_cast<pid_t>(pid), 0) == 0) {
+            std::fprintf(stderr, "torvela-writer-sim: a simulated writer (process %ld) runs as %s already\n", pid,
+                         link.c_str());
+            return 1;
+        }
+        fs::remove(link, ec);  // left by a simulator that was killed
+    }
     fs::create_symlink(slave_name, link, ec);
     if (ec) {
         std::fprintf(stderr, "cannot make %s: %s\n", link.c_str(), ec.message().c_str());
         return 1;
     }
+    std::ofstream(marker) << getpid() << "\n";
     std::fprintf(stderr, "simulated writer on %s, linked as %s\n", slave_name.c_str(), link.c_str());
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
@@ -158,50 +190,31 @@ int main(int argc, char** argv) {
     bool dropped = false;
     w.on_drop = [&] { dropped = true; };
 
-    // Bytes on their way to the tool, each with the time it leaves.
+    // Bytes on the line, each with the time it has crossed it: the tool's
+    // bytes reach the writer one byte time after another, as on a real
+    // line, however fast the terminal hands them over.
     struct timed {
         clock_type::time_point at;
         std::uint8_t byte;
     };
-    std::deque<timed> outgoing;
+    std::deque<timed> outgoing, incoming;
     const auto byte_time = std::chrono::microseconds(174);  // 10 bits at 57600 baud
-    clock_type::time_point line_free = clock_type::now();
+    clock_type::time_point line_free = clock_type::now(), in_free = clock_type::now();
     std::vector<std::uint8_t> rx_log, tx_log;
 
     while (!stop && !dropped) {
         const auto now = clock_type::now();
-        while (!outgoing.empty() && outgoing.front().at <= now) {
-            const std::uint8_t b = outgoing.front().byte;
-            if (write(master, &b, 1) != 1) break;
-            tx_log.push_back(b);
-            outgoing.pop_front();
-        }
-        if (outgoing.empty() && !tx_log.empty()) {
-            log_frame(log, "writer ->", tx_log);
-            tx_log.clear();
-        }
-        int timeout_ms = 100;
-        if (!outgoing.empty()) {
-            // Rounded up: bytes go out in small bursts rather than in a busy loop.
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(outgoing.front().at - now);
-            timeout_ms = static_cast<int>(std::max<long long>(0, wait.count()));
-        }
-        pollfd p{master, POLLIN, 0};
-        if (poll(&p, 1, timeout_ms) < 0) continue;
-        if (!(p.revents & POLLIN)) continue;
-        std::uint8_t buf[512];
-        const ssize_t n = read(master, buf, sizeof buf);
-        if (n <= 0) continue;
-        const auto arrived = clock_type::now();
-        for (ssize_t i = 0; i < n; ++i) {
-            rx_log.push_back(buf[i]);
+        while (!incoming.empty() && incoming.front().at <= now && !dropped) {
+            const timed in = incoming.front();
+            incoming.pop_front();
+            rx_log.push_back(in.byte);
             std::vector<writer_sim::reply> replies;
-            w.receive(buf[i], replies);
+            w.receive(in.byte, replies);
             if (!replies.empty()) {
                 log_frame(log, "tool ->", rx_log);
                 rx_log.clear();
             }
-            auto ready = arrived;
+            auto ready = in.at;
             for (const auto& r : replies) {
                 ready += std::chrono::microseconds(r.delay_us);
                 auto at = std::max(ready, line_free);
@@ -213,9 +226,41 @@ int main(int argc, char** argv) {
                 ready = at;
             }
         }
+        while (!outgoing.empty() && outgoing.front().at <= now) {
+            const std::uint8_t b = outgoing.front().byte;
+            if (write(master, &b, 1) != 1) break;
+            tx_log.push_back(b);
+            outgoing.pop_front();
+        }
+        if (outgoing.empty() && !tx_log.empty()) {
+            log_frame(log, "writer ->", tx_log);
+            tx_log.clear();
+        }
+        int timeout_ms = 100;
+        for (const std::deque<timed>* q : {&outgoing, &incoming}) {
+            if (q->empty()) continue;
+            // Rounded up: bytes go in small bursts rather than in a busy loop.
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(q->front().at - now);
+            timeout_ms = std::min(timeout_ms, static_cast<int>(std::max<long long>(0, wait.count())));
+        }
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, timeout_ms) < 0) continue;
+        if (!(p.revents & POLLIN)) continue;
+        std::uint8_t buf[512];
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) continue;
+        in_free = std::max(in_free, clock_type::now());
+        for (ssize_t i = 0; i < n; ++i) {
+            in_free += byte_time;
+            incoming.push_back({in_free, buf[i]});
+        }
     }
 
-    fs::remove(link, ec);
+    // Only our own link goes; whoever replaced it keeps theirs.
+    if (fs::read_symlink(link, ec) == fs::path(slave_name)) {
+        fs::remove(link, ec);
+        fs::remove(marker, ec);
+    }
     if (!save.empty()) {
         std::ofstream out(save, std::ios::binary);
         out.write(reinterpret_cast<const char*>(w.store.data()), static_cast<std::streamsize>(w.store.size()));

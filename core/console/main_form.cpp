@@ -15,6 +15,7 @@ struct design {
     int left, top, width, height;
     const char* caption;
     bool visible;
+    int service_left = 0, service_top = 0;
 };
 
 using K = control_kind;
@@ -26,6 +27,10 @@ constexpr int svc_top = 3240;
 constexpr int row = 480;
 constexpr int col = 1860;
 constexpr int bw = 1740, bh = 375;
+// The four job buttons hidden at design time overlap the operator's controls
+// (and each other) at their design positions: the service view shows them
+// in a row of their own below the diagnostic labels.
+constexpr int job_row = svc_top + 16 * row;
 
 const design layout[] = {
     // working area, visible
@@ -54,10 +59,14 @@ const design layout[] = {
     // working area, hidden at design time
     {&F::ramdata_get, "ramdata_get", K::button, 2520, 720, 2295, 495, "SAVE MEMORIES TO FILE", false},
     {&F::ramdata_store, "ramdata_store", K::button, 2520, 1320, 2295, 495, "TRANSMIT MEMORIES", false},
-    {&F::flashall_write, "flashall_write", K::button, 120, 1920, 2295, 495, "TRANSMIT ROM DATA", false},
-    {&F::unit_3mode, "unit_3mode", K::button, 1560, 2280, 2175, 495, "ターゲット直接書込", false},
-    {&F::writer_versionup, "writer_versionup", K::button, 2400, 2280, 2175, 495, "ﾛﾑﾗｲﾀﾊﾞｰｼﾞｮﾝｱｯﾌﾟ", false},
-    {&F::flashblock_write, "flashblock_write", K::button, 3600, 2280, 2175, 495, "ﾛﾑﾗｲﾀﾌﾞﾛｯｸ書込", false},
+    {&F::flashall_write, "flashall_write", K::button, 120, 1920, 2295, 495, "TRANSMIT ROM DATA", false,
+     120 + 0 * col, job_row},
+    {&F::unit_3mode, "unit_3mode", K::button, 1560, 2280, 2175, 495, "ターゲット直接書込", false, 120 + 1 * col,
+     job_row},
+    {&F::writer_versionup, "writer_versionup", K::button, 2400, 2280, 2175, 495, "ﾛﾑﾗｲﾀﾊﾞｰｼﾞｮﾝｱｯﾌﾟ", false,
+     120 + 2 * col, job_row},
+    {&F::flashblock_write, "flashblock_write", K::button, 3600, 2280, 2175, 495, "ﾛﾑﾗｲﾀﾌﾞﾛｯｸ書込", false,
+     120 + 3 * col, job_row},
     // service buttons below the client area
     {&F::rockbit_non, "rockbit_non", K::button, 120 + 0 * col, svc_top, bw, bh, "ロックビット無効", false},
     {&F::rockbit_on, "rockbit_on", K::button, 120 + 1 * col, svc_top, bw, bh, "ロックビット有効", false},
@@ -149,6 +158,8 @@ main_form::main_form(serial_port& port, message_box& box, dialogs& dlg, seq_file
         c.height = d.height;
         c.caption = d.caption;
         c.visible = d.visible;
+        c.service_left = d.service_left;
+        c.service_top = d.service_top;
         controls.push_back(&c);
     }
     Timer1.interval = 4;
@@ -304,6 +315,16 @@ void Timer3_Timer(main_form& f) {
             f.arrow_frame = static_cast<std::int16_t>((k + 1) % 5);
         }
     }
+}
+
+void start_progress(main_form& f, int total) {
+    f.progress.done = 0;
+    f.progress.total = total;
+    ++f.progress.pass;
+}
+
+void page_done(main_form& f) {
+    if (f.progress.done < f.progress.total) ++f.progress.done;
 }
 
 void stop_busy_indicator(main_form& f, int last, bool up_arrows_too) {

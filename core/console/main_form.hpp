@@ -29,6 +29,9 @@ enum class control_kind : std::uint8_t {
 
 struct control {
     std::string name;
+    // Where the service view shows a control hidden at design time whose
+    // design position lies in the operator's area; 0: its design position.
+    int service_left = 0, service_top = 0;
     control_kind kind = control_kind::label;
     // Design position and size in twips (15 twips to a pixel).
     int left = 0, top = 0, width = 0, height = 0;
@@ -94,6 +97,14 @@ struct main_form {
     bool port_held = false;
     // The new memories file of a running save (job 4).
     pending_save save;
+    // Pages moved in the current pass over a file or the memories area
+    // (written, read or verified); `pass` counts the passes begun, so a
+    // front end can time each one.
+    struct page_progress {
+        int done = 0;
+        int total = 0;
+        std::uint32_t pass = 0;
+    } progress;
     // The private folder of the work files, made by Form_Load.
     std::unique_ptr<private_work_folder> work;
 
@@ -122,6 +133,7 @@ struct main_form {
     control& check(int n);
     control& image(int n);
     control& fblock(int i);
+    const control& fblock(int i) const { return const_cast<main_form*>(this)->fblock(i); }
     control& block_label(int n);  // Label23..Label31 for Check1..Check9
 };
 
@@ -138,6 +150,10 @@ void Timer3_Timer(main_form& f);
 // Busy indicator stop: Timer3 off, Image1 shown, Image2..Image<last> hidden,
 // and Image12..Image16 hidden when `up_arrows_too`.
 void stop_busy_indicator(main_form& f, int last, bool up_arrows_too);
+
+// A pass over `total` pages begins; one page of it is done.
+void start_progress(main_form& f, int total);
+void page_done(main_form& f);
 
 // The full-width dash shown beside a check box that stands for no block.
 extern const char* const no_block_text;

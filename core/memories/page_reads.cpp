@@ -110,6 +110,7 @@ void step_134(main_form& f) { second(f, 132, read_label, true); }
 void step_132(main_form& f) {
     if (!page_arrived(f)) return;
     write_memories_page(f);
+    page_done(f);
     f.engine_step = 133;
 }
 void step_133(main_form& f) {

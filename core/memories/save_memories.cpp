@@ -37,6 +37,7 @@ bool open_memories_file(main_form& f, const std::string& path, std::uint8_t comm
         return false;
     }
     f.address_frame[0] = command;
+    start_progress(f, memories_pages + 2);  // the header and CPU pages too
     next_memories_page(f);
     if (f.files.eof(1)) {
         end_job_no_memory(f);
@@ -81,6 +82,7 @@ void job4_phase14(main_form& f) {
 
 void job4_phase15(main_form& f) {
     f.files.print_line(1, f.Label2.caption);
+    start_progress(f, memories_pages);
     start_page_read(f, 0x01, 0x00, 131);
 }
 

@@ -1,6 +1,7 @@
 #include "rom_data/memory_files.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "link/link.hpp"
@@ -394,48 +395,68 @@ bool build_control_file(main_form& f) {
     return f.files.close(1);
 }
 
+std::optional<std::uint8_t> image_page_filter(const main_form& f, std::uint8_t b1, std::uint8_t b2) {
+    const std::string& cpu = f.Label2.caption;
+    if (f.block_filter_on == 0) {
+        // The writer program switch: pages go untranslated, and only to the
+        // writer's program memory (command byte 0). A page write or read of
+        // the store (2 or 3) finds no page.
+        if (f.address_frame[0] == 0) return b1;
+        return std::nullopt;
+    }
+    if (f.pass_flag == 0) {
+        if (b1 == 0 && b2 < 32) return b1;
+        return std::nullopt;
+    }
+    if (f.pass_flag == 1 && cpu == "M32RFLASH") {
+        if (b1 > 5) return std::nullopt;
+        const int i = b1 != 0 ? 3 + b1 : b2 < 0x40 ? 0 : b2 < 0x60 ? 1 : b2 < 0x80 ? 2 : 3;
+        if (unselected(f.fblock(i))) return std::nullopt;
+        return static_cast<std::uint8_t>(b1 + 2);
+    }
+    if (f.pass_flag == 1 && cpu == "M16CFLASH") {
+        if (b1 < 0x0C || b1 > 0x0F) return std::nullopt;
+        int i = b1 - 0x0C;
+        if (b1 == 0x0F) i = b2 < 0x80 ? 3 : b2 < 0xA0 ? 4 : b2 < 0xC0 ? 5 : 6;
+        if (unselected(f.fblock(i))) return std::nullopt;
+        return static_cast<std::uint8_t>(b1 - 10);
+    }
+    return std::nullopt;
+}
+
 void next_image_page(main_form& f) {
     if (f.files.eof(1)) return;
     for (;;) {
         const std::string line = f.files.read_line(1);
-        std::uint8_t b1 = address_byte(line, 2);
-        std::uint8_t b2 = address_byte(line, 4);
+        const std::uint8_t b1 = address_byte(line, 2);
+        const std::uint8_t b2 = address_byte(line, 4);
         f.address_frame[1] = b1;
         f.address_frame[2] = b2;
         f.address_frame[3] = 0;
-        bool accept = false;
-        const std::string& cpu = f.Label2.caption;
-        if (f.block_filter_on == 0) {
-            // The writer program switch: pages go untranslated, and only to
-            // the writer's program memory (command byte 0). A page write or
-            // read of the store (2 or 3) finds no page.
-            accept = f.address_frame[0] == 0;
-        } else if (f.pass_flag == 0) {
-            accept = b1 == 0 && b2 < 32;
-        } else if (f.pass_flag == 1 && cpu == "M32RFLASH") {
-            accept = b1 <= 5;
-            if (accept) {
-                if (b1 == 0) {
-                    const int i = b2 < 0x40 ? 0 : b2 < 0x60 ? 1 : b2 < 0x80 ? 2 : 3;
-                    accept = !unselected(f.fblock(i));
-                } else {
-                    accept = !unselected(f.fblock(3 + b1));
-                }
-            }
-            if (accept) f.address_frame[1] = static_cast<std::uint8_t>(b1 + 2);
-        } else if (f.pass_flag == 1 && cpu == "M16CFLASH") {
-            accept = b1 >= 0x0C && b1 <= 0x0F;
-            if (accept) {
-                int i = b1 - 0x0C;
-                if (b1 == 0x0F) i = b2 < 0x80 ? 3 : b2 < 0xA0 ? 4 : b2 < 0xC0 ? 5 : 6;
-                accept = !unselected(f.fblock(i));
-            }
-            if (accept) f.address_frame[1] = static_cast<std::uint8_t>(b1 - 10);
+        if (const auto to = image_page_filter(f, b1, b2)) {
+            f.address_frame[1] = *to;
+            return;
         }
-        if (accept) return;
         skip_data_lines(f);
         if (f.files.eof(1)) return;
     }
+}
+
+int count_image_pages(const main_form& f, const std::string& path) {
+    std::string text;
+    if (read_small_file(path_from_utf8(path), std::size_t{64} << 20, text) != small_file::read) return 0;
+    int pages = 0;
+    std::size_t at = 0;
+    for (int line = 0; at < text.size(); ++line) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        if (line % 5 == 0) {
+            const std::string address = text.substr(at, end - at);
+            if (image_page_filter(f, address_byte(address, 2), address_byte(address, 4))) ++pages;
+        }
+        at = end + 1;
+    }
+    return pages;
 }
 
 void next_memories_page(main_form& f) {

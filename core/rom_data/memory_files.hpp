@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,12 @@ enum class conversion { ok, no_file, bad_record, no_data };
 conversion convert_rom_data_file(main_form& f);
 // Writes the control work file (32 pages) and sets pass_flag 0.
 bool build_control_file(main_form& f);
+
+// Whether the page at address bytes b1, b2 of a work file goes to the writer
+// in this pass, and the byte 1 it is sent with (the address translation).
+std::optional<std::uint8_t> image_page_filter(const main_form& f, std::uint8_t b1, std::uint8_t b2);
+// The pages of a work file the filter passes (for the progress figures).
+int count_image_pages(const main_form& f, const std::string& path);
 
 // Page readers; file 1 is positioned at an address line.
 void next_image_page(main_form& f);

@@ -41,6 +41,7 @@ void step_2(main_form& f) {
 
 void step_21(main_form& f) {
     if (!page_stored(f)) return;
+    page_done(f);
     f.engine_step = 2;
     if (f.files.eof(1)) {
         transmitted(f);
@@ -66,6 +67,7 @@ void step_181(main_form& f) {
 
 void step_182(main_form& f) {
     if (!page_stored(f)) return;
+    page_done(f);
     f.engine_step = 181;
     if (f.files.eof(1)) {
         transmitted(f);

@@ -23,6 +23,7 @@ bool open_pass(main_form& f, bool image_only, page_command command) {
         return false;
     }
     f.address_frame[0] = static_cast<std::uint8_t>(command);
+    start_progress(f, count_image_pages(f, path));
     next_image_page(f);
     return true;
 }

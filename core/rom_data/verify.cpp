@@ -73,6 +73,7 @@ void verify_Click(main_form& f) {
     // The image pages are read back with command 3.
     f.address_frame[0] = 3;
     f.pass_flag = 1;
+    start_progress(f, count_image_pages(f, f.image_file_path));
     next_image_page(f);
     f.verify_retries = 0;
     if (f.files.eof(1)) {
@@ -88,6 +89,7 @@ void verify_page(main_form& f) {
         mismatch(f);
         return;
     }
+    page_done(f);
     if (f.files.eof(1))
         verified(f, 9);
     else
@@ -100,6 +102,7 @@ void verify_memories_page(main_form& f) {
         mismatch(f);
         return;
     }
+    page_done(f);
     if (f.files.eof(1))
         verified(f, 13);
     else
