@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the readers of memory files: the file choice, the
-// ROM data conversion and the memories-file page reader with its page
-// blocks. Nothing a file holds may read or write outside a buffer.
+// ROM data conversion (S-records), the memories-file check and page reader
+// with its page blocks. Nothing a file holds may read or write outside a buffer.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -47,7 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fx.r.files.close(1);
     }
 
-    // As a memories file.
+    // As a memories file: the whole-file check, then the page reader.
+    std::string copy;
+    torvela::check_memories_file(fx.path, copy);
     if (fx.r.files.open_input(1, fx.path)) {
         for (int guard = 0; guard < 4000 && !fx.r.files.eof(1); ++guard) {
             torvela::next_memories_page(f);

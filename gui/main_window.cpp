@@ -266,7 +266,7 @@ void main_window::update_progress() {
 QWidget* main_window::widget(const QString& name) const {
     for (const binding& b : bindings_)
         if (b.w->objectName() == name) return b.w;
-    return name == "trace" ? trace_ : nullptr;
+    return findChild<QWidget*>(name, Qt::FindDirectChildrenOnly);
 }
 
 void main_window::set_service_view(bool on) {

@@ -5,15 +5,18 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QEventLoop>
+#include <algorithm>
 #include <functional>
 #include <QFileDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QSet>
 #include <QTemporaryDir>
@@ -86,6 +89,46 @@ void pick_file_soon(const QString& path) {
         *picked = true;
     });
     poll->start();
+}
+
+// A ROM data file (S2 records, 32 bytes each) of `size` bytes at 000000.
+QByteArray rom_image(int size) {
+    QByteArray text = "S0030000FC\r\n";
+    for (int at = 0; at < size; at += 32) {
+        QByteArray rec;
+        rec.append(char(32 + 4)).append(char(0)).append(char(at >> 8)).append(char(at & 0xFF));
+        for (int i = 0; i < 32; ++i) rec.append(char((at + i) * 7 + 1));
+        unsigned sum = 0;
+        for (char c : rec) sum += static_cast<unsigned char>(c);
+        rec.append(char(~sum & 0xFF));
+        text += "S2" + rec.toHex().toUpper() + "\r\n";
+    }
+    return text + "S804000000FB\r\n";
+}
+
+void write_bytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+// Presses OK in the block dialog as soon as it is open, with block B ticked.
+void block_ok_soon() {
+    auto* poll = new QTimer;
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll] {
+        auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!d || d->objectName() != "block_form") return;
+        d->findChild<QCheckBox*>("target_blockB")->setChecked(true);
+        d->findChild<QPushButton*>("OK_buttun")->click();
+        poll->stop();
+        poll->deleteLater();
+    });
+    poll->start();
+}
+
+bool saw(const main_window& w, const QString& status) {
+    return std::find(w.status_history.begin(), w.status_history.end(), status) != w.status_history.end();
 }
 
 }  // namespace
@@ -173,6 +216,37 @@ private slots:
         QCOMPARE(w.form().job_no, 0);
         QTest::qWait(700);
         QCOMPARE(label9(w), QString("PORT OPEN ERROR"));
+        // The trace says which device COM16 stood for and why it failed, and
+        // can be saved as a text file.
+        QVERIFY(w.trace_text().contains("COM16 (/dev/ttyS15) cannot be opened: "));
+        const QString saved = home_.path() + "/trace.txt";
+        QVERIFY(w.save_trace(saved));
+        QFile t(saved);
+        QVERIFY(t.open(QIODevice::ReadOnly));
+        QVERIFY(t.readAll().contains("cannot be opened"));
+
+        // The connect choice on a port that cannot open: the box shows what
+        // the model says.
+        auto* combo1 = static_cast<QComboBox*>(w.widget("Combo1"));
+        combo1->setCurrentIndex(0);
+        emit combo1->textActivated(combo1->currentText());
+        QCOMPARE(combo1->currentText(), QString("commimucation stop"));
+    }
+
+    void typing_in_the_port_list() {
+        main_window w;
+        w.show();
+        auto* combo = static_cast<QComboBox*>(w.widget("Combo2"));
+        QLineEdit* edit = combo->lineEdit();
+        edit->setFocus();
+        edit->setCursorPosition(3);
+        QTest::keyClicks(edit, "25");
+        QCOMPARE(edit->text(), QString("COM251"));
+        QCOMPARE(QString::fromStdString(w.form().Combo2.caption), QString("COM251"));
+        QCOMPARE(edit->cursorPosition(), 5);
+        edit->selectAll();
+        QTest::keyClicks(edit, "COM7");
+        QCOMPARE(w.form().comm_port, 7);
     }
 
     void unplug_mid_job() {
@@ -209,9 +283,7 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(store);
         f.close();
-        QFile empty(saved);
-        QVERIFY(empty.open(QIODevice::WriteOnly));
-        empty.close();
+        QVERIFY(!QFileInfo::exists(saved));  // a new name, typed in the dialog
         start_sim({"--load", image});
 
         main_window w;
@@ -221,9 +293,23 @@ private slots:
         QTRY_COMPARE(static_cast<QLabel*>(w.widget("Label10"))->text(), saved);
         QVERIFY(w.widget("ramdata_get")->isVisible());
         QVERIFY(!w.widget("ramdata_store")->isVisible());
+        // The progress figures of the service view while the pages move.
+        w.set_service_view(true);
+        QStringList figures;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, &w, [&] {
+            const QString p = static_cast<QLabel*>(w.widget("progress"))->text();
+            if (!p.isEmpty() && (figures.isEmpty() || figures.back() != p)) figures << p;
+        });
+        watch.start(50);
         answer_yes_soon();
         QTest::mouseClick(w.widget("ramdata_get"), Qt::LeftButton);
         QVERIFY(run_until([&] { return label9(w) == QString("SAVE MEMORIES TO FILE COMPLETE"); }, 60000));
+        watch.stop();
+        // The read pass (128 pages) and the verify pass (130) both move.
+        QVERIFY(figures.filter(QRegularExpression("^PAGES ([1-9]|[1-9][0-9]|1[01][0-9])/128 .* LEFT$")).size() > 0);
+        QVERIFY(figures.filter(QRegularExpression("^PAGES 128/128 ")).size() > 0);
+        QVERIFY(figures.filter(QRegularExpression("^PAGES 130/130 ")).size() > 0);
         QCOMPARE(label9(w), QString("SAVE MEMORIES TO FILE COMPLETE"));
         QVERIFY(!w.serial().port.isOpen());
         QFile result(saved);
@@ -262,6 +348,84 @@ private slots:
         for (int i = 0; i < 9; ++i) chosen += QString::fromStdString(w.form().fblock(i).caption);
         QCOMPARE(chosen, QString("010000100"));
         QVERIFY(model.unloaded);
+    }
+
+    void every_job_from_the_service_view() {
+        start_sim();
+        const QString rom = home_.path() + "/image.mot";
+        write_bytes(rom, rom_image(0x800));
+        main_window w;
+        w.show();
+        pick_file_soon(rom);
+        QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
+        QTRY_COMPARE(static_cast<QLabel*>(w.widget("Label10"))->text(), rom);
+        const QStringList jobs = {"flashall_write", "unit_3mode", "writer_versionup", "flashblock_write"};
+        for (const QString& name : jobs) QVERIFY(!w.widget(name)->isVisible());
+        w.set_service_view(true);
+        QRect row;
+        for (const QString& name : jobs) {
+            QWidget* b = w.widget(name);
+            QVERIFY(b->isVisible());
+            // In the service rows, clear of the operator's area and of each other.
+            QVERIFY(b->geometry().top() >= 210);
+            QVERIFY(!b->geometry().intersects(row));
+            row = b->geometry();
+        }
+        // TRANSMIT ROM DATA end to end, with a picture of it under way.
+        answer_yes_soon();
+        QTest::mouseClick(w.widget("flashall_write"), Qt::LeftButton);
+        QVERIFY(run_until([&] { return w.form().progress.done > 3 && w.form().job_no == 2; }, 20000));
+        w.grab().save(QString(TORVELA_SHOTS) + "/progress.png");
+        QVERIFY(run_until([&] { return w.form().job_no == 0; }, 60000));
+        QCOMPARE(label9(w), QString("ROM DATA TRANSMIT COMPLETE"));
+        // The other three start their jobs from their buttons.
+        answer_yes_soon();
+        QTest::mouseClick(w.widget("unit_3mode"), Qt::LeftButton);
+        QVERIFY(run_until([&] { return w.form().job_no == 0; }, 60000));
+        QCOMPARE(label9(w), QString("TARGET DIRECT WRITE COMPLETE"));
+        answer_yes_soon();
+        QTest::mouseClick(w.widget("writer_versionup"), Qt::LeftButton);
+        QCOMPARE(w.form().job_no, 1);
+        // A target image is no writer program: refused before anything is sent.
+        QVERIFY(run_until([&] { return w.form().job_no == 0; }, 10000));
+        QCOMPARE(label9(w), QString("WRITER-ID ERROR"));
+        answer_yes_soon();
+        block_ok_soon();
+        QTest::mouseClick(w.widget("flashblock_write"), Qt::LeftButton);
+        QVERIFY(run_until([&] { return w.form().job_no == 0 && saw(w, "ROM WRITER BLOCK WRITE COMPLETE"); }, 60000));
+        QCOMPARE(label9(w), QString("ROM WRITER BLOCK WRITE COMPLETE"));
+    }
+
+    void line_lost_during_a_target_write() {
+        start_sim({"--target-write-ms", "600000"});
+        const QString rom = home_.path() + "/image.mot";
+        write_bytes(rom, rom_image(0x200));
+        main_window w;
+        w.show();
+        pick_file_soon(rom);
+        QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
+        QTRY_COMPARE(static_cast<QLabel*>(w.widget("Label10"))->text(), rom);
+        answer_yes_soon();
+        w.set_service_view(true);
+        QTest::mouseClick(w.widget("unit_3mode"), Qt::LeftButton);
+        QVERIFY(run_until([&] { return w.form().engine_step == 112; }, 60000));
+        sim_->kill();  // the writer side of the line is gone while the target is written
+        sim_->waitForFinished(3000);
+        QElapsedTimer lost;
+        lost.start();
+        QVERIFY(run_until([&] { return w.form().job_no == 0; }, 5000));
+        QVERIFY(lost.elapsed() < 1000);
+        QCOMPARE(label9(w), QString("COMMUNICATION ERROR"));
+        QCOMPARE(w.form().engine_step, 0);
+        QVERIFY(!w.serial().port.isOpen());
+        sim_.reset();
+        QFile::remove(link());
+        // The next job runs on a writer that is back.
+        start_sim();
+        answer_yes_soon();
+        QTest::mouseClick(w.widget("allunlock_erase"), Qt::LeftButton);
+        QVERIFY(run_until([&] { return label9(w) == QString("ALL FLASH ERASE COMPLETE"); }, 20000));
+        QCOMPARE(label9(w), QString("ALL FLASH ERASE COMPLETE"));
     }
 
     void service_view_and_screenshots() {
