@@ -85,6 +85,14 @@ start_sim --fault echo:F5:1:no_reply
 run 1 id-check "$work/unit.dat"
 check "a silent writer is a communication error" grep -q "COMMUNICATION ERROR" "$work/err"
 stop_sim
+start_sim --target-write-ms 600000
+"$cli" target-write >"$work/out" 2>"$work/err" &
+cli_pid=$!
+sleep 1
+kill -INT "$cli_pid"
+wait "$cli_pid"
+check "Ctrl+C ends a target write that waits for ever with 1" [ $? = 1 ]
+stop_sim
 run 3 --port COM9 erase
 run 3 --port "$work/no-such-device" lock-read
 run 2 transmit "$work/no-such-file.dat"

@@ -148,6 +148,16 @@ class window_test : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(link()), 5000);
     }
 
+    // SELECT FILE on a ROM data file of `size` bytes, in a new window.
+    void choose_rom_file(main_window& w, int size) {
+        const QString rom = home_.path() + "/image.mot";
+        write_bytes(rom, rom_image(size));
+        w.show();
+        pick_file_soon(rom);
+        QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
+        QTRY_COMPARE(static_cast<QLabel*>(w.widget("Label10"))->text(), rom);
+    }
+
     void stop_sim() {
         if (!sim_) return;
         sim_->terminate();
@@ -352,13 +362,8 @@ private slots:
 
     void every_job_from_the_service_view() {
         start_sim();
-        const QString rom = home_.path() + "/image.mot";
-        write_bytes(rom, rom_image(0x800));
         main_window w;
-        w.show();
-        pick_file_soon(rom);
-        QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
-        QTRY_COMPARE(static_cast<QLabel*>(w.widget("Label10"))->text(), rom);
+        choose_rom_file(w, 0x800);
         const QStringList jobs = {"flashall_write", "unit_3mode", "writer_versionup", "flashblock_write"};
         for (const QString& name : jobs) QVERIFY(!w.widget(name)->isVisible());
         w.set_service_view(true);
@@ -398,13 +403,8 @@ private slots:
 
     void line_lost_during_a_target_write() {
         start_sim({"--target-write-ms", "600000"});
-        const QString rom = home_.path() + "/image.mot";
-        write_bytes(rom, rom_image(0x200));
         main_window w;
-        w.show();
-        pick_file_soon(rom);
-        QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
-        QTRY_COMPARE(static_cast<QLabel*>(w.widget("Label10"))->text(), rom);
+        choose_rom_file(w, 0x200);
         answer_yes_soon();
         w.set_service_view(true);
         QTest::mouseClick(w.widget("unit_3mode"), Qt::LeftButton);

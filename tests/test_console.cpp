@@ -1,5 +1,4 @@
-// Start state of the window, the CPU family options, the write-count list
-// and the busy indicator.
+// Start state of the window, the write-count list and the busy indicator.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -61,16 +60,6 @@ TEST(StartState, OnlyTheOperatorsControlsAreVisible) {
     EXPECT_EQ(r.form->serial_name.caption, "SELECT SERIAL PORT");
 }
 
-TEST(StartState, TimersHaveTheirIntervals) {
-    writer_sim::rig r;
-    EXPECT_EQ(r.form->Timer1.interval, 4);
-    EXPECT_EQ(r.form->Timer2.interval, 500);
-    EXPECT_EQ(r.form->Timer3.interval, 200);
-    EXPECT_TRUE(r.form->Timer1.enabled);
-    EXPECT_TRUE(r.form->Timer2.enabled);
-    EXPECT_FALSE(r.form->Timer3.enabled);
-}
-
 struct combo3_case {
     const char* text;
     int expected;
@@ -94,33 +83,6 @@ INSTANTIATE_TEST_SUITE_P(Combo3, WriteCountLimit,
                                            combo3_case{"1", 1}, combo3_case{"201", 77},
                                            combo3_case{"unlimited", 77}, combo3_case{"", 77},
                                            combo3_case{"007", 77}));
-
-TEST(CpuFamily, OptionsSwitchTheBlockNames) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    Option2_Click(f);
-    EXPECT_EQ(f.cpu_is_m16c, 1);
-    EXPECT_EQ(f.cpu_is_m32r, 0);
-    EXPECT_EQ(f.Label23.caption, "ブロック６0C0000-0CFFFF");
-    EXPECT_EQ(f.Label29.caption, "ブロック０0FC000-0FFFFF");
-    EXPECT_EQ(f.Label30.caption, no_block_text);
-    EXPECT_EQ(f.Label31.caption, no_block_text);
-    Option1_Click(f);
-    EXPECT_EQ(f.cpu_is_m16c, 0);
-    EXPECT_EQ(f.cpu_is_m32r, 1);
-    EXPECT_EQ(f.Label23.caption, "ブロック０00000000-00003FFF");
-    EXPECT_EQ(f.Label31.caption, "ブロック８00050000-0005FFFF");
-}
-
-TEST(CpuFamily, Check10TurnsTheBlockFilterOff) {
-    writer_sim::rig r;
-    r.form->Check10.value = 1;
-    Check10_Click(*r.form);
-    EXPECT_EQ(r.form->block_filter_on, 0);
-    r.form->Check10.value = 0;
-    Check10_Click(*r.form);
-    EXPECT_EQ(r.form->block_filter_on, 1);
-}
 
 TEST(CloseWindow, OnlyClosesTheFiles) {
     writer_sim::rig r;

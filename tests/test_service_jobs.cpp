@@ -307,24 +307,20 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> operations_after(
     EXPECT_EQ(r.line.log.size(), frames_before);
     Command3_Click(*r.form);
     note();
-    choose(saved);
-    ramdata_get_Click(*r.form);
-    EXPECT_TRUE(r.run_job(600'000'000));
-    note();
-    allunlock_erase_Click(*r.form);
-    EXPECT_TRUE(r.run_job(600'000'000));
-    note();
-    choose(saved);
-    ramdata_store_Click(*r.form);
-    EXPECT_TRUE(r.run_job(600'000'000));
-    note();
-    choose(rom);
-    flashall_write_Click(*r.form);
-    EXPECT_TRUE(r.run_job(600'000'000));
-    note();
-    unit_3mode_Click(*r.form);
-    EXPECT_TRUE(r.run_job(600'000'000));
-    note();
+    const struct {
+        const std::string* file;  // chosen first, when there is one
+        void (*click)(main_form&);
+    } jobs[] = {{&saved, ramdata_get_Click},
+                {nullptr, allunlock_erase_Click},
+                {&saved, ramdata_store_Click},
+                {&rom, flashall_write_Click},
+                {nullptr, unit_3mode_Click}};
+    for (const auto& job : jobs) {
+        if (job.file) choose(*job.file);
+        job.click(*r.form);
+        EXPECT_TRUE(r.run_job(600'000'000));
+        note();
+    }
     return seen;
 }
 
