@@ -3,6 +3,7 @@
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "link/link.hpp"
+#include "rom_data/image_jobs.hpp"
 #include "rom_data/memory_files.hpp"
 #include "rom_data/page_exchange.hpp"
 #include "rom_data/seq_files.hpp"
@@ -70,8 +71,7 @@ void verify_Click(main_form& f) {
         f.Label9.caption = "FILE OPEN ERROR";
         return;
     }
-    // The image pages are read back with command 3.
-    f.address_frame[0] = 3;
+    f.address_frame[0] = static_cast<std::uint8_t>(page_command::read);
     f.pass_flag = 1;
     start_progress(f, count_image_pages(f, f.image_file_path));
     next_image_page(f);
