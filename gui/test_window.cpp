@@ -66,11 +66,12 @@ void answer_yes_soon() {
 
 // Picks `path` in the next open dialog, as soon as it is open (again on
 // every poll while it stays open: the dialog may still be loading its folder).
-void pick_file_soon(const QString& path) {
+// The folder the dialog started in goes to `started_in`.
+void pick_file_soon(const QString& path, std::shared_ptr<QString> started_in = nullptr) {
     auto* poll = new QTimer;
     poll->setInterval(50);
     auto picked = std::make_shared<bool>(false);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, path, picked] {
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, path, picked, started_in] {
         QFileDialog* d = nullptr;
         for (QWidget* t : QApplication::topLevelWidgets())
             if (auto* fd = qobject_cast<QFileDialog*>(t); fd && fd->isVisible()) d = fd;
@@ -82,6 +83,7 @@ void pick_file_soon(const QString& path) {
             return;
         }
         QCOMPARE(d->nameFilters(), QStringList{"MEMORY FILE (*.dat)"});
+        if (started_in && !*picked) *started_in = d->directory().absolutePath();
         // Typed into the name field, as an operator would (selectFile leaves
         // a focused field alone).
         if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) name->setText(path);
@@ -170,6 +172,9 @@ private slots:
     void initTestCase() {
         QVERIFY(home_.isValid());
         qputenv("XDG_CONFIG_HOME", home_.path().toUtf8());
+        // A home of the test's own, with a documents folder for the dialog.
+        qputenv("HOME", home_.path().toUtf8());
+        QVERIFY(QDir(home_.path()).mkpath("Documents"));
     }
 
     void cleanup() { stop_sim(); }
@@ -298,9 +303,11 @@ private slots:
 
         main_window w;
         w.show();
-        pick_file_soon(saved);
+        auto folder = std::make_shared<QString>();
+        pick_file_soon(saved, folder);
         QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
         QTRY_COMPARE(static_cast<QLabel*>(w.widget("Label10"))->text(), saved);
+        QCOMPARE(*folder, QDir(home_.path() + "/Documents").absolutePath());
         QVERIFY(w.widget("ramdata_get")->isVisible());
         QVERIFY(!w.widget("ramdata_store")->isVisible());
         // The progress figures of the service view while the pages move.
@@ -327,9 +334,10 @@ private slots:
         QCOMPARE(result.readLine(), QByteArray("UNIT_1/V2.0_A/LINE_3/\r\n"));
         QCOMPARE(result.readLine(), QByteArray("M32R\r\n"));
 
-        pick_file_soon(saved);
+        pick_file_soon(saved, folder);
         QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
         QTRY_VERIFY(w.widget("ramdata_store")->isVisible());
+        QCOMPARE(*folder, QDir(home_.path()).absolutePath());  // the folder last used
         QVERIFY(!w.widget("ramdata_get")->isVisible());
     }
 
