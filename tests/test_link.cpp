@@ -61,22 +61,6 @@ TEST(Connect, OpensOnceWithTheFixedSettings) {
     EXPECT_EQ(r.port.comm_port, 3);
 }
 
-TEST(Connect, Combo1ConnectsAndDisconnects) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    f.Combo1.caption = "keep in commimucation";
-    Combo1_Click(f);
-    EXPECT_TRUE(r.port.PortOpen());
-    f.Combo1.caption = "something else";
-    Combo1_Click(f);
-    EXPECT_TRUE(r.port.PortOpen());
-    f.Combo1.caption = "commimucation stop";
-    Combo1_Click(f);
-    EXPECT_FALSE(r.port.PortOpen());
-    Command3_Click(f);  // already closed: nothing
-    EXPECT_FALSE(r.port.PortOpen());
-}
-
 TEST(Connect, DisconnectClosesTheFilesAndKeepsTheJob) {
     writer_sim::rig r;
     main_form& f = *r.form;
@@ -113,15 +97,6 @@ TEST(Connect, OpenFailureShowsTheErrorAndStaysClosed) {
     r.run_for(2'000'000);
     EXPECT_TRUE(r.line.log.empty());
     EXPECT_EQ(r.port.sends_on_closed_port, 0);
-}
-
-TEST(Engine, PortStateInLabel1EveryTick) {
-    writer_sim::rig r;
-    r.run_for(8'000);
-    EXPECT_EQ(r.form->Label1.caption, "commimucation stop");
-    command1_Click(*r.form);
-    r.run_for(8'000);
-    EXPECT_EQ(r.form->Label1.caption, "keep in commimucation");
 }
 
 // The reply read looks at the buffer once a tick and takes everything when
