@@ -255,10 +255,12 @@ QString main_window::progress_text() const {
 }
 
 void main_window::update_progress() {
+    // Each pass is timed from its start, whether the figures are shown or not.
     if (form_->progress.pass != pass_seen_) {
         pass_seen_ = form_->progress.pass;
         pass_clock_.start();
     }
+    if (!service_view_) return;
     const QString text = progress_text();
     if (progress_->text() != text) progress_->setText(text);
 }

@@ -1,5 +1,6 @@
 // The real window on a real Qt event loop, against the simulated writer on a
 // pseudo-terminal.
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -85,7 +86,9 @@ void pick_file_soon(const QString& path, std::shared_ptr<QString> started_in = n
         QCOMPARE(d->nameFilters(), QStringList{"MEMORY FILE (*.dat)"});
         if (started_in && !*picked) *started_in = d->directory().absolutePath();
         // Typed into the name field, as an operator would (selectFile leaves
-        // a focused field alone).
+        // a focused field alone), with nothing picked in the lists: a file
+        // picked there would win over the typed name.
+        for (auto* view : d->findChildren<QAbstractItemView*>()) view->clearSelection();
         if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) name->setText(path);
         static_cast<QDialog*>(d)->accept();  // QFileDialog::accept checks the choice
         *picked = true;
