@@ -1,5 +1,3 @@
-#include <algorithm>
-
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "erase/erase.hpp"
@@ -32,7 +30,7 @@ bool start_job_erase(main_form& f, const check_ticks& ticks) {
     f.block_select.fill(0);
     f.m16c_block_select.fill(0);
     read_erase_block_checks(f);
-    if (std::find(f.block_select.begin(), f.block_select.end(), 1) == f.block_select.end()) return false;
+    if (!block_to_send(f)) return false;
     f.engine_step = 4;
     return true;
 }

@@ -115,6 +115,12 @@ bool open_port_with_busy_indicator(main_form& f) {
     return false;
 }
 
+bool block_to_send(const main_form& f) {
+    for (std::size_t i = 2; i <= 8; ++i)
+        if (f.block_select[i] == 1) return true;
+    return false;
+}
+
 void send_block_command(main_form& f) {
     for (int i = 2; i <= 8; ++i) {
         if (f.block_select[i] != 1) continue;

@@ -47,6 +47,8 @@ bool ack(const main_form& f, std::uint8_t code);
 
 void send_address_frame(main_form& f);
 void send_block_command(main_form& f);
+// Whether send_block_command has a block to send (block_select 2..8).
+bool block_to_send(const main_form& f);
 // The block frame prepared by send_block_command: shown in Label15..Label18
 // and sent; `next` waits for the writer's answer.
 void send_block_frame(main_form& f, std::uint8_t next);

@@ -446,15 +446,11 @@ int count_image_pages(const main_form& f, const std::string& path) {
     std::string text;
     if (read_small_file(path_from_utf8(path), std::size_t{64} << 20, text) != small_file::read) return 0;
     int pages = 0;
-    std::size_t at = 0;
-    for (int line = 0; at < text.size(); ++line) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        if (line % 5 == 0) {
-            const std::string address = text.substr(at, end - at);
-            if (image_page_filter(f, address_byte(address, 2), address_byte(address, 4))) ++pages;
-        }
-        at = end + 1;
+    bool ended = false;
+    line_reader lines{text};
+    for (int line = 0; !lines.done(); ++line) {
+        const std::string address(lines.next(ended));
+        if (line % 5 == 0 && image_page_filter(f, address_byte(address, 2), address_byte(address, 4))) ++pages;
     }
     return pages;
 }

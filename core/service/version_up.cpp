@@ -87,12 +87,10 @@ void job1_phase6(main_form& f) {
     f.block_select.fill(0);
     f.m16c_block_select.fill(0);
     read_block_checks(f);
-    for (std::size_t i = 2; i <= 8; ++i)
-        if (f.block_select[i] == 1) {
-            f.engine_step = 6;
-            return;
-        }
-    f.job_phase = 5;
+    if (block_to_send(f))
+        f.engine_step = 6;
+    else
+        f.job_phase = 5;
 }
 
 void job1_phase5(main_form& f) { f.job_phase = 8; }
