@@ -80,6 +80,7 @@ handler lookup(const std::map<std::string, handler>& m, const std::string& name)
 
 constexpr int client_w = 7545 / 15, client_h = 3150 / 15;
 constexpr int service_h = 12000 / 15, trace_w = 360;
+constexpr int trace_view_lines = 200;
 // The service view's last row: the progress figures and the trace button.
 constexpr int last_row_top = (3240 + 17 * 480) / 15;
 // A job button moved into the service rows takes the size of its neighbours.
@@ -209,7 +210,7 @@ void main_window::build() {
     trace_ = new QPlainTextEdit(this);
     trace_->setObjectName("trace");
     trace_->setReadOnly(true);
-    trace_->setMaximumBlockCount(2000);
+    trace_->setMaximumBlockCount(trace_view_lines);
     trace_->setFont(QFont("Monospace", 8));
     trace_->setGeometry(client_w + 8, 8, trace_w - 16, service_h - 16);
     progress_ = new QLabel(this);
@@ -227,9 +228,12 @@ void main_window::build() {
     save_trace_ = save;
 }
 
-QString main_window::trace_text() const {
+QString main_window::trace_text(std::size_t last) const {
     QStringList lines;
-    for (const torvela_qt::trace_line& t : serial_.trace) {
+    const auto& trace = serial_.trace;
+    for (auto it = trace.size() > last ? trace.end() - static_cast<std::ptrdiff_t>(last) : trace.begin();
+         it != trace.end(); ++it) {
+        const torvela_qt::trace_line& t = *it;
         using kind = torvela_qt::trace_line::kind;
         const QString what = t.what == kind::sent ? ">" : t.what == kind::received ? "<" : "#";
         const QString body = t.what == kind::note ? QString::fromUtf8(t.bytes) : hex(t.bytes);
@@ -383,7 +387,8 @@ void main_window::refresh() {
 
 void main_window::update_trace() {
     trace_dirty_ = false;
-    trace_->setPlainText(trace_text());
+    // Rebuilt at most once a tick while frames go: only what the view holds.
+    trace_->setPlainText(trace_text(trace_view_lines));
     trace_->moveCursor(QTextCursor::End);
 }
 

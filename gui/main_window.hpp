@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -36,8 +37,9 @@ public:
     int spinner_steps = 0;
     // Called after the first paint (startup measurement).
     std::function<void()> on_first_paint;
-    // The trace as text, one frame or note a line; written to a file.
-    QString trace_text() const;
+    // The trace as text, one frame or note a line (the last `lines`, or all
+    // that is kept); the view shows the last 200, a saved file holds all.
+    QString trace_text(std::size_t lines = SIZE_MAX) const;
     bool save_trace(const QString& path) const;
     // "PAGES done/total  m:ss ELAPSED  m:ss LEFT" of the pass under way.
     QString progress_text() const;
