@@ -1,14 +1,17 @@
 // torvela-cli: every operation of the window from a script. The same core,
-// engine, sequencer and handlers run on a Qt event loop with the same three
-// timers; the Yes/No question is answered Yes and the file comes from the
-// arguments instead of the dialog. No protocol or job logic lives here.
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QTimer>
+// engine, sequencer and handlers run on a plain loop with the same three
+// timers (4 ms, 500 ms, 200 ms) from a steady clock; the Yes/No question is
+// answered Yes and the file comes from the arguments instead of the dialog.
+// No protocol or job logic lives here.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
+#ifndef _WIN32
+#include <signal.h>
+#endif
 #include <cstdio>
+#include <thread>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,7 +24,8 @@
 #include "erase/erase.hpp"
 #include "link/link.hpp"
 #include "memories/memories.hpp"
-#include "qt_serial_port.hpp"
+#include "device_port.hpp"
+#include "link/trace.hpp"
 #include "rom_data/disk_files.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/memory_files.hpp"
@@ -31,6 +35,12 @@
 #include "service/lock_bits.hpp"
 #include "service/write_count.hpp"
 #include "service/writer_id.hpp"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <timeapi.h>
+#endif
 
 namespace {
 
@@ -118,7 +128,7 @@ void usage(std::FILE* to) {
 
 struct options {
     std::optional<int> com;
-    QString device;
+    std::string device;
     int family = 0;  // 1 M32R, 2 M16C
     std::optional<std::set<int>> blocks;
     std::string limit, id, file;
@@ -141,11 +151,14 @@ std::string parse(const std::vector<std::string>& args, options& o) {
             if (!value(v)) return "--port needs COMn or a device";
             if (v.size() > 3 && (v.rfind("COM", 0) == 0 || v.rfind("com", 0) == 0) &&
                 v.find_first_not_of("0123456789", 3) == std::string::npos) {
-                const int n = std::stoi(v.substr(3));
-                if (n < 1 || n > 16) return "--port: COM1 to COM16";
-                o.com = n;
+                const std::string digits = v.substr(3);
+                if (digits.size() > 2 || std::stoi(digits) < 1 || std::stoi(digits) > 16)
+                    return "--port: COM1 to COM16";
+                o.com = std::stoi(digits);
+            } else if (v.empty()) {
+                return "--port needs COMn or a device";
             } else {
-                o.device = QString::fromStdString(v);
+                o.device = v;
             }
         } else if (a == "--m32r" || a == "--m16c") {
             if (o.family != 0) return "--m32r and --m16c: one of them";
@@ -213,8 +226,29 @@ public:
     }
 };
 
-std::atomic<bool> interrupted{false};
-void on_interrupt(int) { interrupted = true; }
+// Ctrl+C, a kill, the terminal closed, the reader of the output gone: the
+// job ends through the abort, the port closed and no file left half-made.
+volatile std::sig_atomic_t interrupted = 0;
+#ifdef _WIN32
+std::atomic<bool> cleaned_up{false};
+BOOL WINAPI on_console_event(DWORD event) {
+    interrupted = 1;
+    // Closing the console window ends the process once this returns: give
+    // the loop the time to abort the job first.
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        for (int i = 0; i < 500 && !cleaned_up; ++i) Sleep(10);
+    return TRUE;
+}
+void catch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+#else
+void on_interrupt(int) { interrupted = 1; }
+void catch_interrupts() {
+    struct sigaction sa {};
+    sa.sa_handler = on_interrupt;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &sa, nullptr);
+}
+#endif
 
 // Why a file cannot be used for the operation, or an empty text.
 std::string check_file(main_form& f, const options& o) {
@@ -255,17 +289,18 @@ int main(int argc, char** argv) {
         usage(stderr);
         return unusable;
     }
+    catch_interrupts();
 
-    QCoreApplication app(argc, argv);
     std_seq_files files;
-    torvela_qt::qt_serial_port serial;
+    device_port device;
+    device.device_override = o.device;
+    traced_port serial(device);
     yes_box box;
     argument_dialogs dlg;
     dlg.file = o.file;
     dlg.blocks = o.blocks;
     main_form f(serial, box, dlg, files);
     Form_Load(f);
-    serial.device_override = o.device;
     if (o.com) {
         f.Combo2.caption = "COM" + std::to_string(*o.com);
         Combo2_Click(f);
@@ -291,18 +326,25 @@ int main(int argc, char** argv) {
         }
     }
 
-    QElapsedTimer since;
-    since.start();
-    auto stamp = [&] { return static_cast<double>(since.elapsed()) / 1000.0; };
+    using steady = std::chrono::steady_clock;
+    const steady::time_point started = steady::now();
+    auto stamp = [&] { return std::chrono::duration<double>(steady::now() - started).count(); };
     std::string shown = f.Label9.caption;
     int pages_shown = -1;
     std::uint32_t pass_shown = 0;
     if (o.trace)
-        serial.on_trace = [&](const torvela_qt::trace_line& t) {
-            using kind = torvela_qt::trace_line::kind;
-            const char* dir = t.what == kind::sent ? ">" : t.what == kind::received ? "<" : "#";
-            const QByteArray body = t.what == kind::note ? t.bytes : t.bytes.toHex(' ').toUpper();
-            std::printf("%8.3f  %s %s\n", stamp(), dir, body.constData());
+        serial.on_line = [&](const trace_line& t) {
+            const char* dir = t.what == trace_line::kind::sent ? ">" : t.what == trace_line::kind::received ? "<" : "#";
+            std::string body = t.bytes;
+            if (t.what != trace_line::kind::note) {
+                body.clear();
+                for (unsigned char b : t.bytes) {
+                    char h[4];
+                    std::snprintf(h, sizeof h, body.empty() ? "%02X" : " %02X", b);
+                    body += h;
+                }
+            }
+            std::printf("%8.3f  %s %s\n", stamp(), dir, body.c_str());
         };
     // After every handler and tick: the status line and the page count.
     auto report = [&] {
@@ -320,58 +362,71 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
     };
+    auto port_error = [&] {
+        std::fprintf(stderr, "PORT OPEN ERROR\ntorvela-cli: COM%d (%s) cannot be opened: %s\n", f.comm_port,
+                     device.device().c_str(), device.last_error().c_str());
+        return no_port;
+    };
 
     if (o.op->how == start::needs_open_port && !open_port_prologue(f)) {
         report();
-        return no_port;
+        return port_error();
     }
     o.op->click(f);
     report();
-    if (f.Label9.caption == "PORT OPEN ERROR" && !f.MSComm1.PortOpen()) {
-        std::fprintf(stderr, "PORT OPEN ERROR\n");
-        return no_port;
-    }
+    if (f.Label9.caption == "PORT OPEN ERROR" && !f.MSComm1.PortOpen()) return port_error();
     const bool is_job = o.op->how == start::job;
     auto running = [&] { return f.engine_step != 0 || (is_job && f.job_no != 0); };
 
-    QTimer timer1, timer2, timer3, watch;
-    for (QTimer* t : {&timer1, &timer2, &timer3}) t->setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer1, &QTimer::timeout, [&] {
-        ++serial.tick;
-        Timer1_Timer(f);
-        report();
-    });
-    QObject::connect(&timer2, &QTimer::timeout, [&] {
-        Timer2_Timer(f);
-        report();
-    });
-    QObject::connect(&timer3, &QTimer::timeout, [&] { Timer3_Timer(f); });
+#ifdef _WIN32
+    // The 4 ms engine needs a finer sleep than the default 15.6 ms.
+    timeBeginPeriod(1);
+#endif
+    // The three timers on one steady clock. A late tick is not made up for
+    // with a burst: the next one is an interval after it.
+    struct timer {
+        std::chrono::milliseconds interval;
+        void (*tick)(main_form&);
+        steady::time_point next;
+    };
+    timer timers[] = {{std::chrono::milliseconds(f.Timer1.interval), Timer1_Timer, {}},
+                      {std::chrono::milliseconds(f.Timer2.interval), Timer2_Timer, {}},
+                      {std::chrono::milliseconds(f.Timer3.interval), Timer3_Timer, {}}};
+    for (timer& t : timers) t.next = steady::now() + t.interval;
     int code = success;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
+    while (running()) {
         if (interrupted) {
-            close_port(f);
-            files.close(1);
+            abort_sequence(f, "INTERRUPTED", true);
             files.close(2);
-            f.job_no = 0;
-            f.engine_step = 0;
             std::fprintf(stderr, "interrupted\n");
             code = failed;
-            app.quit();
-            return;
+            break;
         }
-        if (!running()) app.quit();
-    });
-    timer1.start(f.Timer1.interval);
-    timer2.start(f.Timer2.interval);
-    timer3.start(f.Timer3.interval);
-    watch.start(20);
-    std::signal(SIGINT, on_interrupt);
-    std::signal(SIGTERM, on_interrupt);
-    if (running()) app.exec();
+        steady::time_point due = timers[0].next;
+        for (const timer& t : timers) due = std::min(due, t.next);
+        std::this_thread::sleep_until(due);
+        const steady::time_point now = steady::now();
+        for (timer& t : timers) {
+            if (now < t.next) continue;
+            if (t.tick == Timer1_Timer) ++serial.tick;
+            t.tick(f);
+            t.next = std::max(t.next + t.interval, now);
+            report();
+            if (!running()) break;
+        }
+    }
+#ifdef _WIN32
+    timeEndPeriod(1);
+#endif
 
     // One-step operations leave the port as they found it: closed.
     if (!is_job) close_port(f);
+    const std::string kept = f.save.kept_copy();
     Form_Unload(f);
+#ifdef _WIN32
+    cleaned_up = true;
+#endif
+    if (!kept.empty()) std::fprintf(stderr, "torvela-cli: the verified memories are kept in %s\n", kept.c_str());
     if (code != success) return code;
     const std::string& last = f.Label9.caption;
     if (o.op->click == write_count_Click && o.op->success.count(last))

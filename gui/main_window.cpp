@@ -86,8 +86,6 @@ constexpr int last_row_top = (3240 + 17 * 480) / 15;
 // A job button moved into the service rows takes the size of its neighbours.
 constexpr int service_button_w = 1740 / 15, service_button_h = 375 / 15;
 
-QString hex(const QByteArray& b) { return QString::fromLatin1(b.toHex(' ').toUpper()); }
-
 QString clock(qint64 ms) {
     const qint64 s = ms / 1000;
     return QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
@@ -114,7 +112,7 @@ main_window::main_window() : box_(this), dialogs_(this) {
         ++spinner_steps;
         run(torvela::Timer3_Timer);
     });
-    serial_.on_trace = [this](const torvela_qt::trace_line&) { trace_dirty_ = true; };
+    serial_.on_line = [this](const torvela::trace_line&) { trace_dirty_ = true; };
     auto* toggle = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), this);
     connect(toggle, &QShortcut::activated, this, [this] { set_service_view(!service_view_); });
     set_service_view(false);
@@ -230,15 +228,10 @@ void main_window::build() {
 
 QString main_window::trace_text(std::size_t last) const {
     QStringList lines;
-    const auto& trace = serial_.trace;
+    const auto& trace = serial_.recent();
     for (auto it = trace.size() > last ? trace.end() - static_cast<std::ptrdiff_t>(last) : trace.begin();
-         it != trace.end(); ++it) {
-        const torvela_qt::trace_line& t = *it;
-        using kind = torvela_qt::trace_line::kind;
-        const QString what = t.what == kind::sent ? ">" : t.what == kind::received ? "<" : "#";
-        const QString body = t.what == kind::note ? QString::fromUtf8(t.bytes) : hex(t.bytes);
-        lines << QString("%1 %2 %3").arg(t.tick, 8).arg(what, body);
-    }
+         it != trace.end(); ++it)
+        lines << QString::fromStdString(torvela::format_trace_line(*it));
     return lines.join('\n');
 }
 

@@ -15,7 +15,8 @@
 
 #include "console/main_form.hpp"
 #include "qt_dialogs.hpp"
-#include "qt_serial_port.hpp"
+#include "device_port.hpp"
+#include "link/trace.hpp"
 #include "rom_data/seq_files.hpp"
 
 namespace torvela_gui {
@@ -27,7 +28,7 @@ public:
     ~main_window() override;
 
     torvela::main_form& form() { return *form_; }
-    torvela_qt::qt_serial_port& serial() { return serial_; }
+    torvela::traced_port& serial() { return serial_; }
     QWidget* widget(const QString& name) const;
     bool service_view() const { return service_view_; }
     void set_service_view(bool on);
@@ -68,7 +69,8 @@ private:
     void place(binding& b);
 
     torvela::std_seq_files files_;
-    torvela_qt::qt_serial_port serial_;
+    torvela::device_port device_;
+    torvela::traced_port serial_{device_};
     qt_message_box box_;
     qt_dialogs dialogs_;
     std::unique_ptr<torvela::main_form> form_;

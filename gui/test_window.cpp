@@ -215,7 +215,7 @@ private slots:
                                                "ALL FLASH ERASE COMPLETE"};
         QCOMPARE(w.status_history, expected);
         QVERIFY(w.spinner_steps > 0);
-        QVERIFY(!w.serial().port.isOpen());
+        QVERIFY(!w.serial().PortOpen());
         QCOMPARE(QString::fromStdString(w.form().Combo1.caption), QString("commimucation stop"));
         QVERIFY(w.widget("Image1")->isVisible());
         QVERIFY(!w.widget("Image2")->isVisible());
@@ -230,7 +230,7 @@ private slots:
         answer_yes_soon();
         QTest::mouseClick(w.widget("allunlock_erase"), Qt::LeftButton);
         QTRY_COMPARE(label9(w), QString("PORT OPEN ERROR"));
-        QVERIFY(!w.serial().port.isOpen());
+        QVERIFY(!w.serial().PortOpen());
         QCOMPARE(w.form().job_no, 0);
         QTest::qWait(700);
         QCOMPARE(label9(w), QString("PORT OPEN ERROR"));
@@ -279,7 +279,7 @@ private slots:
         sim_->waitForFinished(3000);
         QVERIFY(run_until([&] { return label9(w) == QString("COMMUNICATION ERROR"); }, 10000));
         QCOMPARE(label9(w), QString("COMMUNICATION ERROR"));
-        QVERIFY(!w.serial().port.isOpen());
+        QVERIFY(!w.serial().PortOpen());
         QCOMPARE(w.form().job_no, 0);
         QCOMPARE(w.form().engine_step, 0);
         sim_.reset();
@@ -331,7 +331,7 @@ private slots:
         QVERIFY(figures.filter(QRegularExpression("^PAGES 128/128 ")).size() > 0);
         QVERIFY(figures.filter(QRegularExpression("^PAGES 130/130 ")).size() > 0);
         QCOMPARE(label9(w), QString("SAVE MEMORIES TO FILE COMPLETE"));
-        QVERIFY(!w.serial().port.isOpen());
+        QVERIFY(!w.serial().PortOpen());
         QFile result(saved);
         QVERIFY(result.open(QIODevice::ReadOnly));
         QCOMPARE(result.readLine(), QByteArray("UNIT_1/V2.0_A/LINE_3/\r\n"));
@@ -428,7 +428,7 @@ private slots:
         QVERIFY(lost.elapsed() < 1000);
         QCOMPARE(label9(w), QString("COMMUNICATION ERROR"));
         QCOMPARE(w.form().engine_step, 0);
-        QVERIFY(!w.serial().port.isOpen());
+        QVERIFY(!w.serial().PortOpen());
         sim_.reset();
         QFile::remove(link());
         // The next job runs on a writer that is back.

@@ -33,6 +33,11 @@ public:
     // Sends the bytes in order; false when the platform could not send
     // (the port is then treated as lost).
     virtual bool Output(std::span<const std::uint8_t> bytes) = 0;
+    // The platform's reason why the last open failed or the line was lost;
+    // empty when there is none.
+    virtual std::string last_error() const { return {}; }
+    // The device the last open tried ("/dev/ttyUSB0", "\\.\COM3").
+    virtual std::string device() const { return {}; }
 };
 
 class message_box {

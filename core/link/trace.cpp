@@ -1,0 +1,85 @@
+#include "link/trace.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace torvela {
+
+namespace {
+
+std::string hex(const std::string& bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char b : bytes) {
+        if (!out.empty()) out.push_back(' ');
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 15]);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string format_trace_line(const trace_line& t) {
+    const std::time_t secs = static_cast<std::time_t>(t.clock_ms / 1000);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &secs);
+#else
+    localtime_r(&secs, &local);
+#endif
+    char head[48];
+    std::snprintf(head, sizeof head, "%02d:%02d:%02d.%03d %8llu ", local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(t.clock_ms % 1000), static_cast<unsigned long long>(t.tick));
+    const char* dir = t.what == trace_line::kind::sent ? "> " : t.what == trace_line::kind::received ? "< " : "# ";
+    return head + std::string(dir) + (t.what == trace_line::kind::note ? t.bytes : hex(t.bytes));
+}
+
+bool traced_port::PortOpen(bool open) {
+    const bool was_open = inner_.PortOpen();
+    const bool result = inner_.PortOpen(open);
+    if (open && !result) {
+        note("COM" + std::to_string(port_) + " (" + inner_.device() + ") cannot be opened: " + inner_.last_error());
+    } else if (open && !was_open) {
+        note("COM" + std::to_string(port_) + " (" + inner_.device() + ") opened");
+    } else if (!open && was_open) {
+        note("port closed");
+    }
+    return result;
+}
+
+int traced_port::InBufferCount() {
+    const int n = inner_.InBufferCount();
+    if (n < 0 && !inner_.last_error().empty()) note("port lost: " + inner_.last_error());
+    return n;
+}
+
+std::string traced_port::Input() {
+    std::string all = inner_.Input();
+    record(trace_line::kind::received, all);
+    return all;
+}
+
+bool traced_port::Output(std::span<const std::uint8_t> bytes) {
+    record(trace_line::kind::sent, std::string(bytes.begin(), bytes.end()));
+    const bool ok = inner_.Output(bytes);
+    if (!ok) note("port lost: " + inner_.last_error());
+    return ok;
+}
+
+void traced_port::note(std::string text) { record(trace_line::kind::note, std::move(text)); }
+
+void traced_port::begin_job() { job_.clear(); }
+
+void traced_port::record(trace_line::kind what, std::string bytes) {
+    if (bytes.empty()) return;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    trace_line line{tick, std::chrono::duration_cast<std::chrono::milliseconds>(now).count(), what, std::move(bytes)};
+    recent_.push_back(line);
+    while (recent_.size() > recent_limit) recent_.pop_front();
+    job_.push_back(std::move(line));
+    if (on_line) on_line(recent_.back());
+}
+
+}  // namespace torvela

@@ -1,0 +1,68 @@
+// The trace of the line: every frame sent and received and every note about
+// the port, recorded around whatever serial port the front end hands in.
+// The service view shows the last lines; the current job's lines are kept
+// whole, however long the job, so that a saved trace holds all of it.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "console/platform.hpp"
+
+namespace torvela {
+
+struct trace_line {
+    std::uint64_t tick;     // Timer1 ticks since the start
+    std::int64_t clock_ms;  // wall-clock time, milliseconds since 1970
+    enum class kind : std::uint8_t { sent, received, note } what;
+    std::string bytes;  // the frame, or the text of a note
+};
+
+// One line as text: "HH:MM:SS.mmm    tick > F5 F5".
+std::string format_trace_line(const trace_line& t);
+
+class traced_port final : public serial_port {
+public:
+    explicit traced_port(serial_port& inner) : inner_(inner) {}
+
+    void CommPort(int n) override {
+        port_ = n;
+        inner_.CommPort(n);
+    }
+    void Settings(std::string_view s) override { inner_.Settings(s); }
+    void InputLen(int len) override { inner_.InputLen(len); }
+    void InputMode(int mode) override { inner_.InputMode(mode); }
+    bool PortOpen() const override { return inner_.PortOpen(); }
+    bool PortOpen(bool open) override;
+    int InBufferCount() override;
+    std::string Input() override;
+    bool Output(std::span<const std::uint8_t> bytes) override;
+    std::string last_error() const override { return inner_.last_error(); }
+    std::string device() const override { return inner_.device(); }
+
+    void note(std::string text);
+    // Lines from here on are the current job's (kept whole until the next
+    // begin_job).
+    void begin_job();
+
+    std::uint64_t tick = 0;
+    // The last lines, for a view.
+    static constexpr std::size_t recent_limit = 2000;
+    const std::deque<trace_line>& recent() const { return recent_; }
+    // The lines since the last begin_job (or since the start).
+    const std::vector<trace_line>& job() const { return job_; }
+    // Called for every new line.
+    std::function<void(const trace_line&)> on_line;
+
+private:
+    void record(trace_line::kind what, std::string bytes);
+    serial_port& inner_;
+    int port_ = 1;
+    std::deque<trace_line> recent_;
+    std::vector<trace_line> job_;
+};
+
+}  // namespace torvela

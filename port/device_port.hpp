@@ -1,0 +1,61 @@
+// The serial port of the real line: a terminal device opened raw at
+// 57600 8N1 with no flow control (POSIX termios), or \\.\COMn (Win32).
+// One file per operating system behind the core's serial_port.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "console/platform.hpp"
+
+namespace torvela {
+
+// What "COMn" stands for on this machine. On POSIX: the entry comN in the
+// ports folder when there is one (a link to /dev/ttyUSB0, say), else
+// /dev/ttyS<n-1>; a comN link whose target is gone is an error, never a
+// reason to open some other device. On Windows: \\.\COMn.
+struct port_choice {
+    std::string device;  // what to open
+    std::string error;   // why nothing may be opened; empty when `device` holds
+};
+port_choice resolve_port(int n);
+// $XDG_CONFIG_HOME/torvela/ports, else ~/.config/torvela/ports (POSIX).
+std::string ports_folder();
+
+class device_port final : public serial_port {
+public:
+    device_port() = default;
+    device_port(const device_port&) = delete;
+    device_port& operator=(const device_port&) = delete;
+    ~device_port() override;
+
+    void CommPort(int n) override { port_ = n; }
+    // Always 57600 8N1, raw, no flow control: set on opening.
+    void Settings(std::string_view) override {}
+    void InputLen(int) override {}
+    void InputMode(int) override {}
+    bool PortOpen() const override { return open_; }
+    bool PortOpen(bool open) override;
+    int InBufferCount() override;
+    std::string Input() override;
+    bool Output(std::span<const std::uint8_t> bytes) override;
+    std::string last_error() const override { return error_; }
+    std::string device() const override { return device_; }
+
+    // A device to open instead of what COMn stands for (command line).
+    std::string device_override;
+
+private:
+    bool open_device();
+    void close_device();
+    // The line is gone: a device unplugged, the other end hung up, an error
+    // of the platform. The port reads closed from now on.
+    void lose(std::string why);
+
+    int port_ = 1;
+    bool open_ = false;
+    std::intptr_t handle_ = -1;
+    std::string device_, error_;
+};
+
+}  // namespace torvela

@@ -1,0 +1,195 @@
+// POSIX: a terminal device in raw mode, 57600 8N1, no flow control, held
+// exclusively while open.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "device_port.hpp"
+
+namespace torvela {
+
+namespace fs = std::filesystem;
+
+std::string ports_folder() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string base = (xdg && *xdg) ? std::string(xdg) : std::string(home ? home : ".") + "/.config";
+    return base + "/torvela/ports";
+}
+
+port_choice resolve_port(int n) {
+    const std::string name = "com" + std::to_string(n);
+    const fs::path entry = fs::path(ports_folder()) / name;
+    std::error_code ec;
+    const fs::file_status link = fs::symlink_status(entry, ec);
+    if (link.type() == fs::file_type::not_found || (ec && ec != std::errc::no_such_file_or_directory))
+        return {"/dev/ttyS" + std::to_string(n - 1), {}};
+    if (link.type() != fs::file_type::symlink) return {entry.string(), {}};
+    const fs::path to = fs::read_symlink(entry, ec);
+    const fs::path target = to.is_absolute() ? to : entry.parent_path() / to;
+    if (!fs::exists(entry, ec))
+        return {{}, "the link " + name + " points to " + target.string() + ", which does not exist"};
+    const fs::path real = fs::canonical(entry, ec);
+    return {ec ? target.string() : real.string(), {}};
+}
+
+namespace {
+
+std::string reason(int err) { return std::strerror(err); }
+
+// Raw 57600 8N1: no echo, no line editing, no character mapping, no flow
+// control of either kind, reads that return at once.
+bool set_line(int fd, std::string& why) {
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0) {
+        why = errno == ENOTTY ? "not a serial device" : reason(errno);
+        return false;
+    }
+    ::cfmakeraw(&t);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    t.c_cflag |= CS8 | CREAD | CLOCAL;
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&t, B57600) != 0 || ::cfsetospeed(&t, B57600) != 0 || ::tcsetattr(fd, TCSANOW, &t) != 0) {
+        why = reason(errno);
+        return false;
+    }
+    ::tcflush(fd, TCIOFLUSH);
+    return true;
+}
+
+}  // namespace
+
+device_port::~device_port() { close_device(); }
+
+bool device_port::open_device() {
+    error_.clear();
+    if (device_override.empty()) {
+        const port_choice choice = resolve_port(port_);
+        device_ = choice.device;
+        if (!choice.error.empty()) {
+            error_ = choice.error;
+            return false;
+        }
+    } else {
+        device_ = device_override;
+    }
+    std::error_code ec;
+    if (fs::is_regular_file(device_, ec) || fs::is_directory(device_, ec)) {
+        error_ = "not a serial device";
+        return false;
+    }
+    const int fd = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error_ = reason(errno);
+        return false;
+    }
+    // One program on the line at a time: a second open of the device fails.
+    if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
+        error_ = reason(errno);
+        ::close(fd);
+        return false;
+    }
+    if (!set_line(fd, error_)) {
+        ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+void device_port::close_device() {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = -1;
+    open_ = false;
+}
+
+bool device_port::PortOpen(bool open) {
+    if (!open) {
+        close_device();
+        return true;
+    }
+    if (open_) return true;
+    open_ = open_device();
+    return open_;
+}
+
+void device_port::lose(std::string why) {
+    error_ = std::move(why);
+    close_device();
+}
+
+int device_port::InBufferCount() {
+    if (!open_) return -1;
+    const int fd = static_cast<int>(handle_);
+    // A terminal whose other side has gone reports a hang-up, and nothing
+    // else tells: no byte arrives and no error is raised.
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0 && errno != EINTR) {
+        lose(reason(errno));
+        return -1;
+    }
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        lose(p.revents & POLLHUP ? "the other end hung up" : "the device reported an error");
+        return -1;
+    }
+    int waiting = 0;
+    if (::ioctl(fd, FIONREAD, &waiting) != 0) {
+        lose(reason(errno));
+        return -1;
+    }
+    return waiting;
+}
+
+std::string device_port::Input() {
+    std::string all;
+    if (!open_) return all;
+    char buf[1024];
+    for (;;) {
+        const ssize_t n = ::read(static_cast<int>(handle_), buf, sizeof buf);
+        if (n > 0) {
+            all.append(buf, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) lose(reason(errno));
+        break;
+    }
+    return all;
+}
+
+bool device_port::Output(std::span<const std::uint8_t> bytes) {
+    if (!open_) return false;
+    const int fd = static_cast<int>(handle_);
+    std::size_t at = 0;
+    // A page is 260 bytes, far below what a terminal takes at once; should
+    // the driver's buffer be full, wait for room rather than drop bytes.
+    while (at < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+        if (n > 0) {
+            at += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, 1000) > 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) continue;
+            lose("the device takes no more bytes");
+            return false;
+        }
+        lose(reason(errno));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace torvela

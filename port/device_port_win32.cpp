@@ -1,0 +1,173 @@
+// Win32: \\.\COMn (so COM10 to COM16 open too), 57600 8N1 with every kind of
+// flow control off, reads that return at once.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <string>
+
+#include "device_port.hpp"
+
+namespace torvela {
+
+std::string ports_folder() { return {}; }
+
+port_choice resolve_port(int n) { return {"\\\\.\\COM" + std::to_string(n), {}}; }
+
+namespace {
+
+HANDLE as_handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+std::wstring widen(const std::string& s) {
+    if (s.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+std::string reason(DWORD err) {
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string out;
+    if (n > 0 && text) {
+        const int len = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+        out.resize(static_cast<std::size_t>(len));
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), out.data(), len, nullptr, nullptr);
+        while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
+    }
+    if (text) LocalFree(text);
+    return out.empty() ? "error " + std::to_string(err) : out;
+}
+
+bool set_line(HANDLE h, std::string& why) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(h, &dcb)) {
+        why = GetLastError() == ERROR_INVALID_FUNCTION ? std::string("not a serial device") : reason(GetLastError());
+        return false;
+    }
+    dcb.BaudRate = CBR_57600;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = FALSE;
+    // Reads return what has arrived, at once; writes may take their time.
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = MAXDWORD;
+    t.ReadTotalTimeoutMultiplier = 0;
+    t.ReadTotalTimeoutConstant = 0;
+    t.WriteTotalTimeoutMultiplier = 0;
+    t.WriteTotalTimeoutConstant = 2000;
+    if (!SetCommState(h, &dcb) || !SetCommTimeouts(h, &t)) {
+        why = reason(GetLastError());
+        return false;
+    }
+    SetupComm(h, 4096, 4096);
+    PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+    return true;
+}
+
+}  // namespace
+
+device_port::~device_port() { close_device(); }
+
+bool device_port::open_device() {
+    error_.clear();
+    device_ = device_override.empty() ? resolve_port(port_).device : device_override;
+    // No sharing: a port another program holds fails to open.
+    const HANDLE h = CreateFileW(widen(device_).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error_ = reason(GetLastError());
+        return false;
+    }
+    if (GetFileType(h) != FILE_TYPE_CHAR || !set_line(h, error_)) {
+        if (error_.empty()) error_ = "not a serial device";
+        CloseHandle(h);
+        return false;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    return true;
+}
+
+void device_port::close_device() {
+    if (handle_ != -1) CloseHandle(as_handle(handle_));
+    handle_ = -1;
+    open_ = false;
+}
+
+bool device_port::PortOpen(bool open) {
+    if (!open) {
+        close_device();
+        return true;
+    }
+    if (open_) return true;
+    open_ = open_device();
+    return open_;
+}
+
+void device_port::lose(std::string why) {
+    error_ = std::move(why);
+    close_device();
+}
+
+int device_port::InBufferCount() {
+    if (!open_) return -1;
+    DWORD errors = 0;
+    COMSTAT stat{};
+    // A vanished device (an unplugged adapter) fails here.
+    if (!ClearCommError(as_handle(handle_), &errors, &stat)) {
+        lose(reason(GetLastError()));
+        return -1;
+    }
+    return static_cast<int>(stat.cbInQue);
+}
+
+std::string device_port::Input() {
+    std::string all;
+    if (!open_) return all;
+    char buf[1024];
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(as_handle(handle_), buf, sizeof buf, &n, nullptr)) {
+            lose(reason(GetLastError()));
+            break;
+        }
+        if (n == 0) break;
+        all.append(buf, n);
+    }
+    return all;
+}
+
+bool device_port::Output(std::span<const std::uint8_t> bytes) {
+    if (!open_) return false;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        DWORD n = 0;
+        if (!WriteFile(as_handle(handle_), bytes.data() + at, static_cast<DWORD>(bytes.size() - at), &n, nullptr)) {
+            lose(reason(GetLastError()));
+            return false;
+        }
+        if (n == 0) {
+            lose("the device takes no more bytes");
+            return false;
+        }
+        at += n;
+    }
+    return true;
+}
+
+}  // namespace torvela
