@@ -49,7 +49,7 @@ using namespace torvela;
 enum exit_code : int { success = 0, failed = 1, unusable = 2, no_port = 3 };
 
 // What an operation needs and how it ends well.
-enum class file_use { none, memories_save, memories_file, rom_data };
+enum class file_use { none, memories_save, memories_file, rom_data, any_file };
 enum class start { job, needs_open_port, opens_port };
 
 struct operation {
@@ -78,7 +78,7 @@ const std::vector<operation>& operations() {
          "target direct write of FILE"},
         {"version-up", writer_versionup_Click, file_use::rom_data, start::job, {"ROM WRITER VERSION UP COMPLETE"},
          "writer version up from FILE"},
-        {"id-check", id_check_Click, file_use::rom_data, start::needs_open_port, {"CHECK WRITER-ID OK"},
+        {"id-check", id_check_Click, file_use::any_file, start::needs_open_port, {"CHECK WRITER-ID OK"},
          "writer-ID check (FILE as the window's chosen file)"},
         {"block-erase", block_erase_Click, file_use::none, start::needs_open_port, {"BLOCK ERASE OK"},
          "erase the blocks of --blocks"},
@@ -213,6 +213,12 @@ std::string parse(const std::vector<std::string>& args, options& o) {
 class yes_box final : public message_box {
 public:
     bool yes_no(std::string_view, std::string_view) override { return true; }
+    void inform(std::string_view text, std::string_view) override {
+        std::string line(text);
+        for (char& c : line)
+            if (c == '\n') c = ' ';
+        std::fprintf(stderr, "torvela-cli: %s\n", line.c_str());
+    }
 };
 
 class argument_dialogs final : public dialogs {
@@ -258,10 +264,26 @@ std::string check_file(main_form& f, const options& o) {
         if (std::filesystem::is_directory(p, ec)) return o.file + " is a folder";
         const std::filesystem::path folder = std::filesystem::absolute(p, ec).parent_path();
         if (!std::filesystem::is_directory(folder, ec)) return "no folder " + utf8_from_path(folder);
+        const save_target target = check_save_target(p);
+        if (target != save_target::new_file && target != save_target::replaceable)
+            return o.file + " " + save_target_problem(target) + ": it is not replaced";
     } else if (!is_plain_file(p)) {
         return o.file + " is no readable file";
     }
     file_select_Click(f);
+    if (o.op->file == file_use::rom_data) {
+        // The job converts the file again; a file it would refuse is refused
+        // here, before the port is opened. The store-bound operations use
+        // the store's filter.
+        const std::uint8_t filter = f.block_filter_on;
+        if (o.op->click != writer_versionup_Click) f.block_filter_on = 1;
+        const bool usable = convert_or_report(f);
+        f.files.close(1);
+        f.files.close(2);
+        f.block_filter_on = filter;
+        if (!usable) return o.file + ": " + f.Label9.caption;
+        f.Label9.caption.clear();
+    }
     if (o.op->file == file_use::memories_save && !f.ramdata_get.visible)
         return o.file + " holds saved memories: the window offers TRANSMIT MEMORIES for it (use transmit)";
     if (o.op->file == file_use::memories_file && !f.ramdata_store.visible)
@@ -421,12 +443,10 @@ int main(int argc, char** argv) {
 
     // One-step operations leave the port as they found it: closed.
     if (!is_job) close_port(f);
-    const std::string kept = f.save.kept_copy();
     Form_Unload(f);
 #ifdef _WIN32
     cleaned_up = true;
 #endif
-    if (!kept.empty()) std::fprintf(stderr, "torvela-cli: the verified memories are kept in %s\n", kept.c_str());
     if (code != success) return code;
     const std::string& last = f.Label9.caption;
     if (o.op->click == write_count_Click && o.op->success.count(last))

@@ -23,6 +23,17 @@ bool qt_message_box::yes_no(std::string_view prompt, std::string_view title) {
     return answer == QMessageBox::Yes;
 }
 
+void qt_message_box::inform(std::string_view text, std::string_view title) {
+    // Window-modal and opened without a loop of its own: the job's tick that
+    // calls this returns at once.
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
+                                QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok,
+                                parent_);
+    box->setObjectName("inform");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
 qt_dialogs::qt_dialogs(QWidget* parent)
     : parent_(parent), folder_(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)) {}
 

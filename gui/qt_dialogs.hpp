@@ -14,6 +14,7 @@ class qt_message_box final : public torvela::message_box {
 public:
     explicit qt_message_box(QWidget* parent) : parent_(parent) {}
     bool yes_no(std::string_view prompt, std::string_view title) override;
+    void inform(std::string_view text, std::string_view title) override;
 
 private:
     QWidget* parent_;

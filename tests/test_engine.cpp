@@ -7,6 +7,7 @@
 #include "erase/erase.hpp"
 #include "link/link.hpp"
 #include "service/writer_id.hpp"
+#include "service/lock_bits.hpp"
 #include "support.hpp"
 #include "writer_ids.hpp"
 
@@ -248,13 +249,29 @@ TEST(Engine, IdleTickOnlyRefreshesLabel1AndReloads) {
     EXPECT_TRUE(r.line.log.empty());
 }
 
-TEST(Engine, ClosedPortStopsStepsAndTheWatchdog) {
+// Disconnecting under a one-step exchange ends it through the abort, so no
+// button stays dead; Connect then starts a clean watchdog and the same
+// exchange completes.
+TEST(Engine, DisconnectDuringAnExchangeEndsItAndConnectStartsClean) {
     writer_sim::rig r;
     main_form& f = *r.form;
-    f.engine_step = 13;
-    for (int i = 0; i < 2000; ++i) Timer1_Timer(f);
-    EXPECT_EQ(f.engine_step, 13);
+    command1_Click(f);
+    r.sim.add_fault({"echo:7A", 1, writer_sim::fault_kind::no_reply});
+    rockbit_on_Click(f);
+    ASSERT_EQ(f.engine_step, 8);
+    r.run_for(11'000'000);  // most of the watchdog time
+    Command3_Click(f);
+    r.run_for(10'000);
+    EXPECT_EQ(f.engine_step, 0);
+    EXPECT_EQ(f.Label9.caption, "COMMUNICATION ERROR");
     EXPECT_EQ(f.Label1.caption, "commimucation stop");
+    EXPECT_TRUE(test_support::busy_pictures_reset(f));
+    r.sim = writer_sim::writer();  // the writer switched off and on
+    r.sim.echo_delay_us = 2'000'000;
+    command1_Click(f);
+    rockbit_on_Click(f);
+    ASSERT_TRUE(r.run_until([&] { return f.engine_step == 0; }, 30'000'000));
+    EXPECT_EQ(f.Label9.caption, "ROCK BIT VALIDITY OK");
 }
 
 TEST(Engine, StepTableHasEachStepOnce) {

@@ -242,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
-enum class after_verify { erase_refused, erase_silent, line_drops_in_erase, rename_fails };
+enum class after_verify { erase_refused, erase_silent, line_drops_in_erase, rename_fails, folder_sync_fails };
 
 struct commit_case {
     const char* name;
@@ -272,12 +272,17 @@ TEST_P(SaveAfterVerify, MemoriesAreNeverLost) {
         r.sim.add_fault({"done:20", 1, fault_kind::drop_line});
         break;
     case after_verify::rename_fails:
-        // The chosen file became a folder while the writer was read.
-        std::filesystem::remove(r.path);
-        std::filesystem::create_directory(r.path);
+        break;
+    case after_verify::folder_sync_fails:
+        r.form->save.folder_sync = [](const std::filesystem::path&) { return false; };
         break;
     }
     ramdata_get_Click(*r.form);
+    if (GetParam().fault == after_verify::rename_fails) {
+        // The chosen file became a folder while the writer was read.
+        std::filesystem::remove(r.path);
+        std::filesystem::create_directory(r.path);
+    }
     ASSERT_TRUE(r.run_job(60'000'000));
     EXPECT_EQ(r.form->Label9.caption, GetParam().status);
     EXPECT_FALSE(r.port.PortOpen());
@@ -293,6 +298,20 @@ TEST_P(SaveAfterVerify, MemoriesAreNeverLost) {
         EXPECT_EQ(r.form->save.kept_copy(), kept[0]);
         EXPECT_TRUE(read_file(kept[0]) == memories);
         EXPECT_EQ(files_in(r.dir.path()), 2u);
+        // The operator is told where the copy is.
+        ASSERT_EQ(r.box.told.size(), 1u);
+        EXPECT_NE(r.box.told[0].find(kept[0]), std::string::npos);
+        return;
+    }
+    if (GetParam().fault == after_verify::folder_sync_fails) {
+        // Renamed, but not known to be on the disk: the writer keeps its
+        // memories, and the operator is pointed at the file.
+        EXPECT_TRUE(r.sim.erased_blocks.empty());
+        EXPECT_TRUE(writer_kept);
+        EXPECT_TRUE(read_file(r.path) == memories);
+        EXPECT_EQ(files_in(r.dir.path()), 1u);
+        ASSERT_EQ(r.box.told.size(), 1u);
+        EXPECT_NE(r.box.told[0].find(r.path), std::string::npos);
         return;
     }
     EXPECT_TRUE(read_file(r.path) == memories);
@@ -310,7 +329,8 @@ INSTANTIATE_TEST_SUITE_P(
                       commit_case{"erase_silent", after_verify::erase_silent, "COMMUNICATION ERROR", {0}},
                       commit_case{"line_drops_in_erase", after_verify::line_drops_in_erase, "COMMUNICATION ERROR",
                                   {0}},
-                      commit_case{"rename_fails", after_verify::rename_fails, "FILE SAVE ERROR", {}}),
+                      commit_case{"rename_fails", after_verify::rename_fails, "FILE SAVE ERROR", {}},
+                      commit_case{"folder_sync_fails", after_verify::folder_sync_fails, "FILE SAVE ERROR", {}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // ---- the replacement of the chosen file ----------------------------------------

@@ -12,6 +12,7 @@
 
 #include "files.hpp"
 #include "link/link.hpp"
+#include "memories/memories.hpp"
 #include "rom_data/memory_files.hpp"
 #include "rom_data/page_exchange.hpp"
 #include "support.hpp"
@@ -110,22 +111,50 @@ TEST(FileSelection, MissingFileIsNoMemoriesFile) {
     EXPECT_FALSE(r.form->ramdata_store.visible);
 }
 
-#ifndef _WIN32
-// A pipe would block the window until someone writes to it; a device may
-// never end. Neither is opened.
-TEST(FileSelection, PipesAndDevicesAreNotRead) {
+// What the tool cannot read it must not replace: a pipe (which would also
+// block the window), a device, a memories file the operator may not read.
+// None is offered for a save, and a save pressed anyway (the file changed
+// after it was chosen) reads nothing from the writer. A read-only file is
+// offered, and the save refused at once.
+TEST(FileSelection, WhatCannotBeReadIsNeverReplaced) {
     file_rig r;
-    const std::string fifo = r.dir.file("pipe.dat");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& p : {fifo, std::string("/dev/zero")}) {
-        r.dlg.files.push_back(p);
-        file_select_Click(*r.form);
-        EXPECT_EQ(r.form->memory_file_path, p);
-        EXPECT_TRUE(r.form->ramdata_get.visible);
-        EXPECT_FALSE(r.files.is_open(1));
-    }
-}
+    const std::string saved = r.dir.file("saved.dat");
+    write_file(saved, "UNIT 1\0V2.0 A\0LINE 3\0\r\nM32R\r\n00000000\r\n");
+    struct {
+        std::string path;
+        std::filesystem::perms mode;
+        bool offered;
+    } rows[] = {
+#ifndef _WIN32
+        {r.dir.file("pipe.dat"), std::filesystem::perms::owner_read, false},
+        {"/dev/zero", std::filesystem::perms::none, false},
+        {saved, std::filesystem::perms::owner_write, false},
 #endif
+        {saved, std::filesystem::perms::owner_read, true},
+    };
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo(rows[0].path.c_str(), 0600), 0);
+#endif
+    const std::string before = read_file(saved);
+    for (const auto& row : rows) {
+        if (row.path == saved) std::filesystem::permissions(saved, row.mode);
+        r.dlg.files.push_back(row.path);
+        file_select_Click(*r.form);
+        EXPECT_EQ(r.form->memory_file_path, row.path);
+        EXPECT_EQ(r.form->ramdata_get.visible, row.offered) << row.path;
+        EXPECT_EQ(r.form->Label9.caption, row.offered ? "" : "FILE OPEN ERROR") << row.path;
+        EXPECT_FALSE(r.form->ramdata_store.visible);
+        EXPECT_FALSE(r.files.is_open(1));
+        r.port.lost = false;
+        ramdata_get_Click(*r.form);
+        EXPECT_EQ(r.form->job_no, 0) << row.path;
+        EXPECT_EQ(r.form->Label9.caption, "FILE OPEN ERROR");
+        EXPECT_EQ(r.port.opens, 0);
+        r.form->Label9.caption.clear();
+    }
+    std::filesystem::permissions(saved, std::filesystem::perms::owner_all);
+    EXPECT_EQ(read_file(saved), before);
+}
 
 // ---- conversion against srec_cat --------------------------------------------
 

@@ -1,10 +1,16 @@
 // torvela-writer-sim: the simulated writer on a pseudo-terminal. It makes
 // the link comN in the tool's ports folder point at the terminal, takes the
 // bytes the tool sends and answers at 57600-baud wire time in both
-// directions, and removes the link when it stops. A comN it did not make (a
-// link to a real adapter) is never touched: it refuses to start.
+// directions, and removes the link when it stops.
+//
+// Beside the link it keeps comN.sim-pid: its process number and the
+// terminal. A comN is replaced only when that file says it was made by a
+// simulator that is gone, for a terminal that is gone, and the link still
+// points there; any other comN (a link to a real adapter) is the user's and
+// is never touched: the simulator refuses to start.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -34,9 +41,14 @@ void on_signal(int) { stop = true; }
 void usage() {
     std::fprintf(stderr,
                  "usage: torvela-writer-sim [options]\n"
+                 "       torvela-writer-sim --help | --version\n"
                  "  --port N            link as comN in the ports folder (default 1)\n"
                  "  --ports-dir DIR     ports folder (default $XDG_CONFIG_HOME/torvela/ports)\n"
                  "  --load FILE         store image to start from (1 MB)\n"
+                 "  --background        go on in the background once comN is linked; prints the\n"
+                 "                      simulator's process number\n"
+                 "  --blank             start with an erased store (default: a unit's CPU type,\n"
+                 "                      machine version and 128 memories pages)\n"
                  "  --save FILE         store image written on exit\n"
                  "  --fault TAG:N:KIND  fault on the N-th reply TAG (echo:F5, done:A7, page:010500, ...);\n"
                  "                      KIND: no_reply wrong_echo ac_ac split extra_bytes truncated_page\n"
@@ -84,12 +96,30 @@ void log_frame(bool enabled, const char* dir, const std::vector<std::uint8_t>& b
     std::fprintf(stderr, "\n");
 }
 
+// Empty when `link` is one a killed simulator left: its pid file names a
+// process that is gone and the terminal the link points to, and that
+// terminal no longer exists. Else why the link must stay.
+std::string why_not_stale(const std::string& link, const std::string& marker) {
+    long pid = 0;
+    std::string terminal;
+    std::ifstream in(marker);
+    in >> pid >> terminal;
+    std::error_code ec;
+    if (pid <= 0 || terminal.empty()) return "exists and was not made by the simulator";
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)
+        return "belongs to a simulated writer that runs (process " + std::to_string(pid) + ")";
+    if (fs::symlink_status(link, ec).type() != fs::file_type::symlink || fs::read_symlink(link, ec) != terminal)
+        return "was replaced since the simulator made it";
+    if (fs::exists(terminal, ec)) return "points to " + terminal + ", a terminal that exists";
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int port = 1;
     std::string ports_dir = default_ports_dir(), load, save;
-    bool log = false;
+    bool log = false, blank = false, background = false;
     writer_sim::writer w;
     w.erase_all_delay_us = 400'000;
     for (int i = 1; i < argc; ++i) {
@@ -106,6 +136,8 @@ int main(int argc, char** argv) {
         else if (a == "--load") load = value();
         else if (a == "--save") save = value();
         else if (a == "--log") log = true;
+        else if (a == "--blank") blank = true;
+        else if (a == "--background") background = true;
         else if (a == "--erase-ms") w.erase_all_delay_us = std::strtoull(value().c_str(), nullptr, 10) * 1000;
         else if (a == "--target-write-ms") w.target_write_delay_us = std::strtoull(value().c_str(), nullptr, 10) * 1000;
         else if (a == "--fault") {
@@ -120,6 +152,9 @@ int main(int argc, char** argv) {
                 return 2;
             }
             w.add_fault({f.substr(0, n), std::atoi(f.substr(n + 1, k - n - 1).c_str()), kind, bytes});
+        } else if (a == "--version") {
+            std::printf("torvela-writer-sim %s\n", TORVELA_VERSION);
+            return 0;
         } else {
             usage();
             return a == "--help" ? 0 : 2;
@@ -132,6 +167,51 @@ int main(int argc, char** argv) {
     if (!load.empty()) {
         std::ifstream in(load, std::ios::binary);
         in.read(reinterpret_cast<char*>(w.store.data()), static_cast<std::streamsize>(w.store.size()));
+        if (!in && in.gcount() == 0) {
+            std::fprintf(stderr, "torvela-writer-sim: cannot read %s\n", load.c_str());
+            return 2;
+        }
+    } else if (!blank) {
+        w.hold_sample_unit();
+    }
+
+    // --background: the simulator goes on in a child process, and the call
+    // returns once comN is linked, printing the child's process number; it
+    // fails with the child's status when the child cannot link.
+    int ready_fd = -1;
+    if (background) {
+        int p[2];
+        if (pipe(p) != 0) {
+            std::perror("pipe");
+            return 1;
+        }
+        const pid_t child = fork();
+        if (child < 0) {
+            std::perror("fork");
+            return 1;
+        }
+        if (child > 0) {
+            close(p[1]);
+            char ok = 0;
+            if (read(p[0], &ok, 1) == 1) {
+                std::printf("%ld\n", static_cast<long>(child));
+                return 0;
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+        }
+        close(p[0]);
+        ready_fd = p[1];
+        setsid();
+        // Nothing of the caller's stays open: a $(...) around the call ends
+        // when the parent does.
+        const int null = open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+            close(null);
+        }
     }
 
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -156,22 +236,13 @@ int main(int argc, char** argv) {
     std::error_code ec;
     fs::create_directories(ports_dir, ec);
     const std::string link = ports_dir + "/com" + std::to_string(port);
-    // Beside a link it made, the simulator keeps its process number: a link
-    // without one belongs to someone else (a real adapter) and stays.
     const std::string marker = link + ".sim-pid";
     if (fs::symlink_status(link, ec).type() != fs::file_type::not_found) {
-        long pid = 0;
-        std::ifstream(marker) >> pid;
-        if (pid <= 0) {
-            std::fprintf(stderr,
-                         "torvela-writer-sim: %s exists and was not made by the simulator; it is left as it is.\n"
-                         "Choose another --port, or remove the link yourself.\n",
-                         link.c_str());
-            return 1;
-        }
-        if (kill(static_cast<pid_t>(pid), 0) == 0) {
-            std::fprintf(stderr, "torvela-writer-sim: a simulated writer (process %ld) runs as %s already\n", pid,
-                         link.c_str());
+        const std::string why = why_not_stale(link, marker);
+        if (!why.empty()) {
+            std::fprintf(stderr, "torvela-writer-sim: %s %s; it is left as it is.\n"
+                                 "Choose another --port, or remove it yourself.\n",
+                         link.c_str(), why.c_str());
             return 1;
         }
         fs::remove(link, ec);  // left by a simulator that was killed
@@ -181,8 +252,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot make %s: %s\n", link.c_str(), ec.message().c_str());
         return 1;
     }
-    std::ofstream(marker) << getpid() << "\n";
+    std::ofstream(marker) << getpid() << "\n" << slave_name << "\n";
     std::fprintf(stderr, "simulated writer on %s, linked as %s\n", slave_name.c_str(), link.c_str());
+    if (ready_fd >= 0) {
+        const char ok = 1;
+        if (write(ready_fd, &ok, 1) != 1) std::perror("ready");
+        close(ready_fd);
+    }
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
     std::signal(SIGHUP, on_signal);
@@ -257,10 +333,10 @@ int main(int argc, char** argv) {
     }
 
     // Only our own link goes; whoever replaced it keeps theirs.
-    if (fs::read_symlink(link, ec) == fs::path(slave_name)) {
-        fs::remove(link, ec);
-        fs::remove(marker, ec);
-    }
+    if (fs::read_symlink(link, ec) == fs::path(slave_name)) fs::remove(link, ec);
+    long marker_pid = 0;
+    std::ifstream(marker) >> marker_pid;
+    if (marker_pid == static_cast<long>(getpid())) fs::remove(marker, ec);
     if (!save.empty()) {
         std::ofstream out(save, std::ios::binary);
         out.write(reinterpret_cast<const char*>(w.store.data()), static_cast<std::streamsize>(w.store.size()));

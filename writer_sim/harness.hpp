@@ -64,6 +64,10 @@ private:
 class scripted_box final : public torvela::message_box {
 public:
     bool yes_no(std::string_view prompt, std::string_view title) override;
+    void inform(std::string_view text, std::string_view title) override {
+        told.push_back(std::string(title) + "|" + std::string(text));
+    }
+    std::vector<std::string> told;  // "title|text" of the OK boxes
     std::deque<bool> answers;  // empty: Yes
     std::vector<std::string> asked;  // "title|prompt"
     std::function<void()> while_open;  // runs while the box is "open"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "writer_ids.hpp"
 
@@ -27,6 +28,20 @@ writer::writer() {
     store.fill(0xFF);
     program.fill(0xFF);
     id_code = torvela::writer_id_code;
+}
+
+void writer::hold_sample_unit() {
+    store[0] = 0x03;  // M32R
+    store[1] = 0x21;
+    static const char version[] = "SIM UNIT\0V1.00\0LINE 1";
+    std::copy(std::begin(version), std::end(version), store.begin() + 0x0A00);
+    for (std::uint32_t page = 0; page < 128; ++page) {
+        std::uint8_t* p = store.data() + 0x10000 + page * page_size;
+        char head[17];
+        std::snprintf(head, sizeof head, "MEMORIES PAGE %02X", static_cast<unsigned>(page));
+        for (std::size_t i = 0; i < page_size; ++i)
+            p[i] = i < 16 ? static_cast<std::uint8_t>(head[i]) : static_cast<std::uint8_t>(page * 7 + i);
+    }
 }
 
 std::pair<std::uint32_t, std::uint32_t> writer::block_range(int code) {

@@ -47,6 +47,11 @@ class writer {
 public:
     writer();
 
+    // A unit's worth of data, as a writer in the field holds it: CPU type
+    // M32R, the machine version page, the installer mode page cleared, and
+    // 128 memories pages that say which page they are.
+    void hold_sample_unit();
+
     // One byte off the line. Replies are appended to `out`.
     void receive(std::uint8_t byte, std::vector<reply>& out);
 

@@ -45,6 +45,9 @@ public:
     virtual ~message_box() = default;
     // True for Yes. Timers keep ticking while the box is open.
     virtual bool yes_no(std::string_view prompt, std::string_view title) = 0;
+    // A message with one OK button that the operator must see; it does not
+    // hold up the timers or the caller.
+    virtual void inform(std::string_view text, std::string_view title) = 0;
 };
 
 class dialogs {

@@ -126,14 +126,13 @@ void Timer1_Timer(main_form& f) {
 void engine_tick(main_form& f) {
     if (!f.MSComm1.PortOpen()) {
         f.Label1.caption = stop_text;
-        if (f.port_held) {
-            // The port went away under the tool (adapter unplugged, a send or
-            // read the platform refused): an exchange or job cannot go on.
-            f.port_held = false;
-            f.Combo1.caption = stop_text;
-            if (f.engine_step != 0 || f.job_no != 0)
-                abort_sequence(f, "COMMUNICATION ERROR", true);
-        }
+        // The port went away under the tool (adapter unplugged, a send or
+        // read the platform refused), or the operator disconnected: an
+        // exchange or job cannot go on, and none may wait, dead, for a
+        // Connect that would find it half-way.
+        if (f.port_held) f.Combo1.caption = stop_text;
+        f.port_held = false;
+        if (f.engine_step != 0 || f.job_no != 0) abort_sequence(f, "COMMUNICATION ERROR", true);
         return;
     }
     f.Label1.caption = keep_text;

@@ -17,6 +17,7 @@ void Combo2_Change(main_form& f) { Combo2_Click(f); }
 
 bool open_port(main_form& f) {
     f.engine_step = 0;
+    f.last_step = 0;  // the first tick reloads the watchdog
     f.MSComm1.Settings(port_settings);
     f.MSComm1.InputLen(0);
     f.MSComm1.InputMode(1);

@@ -83,8 +83,14 @@ bool pending_save::commit() {
         ok = !ec;
     }
     if (ok) {
-        sync_folder(target_.parent_path());
         file_.clear();
+        // Until the folder is on the disk, a power cut may bring the old
+        // file back: the writer must not be erased yet. The memories are in
+        // the chosen file, which is what the operator is told.
+        if (!folder_sync(target_.parent_path())) {
+            kept_ = utf8_from_path(target_);
+            return false;
+        }
         return true;
     }
     // The writer still holds the memories, and so does this verified copy:

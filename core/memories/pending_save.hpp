@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <string>
 
+#include "rom_data/disk_files.hpp"
+
 namespace torvela {
 
 class pending_save {
@@ -34,6 +36,10 @@ public:
     // (kept_copy()) and the chosen file is as it was.
     bool commit();
     const std::string& kept_copy() const { return kept_; }
+
+    // Makes the rename durable; a failure fails the commit. Replaceable so
+    // that the failure can be tested.
+    bool (*folder_sync)(const std::filesystem::path& folder) = sync_folder;
 
     // Removes the new file of a save that ended before its commit.
     void discard();

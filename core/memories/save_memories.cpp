@@ -17,6 +17,7 @@
 #include "erase/erase.hpp"
 #include "link/link.hpp"
 #include "memories/memories.hpp"
+#include "rom_data/disk_files.hpp"
 #include "rom_data/memory_files.hpp"
 #include "rom_data/seq_files.hpp"
 #include "service/writer_id.hpp"
@@ -53,6 +54,13 @@ void settle_save(main_form& f) {
 void ramdata_get_Click(main_form& f) {
     if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
     if (!f.msgbox.yes_no("OK TO SAVE MEMORIES TO FILE?", "TORVELA")) return;
+    // The chosen file may have changed since it was chosen: what cannot be
+    // replaced is refused before anything is read from the writer.
+    const save_target target = check_save_target(path_from_utf8(f.memory_file_path));
+    if (target != save_target::new_file && target != save_target::replaceable) {
+        f.Label9.caption = "FILE OPEN ERROR";
+        return;
+    }
     if (!open_port_with_busy_indicator(f)) return;
     f.Check10.value = 0;
     f.block_filter_on = 1;
@@ -96,6 +104,10 @@ void job4_phase13(main_form& f) {
     f.files.close(1);
     if (!f.save.commit()) {
         abort_sequence(f, "FILE SAVE ERROR");
+        // The writer still holds the memories; the file named here is a
+        // verified copy of them, and may be the only one on the disk.
+        if (!f.save.kept_copy().empty())
+            f.msgbox.inform("FILE SAVE ERROR: THE VERIFIED MEMORIES ARE KEPT IN\n" + f.save.kept_copy(), "TORVELA");
         return;
     }
     start_job_erase(f, memories_blocks);

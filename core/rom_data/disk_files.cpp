@@ -40,6 +40,38 @@ bool is_plain_file(const fs::path& p) {
     return fs::is_regular_file(p, ec);
 }
 
+save_target check_save_target(const fs::path& p) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(p, ec);
+    if (st.type() == fs::file_type::not_found) return save_target::new_file;
+    if (st.type() != fs::file_type::regular) return save_target::not_a_file;
+    // The owner's bits count even for a user the system lets past them.
+    const fs::perms bits = st.permissions();
+    std::FILE* in = (bits & fs::perms::owner_read) == fs::perms::none ? nullptr : open_c_file(p, "rb");
+    if (!in) return save_target::unreadable;
+    std::fclose(in);
+    // Opened for update, not truncated: the file is not changed.
+    std::FILE* out = (bits & fs::perms::owner_write) == fs::perms::none ? nullptr : open_c_file(p, "r+b");
+    if (!out) return save_target::read_only;
+    std::fclose(out);
+    return save_target::replaceable;
+}
+
+const char* save_target_problem(save_target t) {
+    switch (t) {
+    case save_target::not_a_file:
+        return "is not a regular file";
+    case save_target::unreadable:
+        return "cannot be read";
+    case save_target::read_only:
+        return "is read-only";
+    case save_target::new_file:
+    case save_target::replaceable:
+        break;
+    }
+    return "";
+}
+
 create_result create_new_file(const fs::path& p) {
 #ifdef _WIN32
     const int fd = _wopen(p.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);

@@ -22,6 +22,15 @@ std::FILE* open_c_file(const std::filesystem::path& p, const char* mode);
 // never opened: reading them could block the window or never end.
 bool is_plain_file(const std::filesystem::path& p);
 
+// What a path chosen for a save stands for. Only a new name or a regular
+// file the tool can both read and write may be replaced: a device, a pipe
+// or a file the operator cannot read could hold what nobody can get back.
+enum class save_target { new_file, replaceable, not_a_file, unreadable, read_only };
+save_target check_save_target(const std::filesystem::path& p);
+// The reason, for a message ("is not a regular file", ...); empty for the
+// first two.
+const char* save_target_problem(save_target t);
+
 // Creates an empty file; fails when the name is taken, so the file is ours.
 enum class create_result { created, name_taken, failed };
 create_result create_new_file(const std::filesystem::path& p);

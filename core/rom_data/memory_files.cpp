@@ -125,7 +125,17 @@ void file_select_Click(main_form& f) {
         return;
     }
     f.ramdata_store.visible = false;
+    f.ramdata_get.visible = false;
+    // What cannot be read cannot be told apart from saved memories: it is
+    // offered for nothing, and never replaced.
+    const save_target target = check_save_target(path_from_utf8(f.memory_file_path));
+    if (target == save_target::not_a_file || target == save_target::unreadable) {
+        f.Label2.caption = "FILEERROR";
+        f.Label9.caption = "FILE OPEN ERROR";
+        return;
+    }
     f.ramdata_get.visible = true;
+    if (target == save_target::new_file) return;
     // Only a regular file is opened, and every line read is bounded.
     if (!f.files.open_input(1, f.memory_file_path)) return;
     if (!f.files.eof(1)) {
@@ -270,6 +280,7 @@ conversion convert_rom_data_file(main_form& f) {
     }
     std::vector<char> table(static_cast<std::size_t>(table_pages) * page_text, 'F');
     bool m16c_base = false;
+    bool any_record = false;
     bool any_data = false;
     conversion result = conversion::ok;
     while (!f.files.eof(1)) {
@@ -283,9 +294,17 @@ conversion convert_rom_data_file(main_form& f) {
             break;
         }
         // The record's first page decides the family: below 0C0000 M32R.
+        // One file is one family: pages of the other would land on top of
+        // the first family's.
         std::uint32_t base = 0;
         std::uint32_t limit = table_pages;
-        if (rec.address / 256 < 3072) {
+        const bool m16c_record = rec.address / 256 >= 3072;
+        if (any_record && m16c_record != m16c_base) {
+            result = conversion::bad_record;
+            break;
+        }
+        any_record = true;
+        if (!m16c_record) {
             m16c_base = false;
             Option1_Click(f);
         } else {
@@ -409,7 +428,7 @@ std::optional<std::uint8_t> image_page_filter(const main_form& f, std::uint8_t b
         return std::nullopt;
     }
     if (f.pass_flag == 1 && cpu == "M32RFLASH") {
-        if (b1 > 5) return std::nullopt;
+        if (b1 > m32r_last_block_byte) return std::nullopt;
         const int i = b1 != 0 ? 3 + b1 : b2 < 0x40 ? 0 : b2 < 0x60 ? 1 : b2 < 0x80 ? 2 : 3;
         if (unselected(f.fblock(i))) return std::nullopt;
         return static_cast<std::uint8_t>(b1 + 2);
@@ -453,6 +472,20 @@ int count_image_pages(const main_form& f, const std::string& path) {
         if (line % 5 == 0 && image_page_filter(f, address_byte(address, 2), address_byte(address, 4))) ++pages;
     }
     return pages;
+}
+
+bool image_fits_store(const main_form& f) {
+    if (f.Label2.caption != "M32RFLASH") return true;  // M16C: 0C0000-0FFFFF all have blocks
+    std::string text;
+    if (read_small_file(path_from_utf8(f.image_file_path), std::size_t{64} << 20, text) != small_file::read)
+        return false;
+    bool ended = false;
+    line_reader lines{text};
+    for (int line = 0; !lines.done(); ++line) {
+        const std::string address(lines.next(ended));
+        if (line % 5 == 0 && address_byte(address, 2) > m32r_last_block_byte) return false;
+    }
+    return true;
 }
 
 void next_memories_page(main_form& f) {

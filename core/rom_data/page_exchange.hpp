@@ -15,6 +15,11 @@ void verify_memories_page(main_form& f);
 void end_pass(main_form& f, const char* status, std::uint8_t phase);
 
 // Shows the message of a failed conversion; true when the conversion worked.
+// With the store's filter on, a file with pages the store has no place for
+// fails too: an image is sent whole or not at all.
 bool convert_or_report(main_form& f);
+
+// A write, verify or block write that finds no page in the chosen blocks.
+inline constexpr const char* no_page_error = "NO PAGE ERROR";
 
 }  // namespace torvela

@@ -28,12 +28,27 @@ bool open_pass(main_form& f, bool image_only, page_command command) {
     return true;
 }
 
+// Whether the image pass (pass_flag 1, the chosen blocks) has a page to send.
+bool image_pass_has_page(main_form& f) {
+    const std::uint8_t pass = f.pass_flag;
+    f.pass_flag = 1;
+    const int pages = count_image_pages(f, f.image_file_path);
+    f.pass_flag = pass;
+    return pages > 0;
+}
+
 // Phase 99 of the image jobs: the conversion, then the writer-ID check.
 void convert_then_check(main_form& f, const char* status) {
     f.Label9.caption = status;
     if (!convert_or_report(f)) {
         const std::string message = f.Label9.caption;
         abort_sequence(f, message.c_str(), true);
+        return;
+    }
+    // Blocks chosen with no page of the image in them: refused before the
+    // writer is touched, not found out after its blocks were erased.
+    if (!image_pass_has_page(f)) {
+        abort_sequence(f, no_page_error, true);
         return;
     }
     start_writer_id_check(f);
@@ -59,8 +74,9 @@ void end_image_job(main_form& f, const char* status, bool close) {
 
 void start_write_pass(main_form& f, bool image_only, const char* first_status, page_command command) {
     if (!open_pass(f, image_only, command)) return;
+    // A pass with nothing to send is no success.
     if (f.files.eof(1)) {
-        end_pass(f, "TRANSMIT OK", 1);
+        abort_sequence(f, no_page_error, true);
         return;
     }
     send_command(f, 0x41);
@@ -71,7 +87,7 @@ void start_write_pass(main_form& f, bool image_only, const char* first_status, p
 void start_verify_pass(main_form& f, bool image_only, page_command command) {
     if (!open_pass(f, image_only, command)) return;
     if (f.files.eof(1)) {
-        end_pass(f, "VERIFY OK", 9);
+        abort_sequence(f, no_page_error, true);
         return;
     }
     start_family(f, 0xFF, 1);

@@ -42,9 +42,7 @@ void mismatch(main_form& f) {
 
 void verified(main_form& f, std::uint8_t phase) { end_pass(f, "VERIFY OK", phase); }
 
-}  // namespace
-
-bool convert_or_report(main_form& f) {
+bool convert_only(main_form& f) {
     switch (convert_rom_data_file(f)) {
     case conversion::ok:
         return true;
@@ -57,6 +55,18 @@ bool convert_or_report(main_form& f) {
         return false;
     }
     return false;
+}
+
+}  // namespace
+
+bool convert_or_report(main_form& f) {
+    if (!convert_only(f)) return false;
+    // Pages for the store are sent whole or not at all.
+    if (f.block_filter_on == 1 && !image_fits_store(f)) {
+        f.Label9.caption = "ROM DATA FILE ERROR";
+        return false;
+    }
+    return true;
 }
 
 void verify_Click(main_form& f) {
@@ -77,7 +87,7 @@ void verify_Click(main_form& f) {
     next_image_page(f);
     f.verify_retries = 0;
     if (f.files.eof(1)) {
-        verified(f, 9);
+        abort_sequence(f, no_page_error, true);
         return;
     }
     start_family(f, 0xFF, 1);
