@@ -1,14 +1,21 @@
 #!/bin/bash
-# torvela-cli against the simulated writer on a pseudo-terminal: the round
-# trip of the memories, a ROM image, one fault for every exit status, the
-# argument table, and the daemon leaving a foreign port link alone.
-# Usage: test_cli.sh CLI SIMULATOR
+# torvela-cli against the simulated writer on a pseudo-terminal: the
+# README's example as written, the round trip of the memories, a ROM image,
+# one fault for every exit status, files refused before anything is sent,
+# signals, the argument table, and the simulator and ./launch leaving a
+# port link that is not theirs alone.
+# Usage: test_cli.sh CLI SIMULATOR SOURCE-DIR BUILD-DIR
 set -u
 cli=$1
 sim=$2
+src=$3
+build=$4
 work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+sims=()
+trap 'kill "${sims[@]}" $(jobs -p) 2>/dev/null; [ -n "${KEEP:-}" ] || { chmod -R u+rwx "$work"; rm -rf "$work"; }' EXIT
 export XDG_CONFIG_HOME=$work/config
+export TMPDIR=$work/tmp
+mkdir -p "$TMPDIR"
 ports=$XDG_CONFIG_HOME/torvela/ports
 passed=0
 failed=0
@@ -25,15 +32,22 @@ check() {  # NAME CONDITION...
 }
 
 sim_pid=
-start_sim() {  # simulator options
-    "$sim" --port 1 "$@" 2>>"$work/sim.log" &
-    sim_pid=$!
-    for _ in $(seq 50); do [ -e "$ports/com1" ] && return; sleep 0.1; done
-    echo "the simulator did not start" >&2
+start_sim() {  # simulator options: returns once COM1 is linked
+    sim_pid=$("$sim" --port 1 --background "$@" 2>>"$work/sim.log")
+    sims+=("$sim_pid")
 }
-stop_sim() {
+stop_sim() {  # waits until the simulator has removed its link
     kill -TERM "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
+    while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.05; done
+}
+# Nothing a job leaves behind: no hidden save file, no work folder.
+no_leftovers() { ! find "$work" "$TMPDIR" -mindepth 1 \( -name '.*.save-*.tmp' -o -name 'torvela-[a-z0-9]*' -type d \) | grep -q .; }
+not() { ! "$@"; }
+s2() {  # ADDRESS DATA (hex): an S2 record with its checksum
+    local body sum=0 i
+    body=$(printf '%02X%s%s' $((${#2} / 2 + 4)) "$1" "$2")
+    for ((i = 0; i < ${#body}; i += 2)); do sum=$((sum + 16#${body:i:2})); done
+    printf 'S2%s%02X\r\n' "$body" $((~sum & 255))
 }
 run() {  # expected-status operation...: runs the command line, checks its exit status
     local want=$1
@@ -50,6 +64,17 @@ head -c 32768 /dev/urandom >"$work/memories.bin"
 dd if="$work/memories.bin" of="$work/store.bin" bs=1024 seek=64 conv=notrunc status=none
 printf 'UNIT 1\000V2.0 A\000LINE 3\000' | dd of="$work/store.bin" bs=1 seek=2560 conv=notrunc status=none
 printf '\003\041' | dd of="$work/store.bin" bs=1 seek=0 conv=notrunc status=none
+
+# ---- the README's command-line example, as written, from a fresh folder
+mkdir -p "$work/readme/build/ci/writer_sim" "$work/readme/build/ci/cli"
+ln -s "$sim" "$work/readme/build/ci/writer_sim/torvela-writer-sim"
+ln -s "$cli" "$work/readme/build/ci/cli/torvela-cli"
+awk '/^A scripted save and transmit/ {found = 1} found && /^```sh/ {on = 1; next} on && /^```/ {exit} on' \
+    "$src/README.md" >"$work/readme/example.sh"
+(cd "$work/readme" && bash example.sh >out 2>err)
+check "the README example ends with exit status 0" grep -qx "exit status 0" "$work/readme/out"
+check "the README example completes the transmit" grep -q "TRANSMIT MEMORIES COMPLETE" "$work/readme/out"
+check "the README example's simulator is gone" [ ! -e "$ports/com1" ]
 
 # ---- round trip: save into a new file, erase, transmit into the cleared writer
 start_sim --load "$work/store.bin" --save "$work/after.bin"
@@ -96,6 +121,53 @@ stop_sim
 run 3 --port COM9 erase
 run 3 --port "$work/no-such-device" lock-read
 run 2 transmit "$work/no-such-file.dat"
+# A link whose adapter is gone is an error, never /dev/ttyS<N-1>.
+ln -s "$work/unplugged" "$ports/com5"
+run 3 --port COM5 erase
+check "the dangling link is named" grep -q "the link com5 points to $work/unplugged, which does not exist" "$work/err"
+
+# ---- what the tool cannot read it does not replace; a wrong file sends nothing
+start_sim
+mkfifo "$work/pipe.dat"
+cp "$work/unit.dat" "$work/private.dat" && chmod 200 "$work/private.dat"
+cp "$work/unit.dat" "$work/readonly.dat" && chmod 444 "$work/readonly.dat"
+for target in "$work/pipe.dat" /dev/null "$work/private.dat" "$work/readonly.dat"; do
+    run 2 save "$target"
+done
+chmod 600 "$work/private.dat"
+check "the unreadable file is untouched" cmp -s "$work/unit.dat" "$work/private.dat"
+check "the read-only file is untouched" cmp -s "$work/unit.dat" "$work/readonly.dat"
+data=000102030405060708090A0B0C0D0E0F
+{ s2 000100 $data; s2 060000 $data; } >"$work/beyond.mot"
+{ s2 000100 $data; s2 0C0100 $data; } >"$work/mixed.mot"
+printf 'S0030000FC\r\n' >"$work/no-record.mot"
+for image in beyond mixed no-record; do
+    run 2 transmit-rom "$work/$image.mot"
+    check "$image.mot is a ROM DATA FILE ERROR" grep -q "ROM DATA FILE ERROR" "$work/err"
+done
+s2 000100 $data >"$work/block0.mot"
+run 1 --m32r --blocks 9 block-write "$work/block0.mot"
+check "a block write with no page is no success" grep -q "NO PAGE ERROR" "$work/err"
+stop_sim
+
+# ---- signals end a job through the abort, and nothing is left behind
+for signal in HUP TERM INT; do
+    start_sim
+    "$cli" save "$work/signal.dat" >"$work/out" 2>"$work/err" &
+    cli_pid=$!
+    for _ in $(seq 300); do grep -q "PAGES" "$work/out" && break; sleep 0.1; done
+    kill -"$signal" "$cli_pid"
+    wait "$cli_pid"
+    check "SIG$signal ends the save with 1" [ $? = 1 ]
+    check "SIG$signal leaves no file" [ ! -e "$work/signal.dat" ]
+    check "SIG$signal leaves nothing behind" no_leftovers
+    stop_sim
+done
+start_sim
+"$cli" save "$work/signal.dat" 2>"$work/err" | head -n 1 >/dev/null
+check "a closed pipe (SIGPIPE) ends the save with 1" [ "${PIPESTATUS[0]}" = 1 ]
+check "SIGPIPE leaves nothing behind" no_leftovers
+stop_sim
 
 # ---- arguments
 while read -r args; do
@@ -124,6 +196,32 @@ ln -s /dev/null "$ports/com2"
 wait $!
 check "the simulator refuses a foreign com2" [ $? -ne 0 ]
 check "the foreign link is still there" [ "$(readlink "$ports/com2")" = /dev/null ]
+# A simulator killed outright leaves its link and pid file: the next one
+# replaces them, since both the process and its terminal are gone.
+killed=$("$sim" --port 6 --background 2>>"$work/sim.log")
+kill -KILL "$killed"
+while kill -0 "$killed" 2>/dev/null; do sleep 0.05; done
+check "a killed simulator leaves its link" [ -L "$ports/com6" ]
+next=$("$sim" --port 6 --background 2>>"$work/sim.log")
+sims+=("$next")
+check "the next simulator takes the stale link over" [ "$(head -n 1 "$ports/com6.sim-pid")" = "$next" ]
+kill "$next"
+# The link replaced by the user while a simulator ran, which was then
+# killed: the pid file is stale, the link is the user's and stays.
+killed=$("$sim" --port 7 --background 2>>"$work/sim.log")
+ln -sfn /dev/null "$ports/com7"
+kill -KILL "$killed"
+while kill -0 "$killed" 2>/dev/null; do sleep 0.05; done
+"$sim" --port 7 2>"$work/err"
+check "a replaced link is not taken over" [ $? = 1 ]
+check "the replaced link stays the user's" [ "$(readlink "$ports/com7")" = /dev/null ]
+# ./launch opens no window on a COM1 its simulator did not link.
+ln -sfn /dev/null "$ports/com1"
+QT_QPA_PLATFORM=offscreen TORVELA_BUILD_DIR="$build" timeout 300 "$src/launch" >"$work/out" 2>"$work/err"
+check "./launch stops when the simulator did not link COM1" [ $? = 1 ]
+check "./launch says why" grep -q "did not link COM1" "$work/err"
+check "./launch opened no window" not grep -q "opening the window" "$work/out"
+check "./launch left the user's COM1 alone" [ "$(readlink "$ports/com1")" = /dev/null ]
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -134,15 +134,22 @@ TEST(TransmitRomData, ButtonNeedsAFileAndAnIdleTool) {
     EXPECT_TRUE(r.box.asked.empty());
 }
 
+// No data, pages the store has no place for (M32R 060000 and up), or both
+// families in one file: the image is not sent at all.
 TEST(TransmitRomData, BadFileStopsBeforeAnythingIsSent) {
-    image_rig r;
-    write_file(r.dir.file("bad.mot"), "S0030000FC\r\nS804000000FB\r\n");
-    r.choose("bad");
-    flashall_write_Click(*r.form);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_EQ(r.form->Label9.caption, "ROM DATA FILE ERROR");
-    EXPECT_TRUE(r.line.log.empty());
-    EXPECT_FALSE(r.port.PortOpen());
+    for (const std::string& content :
+         {std::string("S0030000FC\r\nS804000000FB\r\n"),
+          s2_record(0x000100, {1}) + "\r\n" + s2_record(0x060000, {2}) + "\r\n",
+          s2_record(0x0C0100, {1}) + "\r\n" + s2_record(0x000100, {2}) + "\r\n"}) {
+        image_rig r;
+        write_file(r.dir.file("bad.mot"), content);
+        r.choose("bad");
+        flashall_write_Click(*r.form);
+        ASSERT_TRUE(r.run_job());
+        EXPECT_EQ(r.form->Label9.caption, "ROM DATA FILE ERROR") << content;
+        EXPECT_TRUE(r.line.log.empty());
+        EXPECT_FALSE(r.port.PortOpen());
+    }
 }
 
 TEST(TransmitRomData, OneVerifyMismatchRepeatsThePass) {
@@ -225,6 +232,14 @@ TEST(PlainWrite, SendsTheImageWithoutAJob) {
     EXPECT_EQ(r.sim.id_checks_passed, 0);
     // fblockA keeps its start caption (empty, value 0): block A's pages are skipped.
     EXPECT_EQ(r.sim.written_pages, (std::vector<std::uint32_t>{0x024000}));
+    EXPECT_FALSE(r.files.is_open(1));
+    // A file with pages in block A only: nothing to send is no success.
+    write_file(r.dir.file("a_only.mot"), s2_record(0x000000, data) + "\r\n");
+    r.choose("a_only");
+    const std::size_t frames_before = r.line.log.size();
+    write_Click(*r.form);
+    EXPECT_EQ(r.form->Label9.caption, "NO PAGE ERROR");
+    EXPECT_EQ(r.line.log.size(), frames_before);
     EXPECT_FALSE(r.files.is_open(1));
 }
 

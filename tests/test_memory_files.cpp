@@ -322,6 +322,11 @@ INSTANTIATE_TEST_SUITE_P(
         bad_file_case{"beyond_m32r_table", s2_record(0x070000, {1}) + "\n", conversion::bad_record},
         bad_file_case{"overrun_beyond_table", s2_record(0x06FFF0, std::vector<std::uint8_t>(32, 1)) + "\n", conversion::bad_record},
         bad_file_case{"beyond_m16c_table", s2_record(0x100000, {1}) + "\n", conversion::bad_record},
+        bad_file_case{"both_families", s2_record(0x000100, {1}) + "\n" + s2_record(0x0C0100, {2}) + "\n",
+                      conversion::bad_record},
+        // Converted (a writer program may lie there), but no store page.
+        bad_file_case{"beyond_the_store", s2_record(0x000100, {1}) + "\n" + s2_record(0x060000, {2}) + "\n",
+                      conversion::ok},
         bad_file_case{"checksum_one_digit", s2_record(0x000100, {1, 2, 3}).replace(16, 1, "E") + "\n",
                       conversion::bad_record},
         bad_file_case{"non_hex_character", s2_record(0x000100, {1, 2, 3}).replace(11, 1, "G") + "\n",

@@ -98,8 +98,9 @@ void log_frame(bool enabled, const char* dir, const std::vector<std::uint8_t>& b
 
 // Empty when `link` is one a killed simulator left: its pid file names a
 // process that is gone and the terminal the link points to, and that
-// terminal no longer exists. Else why the link must stay.
-std::string why_not_stale(const std::string& link, const std::string& marker) {
+// terminal no longer exists (or is `ours` now: numbers are reused). Else
+// why the link must stay.
+std::string why_not_stale(const std::string& link, const std::string& marker, const std::string& ours) {
     long pid = 0;
     std::string terminal;
     std::ifstream in(marker);
@@ -110,7 +111,7 @@ std::string why_not_stale(const std::string& link, const std::string& marker) {
         return "belongs to a simulated writer that runs (process " + std::to_string(pid) + ")";
     if (fs::symlink_status(link, ec).type() != fs::file_type::symlink || fs::read_symlink(link, ec) != terminal)
         return "was replaced since the simulator made it";
-    if (fs::exists(terminal, ec)) return "points to " + terminal + ", a terminal that exists";
+    if (terminal != ours && fs::exists(terminal, ec)) return "points to " + terminal + ", a terminal that exists";
     return {};
 }
 
@@ -238,7 +239,7 @@ int main(int argc, char** argv) {
     const std::string link = ports_dir + "/com" + std::to_string(port);
     const std::string marker = link + ".sim-pid";
     if (fs::symlink_status(link, ec).type() != fs::file_type::not_found) {
-        const std::string why = why_not_stale(link, marker);
+        const std::string why = why_not_stale(link, marker, slave_name);
         if (!why.empty()) {
             std::fprintf(stderr, "torvela-writer-sim: %s %s; it is left as it is.\n"
                                  "Choose another --port, or remove it yourself.\n",

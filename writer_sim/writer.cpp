@@ -33,7 +33,8 @@ writer::writer() {
 void writer::hold_sample_unit() {
     store[0] = 0x03;  // M32R
     store[1] = 0x21;
-    static const char version[] = "SIM UNIT\0V1.00\0LINE 1";
+    // Three fields of six characters, each ended by 00.
+    static const char version[] = "SIM  1\0V1.0 A\0LINE 1";
     std::copy(std::begin(version), std::end(version), store.begin() + 0x0A00);
     for (std::uint32_t page = 0; page < 128; ++page) {
         std::uint8_t* p = store.data() + 0x10000 + page * page_size;
