@@ -94,6 +94,9 @@ void writer::emit(const std::string& tag, std::vector<std::uint8_t> bytes, std::
     case fault_kind::replace:
         out.push_back({it->bytes, delay});
         return;
+    case fault_kind::late:
+        out.push_back({std::move(bytes), delay + it->delay_us});
+        return;
     case fault_kind::drop_line:
         if (on_drop) on_drop();
         return;

@@ -27,6 +27,7 @@ enum class fault_kind {
     corrupted_page,  // one byte of a page flipped
     drop_line,       // the line goes dead instead of the reply
     replace,         // the bytes given in the fault instead of the reply
+    late,            // the reply, `delay_us` later than the writer would send it
 };
 
 struct fault {
@@ -34,6 +35,7 @@ struct fault {
     int occurrence;    // the n-th such reply (1 = the first)
     fault_kind kind;
     std::vector<std::uint8_t> bytes = {};  // for replace
+    std::uint64_t delay_us = 0;            // for late
 };
 
 // A reply as the writer puts it on the line: `bytes` begin to leave the
@@ -82,6 +84,8 @@ public:
     std::uint64_t split_pause_us = 12'000;
 
     void add_fault(fault f) { faults_.push_back(std::move(f)); }
+    // How many replies of each tag the writer has sent (or was to send).
+    const std::map<std::string, int>& replies_seen() const { return seen_; }
     // Called when a drop_line fault fires.
     std::function<void()> on_drop;
 
