@@ -362,6 +362,18 @@ void main_window::refresh() {
         last_status_ = form_->Label9.caption;
         status_history.push_back(QString::fromStdString(last_status_));
     }
+    // The status text stays as it is; the reason behind a port that would
+    // not open is on it as a tooltip, for an operator who never sees the
+    // trace.
+    QString why;
+    if (last_status_ == "PORT OPEN ERROR" && !serial_.PortOpen())
+        why = QString("COM%1 (%2): %3")
+                  .arg(form_->comm_port)
+                  .arg(QString::fromStdString(device_.device()), QString::fromStdString(device_.last_error()));
+    if (status_tip_ != why) {
+        status_tip_ = why;
+        widget("Label9")->setToolTip(why);
+    }
     // The timers run while the model says they are enabled.
     const std::pair<QTimer*, const torvela::control*> timers[] = {
         {&timer1_, &form_->Timer1}, {&timer2_, &form_->Timer2}, {&timer3_, &form_->Timer3}};

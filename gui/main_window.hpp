@@ -86,6 +86,7 @@ private:
     bool painted_ = false;
     bool trace_dirty_ = false;
     std::string last_status_;
+    QString status_tip_;
     static constexpr int idle_engine_interval = 100;
 };
 

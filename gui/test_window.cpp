@@ -246,6 +246,18 @@ private slots:
         QFile t(saved);
         QVERIFY(t.open(QIODevice::ReadOnly));
         QVERIFY(t.readAll().contains("cannot be opened"));
+        QVERIFY(w.widget("Label9")->toolTip().startsWith("COM16 (/dev/ttyS15): "));
+
+        // A COM15 link whose adapter is gone: an error, not /dev/ttyS14.
+        QVERIFY(QDir().mkpath(home_.path() + "/torvela/ports"));
+        QVERIFY(QFile::link(home_.path() + "/unplugged", home_.path() + "/torvela/ports/com15"));
+        combo->setEditText("COM15");
+        w.form().Label9.caption.clear();
+        answer_yes_soon();
+        QTest::mouseClick(w.widget("allunlock_erase"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(label9(w), QString("PORT OPEN ERROR"), long_wait);
+        QVERIFY(w.widget("Label9")->toolTip().contains("the link com15 points to " + home_.path() +
+                                                       "/unplugged, which does not exist"));
 
         // The connect choice on a port that cannot open: the box shows what
         // the model says.
