@@ -2,6 +2,7 @@
 // exclusively while open.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -93,7 +94,14 @@ bool device_port::open_device() {
         error_ = reason(errno);
         return false;
     }
-    // One program on the line at a time: a second open of the device fails.
+    // One program on the line at a time: a second open of the device fails,
+    // through the lock that serial tools take (it holds for root too) and
+    // the terminal's exclusive mode.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error_ = errno == EWOULDBLOCK ? "the port is in use by another program" : reason(errno);
+        ::close(fd);
+        return false;
+    }
     if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
         error_ = reason(errno);
         ::close(fd);

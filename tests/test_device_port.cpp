@@ -1,0 +1,133 @@
+// The serial port layer on a real terminal device (a pseudo-terminal): the
+// line settings read back from the device, the ways an open fails, and a
+// line lost under the tool.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "device_port.hpp"
+#include "files.hpp"
+
+using namespace torvela;
+
+namespace {
+
+// Both ends of a pseudo-terminal; the tool opens `name`.
+struct terminal {
+    int master = -1;
+    std::string name;
+    terminal() {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) name = ptsname(master);
+    }
+    ~terminal() {
+        if (master >= 0) close(master);
+    }
+};
+
+}  // namespace
+
+TEST(DevicePort, OpensRaw57600EightNoneOneWithoutFlowControl) {
+    terminal t;
+    ASSERT_FALSE(t.name.empty());
+    device_port port;
+    port.device_override = t.name;
+    ASSERT_TRUE(port.PortOpen(true)) << port.last_error();
+    // The terminal's settings, read from the other end (a second open of
+    // the device is refused: the port holds it exclusively).
+    termios s{};
+    ASSERT_EQ(tcgetattr(t.master, &s), 0);
+    EXPECT_EQ(cfgetispeed(&s), B57600);
+    EXPECT_EQ(cfgetospeed(&s), B57600);
+    EXPECT_EQ(s.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(s.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(s.c_iflag & (IXON | IXOFF | ICRNL | INLCR | ISTRIP), 0u);
+    EXPECT_EQ(s.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(s.c_oflag & OPOST, 0u);
+    EXPECT_EQ(s.c_cc[VMIN], 0);
+    EXPECT_EQ(s.c_cc[VTIME], 0);
+
+    // Bytes both ways, unchanged (CR, LF, XON, XOFF included).
+    const std::uint8_t out[] = {0x0D, 0x0A, 0x11, 0x13, 0xFF, 0x00};
+    ASSERT_TRUE(port.Output(out));
+    std::uint8_t got[sizeof out] = {};
+    std::size_t n = 0;
+    while (n < sizeof out) {
+        const ssize_t k = read(t.master, got + n, sizeof out - n);
+        ASSERT_GT(k, 0);
+        n += static_cast<std::size_t>(k);
+    }
+    EXPECT_EQ(std::string(got, got + n), std::string(out, out + sizeof out));
+    ASSERT_EQ(write(t.master, out, sizeof out), static_cast<ssize_t>(sizeof out));
+    while (port.InBufferCount() < static_cast<int>(sizeof out)) usleep(1000);
+    EXPECT_EQ(port.Input(), std::string(out, out + sizeof out));
+}
+
+// Every failed open leaves the port closed with the platform's reason.
+TEST(DevicePort, OpenFailuresSayWhy) {
+    private_work_folder dir;
+    terminal t;
+    device_port holder;
+    holder.device_override = t.name;
+    ASSERT_TRUE(holder.PortOpen(true));
+    const std::string plain = dir.file("plain.bin");
+    test_support::write_file(plain, "x");
+    const struct {
+        std::string device;
+        const char* reason;
+    } rows[] = {
+        {dir.file("no-such-device"), "No such file or directory"},
+        {t.name, "the port is in use by another program"},
+        {plain, "not a serial device"},
+        {dir.path(), "not a serial device"},
+    };
+    for (const auto& row : rows) {
+        device_port port;
+        port.device_override = row.device;
+        EXPECT_FALSE(port.PortOpen(true)) << row.device;
+        EXPECT_FALSE(port.PortOpen());
+        EXPECT_EQ(port.last_error(), row.reason) << row.device;
+    }
+}
+
+// COMn: a comN entry, or /dev/ttyS<n-1> only when there is none; a link
+// whose target is gone is an error, never another device.
+TEST(DevicePort, ComNumbersStandForTheLinkOrNothing) {
+    private_work_folder dir;
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    const std::filesystem::path ports = std::filesystem::path(dir.path()) / "torvela" / "ports";
+    std::filesystem::create_directories(ports);
+    terminal t;
+    std::filesystem::create_symlink(t.name, ports / "com3");
+    std::filesystem::create_symlink(dir.file("unplugged"), ports / "com4");
+    EXPECT_EQ(resolve_port(2).device, "/dev/ttyS1");
+    EXPECT_EQ(resolve_port(3).device, t.name);
+    EXPECT_EQ(resolve_port(4).error, "the link com4 points to " + dir.file("unplugged") + ", which does not exist");
+    device_port port;
+    port.CommPort(4);
+    EXPECT_FALSE(port.PortOpen(true));
+    EXPECT_EQ(port.last_error(), resolve_port(4).error);
+    port.CommPort(3);
+    EXPECT_TRUE(port.PortOpen(true)) << port.last_error();
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+// The other end gone (an adapter pulled out, the simulator killed): the
+// port reads closed and says why.
+TEST(DevicePort, HangUpIsALostLine) {
+    auto t = std::make_unique<terminal>();
+    device_port port;
+    port.device_override = t->name;
+    ASSERT_TRUE(port.PortOpen(true));
+    EXPECT_EQ(port.InBufferCount(), 0);
+    t.reset();
+    EXPECT_EQ(port.InBufferCount(), -1);
+    EXPECT_FALSE(port.PortOpen());
+    EXPECT_EQ(port.last_error(), "the other end hung up");
+}
