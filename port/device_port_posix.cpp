@@ -70,8 +70,6 @@ bool set_line(int fd, std::string& why) {
 
 }  // namespace
 
-device_port::~device_port() { close_device(); }
-
 bool device_port::open_device() {
     error_.clear();
     if (device_override.empty()) {
@@ -119,21 +117,6 @@ void device_port::close_device() {
     if (handle_ >= 0) ::close(static_cast<int>(handle_));
     handle_ = -1;
     open_ = false;
-}
-
-bool device_port::PortOpen(bool open) {
-    if (!open) {
-        close_device();
-        return true;
-    }
-    if (open_) return true;
-    open_ = open_device();
-    return open_;
-}
-
-void device_port::lose(std::string why) {
-    error_ = std::move(why);
-    close_device();
 }
 
 int device_port::InBufferCount() {

@@ -82,8 +82,6 @@ bool set_line(HANDLE h, std::string& why) {
 
 }  // namespace
 
-device_port::~device_port() { close_device(); }
-
 bool device_port::open_device() {
     error_.clear();
     device_ = device_override.empty() ? resolve_port(port_).device : device_override;
@@ -107,21 +105,6 @@ void device_port::close_device() {
     if (handle_ != -1) CloseHandle(as_handle(handle_));
     handle_ = -1;
     open_ = false;
-}
-
-bool device_port::PortOpen(bool open) {
-    if (!open) {
-        close_device();
-        return true;
-    }
-    if (open_) return true;
-    open_ = open_device();
-    return open_;
-}
-
-void device_port::lose(std::string why) {
-    error_ = std::move(why);
-    close_device();
 }
 
 int device_port::InBufferCount() {
