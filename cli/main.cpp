@@ -11,6 +11,8 @@
 #include <signal.h>
 #endif
 #include <cstdio>
+#include <filesystem>
+#include <string_view>
 #include <thread>
 #include <map>
 #include <memory>
@@ -81,11 +83,11 @@ const std::vector<operation>& operations() {
         {"id-check", id_check_Click, file_use::any_file, start::needs_open_port, {"CHECK WRITER-ID OK"},
          "writer-ID check (FILE as the window's chosen file)"},
         {"block-erase", block_erase_Click, file_use::none, start::needs_open_port, {"BLOCK ERASE OK"},
-         "erase the blocks of --blocks"},
+         "erase the blocks of --blocks (needs --m32r or --m16c)"},
         {"lock-read", rockbit_read_Click, file_use::none, start::needs_open_port, {"ROCK NONBLOCK", "ROCK EXISTBLOCK"},
-         "read the lock bits of --blocks"},
+         "read the lock bits of --blocks (needs --m32r or --m16c)"},
         {"lock-set", rockbit_set_Click, file_use::none, start::needs_open_port, {"ROCK BIT SET OK"},
-         "set the lock bits of --blocks"},
+         "set the lock bits of --blocks (needs --m32r or --m16c)"},
         {"lock-enable", rockbit_on_Click, file_use::none, start::needs_open_port, {"ROCK BIT VALIDITY OK"},
          "enable the lock bits"},
         {"lock-disable", rockbit_non_Click, file_use::none, start::needs_open_port, {"ROCK BIT INVALIDITY OK"},
@@ -103,9 +105,12 @@ const std::vector<operation>& operations() {
 void usage(std::FILE* to) {
     std::fprintf(to,
                  "usage: torvela-cli [--port COMn|DEVICE] [--m32r|--m16c] [--blocks LIST] [--limit N|unlimited]\n"
-                 "                   [--id TEXT] [--trace] [--quiet] OPERATION [FILE]\n"
+                 "                   [--id TEXT] [--trace] [--quiet] [--] OPERATION [FILE]\n"
+                 "       torvela-cli ports\n"
                  "       torvela-cli --help | --version\n\n"
-                 "  --port COMn|DEVICE  the writer's port (default COM1): COMn as in the window (the link\n"
+                 "Options take their value as the next argument or after '=' (--port=COM3).\n"
+                 "  -p, --port COMn|DEVICE\n"
+                 "                      the writer's port (default COM1): COMn as in the window (the link\n"
                  "                      comN in $XDG_CONFIG_HOME/torvela/ports, else /dev/ttyS<N-1>;\n"
                  "                      COMn on Windows), or a device path\n"
                  "  --m32r, --m16c      the CPU family's block map (Option1, Option2)\n"
@@ -114,8 +119,11 @@ void usage(std::FILE* to) {
                  "  --limit N|unlimited the count of writing to the target (1 to 200)\n"
                  "  --id TEXT           the previous ID (ticks the ID check box)\n"
                  "  --trace             every frame on the line in hex\n"
-                 "  --quiet             only the last status\n\n"
-                 "operations:\n");
+                 "  -q, --quiet         only the last status\n"
+                 "  -h, --help          this text\n"
+                 "  -V, --version       the version\n\n"
+                 "operations:\n"
+                 "  ports                COM1 to COM16: the device each stands for and whether it is there\n");
     for (const operation& op : operations())
         std::fprintf(to, "  %-20s %s\n",
                      (std::string(op.name) + (op.file != file_use::none ? " FILE" : "")).c_str(), op.what);
@@ -137,10 +145,46 @@ struct options {
 };
 
 // Parses the arguments; an empty text means they are good.
+// "--opt=value" as two arguments, "-p" as "--port"; after "--" nothing is
+// an option.
+std::vector<std::string> normalise(const std::vector<std::string>& args) {
+    static const std::pair<const char*, const char*> shorts[] = {
+        {"-p", "--port"}, {"-q", "--quiet"}, {"-h", "--help"}, {"-V", "--version"}};
+    std::vector<std::string> out;
+    bool options_end = false;
+    for (const std::string& a : args) {
+        if (options_end || a == "--") {
+            out.push_back(a);
+            options_end = true;
+            continue;
+        }
+        std::string name = a;
+        for (const auto& [short_name, long_name] : shorts)
+            if (a == short_name) name = long_name;
+        const std::size_t eq = name.find('=');
+        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            out.push_back(name.substr(0, eq));
+            out.push_back(name.substr(eq + 1));
+        } else {
+            out.push_back(name);
+        }
+    }
+    return out;
+}
+
 std::string parse(const std::vector<std::string>& args, options& o) {
     std::vector<std::string> rest;
+    bool options_end = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        if (options_end) {
+            rest.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            options_end = true;
+            continue;
+        }
         auto value = [&](std::string& out) {
             if (i + 1 >= args.size()) return false;
             out = args[++i];
@@ -202,6 +246,8 @@ std::string parse(const std::vector<std::string>& args, options& o) {
     for (const operation& op : operations())
         if (rest[0] == op.name) o.op = &op;
     if (!o.op) return "unknown operation " + rest[0];
+    if (o.family == 0 && std::string_view(o.op->what).find("needs --m32r or --m16c") != std::string_view::npos)
+        return std::string(o.op->name) + " needs --m32r or --m16c (the block map)";
     const bool wants_file = o.op->file != file_use::none;
     if (wants_file && rest.size() < 2) return std::string(o.op->name) + " needs a FILE";
     if (rest.size() > (wants_file ? 2u : 1u)) return "too many arguments";
@@ -293,10 +339,24 @@ std::string check_file(main_form& f, const options& o) {
 
 }  // namespace
 
+// COM1 to COM16 as this machine resolves them.
+int list_ports() {
+    for (int n = 1; n <= 16; ++n) {
+        const port_choice c = resolve_port(n);
+        std::error_code ec;
+        const char* state = !c.error.empty() ? c.error.c_str()
+                            : std::filesystem::exists(path_from_utf8(c.device), ec) ? "present"
+                                                                                     : "missing";
+        std::printf("COM%-3d %-24s %s\n", n, c.device.c_str(), state);
+    }
+    return success;
+}
+
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = normalise(std::vector<std::string>(argv + 1, argv + argc));
     for (const std::string& a : args) {
-        if (a == "--help" || a == "-h") {
+        if (a == "--") break;
+        if (a == "--help") {
             usage(stdout);
             return success;
         }
@@ -305,10 +365,10 @@ int main(int argc, char** argv) {
             return success;
         }
     }
+    if (args.size() == 1 && args[0] == "ports") return list_ports();
     options o;
     if (const std::string why = parse(args, o); !why.empty()) {
-        std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());
-        usage(stderr);
+        std::fprintf(stderr, "torvela-cli: %s\nTry 'torvela-cli --help' for more information.\n", why.c_str());
         return unusable;
     }
     catch_interrupts();
@@ -333,6 +393,14 @@ int main(int argc, char** argv) {
     }
     if (o.blocks)
         for (int n = 1; n <= 9; ++n) f.check(n).value = o.blocks->count(n) ? 1 : 0;
+    if (o.op->click == block_erase_Click && !o.blocks) {
+        // Say what will go before it goes.
+        std::string ticked;
+        for (int n = 1; n <= 9; ++n)
+            if (f.check(n).value == 1) ticked += (ticked.empty() ? "" : ",") + std::to_string(n);
+        std::fprintf(stderr, "torvela-cli: no --blocks: erasing the blocks ticked at start, %s\n",
+                     ticked.empty() ? "none" : ticked.c_str());
+    }
     if (!o.limit.empty()) {
         f.Combo3.caption = o.limit;
         Combo3_Click(f);

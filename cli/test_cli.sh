@@ -119,7 +119,7 @@ wait "$cli_pid"
 check "Ctrl+C ends a target write that waits for ever with 1" [ $? = 1 ]
 stop_sim
 run 3 --port COM9 erase
-run 3 --port "$work/no-such-device" lock-read
+run 3 --m32r --port "$work/no-such-device" lock-read
 run 2 transmit "$work/no-such-file.dat"
 # A link whose adapter is gone is an error, never /dev/ttyS<N-1>.
 ln -s "$work/unplugged" "$ports/com5"
@@ -183,12 +183,27 @@ erase extra
 --blocks block-erase
 --limit 201 erase
 --port COM17 erase
+--port COM99999999999 erase
+--port= erase
 --m32r --m16c erase
 --unknown erase
+block-erase
+--blocks=3 lock-read
+-- --help
 TABLE
+check "a usage error is one line and a hint" [ "$(wc -l <"$work/err")" = 2 ]
+check "the hint names --help" grep -q "Try 'torvela-cli --help'" "$work/err"
+run 3 -p COM9 erase
+run 3 --port=COM9 -q erase
 run 0 --help
 check "--help lists every operation" grep -q "target-direct-write FILE" "$work/out"
+check "--help says which operations need the family" grep -q "lock-set.*needs --m32r or --m16c" "$work/out"
+run 0 -h
 run 0 --version
+run 0 -V
+run 0 ports
+check "ports lists COM1 to COM16" [ "$(grep -c '^COM' "$work/out")" = 16 ]
+check "ports names a dangling link" grep -q "the link com5 points to" "$work/out"
 
 # ---- the simulator leaves a link it did not make alone
 ln -s /dev/null "$ports/com2"
