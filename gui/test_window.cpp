@@ -2,6 +2,7 @@
 // pseudo-terminal.
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QPointer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -70,25 +71,28 @@ void answer_yes_soon() {
 }
 
 // Picks `path` in the next open dialog, as soon as it is open (again on
-// every poll while it stays open: the dialog may still be loading its folder).
-// The folder the dialog started in goes to `started_in`.
+// every poll while that dialog stays open: it may still be loading its
+// folder). The folder the dialog started in goes to `started_in`. Once its
+// dialog has gone the poll ends: it never picks in a later dialog, which
+// belongs to another pick.
 void pick_file_soon(const QString& path, std::shared_ptr<QString> started_in = nullptr) {
     auto* poll = new QTimer;
     poll->setInterval(50);
+    auto picked_in = std::make_shared<QPointer<QFileDialog>>();
     auto picked = std::make_shared<bool>(false);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, path, picked, started_in] {
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, path, picked, picked_in, started_in] {
         QFileDialog* d = nullptr;
         for (QWidget* t : QApplication::topLevelWidgets())
             if (auto* fd = qobject_cast<QFileDialog*>(t); fd && fd->isVisible()) d = fd;
-        if (!d) {
-            if (*picked) {
-                poll->stop();
-                poll->deleteLater();
-            }
+        if (*picked && (!d || d != *picked_in)) {
+            poll->stop();
+            poll->deleteLater();
             return;
         }
+        if (!d) return;
         QCOMPARE(d->nameFilters(), QStringList{"MEMORY FILE (*.dat)"});
         if (started_in && !*picked) *started_in = d->directory().absolutePath();
+        *picked_in = d;
         // Typed into the name field, as an operator would (selectFile leaves
         // a focused field alone), with nothing picked in the lists: a file
         // picked there would win over the typed name.
