@@ -196,9 +196,9 @@ std::string parse(const std::vector<std::string>& args, options& o) {
             if (v.size() > 3 && (v.rfind("COM", 0) == 0 || v.rfind("com", 0) == 0) &&
                 v.find_first_not_of("0123456789", 3) == std::string::npos) {
                 const std::string digits = v.substr(3);
-                if (digits.size() > 2 || std::stoi(digits) < 1 || std::stoi(digits) > 16)
-                    return "--port: COM1 to COM16";
-                o.com = std::stoi(digits);
+                const int n = digits.size() <= 2 ? std::stoi(digits) : 0;
+                if (n < 1 || n > 16) return "--port: COM1 to COM16";
+                o.com = n;
             } else if (v.empty()) {
                 return "--port needs COMn or a device";
             } else {
@@ -424,17 +424,7 @@ int main(int argc, char** argv) {
     std::uint32_t pass_shown = 0;
     if (o.trace)
         serial.on_line = [&](const trace_line& t) {
-            const char* dir = t.what == trace_line::kind::sent ? ">" : t.what == trace_line::kind::received ? "<" : "#";
-            std::string body = t.bytes;
-            if (t.what != trace_line::kind::note) {
-                body.clear();
-                for (unsigned char b : t.bytes) {
-                    char h[4];
-                    std::snprintf(h, sizeof h, body.empty() ? "%02X" : " %02X", b);
-                    body += h;
-                }
-            }
-            std::printf("%8.3f  %s %s\n", stamp(), dir, body.c_str());
+            std::printf("%8.3f  %s\n", stamp(), trace_text(t).c_str());
         };
     // After every handler and tick: the status line and the page count.
     auto report = [&] {

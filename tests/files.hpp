@@ -50,6 +50,21 @@ inline std::string hex(const std::uint8_t* p, std::size_t n) {
     return s;
 }
 
+// A memories file as SAVE MEMORIES TO FILE writes it for an M32R unit: the
+// header from the 21 bytes of the machine version page (00 as '/', 20 as
+// '_'), the CPU line, 128 records of the 32 KB memories area.
+inline std::string memories_file_text(const std::uint8_t (&version)[21], const std::uint8_t* area) {
+    std::string text;
+    for (std::uint8_t b : version) text.push_back(b == 0 ? '/' : b == 32 ? '_' : static_cast<char>(b));
+    text += "\r\nM32R\r\n";
+    for (int p = 0; p < 128; ++p) {
+        const std::uint8_t page = static_cast<std::uint8_t>(p);
+        text += "0000" + hex(&page, 1) + "00\r\n";
+        for (int k = 0; k < 4; ++k) text += hex(area + p * 256 + k * 64, 64) + "\r\n";
+    }
+    return text;
+}
+
 // A ROM data file line: S2 record with a 24-bit address, checksum included.
 inline std::string s2_record(std::uint32_t address, const std::vector<std::uint8_t>& data) {
     std::vector<std::uint8_t> body = {static_cast<std::uint8_t>(data.size() + 4),

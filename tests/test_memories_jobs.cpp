@@ -56,14 +56,7 @@ struct memories_rig : writer_sim::rig {
 };
 
 std::string expected_memories_file(const std::array<std::uint8_t, 0x8000>& area) {
-    std::string text;
-    for (std::uint8_t b : version_bytes) text.push_back(b == 0 ? '/' : b == 32 ? '_' : static_cast<char>(b));
-    text += "\r\nM32R\r\n";
-    for (int p = 0; p < 128; ++p) {
-        text += "0000" + hex(reinterpret_cast<const std::uint8_t*>(&p), 1) + "00\r\n";
-        for (int k = 0; k < 4; ++k) text += hex(area.data() + p * 256 + k * 64, 64) + "\r\n";
-    }
-    return text;
+    return memories_file_text(version_bytes, area.data());
 }
 
 std::size_t files_in(const std::string& folder) {

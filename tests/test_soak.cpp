@@ -44,17 +44,7 @@ const std::uint8_t version_page[21] = {'S', 'O', 'A', 'K', ' ', '1', 0, 'V', '1'
 constexpr std::uint32_t image_size = 0x800;
 std::uint8_t image_byte(std::uint32_t at) { return static_cast<std::uint8_t>(at * 5 + (at >> 8)); }
 
-std::string memories_file(const area& a) {
-    std::string text;
-    for (std::uint8_t b : version_page) text.push_back(b == 0 ? '/' : b == 32 ? '_' : static_cast<char>(b));
-    text += "\r\nM32R\r\n";
-    for (int p = 0; p < 128; ++p) {
-        const std::uint8_t page = static_cast<std::uint8_t>(p);
-        text += "0000" + hex(&page, 1) + "00\r\n";
-        for (int k = 0; k < 4; ++k) text += hex(a.data() + p * 256 + k * 64, 64) + "\r\n";
-    }
-    return text;
-}
+std::string memories_file(const area& a) { return memories_file_text(version_page, a.data()); }
 
 struct soak {
     writer_sim::rig r;

@@ -21,6 +21,11 @@ std::string hex(const std::string& bytes) {
 
 }  // namespace
 
+std::string trace_text(const trace_line& t) {
+    const char* mark = t.what == trace_line::kind::sent ? "> " : t.what == trace_line::kind::received ? "< " : "# ";
+    return mark + (t.what == trace_line::kind::note ? t.bytes : hex(t.bytes));
+}
+
 std::string format_trace_line(const trace_line& t) {
     const std::time_t secs = static_cast<std::time_t>(t.clock_ms / 1000);
     std::tm local{};
@@ -32,8 +37,7 @@ std::string format_trace_line(const trace_line& t) {
     char head[48];
     std::snprintf(head, sizeof head, "%02d:%02d:%02d.%03d %8llu ", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(t.clock_ms % 1000), static_cast<unsigned long long>(t.tick));
-    const char* dir = t.what == trace_line::kind::sent ? "> " : t.what == trace_line::kind::received ? "< " : "# ";
-    return head + std::string(dir) + (t.what == trace_line::kind::note ? t.bytes : hex(t.bytes));
+    return head + trace_text(t);
 }
 
 bool traced_port::PortOpen(bool open) {
@@ -70,15 +74,12 @@ bool traced_port::Output(std::span<const std::uint8_t> bytes) {
 
 void traced_port::note(std::string text) { record(trace_line::kind::note, std::move(text)); }
 
-void traced_port::begin_job() { job_.clear(); }
-
 void traced_port::record(trace_line::kind what, std::string bytes) {
     if (bytes.empty()) return;
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     trace_line line{tick, std::chrono::duration_cast<std::chrono::milliseconds>(now).count(), what, std::move(bytes)};
-    recent_.push_back(line);
+    recent_.push_back(std::move(line));
     while (recent_.size() > recent_limit) recent_.pop_front();
-    job_.push_back(std::move(line));
     if (on_line) on_line(recent_.back());
 }
 

@@ -1,14 +1,12 @@
 // The trace of the line: every frame sent and received and every note about
 // the port, recorded around whatever serial port the front end hands in.
-// The service view shows the last lines; the current job's lines are kept
-// whole, however long the job, so that a saved trace holds all of it.
+// The last lines are kept for a view.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "console/platform.hpp"
 
@@ -21,7 +19,9 @@ struct trace_line {
     std::string bytes;  // the frame, or the text of a note
 };
 
-// One line as text: "HH:MM:SS.mmm    tick > F5 F5".
+// What a line says: "> F5 F5", "< D0 D0", "# port closed".
+std::string trace_text(const trace_line& t);
+// One line as text, with its time and tick: "HH:MM:SS.mmm    tick > F5 F5".
 std::string format_trace_line(const trace_line& t);
 
 class traced_port final : public serial_port {
@@ -44,16 +44,11 @@ public:
     std::string device() const override { return inner_.device(); }
 
     void note(std::string text);
-    // Lines from here on are the current job's (kept whole until the next
-    // begin_job).
-    void begin_job();
 
     std::uint64_t tick = 0;
     // The last lines, for a view.
     static constexpr std::size_t recent_limit = 2000;
     const std::deque<trace_line>& recent() const { return recent_; }
-    // The lines since the last begin_job (or since the start).
-    const std::vector<trace_line>& job() const { return job_; }
     // Called for every new line.
     std::function<void(const trace_line&)> on_line;
 
@@ -62,7 +57,6 @@ private:
     serial_port& inner_;
     int port_ = 1;
     std::deque<trace_line> recent_;
-    std::vector<trace_line> job_;
 };
 
 }  // namespace torvela

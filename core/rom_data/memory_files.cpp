@@ -461,31 +461,42 @@ void next_image_page(main_form& f) {
     }
 }
 
-int count_image_pages(const main_form& f, const std::string& path) {
+namespace {
+
+// Calls `page(b1, b2)` with the address bytes of every page of a work file,
+// until it returns false; false when the file cannot be read.
+template <typename Visit>
+bool each_work_page(const std::string& path, Visit page) {
     std::string text;
-    if (read_small_file(path_from_utf8(path), std::size_t{64} << 20, text) != small_file::read) return 0;
-    int pages = 0;
+    if (read_small_file(path_from_utf8(path), std::size_t{64} << 20, text) != small_file::read) return false;
     bool ended = false;
     line_reader lines{text};
     for (int line = 0; !lines.done(); ++line) {
         const std::string address(lines.next(ended));
-        if (line % 5 == 0 && image_page_filter(f, address_byte(address, 2), address_byte(address, 4))) ++pages;
+        if (line % 5 == 0 && !page(address_byte(address, 2), address_byte(address, 4))) break;
     }
+    return true;
+}
+
+}  // namespace
+
+int count_image_pages(const main_form& f, const std::string& path) {
+    int pages = 0;
+    each_work_page(path, [&](std::uint8_t b1, std::uint8_t b2) {
+        if (image_page_filter(f, b1, b2)) ++pages;
+        return true;
+    });
     return pages;
 }
 
 bool image_fits_store(const main_form& f) {
     if (f.Label2.caption != "M32RFLASH") return true;  // M16C: 0C0000-0FFFFF all have blocks
-    std::string text;
-    if (read_small_file(path_from_utf8(f.image_file_path), std::size_t{64} << 20, text) != small_file::read)
-        return false;
-    bool ended = false;
-    line_reader lines{text};
-    for (int line = 0; !lines.done(); ++line) {
-        const std::string address(lines.next(ended));
-        if (line % 5 == 0 && address_byte(address, 2) > m32r_last_block_byte) return false;
-    }
-    return true;
+    bool fits = true;
+    const bool read = each_work_page(f.image_file_path, [&](std::uint8_t b1, std::uint8_t) {
+        fits = b1 <= m32r_last_block_byte;
+        return fits;
+    });
+    return read && fits;
 }
 
 void next_memories_page(main_form& f) {
