@@ -16,7 +16,7 @@
 #include "memories/memories.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/memory_files.hpp"
-#include "rom_data/seq_files.hpp"
+#include "platform/seq_files.hpp"
 
 namespace {
 

@@ -28,15 +28,15 @@
 #include "memories/memories.hpp"
 #include "device_port.hpp"
 #include "link/trace.hpp"
-#include "rom_data/disk_files.hpp"
+#include "platform/disk_files.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/memory_files.hpp"
 #include "rom_data/page_exchange.hpp"
-#include "rom_data/seq_files.hpp"
+#include "platform/seq_files.hpp"
 #include "service/confirm_commands.hpp"
 #include "service/lock_bits.hpp"
 #include "service/write_count.hpp"
-#include "service/writer_id.hpp"
+#include "engine/writer_id.hpp"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -59,44 +59,43 @@ struct operation {
     void (*click)(main_form&);
     file_use file;
     start how;
-    std::set<std::string> success;  // the status texts of a good end
     const char* what;
 };
 
 const std::vector<operation>& operations() {
     static const std::vector<operation> ops = {
-        {"erase", allunlock_erase_Click, file_use::none, start::job, {"ALL FLASH ERASE COMPLETE"}, "ERASE ALL FLASH"},
-        {"save", ramdata_get_Click, file_use::memories_save, start::job, {"SAVE MEMORIES TO FILE COMPLETE"},
+        {"erase", allunlock_erase_Click, file_use::none, start::job, "ERASE ALL FLASH"},
+        {"save", ramdata_get_Click, file_use::memories_save, start::job,
          "SAVE MEMORIES TO FILE into FILE (created if missing)"},
-        {"transmit", ramdata_store_Click, file_use::memories_file, start::job, {"TRANSMIT MEMORIES COMPLETE"},
+        {"transmit", ramdata_store_Click, file_use::memories_file, start::job,
          "TRANSMIT MEMORIES from FILE"},
-        {"transmit-rom", flashall_write_Click, file_use::rom_data, start::job, {"ROM DATA TRANSMIT COMPLETE"},
+        {"transmit-rom", flashall_write_Click, file_use::rom_data, start::job,
          "TRANSMIT ROM DATA from FILE"},
-        {"block-write", flashblock_write_Click, file_use::rom_data, start::job, {"ROM WRITER BLOCK WRITE COMPLETE"},
+        {"block-write", flashblock_write_Click, file_use::rom_data, start::job,
          "writer block write of FILE, the blocks of --blocks"},
-        {"write", write_Click, file_use::rom_data, start::needs_open_port, {"TRANSMIT OK"}, "plain write of FILE"},
-        {"verify", verify_Click, file_use::rom_data, start::needs_open_port, {"VERIFY OK"}, "verify FILE"},
-        {"target-direct-write", unit_3mode_Click, file_use::rom_data, start::job, {"TARGET DIRECT WRITE COMPLETE"},
+        {"write", write_Click, file_use::rom_data, start::needs_open_port, "plain write of FILE"},
+        {"verify", verify_Click, file_use::rom_data, start::needs_open_port, "verify FILE"},
+        {"target-direct-write", unit_3mode_Click, file_use::rom_data, start::job,
          "target direct write of FILE"},
-        {"version-up", writer_versionup_Click, file_use::rom_data, start::job, {"ROM WRITER VERSION UP COMPLETE"},
+        {"version-up", writer_versionup_Click, file_use::rom_data, start::job,
          "writer version up from FILE"},
-        {"id-check", id_check_Click, file_use::any_file, start::needs_open_port, {"CHECK WRITER-ID OK"},
+        {"id-check", id_check_Click, file_use::any_file, start::needs_open_port,
          "writer-ID check (FILE as the window's chosen file)"},
-        {"block-erase", block_erase_Click, file_use::none, start::needs_open_port, {"BLOCK ERASE OK"},
+        {"block-erase", block_erase_Click, file_use::none, start::needs_open_port,
          "erase the blocks of --blocks (needs --m32r or --m16c)"},
-        {"lock-read", rockbit_read_Click, file_use::none, start::needs_open_port, {"ROCK NONBLOCK", "ROCK EXISTBLOCK"},
+        {"lock-read", rockbit_read_Click, file_use::none, start::needs_open_port,
          "read the lock bits of --blocks (needs --m32r or --m16c)"},
-        {"lock-set", rockbit_set_Click, file_use::none, start::needs_open_port, {"ROCK BIT SET OK"},
+        {"lock-set", rockbit_set_Click, file_use::none, start::needs_open_port,
          "set the lock bits of --blocks (needs --m32r or --m16c)"},
-        {"lock-enable", rockbit_on_Click, file_use::none, start::needs_open_port, {"ROCK BIT VALIDITY OK"},
+        {"lock-enable", rockbit_on_Click, file_use::none, start::needs_open_port,
          "enable the lock bits"},
-        {"lock-disable", rockbit_non_Click, file_use::none, start::needs_open_port, {"ROCK BIT INVALIDITY OK"},
+        {"lock-disable", rockbit_non_Click, file_use::none, start::needs_open_port,
          "disable the lock bits"},
-        {"switch", swon_en_Click, file_use::none, start::needs_open_port, {"SWITCH OPERATION OK"},
+        {"switch", swon_en_Click, file_use::none, start::needs_open_port,
          "switch operation"},
-        {"target-write", target_write_Click, file_use::none, start::needs_open_port, {"TARGET WRITE NOW!"},
+        {"target-write", target_write_Click, file_use::none, start::needs_open_port,
          "writer to target write (waits as long as it takes; Ctrl+C ends it)"},
-        {"write-count", write_count_Click, file_use::none, start::opens_port, {"ライタ書き込み回数読込ＯＫ"},
+        {"write-count", write_count_Click, file_use::none, start::opens_port,
          "read the writer's write counts"},
     };
     return ops;
@@ -452,9 +451,9 @@ int main(int argc, char** argv) {
         report();
         return port_error();
     }
-    o.op->click(f);
+    guarded(f, o.op->click);
     report();
-    if (f.Label9.caption == "PORT OPEN ERROR" && !f.MSComm1.PortOpen()) return port_error();
+    if (f.last_outcome == outcome::no_port) return port_error();
     const bool is_job = o.op->how == start::job;
     auto running = [&] { return f.engine_step != 0 || (is_job && f.job_no != 0); };
 
@@ -476,7 +475,7 @@ int main(int argc, char** argv) {
     int code = success;
     while (running()) {
         if (interrupted) {
-            abort_sequence(f, "INTERRUPTED", true);
+            abort_sequence(f, outcome::interrupted, "INTERRUPTED", file1::close);
             files.close(2);
             std::fprintf(stderr, "interrupted\n");
             code = failed;
@@ -507,10 +506,11 @@ int main(int argc, char** argv) {
 #endif
     if (code != success) return code;
     const std::string& last = f.Label9.caption;
-    if (o.op->click == write_count_Click && o.op->success.count(last))
+    const bool succeeded = f.last_outcome == outcome::success;
+    if (o.op->click == write_count_Click && succeeded)
         std::printf("WRITE COUNTS %s %s\n", f.Label6.caption.c_str(), f.Label7.caption.c_str());
     if (o.quiet) std::printf("%s\n", last.c_str());
-    if (o.op->success.count(last)) return success;
+    if (succeeded) return success;
     std::fprintf(stderr, "%s\n", last.empty() ? "the operation did not start" : last.c_str());
     return failed;
 }

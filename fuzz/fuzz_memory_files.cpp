@@ -8,7 +8,7 @@
 
 #include "harness.hpp"
 #include "rom_data/memory_files.hpp"
-#include "rom_data/seq_files.hpp"
+#include "platform/seq_files.hpp"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include "service/confirm_commands.hpp"
 #include "service/lock_bits.hpp"
 #include "service/write_count.hpp"
-#include "service/writer_id.hpp"
+#include "engine/writer_id.hpp"
 
 namespace torvela_gui {
 

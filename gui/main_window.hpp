@@ -17,7 +17,7 @@
 #include "qt_dialogs.hpp"
 #include "device_port.hpp"
 #include "link/trace.hpp"
-#include "rom_data/seq_files.hpp"
+#include "platform/seq_files.hpp"
 
 namespace torvela_gui {
 

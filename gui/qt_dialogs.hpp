@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <string>
 
-#include "console/platform.hpp"
+#include "platform/platform.hpp"
 
 namespace torvela_gui {
 

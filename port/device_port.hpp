@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "console/platform.hpp"
+#include "platform/platform.hpp"
 
 namespace torvela {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "rom_data/disk_files.hpp"
-#include "rom_data/seq_files.hpp"
+#include "platform/disk_files.hpp"
+#include "platform/seq_files.hpp"
 
 namespace test_support {
 

@@ -142,7 +142,7 @@ TEST(BusyIndicator, SecondJobContinuesWhereTheFirstStopped) {
     f.job_no = 7;
     Timer3_Timer(f);
     Timer3_Timer(f);  // spinner shows picture 2, next is 3
-    stop_busy_indicator(f, 9, true);
+    stop_busy_indicator(f, indicator::all);
     EXPECT_EQ(pictures(f), "0|-|-");
     Timer3_Timer(f);
     EXPECT_EQ(pictures(f), "2|-|-");

@@ -6,10 +6,10 @@
 #include "engine/engine.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
-#include "service/writer_id.hpp"
+#include "engine/writer_id.hpp"
 #include "service/lock_bits.hpp"
 #include "support.hpp"
-#include "writer_ids.hpp"
+#include "link/protocol.hpp"
 
 using namespace torvela;
 using writer_sim::fault;
@@ -87,7 +87,7 @@ TEST(WriterIdCheck, FramesOnTheLine) {
     ASSERT_EQ(fr.size(), 2u);
     EXPECT_EQ(fr[0], (test_support::bytes{0xF5, 0xF5}));
     test_support::bytes id = {0xDF, 0xFF, 0x07};
-    id.insert(id.end(), writer_id_code.begin(), writer_id_code.end());
+    id.insert(id.end(), protocol::writer_id_code.begin(), protocol::writer_id_code.end());
     id.push_back(0x00);
     EXPECT_EQ(fr[1], id);
     EXPECT_EQ(r.box.asked, (std::vector<std::string>{"ID CHECK|ID CHECK?"}));

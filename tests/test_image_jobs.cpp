@@ -13,7 +13,7 @@
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/memory_files.hpp"
 #include "support.hpp"
-#include "writer_ids.hpp"
+#include "link/protocol.hpp"
 
 using namespace torvela;
 using namespace test_support;

@@ -11,7 +11,7 @@
 #include "files.hpp"
 #include "link/link.hpp"
 #include "memories/memories.hpp"
-#include "rom_data/disk_files.hpp"
+#include "platform/disk_files.hpp"
 #include "rom_data/memory_files.hpp"
 #include "rom_data/page_exchange.hpp"
 #include "service/confirm_commands.hpp"

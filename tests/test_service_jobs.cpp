@@ -13,12 +13,12 @@
 #include "rom_data/page_exchange.hpp"
 #include "service/confirm_commands.hpp"
 #include "service/lock_bits.hpp"
-#include "service/writer_id.hpp"
+#include "engine/writer_id.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/memory_files.hpp"
 #include "service/write_count.hpp"
 #include "support.hpp"
-#include "writer_ids.hpp"
+#include "link/protocol.hpp"
 
 using namespace torvela;
 using namespace test_support;
@@ -267,7 +267,7 @@ namespace {
 std::string writer_program(std::size_t size, std::uint8_t seed) {
     std::string p(size, '\0');
     for (std::size_t i = 0; i < size; ++i) p[i] = static_cast<char>(i * 7 + seed);
-    std::copy(writer_program_id.begin(), writer_program_id.end(), p.begin() + 0x84);
+    std::copy(protocol::writer_program_id.begin(), protocol::writer_program_id.end(), p.begin() + 0x84);
     return p;
 }
 
@@ -386,7 +386,7 @@ TEST(WriterVersionUp, IdCharactersWithoutNibbleFail) {
     writer_sim::rig r;
     auto set_text = [&](std::string t) { std::copy(t.begin(), t.end(), r.form->id_code_text.begin()); };
     std::string good;
-    for (std::uint8_t b : writer_program_id) good += hex(&b, 1);
+    for (std::uint8_t b : protocol::writer_program_id) good += hex(&b, 1);
     // Lower-case digits have values above 15; 2A-2F have none; ':' (3A) is 15.
     ASSERT_EQ(good[17], 'F');
     struct row {

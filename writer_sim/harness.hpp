@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "console/main_form.hpp"
-#include "rom_data/seq_files.hpp"
+#include "platform/seq_files.hpp"
 #include "writer.hpp"
 
 namespace writer_sim {

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <iterator>
 
-#include "writer_ids.hpp"
-
 namespace writer_sim {
 
 namespace {
@@ -27,7 +25,7 @@ std::string hex_address(std::uint32_t a) {
 writer::writer() {
     store.fill(0xFF);
     program.fill(0xFF);
-    id_code = torvela::writer_id_code;
+    id_code = {'T', 'O', 'R', 'V', 'E', 'L', 'A'};  // the code this writer was set up with
 }
 
 void writer::hold_sample_unit() {

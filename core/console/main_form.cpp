@@ -1,10 +1,9 @@
 #include "console/main_form.hpp"
 
-#include "rom_data/seq_files.hpp"
+#include "platform/seq_files.hpp"
 
 namespace torvela {
 
-const char* const no_block_text = "   －   ";
 
 namespace {
 
@@ -256,27 +255,18 @@ void Form_Unload(main_form& f) {
     f.work.reset();
 }
 
-void Option1_Click(main_form& f) {
-    f.cpu_is_m32r = 1;
-    f.cpu_is_m16c = 0;
-    static const char* const names[9] = {
-        "ブロック０00000000-00003FFF", "ブロック１00004000-00005FFF",
-        "ブロック２00006000-00007FFF", "ブロック３00008000-0000FFFF",
-        "ブロック４00010000-0001FFFF", "ブロック５00020000-0002FFFF",
-        "ブロック６00030000-0003FFFF", "ブロック７00040000-0004FFFF",
-        "ブロック８00050000-0005FFFF"};
-    for (int n = 1; n <= 9; ++n) f.block_label(n).caption = names[n - 1];
+namespace {
+
+void choose_family(main_form& f, const cpu_family& family) {
+    f.cpu_is_m32r = &family == &m32r_family ? 1 : 0;
+    f.cpu_is_m16c = &family == &m16c_family ? 1 : 0;
+    for (int n = 1; n <= 9; ++n) f.block_label(n).caption = family.block_captions[static_cast<std::size_t>(n - 1)];
 }
 
-void Option2_Click(main_form& f) {
-    f.cpu_is_m32r = 0;
-    f.cpu_is_m16c = 1;
-    static const char* const names[9] = {
-        "ブロック６0C0000-0CFFFF", "ブロック５0D0000-0DFFFF", "ブロック４0E0000-0EFFFF",
-        "ブロック３0F0000-0F7FFF", "ブロック２0F8000-0F9FFF", "ブロック１0FA000-0FBFFF",
-        "ブロック０0FC000-0FFFFF", no_block_text,               no_block_text};
-    for (int n = 1; n <= 9; ++n) f.block_label(n).caption = names[n - 1];
-}
+}  // namespace
+
+void Option1_Click(main_form& f) { choose_family(f, m32r_family); }
+void Option2_Click(main_form& f) { choose_family(f, m16c_family); }
 
 void Combo3_Click(main_form& f) {
     if (f.Combo3.caption == "UNLIMITED") {
@@ -327,11 +317,13 @@ void page_done(main_form& f) {
     if (f.progress.done < f.progress.total) ++f.progress.done;
 }
 
-void stop_busy_indicator(main_form& f, int last, bool up_arrows_too) {
+void stop_busy_indicator(main_form& f, indicator reset) {
+    if (reset == indicator::untouched) return;
     f.Timer3.enabled = false;
     f.Image1.visible = true;
+    const int last = reset == indicator::spinner ? 4 : 9;
     for (int n = 2; n <= last; ++n) f.image(n).visible = false;
-    if (up_arrows_too)
+    if (reset == indicator::all)
         for (int n = 12; n <= 16; ++n) f.image(n).visible = false;
 }
 

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "console/platform.hpp"
-#include "memories/pending_save.hpp"
+#include "console/cpu_family.hpp"
+#include "platform/platform.hpp"
+#include "platform/pending_save.hpp"
+
 
 namespace torvela {
 
@@ -25,6 +27,27 @@ enum class control_kind : std::uint8_t {
     text,
     image,
     timer,
+};
+
+// How the last operation ended, beside its status text in Label9.
+enum class outcome : std::uint8_t {
+    none,                // nothing has ended since it began
+    success,             // it ended with its success text
+    writer_refused,      // the writer answered no: a refusal, an error page, pages that differ
+    communication_lost,  // a wrong or missing answer, the port lost under it
+    file_problem,        // a file could not be read, written or used
+    no_port,             // the port could not be opened
+    interrupted,         // the operator ended it from outside (a signal, a closed window)
+    internal_error,      // the tool itself failed (an unexpected exception)
+};
+
+// The busy indicator's reset at the end of an operation: which of the
+// pictures go back to the idle state.
+enum class indicator : std::uint8_t {
+    untouched,
+    spinner,             // Image2..Image4 hidden
+    spinner_and_arrows,  // Image2..Image9 hidden
+    all,                 // and the up arrows Image12..Image16
 };
 
 struct control {
@@ -60,6 +83,7 @@ struct main_form {
     std::uint8_t job_no = 0;
     std::uint8_t job_phase = 0;
     std::uint8_t last_step = 0;
+    outcome last_outcome = outcome::none;
     std::int16_t watchdog_ticks = 0;
     std::string rx_text;
     std::vector<std::uint8_t> rx_bytes;
@@ -147,15 +171,13 @@ void Combo3_Change(main_form& f);
 void Check10_Click(main_form& f);
 void Timer3_Timer(main_form& f);
 
-// Busy indicator stop: Timer3 off, Image1 shown, Image2..Image<last> hidden,
-// and Image12..Image16 hidden when `up_arrows_too`.
-void stop_busy_indicator(main_form& f, int last, bool up_arrows_too);
+// Busy indicator stop: Timer3 off, Image1 shown, the pictures of `reset`
+// hidden.
+void stop_busy_indicator(main_form& f, indicator reset);
 
 // A pass over `total` pages begins; one page of it is done.
 void start_progress(main_form& f, int total);
 void page_done(main_form& f);
 
-// The full-width dash shown beside a check box that stands for no block.
-extern const char* const no_block_text;
 
 }  // namespace torvela

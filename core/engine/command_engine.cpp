@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <string>
 
 #include "engine/steps.hpp"
 #include "link/link.hpp"
-#include "memories/memories.hpp"
-#include "rom_data/seq_files.hpp"
+#include "link/protocol.hpp"
+#include "platform/seq_files.hpp"
 
 namespace torvela {
 
@@ -79,7 +81,7 @@ void watchdog(main_form& f) {
     f.watchdog_ticks = static_cast<std::int16_t>(f.watchdog_ticks - 1);
     if (f.watchdog_ticks >= 0) return;
     // The exchange stood still for the whole watchdog time.
-    abort_sequence(f, "COMMUNICATION ERROR", true);
+    abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR", file1::close);
 }
 
 }  // namespace
@@ -88,26 +90,85 @@ std::span<const step_family> step_families() { return families; }
 
 step_body find_step(std::uint8_t step) { return index.body[step]; }
 
-void abort_sequence(main_form& f, const char* message, bool close_file1) {
-    if (close_file1) f.files.close(1);
+void begin_job(main_form& f, std::uint8_t job_no) {
+    f.job_no = job_no;
+    f.job_phase = 99;
+    f.verify_retries = 0;
+    f.last_outcome = outcome::none;
+    f.MSComm1.note("job " + std::to_string(job_no) + " begins");
+}
+
+void end_job(main_form& f, const job_end& how) {
+    if (how.file == file1::close) f.files.close(1);
+    const std::uint8_t job = f.job_no;
     f.engine_step = 0;
-    f.Label9.caption = message;
+    if (how.text) f.Label9.caption = how.text;
+    f.last_outcome = how.result;
     f.job_no = 0;
-    stop_busy_indicator(f, 9, true);
-    close_port(f);
+    stop_busy_indicator(f, how.busy);
+    if (how.port == port_after::closed) close_port(f);
+    // A save that ends before its commit leaves no file behind.
+    f.save.discard();
+    if (job != 0) f.MSComm1.note("job " + std::to_string(job) + " ends: " + f.Label9.caption);
+}
+
+void report(main_form& f, outcome result, const char* text) {
+    f.Label9.caption = text;
+    f.last_outcome = result;
+}
+
+void abort_sequence(main_form& f, outcome why, const char* message, file1 file) {
+    end_job(f, {why, message, indicator::all, port_after::closed, file});
     // However the exchange ended (a reply, the watchdog, a closed or lost
     // port), the next one starts with the whole watchdog time.
     f.last_step = 0;
     f.watchdog_ticks = watchdog_reload;
 }
 
-wait_result wait_ack(main_form& f, std::uint8_t code, bool finishing, bool close_file1, const char* refusal) {
+namespace {
+
+// An exception that reached a front end's call: the operation ends as a
+// failed exchange would, and the program goes on.
+void contain(main_form& f, const char* what, bool file_error) {
+    try {
+        f.MSComm1.note(std::string("internal error: ") + what);
+        f.files.close(2);
+        abort_sequence(f, outcome::internal_error, file_error ? "FILE OPEN ERROR" : "COMMUNICATION ERROR",
+                       file1::close);
+    } catch (...) {
+        // Nothing more can be done safely; the next tick finds the port
+        // closed or the job over.
+        f.engine_step = 0;
+        f.job_no = 0;
+    }
+}
+
+template <class Body>
+void barrier(main_form& f, Body body) {
+    try {
+        body();
+    } catch (const std::filesystem::filesystem_error& e) {
+        contain(f, e.what(), true);
+    } catch (const std::exception& e) {
+        contain(f, e.what(), false);
+    } catch (...) {
+        contain(f, "an exception of unknown type", false);
+    }
+}
+
+}  // namespace
+
+void guarded(main_form& f, void (*handler)(main_form&)) {
+    barrier(f, [&] { handler(f); });
+}
+
+wait_result wait_ack(main_form& f, std::uint8_t code, answer kind, file1 file, const char* refusal) {
     if (!reply_read(f, ack_len)) return wait_result::waiting;
     if (ack(f, code)) return wait_result::accepted;
-    if (finishing && ack(f, 0xAC))
-        abort_sequence(f, refusal, close_file1);
+    if (kind == answer::verdict && ack(f, protocol::refused))
+        abort_sequence(f, outcome::writer_refused, refusal, file);
     else
-        abort_sequence(f, "COMMUNICATION ERROR", close_file1);
+        abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR", file);
     return wait_result::aborted;
 }
 
@@ -119,8 +180,7 @@ void start_family(main_form& f, std::uint8_t code, std::uint8_t step) {
 void engine_tick(main_form& f);
 
 void Timer1_Timer(main_form& f) {
-    engine_tick(f);
-    settle_save(f);
+    barrier(f, [&] { engine_tick(f); });
 }
 
 void engine_tick(main_form& f) {
@@ -132,7 +192,8 @@ void engine_tick(main_form& f) {
         // Connect that would find it half-way.
         if (f.port_held) f.Combo1.caption = stop_text;
         f.port_held = false;
-        if (f.engine_step != 0 || f.job_no != 0) abort_sequence(f, "COMMUNICATION ERROR", true);
+        if (f.engine_step != 0 || f.job_no != 0)
+            abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR", file1::close);
         return;
     }
     f.Label1.caption = keep_text;

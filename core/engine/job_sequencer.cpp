@@ -3,7 +3,6 @@
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "link/link.hpp"
-#include "memories/memories.hpp"
 
 namespace torvela {
 
@@ -25,7 +24,7 @@ constexpr phase_entry block_write_phases[] = {
 };
 
 constexpr phase_entry target_direct_phases[] = {
-    {99, job5_phase99},    {12, job5_phase12}, {4, job5_phase4},  {3, image_job_phase3},
+    {99, job5_phase99},    {12, job5_phase12}, {3, image_job_phase3},
     {1, image_job_phase1}, {9, job5_phase9},   {10, job5_phase10}, {8, job5_phase8},
 };
 
@@ -62,15 +61,14 @@ constexpr job_entry jobs[] = {
 void sequencer_tick(main_form& f);
 
 void Timer2_Timer(main_form& f) {
-    sequencer_tick(f);
-    settle_save(f);
+    guarded(f, sequencer_tick);
 }
 
 void sequencer_tick(main_form& f) {
     if (f.job_no != 0 && !f.MSComm1.PortOpen()) {
         // Disconnected or lost between (or during) exchanges: nothing may be
         // sent on a closed port, so the job ends here.
-        abort_sequence(f, "COMMUNICATION ERROR", true);
+        abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR", file1::close);
         return;
     }
     if (f.engine_step != 0) return;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "console/main_form.hpp"
+#include "engine/engine.hpp"
 
 namespace torvela {
 
@@ -90,7 +91,6 @@ void image_job_phase9(main_form&);
 // job 5, target direct write
 void job5_phase99(main_form&);
 void job5_phase12(main_form&);
-void job5_phase4(main_form&);
 void job5_phase9(main_form&);
 void job5_phase10(main_form&);
 void job5_phase8(main_form&);
@@ -130,10 +130,11 @@ void job6_phase15(main_form&);
 
 // The reply wait shared by the two-byte steps: `accepted` when two bytes were
 // read and equal `code`; `waiting` while fewer have come (nothing happened);
-// `aborted` after the abort sequence. Finishing steps turn 0xAC 0xAC into
-// their refusal text, anything else is "COMMUNICATION ERROR".
+// `aborted` after the abort sequence. A verdict tells the writer's refusal
+// (AC AC) apart with its own text; anything else is "COMMUNICATION ERROR".
 enum class wait_result { waiting, accepted, aborted };
-wait_result wait_ack(main_form& f, std::uint8_t code, bool finishing, bool close_file1 = false,
+enum class answer : bool { echo, verdict };
+wait_result wait_ack(main_form& f, std::uint8_t code, answer kind, file1 file = file1::stays,
                      const char* refusal = "INSTALLER ERROR");
 
 // Sends a two-byte command and sets the step that waits for its answer.

@@ -2,6 +2,7 @@
 #include "engine/steps.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
+#include "link/protocol.hpp"
 
 namespace torvela {
 
@@ -45,19 +46,19 @@ void block_erase_Click(main_form& f) {
 }
 
 void step_4(main_form& f) {
-    f.tx_frame = {0x20, 0x20};
+    f.tx_frame = {protocol::block_erase, protocol::block_erase};
     send_block_command(f);
 }
 
 void step_41(main_form& f) {
-    if (wait_ack(f, 0x20, false) != wait_result::accepted) return;
+    if (wait_ack(f, protocol::block_erase, answer::echo) != wait_result::accepted) return;
     send_block_frame(f, 42);
 }
 
 void step_42(main_form& f) {
-    if (wait_ack(f, 0xD0, true) != wait_result::accepted) return;
+    if (wait_ack(f, protocol::done, answer::verdict) != wait_result::accepted) return;
     f.engine_step = 4;
-    f.Label9.caption = "BLOCK ERASE OK";
+    report(f, outcome::success, "BLOCK ERASE OK");
     f.job_phase = 3;
 }
 

@@ -36,23 +36,8 @@ block_form::block_form() {
 }
 
 void Form_Activate(block_form& dlg, const main_form& f) {
-    static const char* const m16c[7] = {
-        "ブロック６0C0000-0CFFFF", "ブロック５0D0000-0DFFFF", "ブロック４0E0000-0EFFFF",
-        "ブロック３0F0000-0F7FFF", "ブロック２0F8000-0F9FFF", "ブロック１0FA000-0FBFFF",
-        "ブロック０0FC000-0FFFFF"};
-    static const char* const m32r[9] = {
-        "ブロック０00000000-00003FFF", "ブロック１00004000-00005FFF",
-        "ブロック２00006000-00007FFF", "ブロック３00008000-0000FFFF",
-        "ブロック４00010000-0001FFFF", "ブロック５00020000-0002FFFF",
-        "ブロック６00030000-0003FFFF", "ブロック７00040000-0004FFFF",
-        "ブロック８00050000-0005FFFF"};
-    if (f.Label2.caption == "M16CFLASH") {
-        for (std::size_t i = 0; i < 7; ++i) dlg.block[i].caption = m16c[i];
-        dlg.block[7].caption = no_block_text;
-        dlg.block[8].caption = no_block_text;
-    } else if (f.Label2.caption == "M32RFLASH") {
-        for (std::size_t i = 0; i < 9; ++i) dlg.block[i].caption = m32r[i];
-    }
+    if (const cpu_family* family = flash_family(f.Label2.caption))
+        for (std::size_t i = 0; i < 9; ++i) dlg.block[i].caption = family->block_captions[i];
 }
 
 void OK_buttun_Click(block_form& dlg, main_form& f) {

@@ -1,8 +1,9 @@
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "erase/erase.hpp"
+#include "engine/writer_id.hpp"
 #include "link/link.hpp"
-#include "service/writer_id.hpp"
+#include "link/protocol.hpp"
 
 namespace torvela {
 
@@ -16,9 +17,7 @@ void allunlock_erase_Click(main_form& f) {
     f.block_filter_on = 1;
     f.block_write_mode = 0;
     for (int i = 0; i <= 8; ++i) f.fblock(i).caption = "1";
-    f.job_no = 7;
-    f.job_phase = 99;
-    f.verify_retries = 0;
+    begin_job(f, 7);
 }
 
 void job7_phase99(main_form& f) {
@@ -27,28 +26,25 @@ void job7_phase99(main_form& f) {
 }
 
 void job7_phase12(main_form& f) {
-    send_command(f, 0xA7);
-    f.engine_step = 3;
+    start_family(f, protocol::erase_all, 3);
 }
 
 void job7_phase2(main_form& f) {
-    f.job_no = 0;
-    stop_busy_indicator(f, 9, false);
-    close_port(f);
+    end_job(f, {outcome::success, "ALL FLASH ERASE COMPLETE", indicator::spinner_and_arrows, port_after::closed});
 }
 
-// The writer echoes 0xA7 0xA7; the go-ahead follows.
+// The writer echoes the command; the go-ahead follows.
 void step_3(main_form& f) {
-    if (wait_ack(f, 0xA7, false) != wait_result::accepted) return;
+    if (wait_ack(f, protocol::erase_all, answer::echo) != wait_result::accepted) return;
     f.engine_step = 31;
-    send_command(f, 0xD0);
+    send_command(f, protocol::go_ahead);
     f.Label9.caption = "ERASE NOW!";
 }
 
 void step_31(main_form& f) {
-    if (wait_ack(f, 0xD0, true) != wait_result::accepted) return;
+    if (wait_ack(f, protocol::done, answer::verdict) != wait_result::accepted) return;
     f.engine_step = 0;
-    f.Label9.caption = "ALL FLASH ERASE COMPLETE";
+    report(f, outcome::success, "ALL FLASH ERASE COMPLETE");
     f.job_phase = 2;
 }
 

@@ -1,6 +1,7 @@
 #include "link/link.hpp"
 
-#include "rom_data/seq_files.hpp"
+#include "link/protocol.hpp"
+#include "platform/seq_files.hpp"
 
 namespace torvela {
 
@@ -25,6 +26,7 @@ bool open_port(main_form& f) {
     if (!f.MSComm1.PortOpen(true) || !f.MSComm1.PortOpen()) {
         f.port_held = false;
         f.Label9.caption = "PORT OPEN ERROR";
+        f.last_outcome = outcome::no_port;
         f.Combo1.caption = stop_text;
         return false;
     }
@@ -112,7 +114,7 @@ void send_block_frame(main_form& f, std::uint8_t next) {
 bool open_port_with_busy_indicator(main_form& f) {
     f.Timer3.enabled = true;
     if (open_port_prologue(f)) return true;
-    stop_busy_indicator(f, 9, true);
+    stop_busy_indicator(f, indicator::all);
     return false;
 }
 
@@ -125,7 +127,7 @@ bool block_to_send(const main_form& f) {
 void send_block_command(main_form& f) {
     for (int i = 2; i <= 8; ++i) {
         if (f.block_select[i] != 1) continue;
-        f.block_frame = {0xD8, static_cast<std::uint8_t>(i - 2), 0x00, 0x00};
+        f.block_frame = {protocol::block_frame_mark, static_cast<std::uint8_t>(i - 2), 0, 0};
         send_bytes(f, f.tx_frame);
         f.block_select[i] = 0;
         f.engine_step = static_cast<std::uint8_t>(f.engine_step * 10 + 1);

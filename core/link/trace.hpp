@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "console/platform.hpp"
+#include "platform/platform.hpp"
 
 namespace torvela {
 
@@ -43,7 +43,7 @@ public:
     std::string last_error() const override { return inner_.last_error(); }
     std::string device() const override { return inner_.device(); }
 
-    void note(std::string text);
+    void note(std::string text) override;
 
     std::uint64_t tick = 0;
     // The last lines, for a view.

@@ -5,12 +5,13 @@
 #include <string>
 
 #include "console/main_form.hpp"
+#include "link/protocol.hpp"
 
 namespace torvela {
 
 // The page read exchange: FF FF, echo, address frame, D0 D0, the same
 // address frame again, 256 bytes.
-void start_page_read(main_form& f, std::uint8_t a1, std::uint8_t a2, std::uint8_t first_step);
+void start_page_read(main_form& f, protocol::page_address page, std::uint8_t first_step);
 
 // One record (address line and four data lines) for the page in rx_bytes.
 void write_memories_page(main_form& f);
@@ -21,7 +22,7 @@ void advance_page_address(main_form& f);
 void ramdata_get_Click(main_form& f);
 void ramdata_store_Click(main_form& f);
 
-// Ends a job whose own data ran out or is unusable: message, job over,
+// Ends a job whose file ran out or is unusable: message, job over,
 // indicator reset; the port stays open.
 void end_job_no_memory(main_form& f, const char* message = "NO MEMORY ERROR");
 
@@ -29,9 +30,5 @@ void end_job_no_memory(main_form& f, const char* message = "NO MEMORY ERROR");
 // (2 write, 3 read back); false when the job has ended (the file would not
 // open, or holds no page).
 bool open_memories_file(main_form& f, const std::string& path, std::uint8_t command);
-
-// A save whose job ended before its commit leaves no file behind; run after
-// every timer tick.
-void settle_save(main_form& f);
 
 }  // namespace torvela

@@ -16,25 +16,22 @@
 #include "engine/steps.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
+#include "link/protocol.hpp"
 #include "memories/memories.hpp"
-#include "rom_data/disk_files.hpp"
+#include "platform/disk_files.hpp"
 #include "rom_data/memory_files.hpp"
-#include "rom_data/seq_files.hpp"
-#include "service/writer_id.hpp"
+#include "platform/seq_files.hpp"
+#include "engine/writer_id.hpp"
 
 namespace torvela {
 
 void end_job_no_memory(main_form& f, const char* message) {
-    f.files.close(1);
-    f.engine_step = 0;
-    f.Label9.caption = message;
-    f.job_no = 0;
-    stop_busy_indicator(f, 9, true);
+    end_job(f, {outcome::file_problem, message, indicator::all, port_after::stays_open, file1::close});
 }
 
 bool open_memories_file(main_form& f, const std::string& path, std::uint8_t command) {
     if (!f.files.open_input(1, path)) {
-        abort_sequence(f, "FILE OPEN ERROR", true);
+        abort_sequence(f, outcome::file_problem, "FILE OPEN ERROR", file1::close);
         return false;
     }
     f.address_frame[0] = command;
@@ -47,10 +44,6 @@ bool open_memories_file(main_form& f, const std::string& path, std::uint8_t comm
     return true;
 }
 
-void settle_save(main_form& f) {
-    if (f.job_no != 4) f.save.discard();
-}
-
 void ramdata_get_Click(main_form& f) {
     if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
     if (!f.msgbox.yes_no("OK TO SAVE MEMORIES TO FILE?", "TORVELA")) return;
@@ -58,15 +51,13 @@ void ramdata_get_Click(main_form& f) {
     // replaced is refused before anything is read from the writer.
     const save_target target = check_save_target(path_from_utf8(f.memory_file_path));
     if (target != save_target::new_file && target != save_target::replaceable) {
-        f.Label9.caption = "FILE OPEN ERROR";
+        report(f, outcome::file_problem, "FILE OPEN ERROR");
         return;
     }
     if (!open_port_with_busy_indicator(f)) return;
     f.Check10.value = 0;
     f.block_filter_on = 1;
-    f.job_no = 4;
-    f.job_phase = 99;
-    f.verify_retries = 0;
+    begin_job(f, 4);
 }
 
 void job4_phase99(main_form& f) {
@@ -74,36 +65,35 @@ void job4_phase99(main_form& f) {
     start_writer_id_check(f);
 }
 
-void job4_phase12(main_form& f) { start_page_read(f, 0x00, 0x06, 191); }
+void job4_phase12(main_form& f) { start_page_read(f, protocol::installer_page, 191); }
 
-void job4_phase16(main_form& f) { start_page_read(f, 0x00, 0x0A, 161); }
+void job4_phase16(main_form& f) { start_page_read(f, protocol::version_page, 161); }
 
 void job4_phase14(main_form& f) {
     if (!f.save.begin(f.memory_file_path) || !f.files.open_output(1, f.save.path())) {
-        f.save.discard();
-        abort_sequence(f, "FILE OPEN ERROR", true);
+        abort_sequence(f, outcome::file_problem, "FILE OPEN ERROR", file1::close);
         return;
     }
     write_memories_header(f);
-    start_page_read(f, 0x00, 0x00, 151);
+    start_page_read(f, protocol::cpu_page, 151);
 }
 
 void job4_phase15(main_form& f) {
     f.files.print_line(1, f.Label2.caption);
     start_progress(f, memories_pages);
-    start_page_read(f, 0x01, 0x00, 131);
+    start_page_read(f, protocol::memories_first, 131);
 }
 
 void job4_phase11(main_form& f) {
-    if (!open_memories_file(f, f.save.path(), 3)) return;
-    start_family(f, 0xFF, 141);
+    if (!open_memories_file(f, f.save.path(), protocol::address_read)) return;
+    start_family(f, protocol::page_read, 141);
 }
 
 // The memories are in the chosen file before the writer loses them.
 void job4_phase13(main_form& f) {
     f.files.close(1);
     if (!f.save.commit()) {
-        abort_sequence(f, "FILE SAVE ERROR");
+        abort_sequence(f, outcome::file_problem, "FILE SAVE ERROR");
         // The writer still holds the memories; the file named here is a
         // verified copy of them, and may be the only one on the disk.
         if (!f.save.kept_copy().empty())
@@ -114,10 +104,7 @@ void job4_phase13(main_form& f) {
 }
 
 void job4_phase3(main_form& f) {
-    f.Label9.caption = "SAVE MEMORIES TO FILE COMPLETE";
-    f.job_no = 0;
-    stop_busy_indicator(f, 9, true);
-    close_port(f);
+    end_job(f, {outcome::success, "SAVE MEMORIES TO FILE COMPLETE", indicator::all, port_after::closed});
 }
 
 }  // namespace torvela

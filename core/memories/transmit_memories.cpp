@@ -5,11 +5,12 @@
 #include "engine/steps.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
+#include "link/protocol.hpp"
 #include "memories/memories.hpp"
-#include "rom_data/disk_files.hpp"
+#include "platform/disk_files.hpp"
 #include "rom_data/memory_files.hpp"
-#include "rom_data/seq_files.hpp"
-#include "service/writer_id.hpp"
+#include "platform/seq_files.hpp"
+#include "engine/writer_id.hpp"
 
 namespace torvela {
 
@@ -20,10 +21,8 @@ void ramdata_store_Click(main_form& f) {
     if (!open_port_with_busy_indicator(f)) return;
     f.Check10.value = 0;
     f.block_filter_on = 1;
-    f.job_no = 6;
-    f.job_phase = 99;
     f.block_write_mode = 0;
-    f.verify_retries = 0;
+    begin_job(f, 6);
 }
 
 // Nothing goes to the writer before the whole file is known to be a
@@ -36,7 +35,7 @@ void job6_phase99(main_form& f) {
     case memories_check::complete:
         break;
     case memories_check::unreadable:
-        abort_sequence(f, "FILE OPEN ERROR", true);
+        abort_sequence(f, outcome::file_problem, "FILE OPEN ERROR", file1::close);
         return;
     case memories_check::short_of_pages:
         end_job_no_memory(f);
@@ -46,36 +45,33 @@ void job6_phase99(main_form& f) {
         return;
     }
     if (!write_small_file(path_from_utf8(f.memories_copy_path), copy)) {
-        abort_sequence(f, "FILE OPEN ERROR", true);
+        abort_sequence(f, outcome::file_problem, "FILE OPEN ERROR", file1::close);
         return;
     }
     start_writer_id_check(f);
 }
 
-void job6_phase12(main_form& f) { start_page_read(f, 0x00, 0x06, 191); }
-void job6_phase16(main_form& f) { start_page_read(f, 0x00, 0x0A, 201); }
-void job6_phase17(main_form& f) { start_page_read(f, 0x00, 0x00, 211); }
+void job6_phase12(main_form& f) { start_page_read(f, protocol::installer_page, 191); }
+void job6_phase16(main_form& f) { start_page_read(f, protocol::version_page, 201); }
+void job6_phase17(main_form& f) { start_page_read(f, protocol::cpu_page, 211); }
 
 void job6_phase14(main_form& f) { start_job_erase(f, memories_blocks); }
 
 void job6_phase3(main_form& f) {
-    if (!open_memories_file(f, f.memories_copy_path, 2)) return;
+    if (!open_memories_file(f, f.memories_copy_path, protocol::address_write)) return;
     f.Label9.caption = "TRANSMIT NOW!";
-    start_family(f, 0x41, 181);
+    start_family(f, protocol::page_write, 181);
 }
 
 void job6_phase1(main_form& f) {
-    if (!open_memories_file(f, f.memories_copy_path, 3)) return;
-    start_family(f, 0xFF, 141);
+    if (!open_memories_file(f, f.memories_copy_path, protocol::address_read)) return;
+    start_family(f, protocol::page_read, 141);
 }
 
-void job6_phase13(main_form& f) { start_family(f, 0x75, 171); }
+void job6_phase13(main_form& f) { start_family(f, protocol::cpu_type_check, 171); }
 
 void job6_phase15(main_form& f) {
-    f.Label9.caption = "TRANSMIT MEMORIES COMPLETE";
-    f.job_no = 0;
-    stop_busy_indicator(f, 9, true);
-    close_port(f);
+    end_job(f, {outcome::success, "TRANSMIT MEMORIES COMPLETE", indicator::all, port_after::closed});
 }
 
 }  // namespace torvela

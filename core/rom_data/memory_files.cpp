@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "link/link.hpp"
-#include "rom_data/disk_files.hpp"
-#include "rom_data/seq_files.hpp"
+#include "link/protocol.hpp"
+#include "platform/disk_files.hpp"
+#include "platform/seq_files.hpp"
 
 namespace torvela {
 
@@ -59,15 +60,6 @@ std::vector<char32_t> code_points(const std::string& s) {
     return out;
 }
 
-struct block_pages {
-    std::uint16_t first, last;
-};
-constexpr block_pages m16c_blocks[7] = {{0x0C00, 0x0CFF}, {0x0D00, 0x0DFF}, {0x0E00, 0x0EFF},
-                                        {0x0F00, 0x0F7F}, {0x0F80, 0x0F9F}, {0x0FA0, 0x0FBF},
-                                        {0x0FC0, 0x0FFF}};
-constexpr block_pages m32r_blocks[9] = {{0x0000, 0x003F}, {0x0040, 0x005F}, {0x0060, 0x007F},
-                                        {0x0080, 0x00FF}, {0x0100, 0x01FF}, {0x0200, 0x02FF},
-                                        {0x0300, 0x03FF}, {0x0400, 0x04FF}, {0x0500, 0x05FF}};
 
 }  // namespace
 
@@ -143,7 +135,7 @@ void file_select_Click(main_form& f) {
         f.first_line_bytes = first;
         if (is_memories_header(first)) {
             const std::string cpu = f.files.read_line(1);
-            if (cpu == "M16C" || cpu == "M32R") {
+            if (family_called(cpu)) {
                 if (f.files.read_line(1) == "00000000") {
                     f.ramdata_store.visible = true;
                     f.ramdata_get.visible = false;
@@ -216,7 +208,7 @@ memories_check check_memories_file(const std::string& path, std::string& copy) {
         out += "\r\n";
         return memories_check::complete;
     };
-    memories_check r = expect([](std::string_view l) { return l == "M16C" || l == "M32R"; });
+    memories_check r = expect([](std::string_view l) { return family_called(l) != nullptr; });
     for (std::uint32_t p = 0; r == memories_check::complete && p < memories_pages; ++p) {
         const std::string address = address_line(p * 256);
         r = expect([&](std::string_view l) { return l == address; });
@@ -298,7 +290,7 @@ conversion convert_rom_data_file(main_form& f) {
         // the first family's.
         std::uint32_t base = 0;
         std::uint32_t limit = table_pages;
-        const bool m16c_record = rec.address / 256 >= 3072;
+        const bool m16c_record = rec.address / 256 >= m16c_family.first_image_page;
         if (any_record && m16c_record != m16c_base) {
             result = conversion::bad_record;
             break;
@@ -309,7 +301,7 @@ conversion convert_rom_data_file(main_form& f) {
             Option1_Click(f);
         } else {
             m16c_base = true;
-            base = 0x0C0000;
+            base = std::uint32_t{m16c_family.first_image_page} * 256;
             limit = 1024;  // 0C0000-0FFFFF: the address line has no room beyond
             Option2_Click(f);
         }
@@ -333,7 +325,7 @@ conversion convert_rom_data_file(main_form& f) {
     for (int p = 0; p < table_pages; ++p) {
         const char* page = table.data() + static_cast<std::size_t>(p) * page_text;
         if (std::all_of(page, page + page_text, [](char c) { return c == 'F'; })) continue;
-        f.files.print_line(2, address_line(static_cast<std::uint32_t>(p) * 256 + (m16c_base ? 0x0C0000 : 0)));
+        f.files.print_line(2, address_line(static_cast<std::uint32_t>(p) * 256 + (m16c_base ? std::uint32_t{m16c_family.first_image_page} * 256 : 0)));
         for (int k = 0; k < 4; ++k) f.files.print_line(2, std::string(page + 128 * k, 128));
     }
     if (f.cpu_is_m32r == 1) {
@@ -351,7 +343,7 @@ conversion convert_rom_data_file(main_form& f) {
     f.files.close(1);
     const bool written = f.files.close(2);
     // The family just chosen also decides the control page and the filter.
-    f.Label2.caption = m16c_base ? "M16CFLASH" : "M32RFLASH";
+    f.Label2.caption = (m16c_base ? m16c_family : m32r_family).flash_name;
     return written ? conversion::ok : conversion::no_file;
 }
 
@@ -362,30 +354,24 @@ bool build_control_file(main_form& f) {
         if (byte < 256) pages[static_cast<std::size_t>(page)].replace(2 * byte, 2, hex2(v));
     };
     const std::string& cpu = f.Label2.caption;
-    if (cpu == "M16CFLASH" || cpu == "M16CRAM") {
-        put(0, 0, 0x01);
-        put(0, 1, 0x6C);
-    } else if (cpu == "M32RFLASH" || cpu == "M32RRAM") {
-        put(0, 0, 0x03);
-        put(0, 1, 0x21);
+    const cpu_family* family = family_named(cpu);
+    if (family && !family_called(cpu)) {
+        put(0, 0, family->code[0]);
+        put(0, 1, family->code[1]);
     }
     if (f.block_write_mode == 1) {
         put(1, 0, 0x00);
         put(1, 1, 0x01);
         std::size_t at_byte = 2;
-        auto entry = [&](block_pages b) {
+        auto entry = [&](cpu_family::page_range b) {
             put(1, at_byte++, static_cast<std::uint8_t>(b.first >> 8));
             put(1, at_byte++, static_cast<std::uint8_t>(b.first));
             put(1, at_byte++, static_cast<std::uint8_t>(b.last >> 8));
             put(1, at_byte++, static_cast<std::uint8_t>(b.last));
         };
-        if (cpu == "M32RFLASH") {
-            for (int i = 0; i < 9; ++i)
-                if (selected(f.fblock(i))) entry(m32r_blocks[i]);
-        } else if (cpu == "M16CFLASH") {
-            for (int i = 0; i < 7; ++i)
-                if (selected(f.fblock(i))) entry(m16c_blocks[i]);
-        }
+        if (const cpu_family* flash = flash_family(cpu))
+            for (int i = 0; i < flash->blocks; ++i)
+                if (selected(f.fblock(i))) entry(flash->block_pages[static_cast<std::size_t>(i)]);
     }
     auto id_text = [&](std::size_t count, std::size_t checked) {
         std::string text(f.id_code_text.begin(), f.id_code_text.begin() + static_cast<std::ptrdiff_t>(count));
@@ -427,20 +413,11 @@ std::optional<std::uint8_t> image_page_filter(const main_form& f, std::uint8_t b
         if (b1 == 0 && b2 < 32) return b1;
         return std::nullopt;
     }
-    if (f.pass_flag == 1 && cpu == "M32RFLASH") {
-        if (b1 > m32r_last_block_byte) return std::nullopt;
-        const int i = b1 != 0 ? 3 + b1 : b2 < 0x40 ? 0 : b2 < 0x60 ? 1 : b2 < 0x80 ? 2 : 3;
-        if (unselected(f.fblock(i))) return std::nullopt;
-        return static_cast<std::uint8_t>(b1 + 2);
-    }
-    if (f.pass_flag == 1 && cpu == "M16CFLASH") {
-        if (b1 < 0x0C || b1 > 0x0F) return std::nullopt;
-        int i = b1 - 0x0C;
-        if (b1 == 0x0F) i = b2 < 0x80 ? 3 : b2 < 0xA0 ? 4 : b2 < 0xC0 ? 5 : 6;
-        if (unselected(f.fblock(i))) return std::nullopt;
-        return static_cast<std::uint8_t>(b1 - 10);
-    }
-    return std::nullopt;
+    const cpu_family* family = flash_family(cpu);
+    if (f.pass_flag != 1 || !family) return std::nullopt;
+    const int i = family->block_of_page(static_cast<std::uint16_t>(b1 << 8 | b2));
+    if (i < 0 || unselected(f.fblock(i))) return std::nullopt;
+    return static_cast<std::uint8_t>(b1 + family->store_shift);
 }
 
 void next_image_page(main_form& f) {
@@ -490,10 +467,11 @@ int count_image_pages(const main_form& f, const std::string& path) {
 }
 
 bool image_fits_store(const main_form& f) {
-    if (f.Label2.caption != "M32RFLASH") return true;  // M16C: 0C0000-0FFFFF all have blocks
+    const cpu_family* family = flash_family(f.Label2.caption);
+    if (!family) return true;
     bool fits = true;
-    const bool read = each_work_page(f.image_file_path, [&](std::uint8_t b1, std::uint8_t) {
-        fits = b1 <= m32r_last_block_byte;
+    const bool read = each_work_page(f.image_file_path, [&](std::uint8_t b1, std::uint8_t b2) {
+        fits = family->block_of_page(static_cast<std::uint16_t>(b1 << 8 | b2)) >= 0;
         return fits;
     });
     return read && fits;
@@ -503,7 +481,7 @@ void next_memories_page(main_form& f) {
     std::string s = f.files.read_line(1, f.files.lines_read(1) == 0 ? header_len : 0);
     for (;;) {
         f.Label2.caption = s;
-        if (s == "M32R" || s == "M16C") {
+        if (family_called(s)) {
             f.address_frame[1] = f.address_frame[2] = f.address_frame[3] = 0;
             f.pass_flag = 1;
             return;
@@ -511,7 +489,7 @@ void next_memories_page(main_form& f) {
         f.first_line_bytes = s;
         if (s.size() >= 7 && s[6] == '/') {
             f.address_frame[1] = 0;
-            f.address_frame[2] = 0x0A;
+            f.address_frame[2] = protocol::version_page.mid;
             f.address_frame[3] = 0;
             f.pass_flag = 1;
             return;
@@ -539,13 +517,10 @@ page_bytes read_page_block(main_form& f) {
 
 page_bytes special_memories_page(const main_form& f) {
     page_bytes page;
-    page.fill(0xFF);
-    if (f.Label2.caption == "M32R") {
-        page[0] = 0x03;
-        page[1] = 0x21;
-    } else if (f.Label2.caption == "M16C") {
-        page[0] = 0x01;
-        page[1] = 0x6C;
+    page.fill(protocol::empty_byte);
+    if (const cpu_family* family = family_called(f.Label2.caption)) {
+        page[0] = family->code[0];
+        page[1] = family->code[1];
     } else {
         for (std::size_t i = 0; i < header_len && i < f.first_line_bytes.size(); ++i) {
             const char c = f.first_line_bytes[i];

@@ -64,11 +64,9 @@ conversion convert_rom_data_file(main_form& f);
 // Writes the control work file (32 pages) and sets pass_flag 0.
 bool build_control_file(main_form& f);
 
-// The store takes M32R image pages 000000-05FFFF (stored from 020000 on);
-// M16C pages 0C0000-0FFFFF all have a block.
-inline constexpr std::uint8_t m32r_last_block_byte = 0x05;
-// Whether every page of the image work file has a place in the writer's
-// store (a file with pages beyond it is not sent at all).
+// Whether every page of the image work file lies in a block of its family
+// (M32R 000000-05FFFF, M16C 0C0000-0FFFFF): a file with pages beyond is not
+// sent at all.
 bool image_fits_store(const main_form& f);
 
 // Whether the page at address bytes b1, b2 of a work file goes to the writer

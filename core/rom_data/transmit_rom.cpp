@@ -3,12 +3,12 @@
 #include "erase/block_form.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
+#include "link/protocol.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/memory_files.hpp"
 #include "rom_data/page_exchange.hpp"
-#include "rom_data/seq_files.hpp"
-#include "service/write_count.hpp"
-#include "service/writer_id.hpp"
+#include "platform/seq_files.hpp"
+#include "engine/writer_id.hpp"
 
 namespace torvela {
 
@@ -19,7 +19,7 @@ namespace {
 bool open_pass(main_form& f, bool image_only, page_command command) {
     const std::string& path = (image_only || f.pass_flag == 1) ? f.image_file_path : f.control_file_path;
     if (!f.files.open_input(1, path)) {
-        abort_sequence(f, "FILE OPEN ERROR", true);
+        abort_sequence(f, outcome::file_problem, "FILE OPEN ERROR", file1::close);
         return false;
     }
     f.address_frame[0] = static_cast<std::uint8_t>(command);
@@ -41,14 +41,13 @@ bool image_pass_has_page(main_form& f) {
 void convert_then_check(main_form& f, const char* status) {
     f.Label9.caption = status;
     if (!convert_or_report(f)) {
-        const std::string message = f.Label9.caption;
-        abort_sequence(f, message.c_str(), true);
+        abort_sequence(f, outcome::file_problem, nullptr, file1::close);
         return;
     }
     // Blocks chosen with no page of the image in them: refused before the
     // writer is touched, not found out after its blocks were erased.
     if (!image_pass_has_page(f)) {
-        abort_sequence(f, no_page_error, true);
+        abort_sequence(f, outcome::file_problem, no_page_error, file1::close);
         return;
     }
     start_writer_id_check(f);
@@ -58,16 +57,10 @@ void convert_then_check(main_form& f, const char* status) {
 // image blocks.
 void control_file_then_erase(main_form& f, const check_ticks& blocks) {
     if (!build_control_file(f)) {
-        abort_sequence(f, "FILE OPEN ERROR", true);
+        abort_sequence(f, outcome::file_problem, "FILE OPEN ERROR", file1::close);
         return;
     }
     start_job_erase(f, blocks);
-}
-
-void end_image_job(main_form& f, const char* status, bool close) {
-    f.Label9.caption = status;
-    f.job_no = 0;
-    if (close) close_port(f);
 }
 
 }  // namespace
@@ -76,10 +69,10 @@ void start_write_pass(main_form& f, bool image_only, const char* first_status, p
     if (!open_pass(f, image_only, command)) return;
     // A pass with nothing to send is no success.
     if (f.files.eof(1)) {
-        abort_sequence(f, no_page_error, true);
+        abort_sequence(f, outcome::file_problem, no_page_error, file1::close);
         return;
     }
-    send_command(f, 0x41);
+    send_command(f, protocol::page_write);
     f.Label9.caption = first_status;
     f.engine_step = 2;
 }
@@ -87,10 +80,10 @@ void start_write_pass(main_form& f, bool image_only, const char* first_status, p
 void start_verify_pass(main_form& f, bool image_only, page_command command) {
     if (!open_pass(f, image_only, command)) return;
     if (f.files.eof(1)) {
-        abort_sequence(f, no_page_error, true);
+        abort_sequence(f, outcome::file_problem, no_page_error, file1::close);
         return;
     }
-    start_family(f, 0xFF, 1);
+    start_family(f, protocol::page_read, 1);
 }
 
 // ---- TRANSMIT ROM DATA, job 2; writer block write, job 3 ------------------------
@@ -103,9 +96,7 @@ void flashall_write_Click(main_form& f) {
     f.block_filter_on = 1;
     f.block_write_mode = 0;
     for (int i = 0; i <= 8; ++i) f.fblock(i).caption = "1";
-    f.verify_retries = 0;
-    f.job_no = 2;
-    f.job_phase = 99;
+    begin_job(f, 2);
 }
 
 void flashblock_write_Click(main_form& f) {
@@ -118,9 +109,7 @@ void flashblock_write_Click(main_form& f) {
     f.Check10.value = 0;
     f.block_write_mode = 1;
     f.block_filter_on = 1;
-    f.verify_retries = 0;
-    f.job_no = 3;
-    f.job_phase = 99;
+    begin_job(f, 3);
 }
 
 void job2_phase99(main_form& f) { convert_then_check(f, "START TO TRANSMIT ROM DATA"); }
@@ -141,11 +130,12 @@ void image_job_phase9(main_form& f) {
 }
 
 void job2_phase8(main_form& f) {
-    end_image_job(f, "ROM DATA TRANSMIT COMPLETE", true);
-    stop_busy_indicator(f, 4, false);
+    end_job(f, {outcome::success, "ROM DATA TRANSMIT COMPLETE", indicator::spinner, port_after::closed});
 }
 
-void job3_phase8(main_form& f) { end_image_job(f, "ROM WRITER BLOCK WRITE COMPLETE", false); }
+void job3_phase8(main_form& f) {
+    end_job(f, {outcome::success, "ROM WRITER BLOCK WRITE COMPLETE", indicator::untouched, port_after::stays_open});
+}
 
 // ---- the plain write --------------------------------------------------------
 
@@ -171,26 +161,16 @@ void unit_3mode_Click(main_form& f) {
     for (int i = 0; i <= 8; ++i) f.fblock(i).caption = "1";
     f.Check10.value = 0;
     f.block_filter_on = 1;
-    f.job_no = 5;
-    f.job_phase = 99;
-    f.verify_retries = 0;
+    begin_job(f, 5);
 }
 
 void job5_phase99(main_form& f) { convert_then_check(f, "TARGET DIRECT WRITE START"); }
 void job5_phase12(main_form& f) { control_file_then_erase(f, image_blocks_untick_first_two); }
 
-// The job does not begin with the write-count read: the writer-ID check must
-// come first, and the count read reports with the same phase 12 the check
-// does, so it cannot precede it without skipping the check. The counts are
-// read with the write-count button; this phase is here for a caller that
-// sets phase 4 and no phase of the job leads to it.
-void job5_phase4(main_form& f) { start_write_count_read(f); }
-
 void job5_phase9(main_form& f) {
     if (f.pass_flag == 1) {
-        send_command(f, 0xC5);
         f.Label9.caption = "TARGET WRITE NOW!";
-        f.engine_step = 111;
+        start_family(f, protocol::target_write, 111);
         return;
     }
     f.pass_flag = 1;
@@ -199,6 +179,8 @@ void job5_phase9(main_form& f) {
 
 void job5_phase10(main_form& f) { f.job_phase = 8; }
 
-void job5_phase8(main_form& f) { end_image_job(f, "TARGET DIRECT WRITE COMPLETE", true); }
+void job5_phase8(main_form& f) {
+    end_job(f, {outcome::success, "TARGET DIRECT WRITE COMPLETE", indicator::untouched, port_after::closed});
+}
 
 }  // namespace torvela

@@ -3,10 +3,11 @@
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "link/link.hpp"
+#include "link/protocol.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/memory_files.hpp"
 #include "rom_data/page_exchange.hpp"
-#include "rom_data/seq_files.hpp"
+#include "platform/seq_files.hpp"
 
 namespace torvela {
 
@@ -18,7 +19,7 @@ bool compare(main_form& f, const page_bytes& expected) {
     for (std::size_t i = 0; i < expected.size(); ++i) {
         if (expected[i] == f.rx_bytes[i]) continue;
         same = false;
-        f.Label9.caption = "VERIFY ERROR";
+        report(f, outcome::writer_refused, "VERIFY ERROR");
         control* const labels[] = {&f.Label4,  &f.Label5,  &f.Label6,  &f.Label7,  &f.Label17,
                                    &f.Label18, &f.Label19, &f.Label20, &f.Label21, &f.Label22};
         for (std::size_t k = 0; k < 10; ++k) labels[k]->caption = std::to_string(f.rx_bytes[k]);
@@ -34,10 +35,7 @@ void mismatch(main_form& f) {
     ++f.verify_retries;
     f.engine_step = 0;
     if (f.verify_retries == 1) return;
-    f.Label9.caption = "VERIFY ERROR";
-    f.job_no = 0;
-    stop_busy_indicator(f, 9, true);
-    close_port(f);
+    end_job(f, {outcome::writer_refused, "VERIFY ERROR", indicator::all, port_after::closed});
 }
 
 void verified(main_form& f, std::uint8_t phase) { end_pass(f, "VERIFY OK", phase); }
@@ -47,11 +45,11 @@ bool convert_only(main_form& f) {
     case conversion::ok:
         return true;
     case conversion::no_file:
-        f.Label9.caption = "FILE OPEN ERROR";
+        report(f, outcome::file_problem, "FILE OPEN ERROR");
         return false;
     case conversion::bad_record:
     case conversion::no_data:
-        f.Label9.caption = "ROM DATA FILE ERROR";
+        report(f, outcome::file_problem, "ROM DATA FILE ERROR");
         return false;
     }
     return false;
@@ -63,7 +61,7 @@ bool convert_or_report(main_form& f) {
     if (!convert_only(f)) return false;
     // Pages for the store are sent whole or not at all.
     if (f.block_filter_on == 1 && !image_fits_store(f)) {
-        f.Label9.caption = "ROM DATA FILE ERROR";
+        report(f, outcome::file_problem, "ROM DATA FILE ERROR");
         return false;
     }
     return true;
@@ -78,7 +76,7 @@ void verify_Click(main_form& f) {
     f.block_write_mode = 0;
     for (int i = 0; i <= 8; ++i) f.fblock(i).caption = "1";
     if (!f.files.open_input(1, f.image_file_path)) {
-        f.Label9.caption = "FILE OPEN ERROR";
+        report(f, outcome::file_problem, "FILE OPEN ERROR");
         return;
     }
     f.address_frame[0] = static_cast<std::uint8_t>(page_command::read);
@@ -87,10 +85,10 @@ void verify_Click(main_form& f) {
     next_image_page(f);
     f.verify_retries = 0;
     if (f.files.eof(1)) {
-        abort_sequence(f, no_page_error, true);
+        abort_sequence(f, outcome::file_problem, no_page_error, file1::close);
         return;
     }
-    start_family(f, 0xFF, 1);
+    start_family(f, protocol::page_read, 1);
 }
 
 void verify_page(main_form& f) {
@@ -122,8 +120,8 @@ void verify_memories_page(main_form& f) {
 // ---- work files ------------------------------------------------------------
 void step_1(main_form& f) {
     if (!reply_read(f, ack_len)) return;
-    if (!ack(f, 0xFF)) {
-        abort_sequence(f, "COMMIMUCATION ERROR", true);
+    if (!ack(f, protocol::page_read)) {
+        abort_sequence(f, outcome::communication_lost, "COMMIMUCATION ERROR", file1::close);
         return;
     }
     f.engine_step = 10;
@@ -132,7 +130,7 @@ void step_1(main_form& f) {
 }
 
 void step_10(main_form& f) {
-    if (wait_ack(f, 0xD0, true, true) != wait_result::accepted) return;
+    if (wait_ack(f, protocol::done, answer::verdict, file1::close) != wait_result::accepted) return;
     f.Label9.caption = "VERIFY NOW!";
     send_address_frame(f);
     f.engine_step = 11;
@@ -149,19 +147,19 @@ void step_12(main_form& f) {
         verified(f, 9);
         return;
     }
-    start_family(f, 0xFF, 1);
+    start_family(f, protocol::page_read, 1);
 }
 
 // ---- memories files --------------------------------------------------------
 void step_141(main_form& f) {
-    if (wait_ack(f, 0xFF, false, true) != wait_result::accepted) return;
+    if (wait_ack(f, protocol::page_read, answer::echo, file1::close) != wait_result::accepted) return;
     f.engine_step = 144;
     f.Label9.caption = "VERIFY NOW!";
     send_address_frame(f);
 }
 
 void step_144(main_form& f) {
-    if (wait_ack(f, 0xD0, true, true) != wait_result::accepted) return;
+    if (wait_ack(f, protocol::done, answer::verdict, file1::close) != wait_result::accepted) return;
     f.engine_step = 142;
     f.Label9.caption = "VERIFY NOW!";
     send_address_frame(f);
@@ -178,7 +176,7 @@ void step_143(main_form& f) {
         verified(f, 13);
         return;
     }
-    start_family(f, 0xFF, 141);
+    start_family(f, protocol::page_read, 141);
 }
 
 }  // namespace torvela

@@ -4,6 +4,7 @@
 #include "engine/steps.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
+#include "link/protocol.hpp"
 
 namespace torvela {
 
@@ -25,13 +26,13 @@ void per_block(main_form& f, const char* prompt, const char* title, std::uint8_t
 }
 
 bool four_bytes(main_form& f) { return reply_read(f, lock_answer_len); }
-bool done(const main_form& f) { return f.rx_bytes[2] == 0xD0 && f.rx_bytes[3] == 0xD0; }
+bool done(const main_form& f) { return f.rx_bytes[2] == protocol::done && f.rx_bytes[3] == protocol::done; }
 
 // The last step of enable and disable.
 void device_verdict(main_form& f, const char* ok, const char* refused, std::uint8_t phase) {
-    if (wait_ack(f, 0xD0, true, false, refused) != wait_result::accepted) return;
+    if (wait_ack(f, protocol::done, answer::verdict, file1::stays, refused) != wait_result::accepted) return;
     f.engine_step = 0;
-    f.Label9.caption = ok;
+    report(f, outcome::success, ok);
     f.job_phase = phase;
 }
 
@@ -42,72 +43,72 @@ void rockbit_set_Click(main_form& f) { per_block(f, "ROCK BIT SET?", "ROCK BIT S
 
 void rockbit_on_Click(main_form& f) {
     if (!may_start(f) || !f.msgbox.yes_no("ROCK BIT VALIDITY?", "ROCK BIT VALIDITY CHECK")) return;
-    start_family(f, 0x7A, 8);
+    start_family(f, protocol::lock_enable, 8);
 }
 
 void rockbit_non_Click(main_form& f) {
     if (!may_start(f) || !f.msgbox.yes_no("ROCK BIT INVALIDITY?", "ROCK BIT INVALIDITY CHECK")) return;
-    start_family(f, 0x75, 9);
+    start_family(f, protocol::lock_disable, 9);
 }
 
 // ---- set, one block per pass -------------------------------------------------
 void step_6(main_form& f) {
-    f.tx_frame = {0x77, 0x77};
+    f.tx_frame = {protocol::lock_set, protocol::lock_set};
     send_block_command(f);
 }
 
 void step_61(main_form& f) {
-    if (wait_ack(f, 0x77, false) != wait_result::accepted) return;
+    if (wait_ack(f, protocol::lock_set, answer::echo) != wait_result::accepted) return;
     send_block_frame(f, 62);
 }
 
 void step_62(main_form& f) {
     if (!four_bytes(f)) return;
     if (!done(f)) {
-        abort_sequence(f, "ROCK BIT ERROR");
+        abort_sequence(f, outcome::writer_refused, "ROCK BIT ERROR");
         return;
     }
     f.engine_step = 6;
-    f.Label9.caption = "ROCK BIT SET OK";
+    report(f, outcome::success, "ROCK BIT SET OK");
     f.job_phase = 5;
 }
 
 // ---- read, one block per pass ------------------------------------------------
 void step_7(main_form& f) {
-    f.tx_frame = {0x71, 0x71};
+    f.tx_frame = {protocol::lock_read, protocol::lock_read};
     send_block_command(f);
 }
 
 void step_71(main_form& f) {
-    if (wait_ack(f, 0x71, false) != wait_result::accepted) return;
+    if (wait_ack(f, protocol::lock_read, answer::echo) != wait_result::accepted) return;
     send_block_frame(f, 72);
 }
 
 // Bit 6 of both status bytes: set = not locked, clear = locked.
 void step_72(main_form& f) {
     if (!four_bytes(f)) return;
-    const int a = f.rx_bytes[0] & 0x40, b = f.rx_bytes[1] & 0x40;
+    const int a = f.rx_bytes[0] & protocol::lock_free_bit, b = f.rx_bytes[1] & protocol::lock_free_bit;
     if (!done(f) || a != b) {
-        abort_sequence(f, "COMMUNICATION ERROR");
+        abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR");
         return;
     }
-    f.Label9.caption = a == 0x40 ? "ROCK NONBLOCK" : "ROCK EXISTBLOCK";
+    report(f, outcome::success, a != 0 ? "ROCK NONBLOCK" : "ROCK EXISTBLOCK");
     f.engine_step = 7;
 }
 
 // ---- enable and disable --------------------------------------------------------
 void step_8(main_form& f) {
-    if (wait_ack(f, 0x7A, false) != wait_result::accepted) return;
+    if (wait_ack(f, protocol::lock_enable, answer::echo) != wait_result::accepted) return;
     f.engine_step = 81;
-    send_command(f, 0xD0);
+    send_command(f, protocol::go_ahead);
 }
 
 void step_81(main_form& f) { device_verdict(f, "ROCK BIT VALIDITY OK", "ROCK BIT VALIDITY ERROR", 6); }
 
 void step_9(main_form& f) {
-    if (wait_ack(f, 0x75, false) != wait_result::accepted) return;
+    if (wait_ack(f, protocol::lock_disable, answer::echo) != wait_result::accepted) return;
     f.engine_step = 91;
-    send_command(f, 0xD0);
+    send_command(f, protocol::go_ahead);
 }
 
 void step_91(main_form& f) {

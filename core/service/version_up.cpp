@@ -7,10 +7,10 @@
 #include "engine/steps.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
+#include "link/protocol.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/page_exchange.hpp"
-#include "service/writer_id.hpp"
-#include "writer_ids.hpp"
+#include "engine/writer_id.hpp"
 
 namespace torvela {
 
@@ -28,7 +28,7 @@ int nibble(std::uint8_t c) {
 
 bool writer_program_id_matches(const main_form& f) {
     for (std::size_t i = 0; i < 32; ++i) {
-        const std::uint8_t byte = writer_program_id[i / 2];
+        const std::uint8_t byte = protocol::writer_program_id[i / 2];
         const int want = (i % 2 == 0) ? byte >> 4 : byte & 15;
         if (nibble(f.id_code_text[i]) != want) return false;
     }
@@ -41,20 +41,17 @@ void writer_versionup_Click(main_form& f) {
     if (!open_port_prologue(f)) return;
     f.block_filter_on = 0;
     f.Check10.value = 1;
-    f.job_no = 1;
-    f.job_phase = 99;
-    f.verify_retries = 0;
+    begin_job(f, 1);
 }
 
 void job1_phase99(main_form& f) {
     f.Label9.caption = "ROM WRITER VERSION UP START";
     if (!convert_or_report(f)) {
-        const std::string message = f.Label9.caption;
-        abort_sequence(f, message.c_str(), true);
+        abort_sequence(f, outcome::file_problem, nullptr, file1::close);
         return;
     }
     if (!writer_program_id_matches(f)) {
-        abort_sequence(f, "WRITER-ID ERROR");
+        abort_sequence(f, outcome::file_problem, "WRITER-ID ERROR");
         return;
     }
     start_writer_id_check(f);
@@ -63,7 +60,7 @@ void job1_phase99(main_form& f) {
 // The writer-ID check reports 12; the job goes on with the lock-bit disable.
 void job1_phase12(main_form& f) { job1_phase4(f); }
 
-void job1_phase4(main_form& f) { start_family(f, 0x75, 9); }
+void job1_phase4(main_form& f) { start_family(f, protocol::lock_disable, 9); }
 
 // Check1 and Check2 name no store block: no erase is started, and without a
 // completion the job would run this phase for ever. It goes on to the
@@ -79,7 +76,7 @@ void job1_phase3(main_form& f) {
 
 void job1_phase1(main_form& f) { start_verify_pass(f, true, page_command::program); }
 
-void job1_phase9(main_form& f) { start_family(f, 0x7A, 8); }
+void job1_phase9(main_form& f) { start_family(f, protocol::lock_enable, 8); }
 
 // The lock set reads the same boxes as phase 7 and finds no store block
 // either: no block is locked, and the job goes on to its end.
@@ -96,9 +93,7 @@ void job1_phase6(main_form& f) {
 void job1_phase5(main_form& f) { f.job_phase = 8; }
 
 void job1_phase8(main_form& f) {
-    f.Label9.caption = "ROM WRITER VERSION UP COMPLETE";
-    f.job_no = 0;
-    close_port(f);
+    end_job(f, {outcome::success, "ROM WRITER VERSION UP COMPLETE", indicator::untouched, port_after::closed});
 }
 
 }  // namespace torvela

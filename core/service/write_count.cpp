@@ -3,7 +3,8 @@
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "link/link.hpp"
-#include "rom_data/seq_files.hpp"
+#include "link/protocol.hpp"
+#include "platform/seq_files.hpp"
 
 namespace torvela {
 
@@ -36,7 +37,7 @@ std::int32_t decode_unary_count(std::span<const std::uint8_t> page) {
 }
 
 void start_write_count_read(main_form& f) {
-    send_command(f, 0xFF);
+    send_command(f, protocol::page_read);
     f.count_pass = 0;
     f.engine_step = 121;
 }
@@ -51,7 +52,7 @@ void write_count_Click(main_form& f) {
 namespace {
 
 void next_pass(main_form& f, std::uint8_t pass) {
-    send_command(f, 0xFF);
+    send_command(f, protocol::page_read);
     f.count_pass = pass;
     f.engine_step = 121;
 }
@@ -69,13 +70,14 @@ void show_bytes(main_form& f, const std::array<std::uint8_t, 4>& b) {
 // writer answers a count page address with the page itself).
 void step_121(main_form& f) {
     if (!reply_read(f, ack_len)) return;
-    if (!ack(f, 0xFF)) {
-        abort_sequence(f, "COMMUNICATION ERROR", true);
+    if (!ack(f, protocol::page_read)) {
+        abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR", file1::close);
         return;
     }
     f.engine_step = 122;
     f.Label9.caption = "WRITER CNT READ NOW!";
-    f.address_frame = {0x03, 0x00, static_cast<std::uint8_t>(f.count_pass < 2 ? 0x04 : 0x07), 0x00};
+    const protocol::page_address page = f.count_pass < 2 ? protocol::count_page_a : protocol::count_page_b;
+    f.address_frame = {protocol::address_read, page.high, page.mid, 0};
     send_address_frame(f);
 }
 
@@ -95,7 +97,7 @@ void step_122(main_form& f) {
         const count_words w = decode_count_words(page);
         show_bytes(f, w.shown);
         if (w.first != f.writer_count_a || w.second != f.writer_count_b) {
-            abort_sequence(f, "COMMUNICATION ERROR", true);
+            abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR", file1::close);
             return;
         }
         next_pass(f, 2);
@@ -111,7 +113,7 @@ void step_122(main_form& f) {
         if (decode_unary_count(page) != f.unary_count) return;
         f.writer_count_b += f.unary_count;
         f.engine_step = 0;
-        f.Label9.caption = "ライタ書き込み回数読込ＯＫ";
+        report(f, outcome::success, "ライタ書き込み回数読込ＯＫ");
         f.Label6.caption = std::to_string(f.writer_count_a);
         f.Label7.caption = std::to_string(f.writer_count_b);
         f.job_phase = 12;

@@ -1,4 +1,4 @@
-#include "rom_data/disk_files.hpp"
+#include "platform/disk_files.hpp"
 
 #include <random>
 #include <system_error>

@@ -1,8 +1,8 @@
-#include "memories/pending_save.hpp"
+#include "platform/pending_save.hpp"
 
 #include <system_error>
 
-#include "rom_data/disk_files.hpp"
+#include "platform/disk_files.hpp"
 
 namespace torvela {
 

@@ -1,6 +1,6 @@
 // Platform services the window needs and the core never implements itself:
 // the serial-port control, the Yes/No box, the open dialog and the modal
-// block dialog. The numbered sequential files live in rom_data/seq_files.hpp.
+// block dialog. The numbered sequential files live in platform/seq_files.hpp.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +38,8 @@ public:
     virtual std::string last_error() const { return {}; }
     // The device the last open tried ("/dev/ttyUSB0", "\\.\COM3").
     virtual std::string device() const { return {}; }
+    // A line for the trace of the port, when it keeps one.
+    virtual void note(std::string text) { (void)text; }
 };
 
 class message_box {

@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <string>
 
-#include "rom_data/disk_files.hpp"
+#include "platform/disk_files.hpp"
 
 namespace torvela {
 

@@ -1,9 +1,9 @@
-#include "rom_data/seq_files.hpp"
+#include "platform/seq_files.hpp"
 
 #include <filesystem>
 #include <system_error>
 
-#include "rom_data/disk_files.hpp"
+#include "platform/disk_files.hpp"
 
 namespace torvela {
 

@@ -1,0 +1,86 @@
+#include "console/cpu_family.hpp"
+
+namespace torvela {
+
+const char* const no_block_text = "   －   ";
+
+const cpu_family m32r_family = {
+    "M32R",
+    "M32RFLASH",
+    "M32RRAM",
+    {0x03, 0x21},
+    9,
+    {"ブロック０00000000-00003FFF", "ブロック１00004000-00005FFF", "ブロック２00006000-00007FFF",
+     "ブロック３00008000-0000FFFF", "ブロック４00010000-0001FFFF", "ブロック５00020000-0002FFFF",
+     "ブロック６00030000-0003FFFF", "ブロック７00040000-0004FFFF", "ブロック８00050000-0005FFFF"},
+    {{{0x0000, 0x003F},
+      {0x0040, 0x005F},
+      {0x0060, 0x007F},
+      {0x0080, 0x00FF},
+      {0x0100, 0x01FF},
+      {0x0200, 0x02FF},
+      {0x0300, 0x03FF},
+      {0x0400, 0x04FF},
+      {0x0500, 0x05FF}}},
+    0x0000,
+    2,  // 000000-05FFFF is stored from 020000 on
+};
+
+const cpu_family m16c_family = {
+    "M16C",
+    "M16CFLASH",
+    "M16CRAM",
+    {0x01, 0x6C},
+    7,
+    {"ブロック６0C0000-0CFFFF", "ブロック５0D0000-0DFFFF", "ブロック４0E0000-0EFFFF", "ブロック３0F0000-0F7FFF",
+     "ブロック２0F8000-0F9FFF", "ブロック１0FA000-0FBFFF", "ブロック０0FC000-0FFFFF", no_block_text, no_block_text},
+    {{{0x0C00, 0x0CFF},
+      {0x0D00, 0x0DFF},
+      {0x0E00, 0x0EFF},
+      {0x0F00, 0x0F7F},
+      {0x0F80, 0x0F9F},
+      {0x0FA0, 0x0FBF},
+      {0x0FC0, 0x0FFF},
+      {0, 0},
+      {0, 0}}},
+    0x0C00,
+    -10,  // 0C0000-0FFFFF is stored from 020000 on
+};
+
+namespace {
+constexpr const cpu_family* families[] = {&m32r_family, &m16c_family};
+}
+
+int cpu_family::block_of_page(std::uint16_t page) const {
+    for (int i = 0; i < blocks; ++i) {
+        const page_range& r = block_pages[static_cast<std::size_t>(i)];
+        if (page >= r.first && page <= r.last) return i;
+    }
+    return -1;
+}
+
+const cpu_family* family_of_code(std::uint8_t b0, std::uint8_t b1) {
+    for (const cpu_family* c : families)
+        if (c->code[0] == b0 && c->code[1] == b1) return c;
+    return nullptr;
+}
+
+const cpu_family* family_named(std::string_view text) {
+    for (const cpu_family* c : families)
+        if (text == c->name || text == c->flash_name || text == c->ram_name) return c;
+    return nullptr;
+}
+
+const cpu_family* family_called(std::string_view text) {
+    for (const cpu_family* c : families)
+        if (text == c->name) return c;
+    return nullptr;
+}
+
+const cpu_family* flash_family(std::string_view text) {
+    for (const cpu_family* c : families)
+        if (text == c->flash_name) return c;
+    return nullptr;
+}
+
+}  // namespace torvela

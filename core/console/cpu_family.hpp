@@ -1,0 +1,55 @@
+// The two CPU families the writer programs: one descriptor each, from which
+// the family's texts, CPU code, block captions and block map are taken.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace torvela {
+
+struct cpu_family {
+    // Label2 after a CPU page read, and the CPU line of a memories file.
+    const char* name;
+    // Label2 after a ROM data conversion: the image's flash, or RAM.
+    const char* flash_name;
+    const char* ram_name;
+    // The first two bytes of the writer's CPU page.
+    std::array<std::uint8_t, 2> code;
+    // Beside Check1..Check9 and in the block dialog, in box order; the boxes
+    // past `blocks` stand for no block.
+    int blocks;
+    std::array<const char*, 9> block_captions;
+    // The image pages (address bits 8-23) each box's block holds.
+    struct page_range {
+        std::uint16_t first, last;
+    };
+    std::array<page_range, 9> block_pages;
+    // Where the family's image pages begin (address bits 8-23): an S-record
+    // whose first page lies below m16c's `first_image_page` is M32R.
+    std::uint16_t first_image_page;
+    // The image page's address byte 1 plus this is where the writer's store
+    // keeps it.
+    int store_shift;
+
+    // The box (0-based) whose block holds the image page, or -1 for a page
+    // in no block.
+    int block_of_page(std::uint16_t page) const;
+};
+
+extern const cpu_family m32r_family;
+extern const cpu_family m16c_family;
+
+// The family whose CPU page starts with these bytes, or null.
+const cpu_family* family_of_code(std::uint8_t b0, std::uint8_t b1);
+// The family a Label2 text names (any of its three names), or null.
+const cpu_family* family_named(std::string_view text);
+// The family whose CPU line is this text ("M32R", "M16C"), or null.
+const cpu_family* family_called(std::string_view text);
+// The family of a ROM image's flash (Label2 "M32RFLASH" or "M16CFLASH"), or null.
+const cpu_family* flash_family(std::string_view text);
+
+// The full-width dash shown beside a check box that stands for no block.
+extern const char* const no_block_text;
+
+}  // namespace torvela
