@@ -274,15 +274,23 @@ TEST(Engine, DisconnectDuringAnExchangeEndsItAndConnectStartsClean) {
     EXPECT_EQ(f.Label9.caption, "ROCK BIT VALIDITY OK");
 }
 
-TEST(Engine, StepTableHasEachStepOnce) {
+// Each step label belongs to one row, and every row's next label is a row of
+// the same exchange (or its end): a typo in a declaration cannot send the
+// engine into another exchange or into nothing.
+TEST(Engine, ExchangesAreClosedUnderTheirLabels) {
     std::vector<int> seen(256, 0);
-    for (const step_family& fam : step_families())
-        for (const step_entry& e : fam.steps) ++seen[e.step];
+    for (const exchange* x : exchanges()) {
+        for (const exchange_step& r : x->steps) {
+            ++seen[r.step];
+            if (r.body || r.next == 0) continue;
+            EXPECT_EQ(find_step(r.next).of, x) << x->name << " row " << int(r.step);
+        }
+    }
     for (int s = 0; s < 256; ++s) {
         EXPECT_LE(seen[s], 1) << s;
-        EXPECT_EQ(find_step(static_cast<std::uint8_t>(s)) != nullptr, seen[s] == 1) << s;
+        EXPECT_EQ(find_step(static_cast<std::uint8_t>(s)).row != nullptr, seen[s] == 1) << s;
     }
-    EXPECT_EQ(find_step(0), nullptr);
+    EXPECT_EQ(find_step(0).row, nullptr);
 }
 
 TEST(Sequencer, JobWaitsForAnIdleEngine) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/steps.hpp"
+#include "engine/writer_id.hpp"
 #include "link/link.hpp"
 #include "link/protocol.hpp"
 #include "platform/seq_files.hpp"
@@ -14,62 +15,73 @@ namespace torvela {
 
 namespace {
 
-constexpr step_entry verify_steps[] = {{1, step_1}, {10, step_10}, {11, step_11}, {12, step_12}};
-constexpr step_entry page_write_steps[] = {{2, step_2}, {21, step_21}};
-constexpr step_entry memories_write_steps[] = {{181, step_181}, {182, step_182}};
-constexpr step_entry erase_all_steps[] = {{3, step_3}, {31, step_31}};
-constexpr step_entry lock_set_steps[] = {{6, step_6}, {61, step_61}, {62, step_62}};
-constexpr step_entry lock_read_steps[] = {{7, step_7}, {71, step_71}, {72, step_72}};
-constexpr step_entry lock_enable_steps[] = {{8, step_8}, {81, step_81}};
-constexpr step_entry lock_disable_steps[] = {{9, step_9}, {91, step_91}};
-constexpr step_entry write_count_steps[] = {{121, step_121}, {122, step_122}};
-constexpr step_entry switch_steps[] = {{101, step_101}, {102, step_102}};
-constexpr step_entry target_write_steps[] = {{111, step_111}, {112, step_112}};
-constexpr step_entry cpu_check_steps[] = {{171, step_171}, {172, step_172}};
-constexpr step_entry memories_read_steps[] = {{131, step_131}, {134, step_134}, {132, step_132}, {133, step_133}};
-constexpr step_entry memories_verify_steps[] = {{141, step_141}, {144, step_144}, {142, step_142}, {143, step_143}};
-constexpr step_entry cpu_read_steps[] = {{151, step_151}, {154, step_154}, {152, step_152}};
-constexpr step_entry version_read_steps[] = {{161, step_161}, {164, step_164}, {162, step_162}};
-constexpr step_entry installer_steps[] = {{191, step_191}, {194, step_194}, {192, step_192}};
-constexpr step_entry version_check_steps[] = {{201, step_201}, {204, step_204}, {202, step_202}};
-constexpr step_entry memory_full_steps[] = {{211, step_211}, {214, step_214}, {212, step_212}};
-constexpr step_entry block_erase_steps[] = {{4, step_4}, {41, step_41}, {42, step_42}};
-constexpr step_entry writer_id_steps[] = {{5, step_5}, {51, step_51}};
-
-// One row per step family; a family's steps in the order its exchange runs.
-constexpr step_family families[] = {
-    {"verify one page of the image or control file", verify_steps, 9},
-    {"transmit one page of the image or control file", page_write_steps, 1},
-    {"transmit one page of a memories file", memories_write_steps, 1},
-    {"erase all flash", erase_all_steps, 2},
-    {"block erase", block_erase_steps, 3},
-    {"writer-ID check", writer_id_steps, 12},
-    {"lock bit set", lock_set_steps, 5},
-    {"lock bit read", lock_read_steps, 0},
-    {"lock enable", lock_enable_steps, 6},
-    {"lock disable", lock_disable_steps, 7},
-    {"switch operation set", switch_steps, 8},
-    {"target write", target_write_steps, 10},
-    {"CPU type check", cpu_check_steps, 15},
-    {"writer write-count read", write_count_steps, 12},
-    {"memories page read", memories_read_steps, 11},
-    {"verify memories pages", memories_verify_steps, 13},
-    {"CPU type read", cpu_read_steps, 15},
-    {"machine version read", version_read_steps, 14},
-    {"installer mode check", installer_steps, 16},
-    {"machine version check", version_check_steps, 14},
-    {"memory full check", memory_full_steps, 14},
+// Every exchange the engine runs.
+constexpr const exchange* all_exchanges[] = {
+    &verify_exchange,          &page_write_exchange,   &memories_write_exchange,
+    &erase_all_exchange,       &block_erase_exchange,  &writer_id_exchange,
+    &lock_set_exchange,        &lock_read_exchange,    &lock_enable_exchange,
+    &lock_disable_exchange,    &switch_exchange,       &target_write_exchange,
+    &cpu_check_exchange,       &write_count_exchange,  &memories_read_exchange,
+    &memories_verify_exchange, &cpu_read_exchange,     &version_read_exchange,
+    &installer_exchange,       &version_check_exchange, &memory_full_check_exchange,
 };
 
-// Direct lookup by step value, built once from the family rows.
-struct step_index {
-    std::array<step_body, 256> body{};
-    constexpr step_index() {
-        for (const step_family& fam : families)
-            for (const step_entry& e : fam.steps) body[e.step] = e.body;
+// Direct lookup by step value, built on first use from the exchanges.
+const std::array<step_row, 256>& step_index() {
+    static const std::array<step_row, 256> index = [] {
+        std::array<step_row, 256> rows{};
+        for (const exchange* x : all_exchanges)
+            for (const exchange_step& r : x->steps) rows[r.step] = {x, &r};
+        return rows;
+    }();
+    return index;
+}
+
+// One tick of the row engine_step names.
+void run_row(main_form& f, const exchange& x, const exchange_step& r) {
+    switch (r.wait) {
+    case awaits::nothing:
+        break;
+    case awaits::echo:
+        if (wait_ack(f, r.code, answer::echo, r.file) != wait_result::accepted) return;
+        break;
+    case awaits::verdict:
+        if (wait_ack(f, protocol::done, answer::verdict, r.file, r.refusal ? r.refusal : "INSTALLER ERROR") !=
+            wait_result::accepted)
+            return;
+        break;
+    case awaits::bytes:
+        if (!reply_read(f, r.count)) return;
+        break;
     }
-};
-constexpr step_index index{};
+    if (r.body) {
+        r.body(f);
+        return;
+    }
+    f.engine_step = r.next;
+    if (r.ends) {
+        report(f, outcome::success, r.status);
+        f.job_phase = x.completion;
+        return;
+    }
+    if (r.status) f.Label9.caption = r.status;
+    switch (r.then) {
+    case sends::nothing:
+        break;
+    case sends::go_ahead:
+        send_command(f, protocol::go_ahead);
+        break;
+    case sends::address_frame:
+        send_address_frame(f);
+        break;
+    case sends::id_frame:
+        send_bytes(f, build_id_frame());
+        break;
+    case sends::block_frame:
+        send_block_frame(f, r.next);
+        break;
+    }
+}
 
 void watchdog(main_form& f) {
     const std::uint8_t s = f.engine_step;
@@ -86,9 +98,20 @@ void watchdog(main_form& f) {
 
 }  // namespace
 
-std::span<const step_family> step_families() { return families; }
+std::span<const exchange* const> exchanges() { return all_exchanges; }
 
-step_body find_step(std::uint8_t step) { return index.body[step]; }
+step_row find_step(std::uint8_t step) { return step_index()[step]; }
+
+void start_exchange(main_form& f, const exchange& x) {
+    if (x.command != no_command) send_command(f, x.command);
+    f.engine_step = x.steps.front().step;
+}
+
+void exchange_done(main_form& f) {
+    const step_row at = find_step(f.engine_step);
+    f.engine_step = 0;
+    if (at.of) f.job_phase = at.of->completion;
+}
 
 void begin_job(main_form& f, std::uint8_t job_no) {
     f.job_no = job_no;
@@ -172,11 +195,6 @@ wait_result wait_ack(main_form& f, std::uint8_t code, answer kind, file1 file, c
     return wait_result::aborted;
 }
 
-void start_family(main_form& f, std::uint8_t code, std::uint8_t step) {
-    send_command(f, code);
-    f.engine_step = step;
-}
-
 void engine_tick(main_form& f);
 
 void Timer1_Timer(main_form& f) {
@@ -198,7 +216,7 @@ void engine_tick(main_form& f) {
     }
     f.Label1.caption = keep_text;
     if (f.engine_step != 0)
-        if (step_body body = find_step(f.engine_step)) body(f);
+        if (const step_row at = find_step(f.engine_step); at.row) run_row(f, *at.of, *at.row);
     // A body may have lost the port; the watchdog still runs for this tick.
     watchdog(f);
 }

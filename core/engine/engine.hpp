@@ -56,16 +56,63 @@ inline constexpr std::uint8_t unwatched_step = 112;  // target write may take as
 
 using step_body = void (*)(main_form&);
 
-struct step_entry {
-    std::uint8_t step;
-    step_body body;
+// ---- exchanges as data ---------------------------------------------------------
+// An exchange is the conversation of one command with the writer: the
+// command that opens it and, row by row in the order they run, the step
+// labels engine_step holds, the answer each waits for and what follows it.
+
+// What a row waits for before it acts.
+enum class awaits : std::uint8_t {
+    nothing,  // acts on the tick it is reached
+    echo,     // the command `code` twice; anything else: "COMMUNICATION ERROR"
+    verdict,  // `done` twice; the writer's refusal: `refusal`, else "COMMUNICATION ERROR"
+    bytes,    // `count` bytes, judged by the row's body
 };
 
-struct step_family {
-    const char* name;
-    std::span<const step_entry> steps;
-    std::uint8_t completion;  // job_phase written on success, 0 for none
+// What a row sends once its answer is accepted (rows without a body).
+enum class sends : std::uint8_t { nothing, go_ahead, address_frame, id_frame, block_frame };
+
+struct exchange_step {
+    std::uint8_t step;
+    awaits wait = awaits::nothing;
+    std::uint8_t code = 0;      // echo: the code echoed
+    int count = 0;              // bytes: how many
+    file1 file = file1::stays;  // a failed answer closes file 1
+    const char* refusal = nullptr;  // verdict: the text of AC AC (null: "INSTALLER ERROR")
+    const char* status = nullptr;   // shown once the answer is accepted
+    sends then = sends::nothing;
+    std::uint8_t next = 0;  // the row that waits next; 0: the exchange is over
+    // The last answer: `status` is its success, and the job goes on with the
+    // exchange's completion phase.
+    bool ends = false;
+    // The row's own work once its answer is in, instead of the above.
+    step_body body = nullptr;
 };
+
+// No command opens the exchange: its first row acts at once.
+inline constexpr std::uint8_t no_command = 0;
+
+struct exchange {
+    const char* name;
+    std::uint8_t command;  // sent twice to open it, or no_command
+    std::span<const exchange_step> steps;
+    // The job phase that follows the exchange's good end; 0 for none.
+    std::uint8_t completion;
+};
+
+// Sends the exchange's command (if any) and waits at its first row.
+void start_exchange(main_form& f, const exchange& x);
+// A row's body ends its exchange well: engine idle, the job on with the
+// completion phase of the exchange running now.
+void exchange_done(main_form& f);
+
+std::span<const exchange* const> exchanges();
+// The exchange and row for a step value, or nulls for a value in none.
+struct step_row {
+    const exchange* of = nullptr;
+    const exchange_step* row = nullptr;
+};
+step_row find_step(std::uint8_t step);
 
 struct phase_entry {
     std::uint8_t phase;
@@ -77,9 +124,5 @@ struct job_entry {
     const char* name;
     std::span<const phase_entry> phases;
 };
-
-std::span<const step_family> step_families();
-// The body for a step value, or null for a value in no family.
-step_body find_step(std::uint8_t step);
 
 }  // namespace torvela

@@ -17,7 +17,7 @@ std::array<std::uint8_t, id_frame_len> build_id_frame() {
 }
 
 void start_writer_id_check(main_form& f) {
-    start_family(f, protocol::writer_id, 5);
+    start_exchange(f, writer_id_exchange);
 }
 
 void id_check_Click(main_form& f) {
@@ -26,20 +26,12 @@ void id_check_Click(main_form& f) {
     start_writer_id_check(f);
 }
 
-// The writer echoes 0xF5 0xF5; the ID frame follows.
-void step_5(main_form& f) {
-    if (wait_ack(f, protocol::writer_id, answer::echo) != wait_result::accepted) return;
-    const auto frame = build_id_frame();
-    send_bytes(f, frame);
-    f.engine_step = 51;
-}
-
-// D0 D0: the writer knows the code; AC AC: it refuses it.
-void step_51(main_form& f) {
-    if (wait_ack(f, protocol::done, answer::verdict) != wait_result::accepted) return;
-    f.engine_step = 0;
-    report(f, outcome::success, "CHECK WRITER-ID OK");
-    f.job_phase = 12;
-}
+// F5 F5, the echo, the ID frame; D0 D0: the writer knows the code, AC AC:
+// it refuses it.
+constexpr exchange_step writer_id_steps[] = {
+    {.step = 5, .wait = awaits::echo, .code = protocol::writer_id, .then = sends::id_frame, .next = 51},
+    {.step = 51, .wait = awaits::verdict, .status = "CHECK WRITER-ID OK", .ends = true},
+};
+const exchange writer_id_exchange = {"writer-ID check", protocol::writer_id, writer_id_steps, 12};
 
 }  // namespace torvela

@@ -32,7 +32,7 @@ bool start_job_erase(main_form& f, const check_ticks& ticks) {
     f.m16c_block_select.fill(0);
     read_erase_block_checks(f);
     if (!block_to_send(f)) return false;
-    f.engine_step = 4;
+    start_exchange(f, block_erase_exchange);
     return true;
 }
 
@@ -42,24 +42,26 @@ void block_erase_Click(main_form& f) {
     f.m16c_block_select.fill(0);
     if (!f.msgbox.yes_no("FLASH MEMORIE BLOCK DELITE?", "BLOCK DELITE CHECK")) return;
     read_block_checks(f);
-    f.engine_step = 4;
+    start_exchange(f, block_erase_exchange);
 }
 
-void step_4(main_form& f) {
+namespace {
+
+// The next chosen block's command, or the end when none is left.
+void next_block(main_form& f) {
     f.tx_frame = {protocol::block_erase, protocol::block_erase};
     send_block_command(f);
 }
 
-void step_41(main_form& f) {
-    if (wait_ack(f, protocol::block_erase, answer::echo) != wait_result::accepted) return;
-    send_block_frame(f, 42);
-}
+// Per block: 20 20, the echo, the block frame, the verdict; then the next.
+constexpr exchange_step block_erase_steps[] = {
+    {.step = 4, .body = next_block},
+    {.step = 41, .wait = awaits::echo, .code = protocol::block_erase, .then = sends::block_frame, .next = 42},
+    {.step = 42, .wait = awaits::verdict, .status = "BLOCK ERASE OK", .next = 4, .ends = true},
+};
 
-void step_42(main_form& f) {
-    if (wait_ack(f, protocol::done, answer::verdict) != wait_result::accepted) return;
-    f.engine_step = 4;
-    report(f, outcome::success, "BLOCK ERASE OK");
-    f.job_phase = 3;
-}
+}  // namespace
+
+const exchange block_erase_exchange = {"block erase", no_command, block_erase_steps, 3};
 
 }  // namespace torvela

@@ -26,26 +26,19 @@ void job7_phase99(main_form& f) {
 }
 
 void job7_phase12(main_form& f) {
-    start_family(f, protocol::erase_all, 3);
+    start_exchange(f, erase_all_exchange);
 }
 
 void job7_phase2(main_form& f) {
     end_job(f, {outcome::success, "ALL FLASH ERASE COMPLETE", indicator::spinner_and_arrows, port_after::closed});
 }
 
-// The writer echoes the command; the go-ahead follows.
-void step_3(main_form& f) {
-    if (wait_ack(f, protocol::erase_all, answer::echo) != wait_result::accepted) return;
-    f.engine_step = 31;
-    send_command(f, protocol::go_ahead);
-    f.Label9.caption = "ERASE NOW!";
-}
-
-void step_31(main_form& f) {
-    if (wait_ack(f, protocol::done, answer::verdict) != wait_result::accepted) return;
-    f.engine_step = 0;
-    report(f, outcome::success, "ALL FLASH ERASE COMPLETE");
-    f.job_phase = 2;
-}
+// A7 A7, the echo, the go-ahead, the verdict once the flash is blank.
+constexpr exchange_step erase_all_steps[] = {
+    {.step = 3, .wait = awaits::echo, .code = protocol::erase_all, .status = "ERASE NOW!", .then = sends::go_ahead,
+     .next = 31},
+    {.step = 31, .wait = awaits::verdict, .status = "ALL FLASH ERASE COMPLETE", .ends = true},
+};
+const exchange erase_all_exchange = {"erase all flash", protocol::erase_all, erase_all_steps, 2};
 
 }  // namespace torvela

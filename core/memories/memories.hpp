@@ -5,13 +5,14 @@
 #include <string>
 
 #include "console/main_form.hpp"
+#include "engine/engine.hpp"
 #include "link/protocol.hpp"
 
 namespace torvela {
 
 // The page read exchange: FF FF, echo, address frame, D0 D0, the same
 // address frame again, 256 bytes.
-void start_page_read(main_form& f, protocol::page_address page, std::uint8_t first_step);
+void start_page_read(main_form& f, protocol::page_address page, const exchange& x);
 
 // One record (address line and four data lines) for the page in rx_bytes.
 void write_memories_page(main_form& f);

@@ -12,24 +12,6 @@ namespace torvela {
 
 namespace {
 
-// First step: the writer echoes FF FF; the address frame follows.
-void first(main_form& f, std::uint8_t next, const char* label, file1 file) {
-    if (wait_ack(f, protocol::page_read, answer::echo, file) != wait_result::accepted) return;
-    f.engine_step = next;
-    f.Label9.caption = label;
-    send_address_frame(f);
-}
-
-// Second step: D0 D0 for the address; the same frame again asks for the page.
-void second(main_form& f, std::uint8_t next, const char* label, file1 file) {
-    if (wait_ack(f, protocol::done, answer::verdict, file) != wait_result::accepted) return;
-    f.engine_step = next;
-    f.Label9.caption = label;
-    send_address_frame(f);
-}
-
-bool page_arrived(main_form& f) { return reply_read(f, page_len); }
-
 const char* const installer_label = "INSTALLER MODE CHECK NOW!";
 const char* const version_label = "MACHINE VERSION CHECK NOW!";
 const char* const cpu_label = "CPU TYPE CHECK NOW!";
@@ -37,9 +19,9 @@ const char* const read_label = "READ NOW!";
 
 }  // namespace
 
-void start_page_read(main_form& f, protocol::page_address page, std::uint8_t first_step) {
+void start_page_read(main_form& f, protocol::page_address page, const exchange& x) {
     f.address_frame = {protocol::address_read, page.high, page.mid, 0};
-    start_family(f, protocol::page_read, first_step);
+    start_exchange(f, x);
 }
 
 void write_memories_page(main_form& f) {
@@ -61,62 +43,71 @@ void advance_page_address(main_form& f) {
     }
 }
 
+namespace {
+
+// The first two rows of every page read: FF FF, its echo, the address frame;
+// D0 D0 for the address, the same frame again to ask for the page.
+constexpr exchange_step echo_row(std::uint8_t step, std::uint8_t next, const char* label, file1 file) {
+    return {.step = step, .wait = awaits::echo, .code = protocol::page_read, .file = file, .status = label,
+            .then = sends::address_frame, .next = next};
+}
+constexpr exchange_step address_row(std::uint8_t step, std::uint8_t next, const char* label, file1 file) {
+    return {.step = step, .wait = awaits::verdict, .file = file, .status = label, .then = sends::address_frame,
+            .next = next};
+}
+constexpr exchange_step page_row(std::uint8_t step, step_body judge) {
+    return {.step = step, .wait = awaits::bytes, .count = page_len, .body = judge};
+}
+
+bool empty_word(const main_form& f) {
+    return f.rx_bytes[0] == protocol::empty_byte && f.rx_bytes[1] == protocol::empty_byte;
+}
+bool either_empty(const main_form& f) {
+    return f.rx_bytes[0] == protocol::empty_byte || f.rx_bytes[1] == protocol::empty_byte;
+}
+
 // ---- installer mode check ----------------------------------------------------
-void step_191(main_form& f) { first(f, 194, installer_label, file1::stays); }
-void step_194(main_form& f) { second(f, 192, installer_label, file1::stays); }
-void step_192(main_form& f) {
-    if (!page_arrived(f)) return;
+void installer_page_read(main_form& f) {
     if (f.rx_bytes[0] != protocol::empty_byte) {
         abort_sequence(f, outcome::writer_refused, "INSTALLER MODE ERROR");
         return;
     }
-    f.engine_step = 0;
-    f.job_phase = 16;
+    exchange_done(f);
 }
 
 // ---- machine version read ----------------------------------------------------
-void step_161(main_form& f) { first(f, 164, version_label, file1::stays); }
-void step_164(main_form& f) { second(f, 162, version_label, file1::stays); }
-void step_162(main_form& f) {
-    if (!page_arrived(f)) return;
-    if (f.rx_bytes[0] == protocol::empty_byte && f.rx_bytes[1] == protocol::empty_byte) {
+// The page stays in rx_bytes for the header line.
+void version_page_read(main_form& f) {
+    if (empty_word(f)) {
         abort_sequence(f, outcome::writer_refused, "NO MEMORY ERROR");
         return;
     }
-    f.engine_step = 0;
-    f.job_phase = 14;  // the page stays in rx_bytes for the header line
+    exchange_done(f);
 }
 
 // ---- CPU type read -----------------------------------------------------------
-void step_151(main_form& f) { first(f, 154, cpu_label, file1::close); }
-void step_154(main_form& f) { second(f, 152, cpu_label, file1::close); }
-void step_152(main_form& f) {
-    if (!page_arrived(f)) return;
-    const std::uint8_t b0 = f.rx_bytes[0], b1 = f.rx_bytes[1];
-    const cpu_family* family = family_of_code(b0, b1);
+void cpu_page_read(main_form& f) {
+    const cpu_family* family = family_of_code(f.rx_bytes[0], f.rx_bytes[1]);
     if (!family) {
-        const bool empty = b0 == protocol::empty_byte && b1 == protocol::empty_byte;
-        abort_sequence(f, outcome::writer_refused, empty ? "NO MEMORY ERROR" : "INSTALLER ERROR", file1::close);
+        abort_sequence(f, outcome::writer_refused, empty_word(f) ? "NO MEMORY ERROR" : "INSTALLER ERROR",
+                       file1::close);
         return;
     }
     f.Label2.caption = family->name;
-    f.engine_step = 0;
-    f.job_phase = 15;
+    exchange_done(f);
 }
 
 // ---- memories page read loop -------------------------------------------------
-void step_131(main_form& f) { first(f, 134, read_label, file1::close); }
-void step_134(main_form& f) { second(f, 132, read_label, file1::close); }
-void step_132(main_form& f) {
-    if (!page_arrived(f)) return;
+void memories_page_read(main_form& f) {
     write_memories_page(f);
     page_done(f);
     f.engine_step = 133;
 }
-void step_133(main_form& f) {
+
+void next_memories_page_read(main_form& f) {
     advance_page_address(f);
-    if (f.address_frame[1] == 1) {
-        start_family(f, protocol::page_read, 131);
+    if (f.address_frame[1] == protocol::memories_first.high) {
+        start_exchange(f, memories_read_exchange);
         return;
     }
     if (!f.files.close(1)) {
@@ -124,30 +115,67 @@ void step_133(main_form& f) {
         abort_sequence(f, outcome::file_problem, "FILE SAVE ERROR");
         return;
     }
-    f.engine_step = 0;
     f.Label9.caption = "READ OK!";
-    f.job_phase = 11;
+    exchange_done(f);
 }
 
 // ---- memories store checks ---------------------------------------------------
-void step_201(main_form& f) { first(f, 204, version_label, file1::stays); }
-void step_204(main_form& f) { second(f, 202, version_label, file1::stays); }
-void step_202(main_form& f) {
-    if (!page_arrived(f)) return;
-    f.engine_step = 0;
-    f.job_phase = (f.rx_bytes[0] == protocol::empty_byte || f.rx_bytes[1] == protocol::empty_byte) ? 14 : 17;
+// A writer with no machine version goes straight to the erase; one with a
+// version has its memory checked first.
+void version_page_checked(main_form& f) {
+    const bool empty = either_empty(f);
+    exchange_done(f);
+    if (empty) f.job_phase = memory_full_check_exchange.completion;
 }
 
-void step_211(main_form& f) { first(f, 214, cpu_label, file1::stays); }
-void step_214(main_form& f) { second(f, 212, cpu_label, file1::stays); }
-void step_212(main_form& f) {
-    if (!page_arrived(f)) return;
-    if (f.rx_bytes[0] == protocol::empty_byte || f.rx_bytes[1] == protocol::empty_byte) {
-        f.engine_step = 0;
-        f.job_phase = 14;
+// The memories area must be empty before it is written.
+void memory_page_checked(main_form& f) {
+    if (either_empty(f)) {
+        exchange_done(f);
         return;
     }
     abort_sequence(f, outcome::writer_refused, "FULL MEMORY ERROR");
 }
+
+constexpr exchange_step installer_steps[] = {
+    echo_row(191, 194, installer_label, file1::stays),
+    address_row(194, 192, installer_label, file1::stays),
+    page_row(192, installer_page_read),
+};
+constexpr exchange_step version_read_steps[] = {
+    echo_row(161, 164, version_label, file1::stays),
+    address_row(164, 162, version_label, file1::stays),
+    page_row(162, version_page_read),
+};
+constexpr exchange_step cpu_read_steps[] = {
+    echo_row(151, 154, cpu_label, file1::close),
+    address_row(154, 152, cpu_label, file1::close),
+    page_row(152, cpu_page_read),
+};
+constexpr exchange_step memories_read_steps[] = {
+    echo_row(131, 134, read_label, file1::close),
+    address_row(134, 132, read_label, file1::close),
+    page_row(132, memories_page_read),
+    {.step = 133, .body = next_memories_page_read},
+};
+constexpr exchange_step version_check_steps[] = {
+    echo_row(201, 204, version_label, file1::stays),
+    address_row(204, 202, version_label, file1::stays),
+    page_row(202, version_page_checked),
+};
+constexpr exchange_step memory_full_steps[] = {
+    echo_row(211, 214, cpu_label, file1::stays),
+    address_row(214, 212, cpu_label, file1::stays),
+    page_row(212, memory_page_checked),
+};
+
+}  // namespace
+
+const exchange installer_exchange = {"installer mode check", protocol::page_read, installer_steps, 16};
+const exchange version_read_exchange = {"machine version read", protocol::page_read, version_read_steps, 14};
+const exchange cpu_read_exchange = {"CPU type read", protocol::page_read, cpu_read_steps, 15};
+const exchange memories_read_exchange = {"memories page read", protocol::page_read, memories_read_steps, 11};
+const exchange version_check_exchange = {"machine version check", protocol::page_read, version_check_steps, 17};
+const exchange memory_full_check_exchange = {"memory full check", protocol::page_read, memory_full_steps, 14};
 
 }  // namespace torvela

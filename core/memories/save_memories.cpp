@@ -65,9 +65,9 @@ void job4_phase99(main_form& f) {
     start_writer_id_check(f);
 }
 
-void job4_phase12(main_form& f) { start_page_read(f, protocol::installer_page, 191); }
+void job4_phase12(main_form& f) { start_page_read(f, protocol::installer_page, installer_exchange); }
 
-void job4_phase16(main_form& f) { start_page_read(f, protocol::version_page, 161); }
+void job4_phase16(main_form& f) { start_page_read(f, protocol::version_page, version_read_exchange); }
 
 void job4_phase14(main_form& f) {
     if (!f.save.begin(f.memory_file_path) || !f.files.open_output(1, f.save.path())) {
@@ -75,18 +75,18 @@ void job4_phase14(main_form& f) {
         return;
     }
     write_memories_header(f);
-    start_page_read(f, protocol::cpu_page, 151);
+    start_page_read(f, protocol::cpu_page, cpu_read_exchange);
 }
 
 void job4_phase15(main_form& f) {
     f.files.print_line(1, f.Label2.caption);
     start_progress(f, memories_pages);
-    start_page_read(f, protocol::memories_first, 131);
+    start_page_read(f, protocol::memories_first, memories_read_exchange);
 }
 
 void job4_phase11(main_form& f) {
     if (!open_memories_file(f, f.save.path(), protocol::address_read)) return;
-    start_family(f, protocol::page_read, 141);
+    start_exchange(f, memories_verify_exchange);
 }
 
 // The memories are in the chosen file before the writer loses them.

@@ -51,24 +51,24 @@ void job6_phase99(main_form& f) {
     start_writer_id_check(f);
 }
 
-void job6_phase12(main_form& f) { start_page_read(f, protocol::installer_page, 191); }
-void job6_phase16(main_form& f) { start_page_read(f, protocol::version_page, 201); }
-void job6_phase17(main_form& f) { start_page_read(f, protocol::cpu_page, 211); }
+void job6_phase12(main_form& f) { start_page_read(f, protocol::installer_page, installer_exchange); }
+void job6_phase16(main_form& f) { start_page_read(f, protocol::version_page, version_check_exchange); }
+void job6_phase17(main_form& f) { start_page_read(f, protocol::cpu_page, memory_full_check_exchange); }
 
 void job6_phase14(main_form& f) { start_job_erase(f, memories_blocks); }
 
 void job6_phase3(main_form& f) {
     if (!open_memories_file(f, f.memories_copy_path, protocol::address_write)) return;
     f.Label9.caption = "TRANSMIT NOW!";
-    start_family(f, protocol::page_write, 181);
+    start_exchange(f, memories_write_exchange);
 }
 
 void job6_phase1(main_form& f) {
     if (!open_memories_file(f, f.memories_copy_path, protocol::address_read)) return;
-    start_family(f, protocol::page_read, 141);
+    start_exchange(f, memories_verify_exchange);
 }
 
-void job6_phase13(main_form& f) { start_family(f, protocol::cpu_type_check, 171); }
+void job6_phase13(main_form& f) { start_exchange(f, cpu_check_exchange); }
 
 void job6_phase15(main_form& f) {
     end_job(f, {outcome::success, "TRANSMIT MEMORIES COMPLETE", indicator::all, port_after::closed});

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "console/main_form.hpp"
+#include "engine/engine.hpp"
 
 namespace torvela {
 
@@ -11,8 +12,8 @@ void verify_page(main_form& f);
 void verify_memories_page(main_form& f);
 
 // The end of a pass over a file: file 1 closed, the engine idle, `status`
-// shown and `phase` reported to the job.
-void end_pass(main_form& f, const char* status, std::uint8_t phase);
+// shown and the job on with the completion phase of `x`.
+void end_pass(main_form& f, const char* status, const exchange& x);
 
 // Shows the message of a failed conversion; true when the conversion worked.
 // With the store's filter on, a file with pages the store has no place for

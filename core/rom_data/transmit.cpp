@@ -8,59 +8,48 @@
 
 namespace torvela {
 
-namespace {
-
-void transmitted(main_form& f) { end_pass(f, "TRANSMIT OK", 1); }
-
-void next_write_request(main_form& f, std::uint8_t step) {
-    send_command(f, protocol::page_write);
-    f.Label9.caption = "TRANSMIT NOW!";
-    f.engine_step = step;
-}
-
-// D0 D0: the page is stored. Any other verdict closes file 1 and aborts.
-bool page_stored(main_form& f) {
-    return wait_ack(f, protocol::done, answer::verdict, file1::close) == wait_result::accepted;
-}
-
-}  // namespace
-
-void end_pass(main_form& f, const char* status, std::uint8_t phase) {
+void end_pass(main_form& f, const char* status, const exchange& x) {
     f.files.close(1);
     f.engine_step = 0;
     report(f, outcome::success, status);
-    f.job_phase = phase;
+    f.job_phase = x.completion;
 }
 
-// ---- image and control work files -------------------------------------------
-void step_2(main_form& f) {
-    if (!reply_read(f, ack_len)) return;
-    if (!ack(f, protocol::page_write)) return;  // dropped; the watchdog ends a writer that never gets ready
+namespace {
+
+void transmitted(main_form& f, const exchange& x) { end_pass(f, "TRANSMIT OK", x); }
+
+void next_write_request(main_form& f, const exchange& x) {
+    f.Label9.caption = "TRANSMIT NOW!";
+    start_exchange(f, x);
+}
+
+// A wrong answer to the write request is dropped; the watchdog ends a
+// writer that never gets ready.
+void send_page(main_form& f) {
+    if (!ack(f, protocol::page_write)) return;
     f.Label9.caption = "TRANSMIT NOW!";
     f.engine_step = 21;
     send_address_frame(f);
     send_page_data(f);
 }
 
-void step_21(main_form& f) {
-    if (!page_stored(f)) return;
+void page_written(main_form& f) {
     page_done(f);
     f.engine_step = 2;
     if (f.files.eof(1)) {
-        transmitted(f);
+        transmitted(f, page_write_exchange);
         return;
     }
     next_image_page(f);
     if (f.files.eof(1)) {
-        transmitted(f);
+        transmitted(f, page_write_exchange);
         return;
     }
-    next_write_request(f, 2);
+    next_write_request(f, page_write_exchange);
 }
 
-// ---- memories files ---------------------------------------------------------
-void step_181(main_form& f) {
-    if (!reply_read(f, ack_len)) return;
+void send_memories_page(main_form& f) {
     if (!ack(f, protocol::page_write)) return;
     f.Label9.caption = "TRANSMIT NOW!";
     f.engine_step = 182;
@@ -68,20 +57,36 @@ void step_181(main_form& f) {
     send_memories_page_data(f);
 }
 
-void step_182(main_form& f) {
-    if (!page_stored(f)) return;
+void memories_page_written(main_form& f) {
     page_done(f);
     f.engine_step = 181;
     if (f.files.eof(1)) {
-        transmitted(f);
+        transmitted(f, memories_write_exchange);
         return;
     }
     next_memories_page(f);
     if (!f.files.eof(1) || f.pass_flag == 1) {
-        next_write_request(f, 181);
+        next_write_request(f, memories_write_exchange);
         return;
     }
     abort_sequence(f, outcome::file_problem, "NO MEMORY ERROR", file1::close);
 }
+
+// Per page: 41 41, the echo, the address frame and the page, the verdict.
+constexpr exchange_step page_write_steps[] = {
+    {.step = 2, .wait = awaits::bytes, .count = ack_len, .body = send_page},
+    {.step = 21, .wait = awaits::verdict, .file = file1::close, .body = page_written},
+};
+
+constexpr exchange_step memories_write_steps[] = {
+    {.step = 181, .wait = awaits::bytes, .count = ack_len, .body = send_memories_page},
+    {.step = 182, .wait = awaits::verdict, .file = file1::close, .body = memories_page_written},
+};
+
+}  // namespace
+
+const exchange page_write_exchange = {"write one page of a work file", protocol::page_write, page_write_steps, 1};
+const exchange memories_write_exchange = {"write one page of a memories file", protocol::page_write,
+                                          memories_write_steps, 1};
 
 }  // namespace torvela

@@ -72,9 +72,8 @@ void start_write_pass(main_form& f, bool image_only, const char* first_status, p
         abort_sequence(f, outcome::file_problem, no_page_error, file1::close);
         return;
     }
-    send_command(f, protocol::page_write);
     f.Label9.caption = first_status;
-    f.engine_step = 2;
+    start_exchange(f, page_write_exchange);
 }
 
 void start_verify_pass(main_form& f, bool image_only, page_command command) {
@@ -83,7 +82,7 @@ void start_verify_pass(main_form& f, bool image_only, page_command command) {
         abort_sequence(f, outcome::file_problem, no_page_error, file1::close);
         return;
     }
-    start_family(f, protocol::page_read, 1);
+    start_exchange(f, verify_exchange);
 }
 
 // ---- TRANSMIT ROM DATA, job 2; writer block write, job 3 ------------------------
@@ -170,7 +169,7 @@ void job5_phase12(main_form& f) { control_file_then_erase(f, image_blocks_untick
 void job5_phase9(main_form& f) {
     if (f.pass_flag == 1) {
         f.Label9.caption = "TARGET WRITE NOW!";
-        start_family(f, protocol::target_write, 111);
+        start_exchange(f, target_write_exchange);
         return;
     }
     f.pass_flag = 1;

@@ -38,7 +38,7 @@ void mismatch(main_form& f) {
     end_job(f, {outcome::writer_refused, "VERIFY ERROR", indicator::all, port_after::closed});
 }
 
-void verified(main_form& f, std::uint8_t phase) { end_pass(f, "VERIFY OK", phase); }
+void verified(main_form& f, const exchange& x) { end_pass(f, "VERIFY OK", x); }
 
 bool convert_only(main_form& f) {
     switch (convert_rom_data_file(f)) {
@@ -88,7 +88,7 @@ void verify_Click(main_form& f) {
         abort_sequence(f, outcome::file_problem, no_page_error, file1::close);
         return;
     }
-    start_family(f, protocol::page_read, 1);
+    start_exchange(f, verify_exchange);
 }
 
 void verify_page(main_form& f) {
@@ -99,7 +99,7 @@ void verify_page(main_form& f) {
     }
     page_done(f);
     if (f.files.eof(1))
-        verified(f, 9);
+        verified(f, verify_exchange);
     else
         f.engine_step = 12;
 }
@@ -112,14 +112,15 @@ void verify_memories_page(main_form& f) {
     }
     page_done(f);
     if (f.files.eof(1))
-        verified(f, 13);
+        verified(f, memories_verify_exchange);
     else
         f.engine_step = 143;
 }
 
-// ---- work files ------------------------------------------------------------
-void step_1(main_form& f) {
-    if (!reply_read(f, ack_len)) return;
+namespace {
+
+// The verify family's own text for a wrong echo.
+void ask_page(main_form& f) {
     if (!ack(f, protocol::page_read)) {
         abort_sequence(f, outcome::communication_lost, "COMMIMUCATION ERROR", file1::close);
         return;
@@ -129,54 +130,47 @@ void step_1(main_form& f) {
     send_address_frame(f);
 }
 
-void step_10(main_form& f) {
-    if (wait_ack(f, protocol::done, answer::verdict, file1::close) != wait_result::accepted) return;
-    f.Label9.caption = "VERIFY NOW!";
-    send_address_frame(f);
-    f.engine_step = 11;
-}
-
-void step_11(main_form& f) {
-    if (!reply_read(f, page_len)) return;
-    verify_page(f);
-}
-
-void step_12(main_form& f) {
+void next_page(main_form& f) {
     next_image_page(f);
     if (f.files.eof(1)) {
-        verified(f, 9);
+        verified(f, verify_exchange);
         return;
     }
-    start_family(f, protocol::page_read, 1);
+    start_exchange(f, verify_exchange);
 }
 
-// ---- memories files --------------------------------------------------------
-void step_141(main_form& f) {
-    if (wait_ack(f, protocol::page_read, answer::echo, file1::close) != wait_result::accepted) return;
-    f.engine_step = 144;
-    f.Label9.caption = "VERIFY NOW!";
-    send_address_frame(f);
-}
-
-void step_144(main_form& f) {
-    if (wait_ack(f, protocol::done, answer::verdict, file1::close) != wait_result::accepted) return;
-    f.engine_step = 142;
-    f.Label9.caption = "VERIFY NOW!";
-    send_address_frame(f);
-}
-
-void step_142(main_form& f) {
-    if (!reply_read(f, page_len)) return;
-    verify_memories_page(f);
-}
-
-void step_143(main_form& f) {
+void next_memories_page_to_verify(main_form& f) {
     next_memories_page(f);
     if (f.files.eof(1)) {
-        verified(f, 13);
+        verified(f, memories_verify_exchange);
         return;
     }
-    start_family(f, protocol::page_read, 141);
+    start_exchange(f, memories_verify_exchange);
 }
+
+// Per page: FF FF, the echo, the address frame, D0 D0, the address frame
+// again, the page; compared, then the next page.
+constexpr exchange_step verify_steps[] = {
+    {.step = 1, .wait = awaits::bytes, .count = ack_len, .body = ask_page},
+    {.step = 10, .wait = awaits::verdict, .file = file1::close, .status = "VERIFY NOW!",
+     .then = sends::address_frame, .next = 11},
+    {.step = 11, .wait = awaits::bytes, .count = page_len, .body = verify_page},
+    {.step = 12, .body = next_page},
+};
+
+constexpr exchange_step memories_verify_steps[] = {
+    {.step = 141, .wait = awaits::echo, .code = protocol::page_read, .file = file1::close, .status = "VERIFY NOW!",
+     .then = sends::address_frame, .next = 144},
+    {.step = 144, .wait = awaits::verdict, .file = file1::close, .status = "VERIFY NOW!",
+     .then = sends::address_frame, .next = 142},
+    {.step = 142, .wait = awaits::bytes, .count = page_len, .body = verify_memories_page},
+    {.step = 143, .body = next_memories_page_to_verify},
+};
+
+}  // namespace
+
+const exchange verify_exchange = {"verify one page of a work file", protocol::page_read, verify_steps, 9};
+const exchange memories_verify_exchange = {"verify one page of a memories file", protocol::page_read,
+                                           memories_verify_steps, 13};
 
 }  // namespace torvela

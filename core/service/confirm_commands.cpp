@@ -7,20 +7,34 @@
 
 namespace torvela {
 
-namespace {
+// Each: the command, its echo, the go-ahead, the verdict (AC AC gives the
+// refusal text).
+constexpr exchange_step switch_steps[] = {
+    {.step = 101, .wait = awaits::echo, .code = protocol::switch_operation, .status = "SWITCH OPERATION SET NOW!",
+     .then = sends::go_ahead, .next = 102},
+    {.step = 102, .wait = awaits::verdict, .status = "SWITCH OPERATION OK", .ends = true},
+};
+const exchange switch_exchange = {"switch operation set", protocol::switch_operation, switch_steps, 8};
 
-bool echoed(main_form& f, std::uint8_t code) { return wait_ack(f, code, answer::echo) == wait_result::accepted; }
+// The writer programs the target: the verdict's wait has no time limit.
+constexpr exchange_step target_write_steps[] = {
+    {.step = 111, .wait = awaits::echo, .code = protocol::target_write, .status = "TARGET WRITE NOW!",
+     .then = sends::go_ahead, .next = unwatched_step},
+    {.step = unwatched_step, .wait = awaits::verdict, .refusal = "TARGET WRITE ERROR", .status = "TARGET WRITE NOW!",
+     .ends = true},
+};
+const exchange target_write_exchange = {"target write", protocol::target_write, target_write_steps, 10};
 
-// The final D0 D0; AC AC gives `refusal`.
-bool confirmed(main_form& f, const char* refusal) {
-    return wait_ack(f, protocol::done, answer::verdict, file1::stays, refusal) == wait_result::accepted;
-}
-
-}  // namespace
+constexpr exchange_step cpu_check_steps[] = {
+    {.step = 171, .wait = awaits::echo, .code = protocol::cpu_type_check, .status = "CPU TYPE CHECK NOW!",
+     .then = sends::go_ahead, .next = 172},
+    {.step = 172, .wait = awaits::verdict, .status = "CPU TYPE CHECK OK", .ends = true},
+};
+const exchange cpu_check_exchange = {"CPU type check", protocol::cpu_type_check, cpu_check_steps, 15};
 
 void swon_en_Click(main_form& f) {
     if (!f.MSComm1.PortOpen() || f.engine_step != 0 || f.job_no != 0) return;
-    start_family(f, protocol::switch_operation, 101);
+    start_exchange(f, switch_exchange);
 }
 
 void target_write_Click(main_form& f) {
@@ -29,50 +43,7 @@ void target_write_Click(main_form& f) {
         return;
     // The timers ran while the box was open.
     if (!f.MSComm1.PortOpen() || f.engine_step != 0 || f.job_no != 0) return;
-    start_family(f, protocol::target_write, 111);
-}
-
-void step_101(main_form& f) {
-    if (!echoed(f, protocol::switch_operation)) return;
-    f.engine_step = 102;
-    send_command(f, protocol::go_ahead);
-    f.Label9.caption = "SWITCH OPERATION SET NOW!";
-}
-
-void step_102(main_form& f) {
-    if (!confirmed(f, "INSTALLER ERROR")) return;
-    f.engine_step = 0;
-    report(f, outcome::success, "SWITCH OPERATION OK");
-    f.job_phase = 8;
-}
-
-void step_111(main_form& f) {
-    if (!echoed(f, protocol::target_write)) return;
-    f.engine_step = 112;
-    f.Label9.caption = "TARGET WRITE NOW!";
-    send_command(f, protocol::go_ahead);
-}
-
-// The writer programs the target: this wait has no time limit.
-void step_112(main_form& f) {
-    if (!confirmed(f, "TARGET WRITE ERROR")) return;
-    f.engine_step = 0;
-    report(f, outcome::success, "TARGET WRITE NOW!");
-    f.job_phase = 10;
-}
-
-void step_171(main_form& f) {
-    if (!echoed(f, protocol::cpu_type_check)) return;
-    f.engine_step = 172;
-    send_command(f, protocol::go_ahead);
-    f.Label9.caption = "CPU TYPE CHECK NOW!";
-}
-
-void step_172(main_form& f) {
-    if (!confirmed(f, "INSTALLER ERROR")) return;
-    f.engine_step = 0;
-    report(f, outcome::success, "CPU TYPE CHECK OK");
-    f.job_phase = 15;
+    start_exchange(f, target_write_exchange);
 }
 
 }  // namespace torvela

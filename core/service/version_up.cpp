@@ -60,7 +60,7 @@ void job1_phase99(main_form& f) {
 // The writer-ID check reports 12; the job goes on with the lock-bit disable.
 void job1_phase12(main_form& f) { job1_phase4(f); }
 
-void job1_phase4(main_form& f) { start_family(f, protocol::lock_disable, 9); }
+void job1_phase4(main_form& f) { start_exchange(f, lock_disable_exchange); }
 
 // Check1 and Check2 name no store block: no erase is started, and without a
 // completion the job would run this phase for ever. It goes on to the
@@ -76,7 +76,7 @@ void job1_phase3(main_form& f) {
 
 void job1_phase1(main_form& f) { start_verify_pass(f, true, page_command::program); }
 
-void job1_phase9(main_form& f) { start_family(f, protocol::lock_enable, 8); }
+void job1_phase9(main_form& f) { start_exchange(f, lock_enable_exchange); }
 
 // The lock set reads the same boxes as phase 7 and finds no store block
 // either: no block is locked, and the job goes on to its end.
@@ -85,7 +85,7 @@ void job1_phase6(main_form& f) {
     f.m16c_block_select.fill(0);
     read_block_checks(f);
     if (block_to_send(f))
-        f.engine_step = 6;
+        start_exchange(f, lock_set_exchange);
     else
         f.job_phase = 5;
 }

@@ -11,8 +11,9 @@ namespace torvela {
 count_words decode_count_words(std::span<const std::uint8_t> page) {
     count_words w{};
     std::array<std::uint8_t, 4> b = {page[0], page[1], page[2], page[3]};
-    if (b[0] == 0xFF && b[1] == 0xFF) b[0] = b[1] = 0;  // an erased word
-    if (b[2] == 0xFF && b[3] == 0xFF) b[2] = b[3] = 0;
+    constexpr std::uint8_t erased = protocol::empty_byte;
+    if (b[0] == erased && b[1] == erased) b[0] = b[1] = 0;
+    if (b[2] == erased && b[3] == erased) b[2] = b[3] = 0;
     if (b[0] > 100) b[0] = 100;
     if (b[2] > 100) b[2] = 100;
     w.shown = b;
@@ -25,7 +26,7 @@ std::int32_t decode_unary_count(std::span<const std::uint8_t> page) {
     std::int32_t n = 0;
     for (std::size_t i = 0; i < page.size() && i < 256; ++i) {
         const std::uint8_t b = page[i];
-        if (b == 0xFF) break;
+        if (b == protocol::empty_byte) break;
         if (b == 0x00) {
             n += 8;
             continue;
@@ -37,9 +38,8 @@ std::int32_t decode_unary_count(std::span<const std::uint8_t> page) {
 }
 
 void start_write_count_read(main_form& f) {
-    send_command(f, protocol::page_read);
     f.count_pass = 0;
-    f.engine_step = 121;
+    start_exchange(f, write_count_exchange);
 }
 
 void write_count_Click(main_form& f) {
@@ -52,9 +52,8 @@ void write_count_Click(main_form& f) {
 namespace {
 
 void next_pass(main_form& f, std::uint8_t pass) {
-    send_command(f, protocol::page_read);
     f.count_pass = pass;
-    f.engine_step = 121;
+    start_exchange(f, write_count_exchange);
 }
 
 void show_bytes(main_form& f, const std::array<std::uint8_t, 4>& b) {
@@ -64,16 +63,9 @@ void show_bytes(main_form& f, const std::array<std::uint8_t, 4>& b) {
     f.Label20.caption = std::to_string(b[3]);
 }
 
-}  // namespace
-
-// The echo of FF FF; the address of the count page follows (sent once: the
-// writer answers a count page address with the page itself).
-void step_121(main_form& f) {
-    if (!reply_read(f, ack_len)) return;
-    if (!ack(f, protocol::page_read)) {
-        abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR", file1::close);
-        return;
-    }
+// The address of the count page (sent once: the writer answers a count page
+// address with the page itself).
+void ask_count_page(main_form& f) {
     f.engine_step = 122;
     f.Label9.caption = "WRITER CNT READ NOW!";
     const protocol::page_address page = f.count_pass < 2 ? protocol::count_page_a : protocol::count_page_b;
@@ -81,8 +73,7 @@ void step_121(main_form& f) {
     send_address_frame(f);
 }
 
-void step_122(main_form& f) {
-    if (!reply_read(f, page_len)) return;
+void count_page(main_form& f) {
     const std::span<const std::uint8_t> page(f.rx_bytes.data(), page_len);
     switch (f.count_pass) {
     case 0: {
@@ -112,14 +103,24 @@ void step_122(main_form& f) {
         // Two readings that disagree: the step stands and the watchdog ends it.
         if (decode_unary_count(page) != f.unary_count) return;
         f.writer_count_b += f.unary_count;
-        f.engine_step = 0;
         report(f, outcome::success, "ライタ書き込み回数読込ＯＫ");
         f.Label6.caption = std::to_string(f.writer_count_a);
         f.Label7.caption = std::to_string(f.writer_count_b);
-        f.job_phase = 12;
+        exchange_done(f);
         return;
     }
     }
 }
+
+// Four passes, each FF FF, the echo, the count page's address, the page:
+// the count words twice, the unary count twice.
+constexpr exchange_step write_count_steps[] = {
+    {.step = 121, .wait = awaits::echo, .code = protocol::page_read, .file = file1::close, .body = ask_count_page},
+    {.step = 122, .wait = awaits::bytes, .count = page_len, .body = count_page},
+};
+
+}  // namespace
+
+const exchange write_count_exchange = {"writer write-count read", protocol::page_read, write_count_steps, 12};
 
 }  // namespace torvela
