@@ -28,6 +28,7 @@
 #include "memories/memories.hpp"
 #include "device_port.hpp"
 #include "link/trace.hpp"
+#include "window/front.hpp"
 #include "platform/disk_files.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/memory_files.hpp"
@@ -464,14 +465,12 @@ int main(int argc, char** argv) {
     // The three timers on one steady clock. A late tick is not made up for
     // with a burst: the next one is an interval after it.
     struct timer {
-        std::chrono::milliseconds interval;
-        void (*tick)(main_form&);
+        control& c;
         steady::time_point next;
     };
-    timer timers[] = {{std::chrono::milliseconds(f.Timer1.interval), Timer1_Timer, {}},
-                      {std::chrono::milliseconds(f.Timer2.interval), Timer2_Timer, {}},
-                      {std::chrono::milliseconds(f.Timer3.interval), Timer3_Timer, {}}};
-    for (timer& t : timers) t.next = steady::now() + t.interval;
+    timer timers[] = {{f.Timer1, {}}, {f.Timer2, {}}, {f.Timer3, {}}};
+    auto interval = [](const timer& t) { return std::chrono::milliseconds(t.c.interval); };
+    for (timer& t : timers) t.next = steady::now() + interval(t);
     int code = success;
     while (running()) {
         if (interrupted) {
@@ -487,9 +486,9 @@ int main(int argc, char** argv) {
         const steady::time_point now = steady::now();
         for (timer& t : timers) {
             if (now < t.next) continue;
-            if (t.tick == Timer1_Timer) ++serial.tick;
-            t.tick(f);
-            t.next = std::max(t.next + t.interval, now);
+            if (&t.c == &f.Timer1) ++serial.tick;
+            tick(f, t.c);
+            t.next = std::max(t.next + interval(t), now);
             report();
             if (!running()) break;
         }

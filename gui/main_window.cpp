@@ -11,91 +11,23 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
-#include <map>
 
-#include "engine/engine.hpp"
-#include "erase/erase.hpp"
-#include "link/link.hpp"
-#include "memories/memories.hpp"
 #include "pictures.hpp"
-#include "rom_data/image_jobs.hpp"
-#include "rom_data/memory_files.hpp"
-#include "rom_data/page_exchange.hpp"
-#include "service/confirm_commands.hpp"
-#include "service/lock_bits.hpp"
-#include "service/write_count.hpp"
-#include "engine/writer_id.hpp"
+#include "window/front.hpp"
 
 namespace torvela_gui {
 
 namespace {
 
-using handler = void (*)(torvela::main_form&);
-
-const std::map<std::string, handler>& click_handlers() {
-    static const std::map<std::string, handler> m = {
-        {"file_select", torvela::file_select_Click},
-        {"allunlock_erase", torvela::allunlock_erase_Click},
-        {"ramdata_get", torvela::ramdata_get_Click},
-        {"ramdata_store", torvela::ramdata_store_Click},
-        {"flashall_write", torvela::flashall_write_Click},
-        {"unit_3mode", torvela::unit_3mode_Click},
-        {"writer_versionup", torvela::writer_versionup_Click},
-        {"flashblock_write", torvela::flashblock_write_Click},
-        {"rockbit_non", torvela::rockbit_non_Click},
-        {"rockbit_on", torvela::rockbit_on_Click},
-        {"block_erase", torvela::block_erase_Click},
-        {"verify", torvela::verify_Click},
-        {"write_count", torvela::write_count_Click},
-        {"command1", torvela::command1_Click},
-        {"id_check", torvela::id_check_Click},
-        {"rockbit_set", torvela::rockbit_set_Click},
-        {"rockbit_read", torvela::rockbit_read_Click},
-        {"swon_en", torvela::swon_en_Click},
-        {"target_write", torvela::target_write_Click},
-        {"write", torvela::write_Click},
-        {"Command3", torvela::Command3_Click},
-        {"Combo1", torvela::Combo1_Click},
-        {"Combo2", torvela::Combo2_Click},
-        {"Combo3", torvela::Combo3_Click},
-        {"Check10", torvela::Check10_Click},
-        {"Option1", torvela::Option1_Click},
-        {"Option2", torvela::Option2_Click},
-    };
-    return m;
-}
-
-const std::map<std::string, handler>& change_handlers() {
-    static const std::map<std::string, handler> m = {
-        {"Combo2", torvela::Combo2_Change},
-        {"Combo3", torvela::Combo3_Change},
-    };
-    return m;
-}
-
-handler lookup(const std::map<std::string, handler>& m, const std::string& name) {
-    const auto it = m.find(name);
-    return it == m.end() ? nullptr : it->second;
-}
-
-constexpr int client_w = 7545 / 15, client_h = 3150 / 15;
-constexpr int service_h = 12000 / 15, trace_w = 360;
-constexpr int trace_view_lines = 200;
-// The service view's last row: the progress figures and the trace button.
-constexpr int last_row_top = (3240 + 17 * 480) / 15;
-// A job button moved into the service rows takes the size of its neighbours.
-constexpr int service_button_w = 1740 / 15, service_button_h = 375 / 15;
-
-QString clock(qint64 ms) {
-    const qint64 s = ms / 1000;
-    return QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
-}
+using torvela::control_event;
+constexpr int client_w = torvela::client_width, client_h = torvela::client_height;
 
 }  // namespace
 
 main_window::main_window() : box_(this), dialogs_(this) {
     setObjectName("main_form");
     setWindowTitle("TORVELA");
+    clock_.start();
     form_ = std::make_unique<torvela::main_form>(serial_, box_, dialogs_, files_);
     build();
     torvela::Form_Load(*form_);
@@ -105,12 +37,12 @@ main_window::main_window() : box_(this), dialogs_(this) {
     timer3_.setInterval(form_->Timer3.interval);
     connect(&timer1_, &QTimer::timeout, this, [this] {
         ++serial_.tick;
-        run(torvela::Timer1_Timer);
+        tick(form_->Timer1);
     });
-    connect(&timer2_, &QTimer::timeout, this, [this] { run(torvela::Timer2_Timer); });
+    connect(&timer2_, &QTimer::timeout, this, [this] { tick(form_->Timer2); });
     connect(&timer3_, &QTimer::timeout, this, [this] {
         ++spinner_steps;
-        run(torvela::Timer3_Timer);
+        tick(form_->Timer3);
     });
     serial_.on_line = [this](const torvela::trace_line&) { trace_dirty_ = true; };
     auto* toggle = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), this);
@@ -119,11 +51,19 @@ main_window::main_window() : box_(this), dialogs_(this) {
     refresh();
 }
 
-main_window::~main_window() { torvela::Form_Unload(*form_); }
+main_window::~main_window() { unload(); }
 
 void main_window::closeEvent(QCloseEvent* e) {
-    torvela::Form_Unload(*form_);
+    unload();
     e->accept();
+}
+
+// The form is unloaded once, when the window closes or, without a close,
+// when it goes.
+void main_window::unload() {
+    if (unloaded_) return;
+    unloaded_ = true;
+    torvela::Form_Unload(*form_);
 }
 
 void main_window::build() {
@@ -140,9 +80,8 @@ void main_window::build() {
         }
         case torvela::control_kind::button: {
             auto* b = new QPushButton(this);
-            connect(b, &QPushButton::clicked, this, [this, n] {
-                if (syncing_) return;
-                if (handler h = lookup(click_handlers(), n)) run(h);
+            connect(b, &QPushButton::clicked, this, [this, c] {
+                if (!syncing_) fire(*c, control_event::click);
             });
             w = b;
             break;
@@ -151,36 +90,35 @@ void main_window::build() {
             auto* cb = new QComboBox(this);
             cb->setEditable(true);
             cb->setInsertPolicy(QComboBox::NoInsert);
-            connect(cb, &QComboBox::textActivated, this, [this, c, n](const QString& text) {
+            connect(cb, &QComboBox::textActivated, this, [this, c](const QString& text) {
                 if (syncing_) return;
                 c->caption = text.toStdString();
-                if (handler h = lookup(click_handlers(), n)) run(h);
+                fire(*c, control_event::click);
             });
-            connect(cb, &QComboBox::editTextChanged, this, [this, c, n](const QString& text) {
+            connect(cb, &QComboBox::editTextChanged, this, [this, c](const QString& text) {
                 if (syncing_) return;
                 c->caption = text.toStdString();
-                if (handler h = lookup(change_handlers(), n)) run(h);
+                fire(*c, control_event::change);
             });
             w = cb;
             break;
         }
         case torvela::control_kind::check: {
             auto* cb = new QCheckBox(this);
-            connect(cb, &QCheckBox::clicked, this, [this, c, n](bool on) {
+            connect(cb, &QCheckBox::clicked, this, [this, c](bool on) {
                 if (syncing_) return;
                 c->value = on ? 1 : 0;
-                if (handler h = lookup(click_handlers(), n)) run(h);
-                else refresh();
+                fire(*c, control_event::click);
             });
             w = cb;
             break;
         }
         case torvela::control_kind::option: {
             auto* rb = new QRadioButton(this);
-            connect(rb, &QRadioButton::clicked, this, [this, c, n](bool on) {
+            connect(rb, &QRadioButton::clicked, this, [this, c](bool on) {
                 if (syncing_) return;
                 c->value = on ? 1 : 0;
-                if (handler h = lookup(click_handlers(), n)) run(h);
+                fire(*c, control_event::click);
             });
             w = rb;
             break;
@@ -199,7 +137,6 @@ void main_window::build() {
             continue;
         }
         w->setObjectName(name);
-        w->setGeometry(c->left / 15, c->top / 15, std::max(1, c->width / 15), std::max(1, c->height / 15));
         binding b{};
         b.c = c;
         b.w = w;
@@ -208,15 +145,16 @@ void main_window::build() {
     trace_ = new QPlainTextEdit(this);
     trace_->setObjectName("trace");
     trace_->setReadOnly(true);
-    trace_->setMaximumBlockCount(trace_view_lines);
+    trace_->setMaximumBlockCount(torvela::trace_view_lines);
     trace_->setFont(QFont("Monospace", 8));
-    trace_->setGeometry(client_w + 8, 8, trace_w - 16, service_h - 16);
+    trace_->setGeometry(client_w + 8, 8, torvela::trace_width - 16, torvela::service_height - 16);
     progress_ = new QLabel(this);
     progress_->setObjectName("progress");
-    progress_->setGeometry(8, last_row_top, 360, service_button_h);
+    progress_->setGeometry(8, torvela::service_row_top, 360, torvela::service_button_height);
     auto* save = new QPushButton("SAVE TRACE", this);
     save->setObjectName("save_trace");
-    save->setGeometry(8 + 3 * 1860 / 15, last_row_top, service_button_w, service_button_h);
+    save->setGeometry(8 + 3 * 1860 / 15, torvela::service_row_top, torvela::service_button_width,
+                      torvela::service_button_height);
     connect(save, &QPushButton::clicked, this, [this] {
         const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         const QString path = QFileDialog::getSaveFileName(this, "SAVE TRACE", docs + "/torvela-trace.txt",
@@ -238,25 +176,15 @@ QString main_window::trace_text(std::size_t last) const {
 bool main_window::save_trace(const QString& path) const {
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    const QByteArray text = (trace_text() + "\n").toUtf8();
-    return out.write(text) == text.size();
+    const std::string text = serial_.document(TORVELA_VERSION);
+    return out.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
 }
 
-QString main_window::progress_text() const {
-    const auto& p = form_->progress;
-    if (p.total == 0) return {};
-    QString text = QString("PAGES %1/%2  %3 ELAPSED").arg(p.done).arg(p.total).arg(clock(pass_clock_.elapsed()));
-    if (p.done > 0 && p.done < p.total)
-        text += QString("  %1 LEFT").arg(clock(pass_clock_.elapsed() * (p.total - p.done) / p.done));
-    return text;
-}
+QString main_window::progress_text() const { return QString::fromStdString(progress_line_.text()); }
 
 void main_window::update_progress() {
     // Each pass is timed from its start, whether the figures are shown or not.
-    if (form_->progress.pass != pass_seen_) {
-        pass_seen_ = form_->progress.pass;
-        pass_clock_.start();
-    }
+    progress_line_.update(*form_, clock_.elapsed());
     if (!service_view_) return;
     const QString text = progress_text();
     if (progress_->text() != text) progress_->setText(text);
@@ -271,7 +199,7 @@ QWidget* main_window::widget(const QString& name) const {
 void main_window::set_service_view(bool on) {
     service_view_ = on;
     if (on)
-        setFixedSize(client_w + trace_w, service_h);
+        setFixedSize(client_w + torvela::trace_width, torvela::service_height);
     else
         setFixedSize(client_w, client_h);
     trace_->setVisible(on);
@@ -285,26 +213,24 @@ void main_window::set_service_view(bool on) {
     refresh();
 }
 
-void main_window::run(handler h) {
-    h(*form_);
+void main_window::fire(torvela::control& c, torvela::control_event e) {
+    torvela::fire(*form_, c, e);
     refresh();
 }
 
-// A control hidden at design time that lies in the operator's area moves
-// into its service row while the service view is on.
+void main_window::tick(torvela::control& timer) {
+    torvela::tick(*form_, timer);
+    refresh();
+}
+
 void main_window::place(binding& b) {
-    const torvela::control& c = *b.c;
-    if (service_view_ && c.service_top != 0)
-        b.w->setGeometry(c.service_left / 15, c.service_top / 15, service_button_w, service_button_h);
-    else
-        b.w->setGeometry(c.left / 15, c.top / 15, std::max(1, c.width / 15), std::max(1, c.height / 15));
+    const torvela::rect r = torvela::place(*b.c, service_view_);
+    b.w->setGeometry(r.x, r.y, r.width, r.height);
 }
 
 void main_window::sync(binding& b) {
     torvela::control& c = *b.c;
-    // The service view shows every control hidden at design time.
-    const bool service = c.top >= 3150 || c.service_top != 0;
-    const int shown = (c.visible || (service_view_ && service)) ? 1 : 0;
+    const int shown = torvela::shown(c, service_view_) ? 1 : 0;
     if (shown != b.shown) {
         b.w->setVisible(shown == 1);
         b.shown = shown;
@@ -365,11 +291,7 @@ void main_window::refresh() {
     // The status text stays as it is; the reason behind a port that would
     // not open is on it as a tooltip, for an operator who never sees the
     // trace.
-    QString why;
-    if (last_status_ == "PORT OPEN ERROR" && !serial_.PortOpen())
-        why = QString("COM%1 (%2): %3")
-                  .arg(form_->comm_port)
-                  .arg(QString::fromStdString(device_.device()), QString::fromStdString(device_.last_error()));
+    const QString why = QString::fromStdString(torvela::status_reason(*form_));
     if (status_tip_ != why) {
         status_tip_ = why;
         widget("Label9")->setToolTip(why);
@@ -381,10 +303,9 @@ void main_window::refresh() {
         if (c->enabled && !t->isActive()) t->start();
         if (!c->enabled && t->isActive()) t->stop();
     }
-    // With the port closed the engine has nothing to step: its tick only
-    // shows the port state, so it need not wake the machine 250 times a
-    // second. It goes back to its interval the moment the port is open.
-    const int engine_interval = serial_.PortOpen() ? form_->Timer1.interval : idle_engine_interval;
+    // With the port closed the engine ticks slowly; it goes back to its
+    // interval the moment the port is open.
+    const int engine_interval = torvela::engine_interval(*form_);
     if (timer1_.interval() != engine_interval) timer1_.setInterval(engine_interval);
     if (service_view_ && trace_dirty_) update_trace();
     update_progress();
@@ -393,7 +314,7 @@ void main_window::refresh() {
 void main_window::update_trace() {
     trace_dirty_ = false;
     // Rebuilt at most once a tick while frames go: only what the view holds.
-    trace_->setPlainText(trace_text(trace_view_lines));
+    trace_->setPlainText(trace_text(torvela::trace_view_lines));
     trace_->moveCursor(QTextCursor::End);
 }
 

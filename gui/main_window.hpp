@@ -18,6 +18,7 @@
 #include "device_port.hpp"
 #include "link/trace.hpp"
 #include "platform/seq_files.hpp"
+#include "window/front.hpp"
 
 namespace torvela_gui {
 
@@ -42,7 +43,7 @@ public:
     // that is kept); the view shows the last 200, a saved file holds all.
     QString trace_text(std::size_t lines = SIZE_MAX) const;
     bool save_trace(const QString& path) const;
-    // "PAGES done/total  m:ss ELAPSED  m:ss LEFT" of the pass under way.
+    // The progress line of the pass under way.
     QString progress_text() const;
 
 protected:
@@ -62,7 +63,9 @@ private:
     };
     void build();
     void refresh();
-    void run(void (*handler)(torvela::main_form&));
+    void fire(torvela::control& c, torvela::control_event e);
+    void tick(torvela::control& timer);
+    void unload();
     void sync(binding& b);
     void update_trace();
     void update_progress();
@@ -79,15 +82,15 @@ private:
     QPlainTextEdit* trace_ = nullptr;
     QLabel* progress_ = nullptr;
     QWidget* save_trace_ = nullptr;
-    QElapsedTimer pass_clock_;
-    std::uint32_t pass_seen_ = 0;
+    QElapsedTimer clock_;
+    torvela::progress_line progress_line_;
+    bool unloaded_ = false;
     bool service_view_ = false;
     bool syncing_ = false;
     bool painted_ = false;
     bool trace_dirty_ = false;
     std::string last_status_;
     QString status_tip_;
-    static constexpr int idle_engine_interval = 100;
 };
 
 }  // namespace torvela_gui

@@ -346,10 +346,17 @@ private slots:
         QTest::mouseClick(w.widget("ramdata_get"), Qt::LeftButton);
         QVERIFY(run_until([&] { return label9(w) == QString("SAVE MEMORIES TO FILE COMPLETE"); }, 60000));
         watch.stop();
-        // The read pass (128 pages) and the verify pass (130) both move.
-        QVERIFY(figures.filter(QRegularExpression("^PAGES ([1-9]|[1-9][0-9]|1[01][0-9])/128 .* LEFT$")).size() > 0);
-        QVERIFY(figures.filter(QRegularExpression("^PAGES 128/128 ")).size() > 0);
-        QVERIFY(figures.filter(QRegularExpression("^PAGES 130/130 ")).size() > 0);
+        // The read pass (128 pages) and the verify pass (130) both move; the
+        // time left at the end of the read covers the verify still to come.
+        QVERIFY(figures.filter(QRegularExpression("^READ  PAGES ([1-9]|[1-9][0-9]|1[01][0-9])/128 .* LEFT$")).size() >
+                0);
+        QVERIFY(figures.filter(QRegularExpression("^READ  PAGES 128/128 .* LEFT$")).size() > 0);
+        QVERIFY(figures.filter(QRegularExpression("^VERIFY  PAGES 130/130 ")).size() > 0);
+        // Once COMPLETE, the figures stand still.
+        const QString final_figures = static_cast<QLabel*>(w.widget("progress"))->text();
+        QVERIFY(!final_figures.contains("LEFT"));
+        QTest::qWait(1200);
+        QCOMPARE(static_cast<QLabel*>(w.widget("progress"))->text(), final_figures);
         QCOMPARE(label9(w), QString("SAVE MEMORIES TO FILE COMPLETE"));
         QVERIFY(!w.serial().PortOpen());
         QFile result(saved);
@@ -449,6 +456,12 @@ private slots:
         QCOMPARE(label9(w), QString("COMMUNICATION ERROR"));
         QCOMPARE(w.form().engine_step, 0);
         QVERIFY(!w.serial().PortOpen());
+        // The progress line of the dead job stands still.
+        const QString final_figures = static_cast<QLabel*>(w.widget("progress"))->text();
+        QVERIFY(final_figures.startsWith("VERIFY  PAGES "));
+        QVERIFY(!final_figures.contains("LEFT"));
+        QTest::qWait(1200);
+        QCOMPARE(static_cast<QLabel*>(w.widget("progress"))->text(), final_figures);
         sim_.reset();
         QFile::remove(link());
         // The next job runs on a writer that is back.

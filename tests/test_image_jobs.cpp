@@ -117,6 +117,15 @@ TEST_P(TransmitRomData, StoreHoldsExactlyTheTranslatedImage) {
         "VERIFY NOW!", "VERIFY OK", "Writing", "TRANSMIT NOW!", "TRANSMIT OK", "VERIFY NOW!", "VERIFY OK",
         "ROM DATA TRANSMIT COMPLETE"};
     EXPECT_EQ(r.status_history, statuses);
+    // The job ran far past the trace view's lines; the saved trace still
+    // holds it from its first frame to its end note.
+    ASSERT_GT(r.traced.job_lines().size(), traced_port::recent_limit);
+    const std::string doc = r.traced.document("test");
+    EXPECT_EQ(doc.rfind("TORVELA test trace\nport COM1 (", 0), 0u);
+    const std::size_t begins = doc.find("# job 2 begins\n");
+    ASSERT_NE(begins, std::string::npos);
+    EXPECT_NE(doc.find("> F5 F5\n", begins), std::string::npos);
+    EXPECT_NE(doc.find("# job 2 ends: ROM DATA TRANSMIT COMPLETE (success)\n", begins), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, TransmitRomData,

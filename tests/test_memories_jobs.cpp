@@ -402,6 +402,28 @@ TEST(SaveFaults, DisconnectMidPageLeavesTheChosenFile) {
     EXPECT_EQ(r.port.sends_on_closed_port, 0);
 }
 
+// Something the tool did not expect throws inside a step: the job ends
+// through the abort, the program goes on, and the next save works.
+TEST(SaveFaults, ExceptionInAStepEndsTheJobNotTheTool) {
+    memories_rig r;
+    r.choose("keep me\r\n");
+    r.port.throw_at_send = 60;  // in the middle of the page reads
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
+    EXPECT_EQ(r.form->last_outcome, outcome::internal_error);
+    EXPECT_FALSE(r.port.PortOpen());
+    EXPECT_FALSE(r.files.is_open(1));
+    EXPECT_TRUE(busy_pictures_reset(*r.form));
+    EXPECT_TRUE(read_file(r.path) == "keep me\r\n");
+    EXPECT_EQ(files_in(r.dir.path()), 1u);
+    EXPECT_EQ(r.traced.document("t").find("# internal error: the serial driver failed") == std::string::npos, false);
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
+    EXPECT_TRUE(read_file(r.path) == expected_memories_file(r.area));
+}
+
 TEST(SaveFaults, UnwritableFolderShowsFileOpenError) {
     memories_rig r;
     r.form->memory_file_path = r.dir.file("no/such/folder/unit.dat");

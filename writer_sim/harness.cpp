@@ -1,6 +1,7 @@
 #include "harness.hpp"
 
 #include <algorithm>
+#include <stdexcept>
 #include <cmath>
 
 #include "engine/engine.hpp"
@@ -40,6 +41,7 @@ bool sim_port::Output(std::span<const std::uint8_t> bytes) {
         return false;
     }
     if (lost) return false;
+    if (throw_at_send > 0 && --throw_at_send == 0) throw std::runtime_error("the serial driver failed");
     line_.send_to_writer(bytes);
     return true;
 }
@@ -133,7 +135,7 @@ void virtual_line::drop() {
 rig::rig() {
     line.attach(port);
     sim.on_drop = [this] { line.drop(); };
-    form = std::make_unique<torvela::main_form>(port, box, dlg, files);
+    form = std::make_unique<torvela::main_form>(traced, box, dlg, files);
     torvela::Form_Load(*form);
     next_t1_ = form->Timer1.interval * 1000ull;
     next_t2_ = form->Timer2.interval * 1000ull;
@@ -151,6 +153,7 @@ void rig::step_event() {
     if (next == next_t1_) {
         next_t1_ += f.Timer1.interval * 1000ull;
         ++timer1_ticks;
+        ++traced.tick;
         torvela::Timer1_Timer(f);
     } else if (next == next_t2_) {
         next_t2_ += f.Timer2.interval * 1000ull;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "console/main_form.hpp"
+#include "link/trace.hpp"
 #include "platform/seq_files.hpp"
 #include "writer.hpp"
 
@@ -52,6 +53,9 @@ public:
     int sends_on_closed_port = 0;
     // The line is dead: the port reads closed and cannot be opened again.
     bool lost = false;
+    // The platform fails in a way the tool does not expect: the send with
+    // this number (1 = the next) throws instead of sending; 0 never.
+    int throw_at_send = 0;
 
     std::string rx_buffer;
 
@@ -116,6 +120,8 @@ struct rig {
     writer sim;
     virtual_line line{sim};
     sim_port port{line};
+    // The form talks through the trace, as in every front end.
+    torvela::traced_port traced{port};
     scripted_box box;
     scripted_dialogs dlg;
     torvela::std_seq_files files;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,10 @@ enum class indicator : std::uint8_t {
     all,                 // and the up arrows Image12..Image16
 };
 
+struct main_form;
+// An event handler: a control's click or change, a timer's tick.
+using handler = void (*)(main_form&);
+
 struct control {
     std::string name;
     // Where the service view shows a control hidden at design time whose
@@ -64,7 +69,28 @@ struct control {
     bool enabled = true;  // for timers: running
     int interval = 0;     // timers only, milliseconds
     std::vector<std::string> items;  // combo box list
+    // What the control runs when clicked (or chosen, for combos, check
+    // boxes and option buttons) and when its text changes; null for none.
+    handler click = nullptr;
+    handler change = nullptr;
 };
+
+// One row of the control table: a control's design, its handlers and, for
+// a control hidden at design time whose design position lies in the
+// operator's area, where the service view shows it.
+struct control_design {
+    control main_form::*member;
+    const char* name;
+    control_kind kind;
+    int left, top, width, height;
+    const char* caption;
+    bool visible;
+    handler click = nullptr;
+    handler change = nullptr;
+    int service_left = 0, service_top = 0;
+};
+// The table, in design order; defined beside the handlers it names.
+std::span<const control_design> control_table();
 
 struct main_form {
     main_form(serial_port& port, message_box& box, dialogs& dlg, seq_files& files);
@@ -125,9 +151,15 @@ struct main_form {
     // (written, read or verified); `pass` counts the passes begun, so a
     // front end can time each one.
     struct page_progress {
+        enum class kind : std::uint8_t { write, verify, read };
         int done = 0;
         int total = 0;
         std::uint32_t pass = 0;
+        kind what = kind::write;
+        // Pages of the passes still to come in the same job.
+        int later = 0;
+        // False once the operation the pass belongs to has ended.
+        bool running = false;
     } progress;
     // The private folder of the work files, made by Form_Load.
     std::unique_ptr<private_work_folder> work;
@@ -153,7 +185,9 @@ struct main_form {
     std::vector<control*> controls;
     control* find(const std::string& name);
 
-    // Check1..Check9 by number (1-based), Image1..Image16, fblockA..fblockI by index 0..8.
+    // Check1..Check10 by number (1-based), Image1..Image16, fblockA..fblockI by
+    // index 0..8, Label23..Label31 for Check1..Check9. A number out of range
+    // is a fault of the caller: std::out_of_range.
     control& check(int n);
     control& image(int n);
     control& fblock(int i);
@@ -175,8 +209,9 @@ void Timer3_Timer(main_form& f);
 // hidden.
 void stop_busy_indicator(main_form& f, indicator reset);
 
-// A pass over `total` pages begins; one page of it is done.
-void start_progress(main_form& f, int total);
+// A pass over `total` pages begins, with `later` pages in the passes of the
+// job still to come; one page of it is done.
+void start_progress(main_form& f, int total, main_form::page_progress::kind what, int later = 0);
 void page_done(main_form& f);
 
 

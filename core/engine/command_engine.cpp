@@ -118,7 +118,7 @@ void begin_job(main_form& f, std::uint8_t job_no) {
     f.job_phase = 99;
     f.verify_retries = 0;
     f.last_outcome = outcome::none;
-    f.MSComm1.note("job " + std::to_string(job_no) + " begins");
+    f.MSComm1.note("job " + std::to_string(job_no) + " begins", serial_port::note_kind::job_begins);
 }
 
 void end_job(main_form& f, const job_end& how) {
@@ -128,11 +128,28 @@ void end_job(main_form& f, const job_end& how) {
     if (how.text) f.Label9.caption = how.text;
     f.last_outcome = how.result;
     f.job_no = 0;
+    f.progress.running = false;
     stop_busy_indicator(f, how.busy);
     if (how.port == port_after::closed) close_port(f);
     // A save that ends before its commit leaves no file behind.
     f.save.discard();
-    if (job != 0) f.MSComm1.note("job " + std::to_string(job) + " ends: " + f.Label9.caption);
+    if (job != 0)
+        f.MSComm1.note("job " + std::to_string(job) + " ends: " + f.Label9.caption + " (" + outcome_name(how.result) +
+                       ")");
+}
+
+const char* outcome_name(outcome o) {
+    switch (o) {
+    case outcome::none: return "no outcome";
+    case outcome::success: return "success";
+    case outcome::writer_refused: return "writer refused";
+    case outcome::communication_lost: return "communication lost";
+    case outcome::file_problem: return "file problem";
+    case outcome::no_port: return "no port";
+    case outcome::interrupted: return "interrupted";
+    case outcome::internal_error: return "internal error";
+    }
+    return "?";
 }
 
 void report(main_form& f, outcome result, const char* text) {
@@ -181,8 +198,8 @@ void barrier(main_form& f, Body body) {
 
 }  // namespace
 
-void guarded(main_form& f, void (*handler)(main_form&)) {
-    barrier(f, [&] { handler(f); });
+void guarded(main_form& f, handler entry) {
+    barrier(f, [&] { entry(f); });
 }
 
 wait_result wait_ack(main_form& f, std::uint8_t code, answer kind, file1 file, const char* refusal) {

@@ -34,6 +34,9 @@ struct job_end {
 // removed.
 void end_job(main_form& f, const job_end& how);
 
+// The outcome as the trace names it.
+const char* outcome_name(outcome o);
+
 // A step or handler reports how its exchange went, without ending a job.
 void report(main_form& f, outcome result, const char* text);
 
@@ -46,7 +49,7 @@ void abort_sequence(main_form& f, outcome why, const char* message, file1 file =
 // unexpected exception ends the operation through the abort (written to the
 // trace, port closed, files closed) instead of the program. The timer
 // handlers guard themselves.
-void guarded(main_form& f, void (*handler)(main_form&));
+void guarded(main_form& f, handler entry);
 
 // The writer was built for a watchdog of 751 periods of the desktop's
 // 15.625 ms timer tick, 11.73 s. The engine steps every 4 ms, so a step may

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <cstdint>
 
 namespace torvela {
 
@@ -72,12 +73,32 @@ bool traced_port::Output(std::span<const std::uint8_t> bytes) {
     return ok;
 }
 
-void traced_port::note(std::string text) { record(trace_line::kind::note, std::move(text)); }
+void traced_port::note(std::string text, note_kind kind) {
+    if (kind == note_kind::job_begins) job_.clear();
+    record(trace_line::kind::note, std::move(text));
+    if (kind == note_kind::job_begins) job_.push_back(recent_.back());
+}
+
+std::string traced_port::document(std::string_view version) const {
+    std::string out = "TORVELA " + std::string(version) + " trace\n";
+    out += "port COM" + std::to_string(port_) + " (" + (inner_.device().empty() ? "not opened" : inner_.device()) +
+           ")\n";
+    const std::uint64_t first = job_.empty() ? UINT64_MAX : job_.front().seq;
+    const std::uint64_t last = job_.empty() ? 0 : job_.back().seq;
+    for (const trace_line& t : recent_)
+        if (t.seq < first) out += format_trace_line(t) + "\n";
+    for (const trace_line& t : job_) out += format_trace_line(t) + "\n";
+    for (const trace_line& t : recent_)
+        if (t.seq > last && t.seq >= first) out += format_trace_line(t) + "\n";
+    return out;
+}
 
 void traced_port::record(trace_line::kind what, std::string bytes) {
     if (bytes.empty()) return;
     const auto now = std::chrono::system_clock::now().time_since_epoch();
-    trace_line line{tick, std::chrono::duration_cast<std::chrono::milliseconds>(now).count(), what, std::move(bytes)};
+    trace_line line{++seq_, tick, std::chrono::duration_cast<std::chrono::milliseconds>(now).count(), what,
+                    std::move(bytes)};
+    if (!job_.empty()) job_.push_back(line);
     recent_.push_back(std::move(line));
     while (recent_.size() > recent_limit) recent_.pop_front();
     if (on_line) on_line(recent_.back());

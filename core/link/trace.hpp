@@ -7,12 +7,15 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/platform.hpp"
 
 namespace torvela {
 
 struct trace_line {
+    std::uint64_t seq;      // the line's number since the start
     std::uint64_t tick;     // Timer1 ticks since the start
     std::int64_t clock_ms;  // wall-clock time, milliseconds since 1970
     enum class kind : std::uint8_t { sent, received, note } what;
@@ -43,12 +46,19 @@ public:
     std::string last_error() const override { return inner_.last_error(); }
     std::string device() const override { return inner_.device(); }
 
-    void note(std::string text) override;
+    void note(std::string text, note_kind kind = note_kind::plain) override;
 
     std::uint64_t tick = 0;
     // The last lines, for a view.
     static constexpr std::size_t recent_limit = 2000;
     const std::deque<trace_line>& recent() const { return recent_; }
+    // Every line of the last job begun, however long it ran; the lines
+    // after its end too, until the next job begins.
+    const std::vector<trace_line>& job_lines() const { return job_; }
+    // The trace to keep in a file: a header naming the tool `version`, the
+    // port and its device, then the recent lines before the last job, the
+    // whole of that job, and the recent lines since.
+    std::string document(std::string_view version) const;
     // Called for every new line.
     std::function<void(const trace_line&)> on_line;
 
@@ -56,7 +66,9 @@ private:
     void record(trace_line::kind what, std::string bytes);
     serial_port& inner_;
     int port_ = 1;
+    std::uint64_t seq_ = 0;
     std::deque<trace_line> recent_;
+    std::vector<trace_line> job_;
 };
 
 }  // namespace torvela

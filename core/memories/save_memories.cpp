@@ -35,7 +35,11 @@ bool open_memories_file(main_form& f, const std::string& path, std::uint8_t comm
         return false;
     }
     f.address_frame[0] = command;
-    start_progress(f, memories_pages + 2);  // the header and CPU pages too
+    // The header and CPU pages too; a written file is verified next.
+    const bool writing = command == protocol::address_write;
+    start_progress(f, memories_pages + 2,
+                   writing ? main_form::page_progress::kind::write : main_form::page_progress::kind::verify,
+                   writing ? memories_pages + 2 : 0);
     next_memories_page(f);
     if (f.files.eof(1)) {
         end_job_no_memory(f);
@@ -80,7 +84,7 @@ void job4_phase14(main_form& f) {
 
 void job4_phase15(main_form& f) {
     f.files.print_line(1, f.Label2.caption);
-    start_progress(f, memories_pages);
+    start_progress(f, memories_pages, main_form::page_progress::kind::read, memories_pages + 2);
     start_page_read(f, protocol::memories_first, memories_read_exchange);
 }
 

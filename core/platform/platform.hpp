@@ -38,8 +38,13 @@ public:
     virtual std::string last_error() const { return {}; }
     // The device the last open tried ("/dev/ttyUSB0", "\\.\COM3").
     virtual std::string device() const { return {}; }
-    // A line for the trace of the port, when it keeps one.
-    virtual void note(std::string text) { (void)text; }
+    // A line for the trace of the port, when it keeps one; a job's first
+    // note starts the lines kept whole for that job.
+    enum class note_kind : std::uint8_t { plain, job_begins };
+    virtual void note(std::string text, note_kind kind = note_kind::plain) {
+        (void)text;
+        (void)kind;
+    }
 };
 
 class message_box {

@@ -14,27 +14,35 @@ namespace torvela {
 
 namespace {
 
+// The pages of the image pass (pass_flag 1, the chosen blocks).
+int image_pass_pages(main_form& f) {
+    const std::uint8_t pass = f.pass_flag;
+    f.pass_flag = 1;
+    const int pages = count_image_pages(f, f.image_file_path);
+    f.pass_flag = pass;
+    return pages;
+}
+
+using pass_kind = main_form::page_progress::kind;
+
 // Opens the work file of the pass at its first page for `command`; false
 // when the job has ended.
-bool open_pass(main_form& f, bool image_only, page_command command) {
-    const std::string& path = (image_only || f.pass_flag == 1) ? f.image_file_path : f.control_file_path;
+bool open_pass(main_form& f, bool image_only, page_command command, pass_kind what) {
+    const bool control_pass = !image_only && f.pass_flag != 1;
+    const std::string& path = control_pass ? f.control_file_path : f.image_file_path;
     if (!f.files.open_input(1, path)) {
         abort_sequence(f, outcome::file_problem, "FILE OPEN ERROR", file1::close);
         return false;
     }
     f.address_frame[0] = static_cast<std::uint8_t>(command);
-    start_progress(f, count_image_pages(f, path));
+    // In a job every write pass is verified, and the control file's passes
+    // come before the image's.
+    const int pages = count_image_pages(f, path);
+    int later = (what == pass_kind::write && f.job_no != 0) ? pages : 0;
+    if (control_pass) later += 2 * image_pass_pages(f);
+    start_progress(f, pages, what, later);
     next_image_page(f);
     return true;
-}
-
-// Whether the image pass (pass_flag 1, the chosen blocks) has a page to send.
-bool image_pass_has_page(main_form& f) {
-    const std::uint8_t pass = f.pass_flag;
-    f.pass_flag = 1;
-    const int pages = count_image_pages(f, f.image_file_path);
-    f.pass_flag = pass;
-    return pages > 0;
 }
 
 // Phase 99 of the image jobs: the conversion, then the writer-ID check.
@@ -46,7 +54,7 @@ void convert_then_check(main_form& f, const char* status) {
     }
     // Blocks chosen with no page of the image in them: refused before the
     // writer is touched, not found out after its blocks were erased.
-    if (!image_pass_has_page(f)) {
+    if (image_pass_pages(f) == 0) {
         abort_sequence(f, outcome::file_problem, no_page_error, file1::close);
         return;
     }
@@ -66,7 +74,7 @@ void control_file_then_erase(main_form& f, const check_ticks& blocks) {
 }  // namespace
 
 void start_write_pass(main_form& f, bool image_only, const char* first_status, page_command command) {
-    if (!open_pass(f, image_only, command)) return;
+    if (!open_pass(f, image_only, command, pass_kind::write)) return;
     // A pass with nothing to send is no success.
     if (f.files.eof(1)) {
         abort_sequence(f, outcome::file_problem, no_page_error, file1::close);
@@ -77,7 +85,7 @@ void start_write_pass(main_form& f, bool image_only, const char* first_status, p
 }
 
 void start_verify_pass(main_form& f, bool image_only, page_command command) {
-    if (!open_pass(f, image_only, command)) return;
+    if (!open_pass(f, image_only, command, pass_kind::verify)) return;
     if (f.files.eof(1)) {
         abort_sequence(f, outcome::file_problem, no_page_error, file1::close);
         return;

@@ -81,7 +81,7 @@ void verify_Click(main_form& f) {
     }
     f.address_frame[0] = static_cast<std::uint8_t>(page_command::read);
     f.pass_flag = 1;
-    start_progress(f, count_image_pages(f, f.image_file_path));
+    start_progress(f, count_image_pages(f, f.image_file_path), main_form::page_progress::kind::verify);
     next_image_page(f);
     f.verify_retries = 0;
     if (f.files.eof(1)) {

@@ -1,0 +1,79 @@
+#include "window/front.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/engine.hpp"
+
+namespace torvela {
+
+void fire(main_form& f, control& c, control_event e) {
+    const handler h = e == control_event::click ? c.click : c.change;
+    if (h) guarded(f, h);
+}
+
+void tick(main_form& f, control& timer) {
+    // Timer1 and Timer2 guard themselves.
+    if (timer.click) guarded(f, timer.click);
+}
+
+bool shown(const control& c, bool service_view) {
+    const bool service = c.top >= client_height * twips_per_pixel || c.service_top != 0;
+    return c.visible || (service_view && service);
+}
+
+rect place(const control& c, bool service_view) {
+    if (service_view && c.service_top != 0)
+        return {c.service_left / twips_per_pixel, c.service_top / twips_per_pixel, service_button_width,
+                service_button_height};
+    return {c.left / twips_per_pixel, c.top / twips_per_pixel, std::max(1, c.width / twips_per_pixel),
+            std::max(1, c.height / twips_per_pixel)};
+}
+
+int engine_interval(const main_form& f) { return f.MSComm1.PortOpen() ? f.Timer1.interval : idle_engine_interval; }
+
+namespace {
+
+std::string clock_text(std::int64_t ms) {
+    const std::int64_t s = ms / 1000;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%lld:%02lld", static_cast<long long>(s / 60), static_cast<long long>(s % 60));
+    return buf;
+}
+
+const char* pass_name(main_form::page_progress::kind k) {
+    switch (k) {
+    case main_form::page_progress::kind::write: return "WRITE";
+    case main_form::page_progress::kind::verify: return "VERIFY";
+    case main_form::page_progress::kind::read: return "READ";
+    }
+    return "";
+}
+
+}  // namespace
+
+void progress_line::update(const main_form& f, std::int64_t now_ms) {
+    const auto& p = f.progress;
+    if (p.pass != pass_) {
+        pass_ = p.pass;
+        started_ = now_ms;
+    }
+    // The operation goes on; its pass is timed until its last page.
+    running_ = p.running && p.total > 0 && (f.engine_step != 0 || f.job_no != 0);
+    if (running_ && p.done < p.total) elapsed_ = now_ms - started_;
+    if (p.total == 0) {
+        text_.clear();
+        return;
+    }
+    text_ = std::string(pass_name(p.what)) + "  PAGES " + std::to_string(p.done) + "/" + std::to_string(p.total) +
+            "  " + clock_text(elapsed_) + " ELAPSED";
+    const int left = p.total - p.done + p.later;
+    if (running_ && p.done > 0 && left > 0) text_ += "  " + clock_text(elapsed_ * left / p.done) + " LEFT";
+}
+
+std::string status_reason(const main_form& f) {
+    if (f.Label9.caption != "PORT OPEN ERROR" || f.MSComm1.PortOpen()) return {};
+    return "COM" + std::to_string(f.comm_port) + " (" + f.MSComm1.device() + "): " + f.MSComm1.last_error();
+}
+
+}  // namespace torvela

@@ -1,0 +1,68 @@
+// What every window shares: how a control's event or a timer's tick reaches
+// the core, where a control stands in the operator's and the service view,
+// the progress line, and the status line's reason. A front end draws the
+// controls from the form, forwards events here and redraws.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "console/main_form.hpp"
+
+namespace torvela {
+
+enum class control_event : std::uint8_t { click, change };
+
+// The control's value or text is already what the operator set; runs its
+// handler for the event (if it has one) behind the exception barrier.
+void fire(main_form& f, control& c, control_event e);
+// One tick of Timer1, Timer2 or Timer3, behind the barrier.
+void tick(main_form& f, control& timer);
+
+// Sizes in pixels (15 twips each).
+inline constexpr int twips_per_pixel = 15;
+inline constexpr int client_width = 7545 / twips_per_pixel, client_height = 3150 / twips_per_pixel;
+// The service view: the rows below the client area and a trace beside them.
+inline constexpr int service_height = 12000 / twips_per_pixel, trace_width = 360;
+inline constexpr int service_row_top = (3240 + 17 * 480) / twips_per_pixel;  // progress line, SAVE TRACE
+inline constexpr int service_button_width = 1740 / twips_per_pixel, service_button_height = 375 / twips_per_pixel;
+inline constexpr int trace_view_lines = 200;
+// With the port closed the engine has nothing to step: its tick only shows
+// the port state, so it need not wake the machine 250 times a second.
+inline constexpr int idle_engine_interval = 100;
+
+struct rect {
+    int x, y, width, height;
+};
+// Whether the control shows: visible, or hidden at design time and shown by
+// the service view.
+bool shown(const control& c, bool service_view);
+// Where it stands: a job button hidden in the operator's area moves to its
+// service row while the service view is on.
+rect place(const control& c, bool service_view);
+// Timer1's interval now: its own while the port is open, else the idle one.
+int engine_interval(const main_form& f);
+
+// The progress line of the pass under way, timed by the front end's clock:
+// "WRITE  PAGES 12/130  0:05 ELAPSED  1:02 LEFT"; the time left covers the
+// job's later passes too. Once the operation ends the figures stay as they
+// were and the clock stops.
+class progress_line {
+public:
+    // Takes the form's figures at `now_ms` (any steady clock).
+    void update(const main_form& f, std::int64_t now_ms);
+    const std::string& text() const { return text_; }
+    bool running() const { return running_; }
+
+private:
+    std::uint32_t pass_ = 0;
+    std::int64_t started_ = 0, elapsed_ = 0;
+    bool running_ = false;
+    std::string text_;
+};
+
+// The reason behind "PORT OPEN ERROR" as the operator should see it (a
+// tooltip, a title), or empty when the status is another.
+std::string status_reason(const main_form& f);
+
+}  // namespace torvela
