@@ -116,6 +116,18 @@ TEST(ReplyRead, WaitsForTheThresholdThenTakesAll) {
     EXPECT_TRUE(r.port.rx_buffer.empty());
 }
 
+// A driver that counts bytes it never delivers: the reply is judged on what
+// came, and nothing past it is read.
+TEST(ReplyRead, ShortDeliveryReadsAsZeros) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    command1_Click(f);
+    r.port.rx_buffer = std::string("\x40\x40", 2);
+    r.port.phantom_bytes = 2;
+    ASSERT_TRUE(reply_read(f, lock_answer_len));
+    EXPECT_EQ(f.rx_bytes, (std::vector<std::uint8_t>{0x40, 0x40, 0, 0}));
+}
+
 TEST(ReplyRead, LostLineReadsAsClosedPort) {
     writer_sim::rig r;
     command1_Click(*r.form);

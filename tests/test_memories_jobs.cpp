@@ -3,8 +3,13 @@
 // write and verify buttons; the block dialog.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <random>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include "engine/engine.hpp"
 #include "erase/block_form.hpp"
@@ -170,6 +175,25 @@ TEST(MemoriesJobs, ButtonsNeedAFileAndAnIdleTool) {
     EXPECT_EQ(r.form->Check10.value, 1);
     EXPECT_FALSE(r.form->Image5.visible);
     EXPECT_FALSE(r.form->Timer3.enabled);
+}
+
+// SELECT FILE while a save is under way: no dialog, the job keeps its file
+// and ends as it would have.
+TEST(MemoriesJobs, SelectFileWaitsForTheJob) {
+    memories_rig r;
+    r.choose("");
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 132; }, 60'000'000));
+    const std::string other = r.dir.file("other.dat");
+    write_file(other, "another unit\r\n");
+    r.dlg.files.push_back(other);
+    file_select_Click(*r.form);
+    EXPECT_EQ(r.dlg.files.size(), 1u);
+    EXPECT_EQ(r.form->memory_file_path, r.path);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
+    EXPECT_TRUE(read_file(r.path) == expected_memories_file(r.area));
+    EXPECT_EQ(read_file(other), "another unit\r\n");
 }
 
 // ---- fault table, save ---------------------------------------------------------
@@ -423,6 +447,39 @@ TEST(SaveFaults, ExceptionInAStepEndsTheJobNotTheTool) {
     EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
     EXPECT_TRUE(read_file(r.path) == expected_memories_file(r.area));
 }
+
+#ifndef _WIN32
+// The disk refuses the records for a while in the middle of the read (a
+// full disk, a quota): the save fails before anything is erased, even if
+// later records and the close go through.
+TEST(SaveFaults, RecordsTheDiskRefusedFailTheSave) {
+    memories_rig r;
+    r.choose("old\r\n");
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    auto limit = [&](rlim_t bytes) {
+        rlimit l = saved;
+        l.rlim_cur = std::min(bytes, saved.rlim_max);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &l), 0);
+    };
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 131; }, 60'000'000));
+    limit(4096);
+    r.after_event = [&](writer_sim::rig& g) {
+        if (g.form->engine_step == 132 && g.form->address_frame[2] == 60) limit(saved.rlim_cur);
+    };
+    const bool ended = r.run_job();
+    limit(saved.rlim_cur);
+    std::signal(SIGXFSZ, old_handler);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(r.form->Label9.caption, "FILE SAVE ERROR");
+    EXPECT_EQ(r.form->last_outcome, outcome::file_problem);
+    EXPECT_TRUE(read_file(r.path) == "old\r\n");
+    EXPECT_EQ(files_in(r.dir.path()), 1u);
+    EXPECT_TRUE(r.sim.erased_blocks.empty());
+}
+#endif
 
 TEST(SaveFaults, UnwritableFolderShowsFileOpenError) {
     memories_rig r;

@@ -26,7 +26,7 @@ bool sim_port::PortOpen(bool open) {
 int sim_port::InBufferCount() {
     if (lost) return -1;
     line_.advance_to(line_.now_us);
-    return static_cast<int>(rx_buffer.size());
+    return static_cast<int>(rx_buffer.size()) + phantom_bytes;
 }
 
 std::string sim_port::Input() {

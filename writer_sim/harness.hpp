@@ -56,6 +56,8 @@ public:
     // The platform fails in a way the tool does not expect: the send with
     // this number (1 = the next) throws instead of sending; 0 never.
     int throw_at_send = 0;
+    // Bytes the driver counts as waiting but never delivers.
+    int phantom_bytes = 0;
 
     std::string rx_buffer;
 
