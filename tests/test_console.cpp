@@ -7,39 +7,11 @@
 #include "console/main_form.hpp"
 #include "engine/engine.hpp"
 #include "erase/erase.hpp"
+#include "link/link.hpp"
 #include "support.hpp"
 
 using namespace torvela;
 using test_support::busy_pictures_reset;
-
-TEST(StartState, ValuesAfterLoad) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    EXPECT_EQ(f.Combo2.caption, "COM1");
-    EXPECT_EQ(f.comm_port, 1);
-    ASSERT_EQ(f.Combo2.items.size(), 16u);
-    EXPECT_EQ(f.Combo2.items.back(), "COM16");
-    EXPECT_EQ(f.Combo1.caption, "commimucation stop");
-    EXPECT_EQ(f.Combo1.items, (std::vector<std::string>{"keep in commimucation", "commimucation stop"}));
-    EXPECT_EQ(f.Combo3.caption, "1");
-    EXPECT_EQ(f.write_count_limit, 1);
-    ASSERT_EQ(f.Combo3.items.size(), 201u);
-    EXPECT_EQ(f.Combo3.items.front(), "UNLIMITED");
-    EXPECT_EQ(f.Combo3.items.back(), "200");
-    for (int n = 1; n <= 9; ++n) EXPECT_EQ(f.check(n).value, 1) << n;
-    for (int n = 1; n <= 9; ++n) EXPECT_EQ(f.block_label(n).caption, no_block_text) << n;
-    EXPECT_EQ(f.Label10.caption, "");
-    EXPECT_EQ(f.memory_file_path, "");
-    EXPECT_EQ(f.block_filter_on, 1);
-    EXPECT_EQ(f.pass_flag, 1);
-    EXPECT_EQ(f.cpu_is_m32r, 0);
-    EXPECT_EQ(f.cpu_is_m16c, 0);
-    EXPECT_EQ(f.job_no, 0);
-    EXPECT_EQ(f.engine_step, 0);
-    EXPECT_TRUE(busy_pictures_reset(f));
-    EXPECT_FALSE(r.port.PortOpen());
-    EXPECT_EQ(r.port.input_len, 0);
-}
 
 TEST(StartState, OnlyTheOperatorsControlsAreVisible) {
     writer_sim::rig r;
@@ -83,20 +55,6 @@ INSTANTIATE_TEST_SUITE_P(Combo3, WriteCountLimit,
                                            combo3_case{"1", 1}, combo3_case{"201", 77},
                                            combo3_case{"unlimited", 77}, combo3_case{"", 77},
                                            combo3_case{"007", 77}));
-
-TEST(CloseWindow, OnlyClosesTheFiles) {
-    writer_sim::rig r;
-    private_work_folder dir;
-    ASSERT_TRUE(r.files.open_output(1, dir.file("a")));
-    ASSERT_TRUE(r.files.open_output(2, dir.file("b")));
-    r.form->job_no = 4;
-    r.form->engine_step = 131;
-    Form_Unload(*r.form);
-    EXPECT_FALSE(r.files.is_open(1));
-    EXPECT_FALSE(r.files.is_open(2));
-    EXPECT_EQ(r.form->job_no, 4);
-    EXPECT_EQ(r.form->engine_step, 131);
-}
 
 // Which busy picture is shown: the spinner (1..4), the down arrows (5..9) and
 // the up arrows (12..16), as one text such as "2|-|-".
@@ -164,3 +122,46 @@ TEST(BusyIndicator, EraseAllTurnsOnlyTheSpinner) {
     EXPECT_EQ(spinner_seen, (std::set<int>{1, 2, 3, 4}));
     EXPECT_TRUE(busy_pictures_reset(*r.form));
 }
+
+// Every button of the window that starts an exchange or a job, with what it
+// needs: a chosen file, a port already open (the job buttons open it
+// themselves). Without it the button asks nothing and sends nothing; with
+// an exchange under way, neither.
+struct button_needs {
+    const char* name;
+    bool file, open_port;
+};
+
+class Buttons : public ::testing::TestWithParam<button_needs> {};
+
+TEST_P(Buttons, DoNothingWithoutWhatTheyNeed) {
+    const button_needs& b = GetParam();
+    enum class missing { file, open_port, idle_engine };
+    for (missing m : {missing::file, missing::open_port, missing::idle_engine}) {
+        if ((m == missing::file && !b.file) || (m == missing::open_port && !b.open_port)) continue;
+        writer_sim::rig r;
+        main_form& f = *r.form;
+        if (m != missing::file) f.memory_file_path = "unit.dat";
+        if (m != missing::open_port) command1_Click(f);
+        if (m == missing::idle_engine) f.engine_step = 5;
+        const bool was_open = r.port.PortOpen();
+        guarded(f, f.find(b.name)->click);
+        EXPECT_TRUE(r.box.asked.empty()) << b.name << " " << int(m);
+        EXPECT_TRUE(r.line.log.empty()) << b.name << " " << int(m);
+        EXPECT_EQ(r.port.PortOpen(), was_open) << b.name << " " << int(m);
+        EXPECT_EQ(f.job_no, 0) << b.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Window, Buttons,
+    ::testing::Values(button_needs{"allunlock_erase", false, false}, button_needs{"ramdata_get", true, false},
+                      button_needs{"ramdata_store", true, false}, button_needs{"flashall_write", true, false},
+                      button_needs{"unit_3mode", true, false}, button_needs{"writer_versionup", true, false},
+                      button_needs{"flashblock_write", true, false}, button_needs{"verify", true, true},
+                      button_needs{"write", true, true}, button_needs{"id_check", true, true},
+                      button_needs{"block_erase", false, true}, button_needs{"rockbit_set", false, true},
+                      button_needs{"rockbit_read", false, true}, button_needs{"rockbit_on", false, true},
+                      button_needs{"rockbit_non", false, true}, button_needs{"swon_en", false, true},
+                      button_needs{"target_write", false, true}, button_needs{"write_count", false, false}),
+    [](const auto& p) { return std::string(p.param.name); });

@@ -93,29 +93,6 @@ TEST(WriterIdCheck, FramesOnTheLine) {
     EXPECT_EQ(r.box.asked, (std::vector<std::string>{"ID CHECK|ID CHECK?"}));
 }
 
-TEST(WriterIdCheck, ButtonPreconditions) {
-    struct pre {
-        bool file, open;
-        int step;
-    };
-    for (const pre p : {pre{false, true, 0}, pre{true, false, 0}, pre{true, true, 4}}) {
-        writer_sim::rig r;
-        if (p.file) r.form->memory_file_path = "x.dat";
-        if (p.open) command1_Click(*r.form);
-        r.form->engine_step = static_cast<std::uint8_t>(p.step);
-        id_check_Click(*r.form);
-        EXPECT_TRUE(r.box.asked.empty());
-        EXPECT_TRUE(r.line.log.empty());
-        EXPECT_EQ(r.form->engine_step, p.step);
-    }
-    id_rig r;
-    r.box.answers = {false};
-    id_check_Click(*r.form);
-    EXPECT_EQ(r.box.asked.size(), 1u);
-    EXPECT_EQ(r.form->engine_step, 0);
-    EXPECT_TRUE(r.line.log.empty());
-}
-
 // Ticks of Timer1 alone, without the simulated timers: exact counting. The
 // writer was built for 751 ticks of 15.625 ms; at 4 ms that is 2933 ticks.
 struct watchdog_case {
@@ -236,19 +213,6 @@ TEST(Watchdog, ChangingStepsReloadIt) {
     EXPECT_TRUE(r.port.PortOpen());
 }
 
-TEST(Engine, IdleTickOnlyRefreshesLabel1AndReloads) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    command1_Click(f);
-    f.watchdog_ticks = 3;
-    f.last_step = 9;
-    Timer1_Timer(f);
-    EXPECT_EQ(f.Label1.caption, "keep in commimucation");
-    EXPECT_EQ(f.watchdog_ticks, 2932);
-    EXPECT_EQ(f.last_step, 0);
-    EXPECT_TRUE(r.line.log.empty());
-}
-
 // Disconnecting under a one-step exchange ends it through the abort, so no
 // button stays dead; Connect then starts a clean watchdog and the same
 // exchange completes.
@@ -309,15 +273,3 @@ TEST(Sequencer, JobWaitsForAnIdleEngine) {
     EXPECT_EQ(r.line.log.front().bytes, (test_support::bytes{0xF5, 0xF5}));
 }
 
-TEST(Sequencer, UnknownJobOrPhaseDoesNothing) {
-    for (auto [job, phase] : {std::pair{9, 99}, std::pair{7, 55}, std::pair{0, 99}}) {
-        writer_sim::rig r;
-        command1_Click(*r.form);
-        r.form->job_no = static_cast<std::uint8_t>(job);
-        r.form->job_phase = static_cast<std::uint8_t>(phase);
-        r.run_for(5'000'000);
-        EXPECT_TRUE(r.line.log.empty());
-        EXPECT_EQ(r.form->job_no, job);
-        EXPECT_EQ(r.form->job_phase, phase);
-    }
-}

@@ -62,27 +62,6 @@ TEST(EraseAll, EndToEnd) {
     EXPECT_EQ(r.line.log.size(), n);
 }
 
-TEST(EraseAll, ButtonPreconditions) {
-    for (auto [step, job] : {std::pair{3, 0}, std::pair{0, 4}}) {
-        writer_sim::rig r;
-        r.form->engine_step = static_cast<std::uint8_t>(step);
-        r.form->job_no = static_cast<std::uint8_t>(job);
-        allunlock_erase_Click(*r.form);
-        EXPECT_TRUE(r.box.asked.empty());
-        EXPECT_FALSE(r.port.PortOpen());
-    }
-    writer_sim::rig r;
-    r.box.answers = {false};
-    r.form->Check10.value = 1;
-    allunlock_erase_Click(*r.form);
-    EXPECT_EQ(r.box.asked.size(), 1u);
-    EXPECT_FALSE(r.port.PortOpen());
-    EXPECT_EQ(r.form->job_no, 0);
-    EXPECT_EQ(r.form->Check10.value, 1);
-    EXPECT_FALSE(r.form->Timer3.enabled);
-    EXPECT_EQ(r.form->fblockA.caption, "");
-}
-
 TEST(EraseAll, OpensTheChosenPort) {
     writer_sim::rig r;
     r.port.present_ports = {4};
@@ -219,17 +198,6 @@ TEST(BlockErase, NoClearsTheSelectionsAndSendsNothing) {
     for (auto b : r.form->block_select) EXPECT_EQ(b, 0);
     for (auto b : r.form->m16c_block_select) EXPECT_EQ(b, 0);
     EXPECT_TRUE(r.line.log.empty());
-}
-
-TEST(BlockErase, NeedsAnOpenPortAndAnIdleEngine) {
-    writer_sim::rig r;
-    block_erase_Click(*r.form);
-    EXPECT_TRUE(r.box.asked.empty());
-    EXPECT_FALSE(r.port.PortOpen());
-    command1_Click(*r.form);
-    r.form->engine_step = 51;
-    block_erase_Click(*r.form);
-    EXPECT_TRUE(r.box.asked.empty());
 }
 
 TEST(BlockErase, InstallerErrorAfterTheSecondBlock) {

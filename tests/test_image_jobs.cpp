@@ -133,16 +133,6 @@ INSTANTIATE_TEST_SUITE_P(Families, TransmitRomData,
                                            transmit_case{"m16c", 0x0C0000, 0x40000, 0x20000, {0x01, 0x6C}}),
                          [](const auto& p) { return std::string(p.param.name); });
 
-TEST(TransmitRomData, ButtonNeedsAFileAndAnIdleTool) {
-    image_rig r;
-    flashall_write_Click(*r.form);
-    EXPECT_TRUE(r.box.asked.empty());
-    r.form->memory_file_path = "x.mot";
-    r.form->engine_step = 5;
-    flashall_write_Click(*r.form);
-    EXPECT_TRUE(r.box.asked.empty());
-}
-
 // No data, pages the store has no place for (M32R 060000 and up), or both
 // families in one file: the image is not sent at all.
 TEST(TransmitRomData, BadFileStopsBeforeAnythingIsSent) {

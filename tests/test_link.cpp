@@ -33,34 +33,6 @@ INSTANTIATE_TEST_SUITE_P(Combo2, PortChoice,
                                            port_name_case{"COM17", 2}, port_name_case{"COM0", 2},
                                            port_name_case{"COM 7", 2}, port_name_case{"", 2}));
 
-TEST(Connect, OpensOnceWithTheFixedSettings) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    r.port.present_ports = {1, 3};
-    f.engine_step = 9;
-    command1_Click(f);
-    EXPECT_TRUE(r.port.PortOpen());
-    EXPECT_EQ(r.port.settings, "57600,N,8,1");
-    EXPECT_EQ(r.port.input_len, 0);
-    EXPECT_EQ(r.port.input_mode, 1);
-    EXPECT_EQ(r.port.comm_port, 1);
-    EXPECT_EQ(f.engine_step, 0);
-    EXPECT_EQ(f.Combo1.caption, "keep in commimucation");
-    command1_Click(f);
-    EXPECT_EQ(r.port.opens, 1);
-
-    // Choosing another port while open does not move the connection.
-    f.Combo2.caption = "COM3";
-    Combo2_Click(f);
-    command1_Click(f);
-    EXPECT_EQ(r.port.comm_port, 1);
-    Command3_Click(f);
-    EXPECT_FALSE(r.port.PortOpen());
-    EXPECT_EQ(f.Combo1.caption, "commimucation stop");
-    command1_Click(f);
-    EXPECT_EQ(r.port.comm_port, 3);
-}
-
 TEST(Connect, DisconnectClosesTheFilesAndKeepsTheJob) {
     writer_sim::rig r;
     main_form& f = *r.form;

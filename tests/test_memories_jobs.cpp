@@ -159,43 +159,6 @@ TEST(MemoriesRoundTrip, HeaderWithoutSeparatorsCannotBeVerified) {
     EXPECT_EQ(read_file(r.path), "");
 }
 
-TEST(MemoriesJobs, ButtonsNeedAFileAndAnIdleTool) {
-    memories_rig r;
-    ramdata_get_Click(*r.form);
-    ramdata_store_Click(*r.form);
-    EXPECT_TRUE(r.box.asked.empty());
-    r.choose("");
-    r.box.answers = {false, false};
-    r.form->Check10.value = 1;
-    ramdata_get_Click(*r.form);
-    ramdata_store_Click(*r.form);
-    EXPECT_EQ(r.box.asked.size(), 2u);
-    EXPECT_EQ(r.form->job_no, 0);
-    EXPECT_FALSE(r.port.PortOpen());
-    EXPECT_EQ(r.form->Check10.value, 1);
-    EXPECT_FALSE(r.form->Image5.visible);
-    EXPECT_FALSE(r.form->Timer3.enabled);
-}
-
-// SELECT FILE while a save is under way: no dialog, the job keeps its file
-// and ends as it would have.
-TEST(MemoriesJobs, SelectFileWaitsForTheJob) {
-    memories_rig r;
-    r.choose("");
-    ramdata_get_Click(*r.form);
-    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 132; }, 60'000'000));
-    const std::string other = r.dir.file("other.dat");
-    write_file(other, "another unit\r\n");
-    r.dlg.files.push_back(other);
-    file_select_Click(*r.form);
-    EXPECT_EQ(r.dlg.files.size(), 1u);
-    EXPECT_EQ(r.form->memory_file_path, r.path);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
-    EXPECT_TRUE(read_file(r.path) == expected_memories_file(r.area));
-    EXPECT_EQ(read_file(other), "another unit\r\n");
-}
-
 // ---- fault table, save ---------------------------------------------------------
 
 namespace {
@@ -732,16 +695,6 @@ TEST(VerifyButton, ImageInTheWriterVerifiesOk) {
     EXPECT_EQ(r.form->Label9.caption, "VERIFY ERROR");
     EXPECT_EQ(r.form->Label4.caption, "255");  // received bytes 0..9, not the differing one
     EXPECT_FALSE(r.files.is_open(1));
-}
-
-TEST(VerifyButton, NeedsAFileAnOpenPortAndNoJob) {
-    writer_sim::rig r;
-    command1_Click(*r.form);
-    verify_Click(*r.form);  // no file
-    r.form->memory_file_path = "x.mot";
-    r.form->job_no = 4;
-    verify_Click(*r.form);
-    EXPECT_TRUE(r.box.asked.empty());
 }
 
 // ---- block dialog ---------------------------------------------------------------

@@ -198,17 +198,6 @@ TEST(TargetDirectWrite, EndToEnd) {
     EXPECT_EQ(r.form->Label7.caption, "1");
 }
 
-TEST(TargetDirectWrite, ButtonPreconditions) {
-    writer_sim::rig r;
-    unit_3mode_Click(*r.form);
-    EXPECT_TRUE(r.box.asked.empty());
-    r.form->memory_file_path = "x.mot";
-    r.box.answers = {false};
-    unit_3mode_Click(*r.form);
-    EXPECT_FALSE(r.port.PortOpen());
-    EXPECT_EQ(r.form->job_no, 0);
-}
-
 struct job_fault_case {
     const char* name;
     std::vector<fault> faults;
@@ -430,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(
         job_fault_case{"line_drops", {{"done:41", 2, fault_kind::drop_line}}, "COMMUNICATION ERROR"}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// ---- one-step buttons while a job runs ------------------------------------------
+// ---- buttons while a job runs ----------------------------------------------------
 
 struct button_case {
     const char* name;
@@ -439,17 +428,21 @@ struct button_case {
 
 class ButtonsDuringAJob : public ::testing::TestWithParam<button_case> {};
 
-// Pressed between two phases of ERASE ALL FLASH, a one-step button sends
-// nothing and the job ends as it would have.
+// Pressed between two phases of ERASE ALL FLASH, a button sends nothing,
+// asks nothing, chooses no file, and the job ends as it would have.
 TEST_P(ButtonsDuringAJob, DoNothing) {
     job_rig r;
     allunlock_erase_Click(*r.form);
     ASSERT_TRUE(r.run_until([&] { return r.form->job_phase == 12 && r.form->engine_step == 0; }, 10'000'000));
     const std::size_t frames_before = r.line.log.size();
     const std::size_t asked_before = r.box.asked.size();
+    const std::string file_before = r.form->memory_file_path;
+    r.dlg.files.push_back(r.dir.file("other.dat"));
     GetParam().click(*r.form);
     EXPECT_EQ(r.line.log.size(), frames_before);
     EXPECT_EQ(r.box.asked.size(), asked_before);
+    EXPECT_EQ(r.dlg.files.size(), 1u);
+    EXPECT_EQ(r.form->memory_file_path, file_before);
     EXPECT_EQ(r.form->engine_step, 0);
     EXPECT_EQ(r.form->job_phase, 12);
     ASSERT_TRUE(r.run_job(30'000'000));
@@ -464,5 +457,11 @@ INSTANTIATE_TEST_SUITE_P(
                       button_case{"rockbit_non", rockbit_non_Click}, button_case{"id_check", id_check_Click},
                       button_case{"swon_en", swon_en_Click}, button_case{"target_write", target_write_Click},
                       button_case{"write_count", write_count_Click}, button_case{"write", write_Click},
-                      button_case{"verify", verify_Click}),
+                      button_case{"verify", verify_Click}, button_case{"file_select", file_select_Click},
+                      button_case{"allunlock_erase", allunlock_erase_Click},
+                      button_case{"ramdata_get", ramdata_get_Click}, button_case{"ramdata_store", ramdata_store_Click},
+                      button_case{"flashall_write", flashall_write_Click},
+                      button_case{"flashblock_write", flashblock_write_Click},
+                      button_case{"unit_3mode", unit_3mode_Click},
+                      button_case{"writer_versionup", writer_versionup_Click}),
     [](const auto& p) { return std::string(p.param.name); });
