@@ -8,11 +8,19 @@
 #include "main_window.hpp"
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::string_view(argv[i]) == "--version") {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a(argv[i]);
+        if (a == "--version" || a == "-V") {
             std::printf("torvela %s\n", TORVELA_VERSION);
             return 0;
         }
+        if (a == "--help" || a == "-h") {
+            std::printf("usage: torvela [-h|--help] [-V|--version] [Qt options]\n\n"
+                        "The service window for the ROM writer on an RS-232 line. Ctrl+Shift+F12\n"
+                        "shows the service view. The writer's operations from a shell: torvela-cli.\n");
+            return 0;
+        }
+    }
     QElapsedTimer since_start;
     since_start.start();
     QApplication app(argc, argv);

@@ -34,17 +34,37 @@ void qt_message_box::inform(std::string_view text, std::string_view title) {
     box->open();
 }
 
-qt_dialogs::qt_dialogs(QWidget* parent)
-    : parent_(parent), folder_(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)) {}
+namespace {
+
+// The documents folder when there is one, else the home folder.
+QString first_folder() {
+    const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!docs.isEmpty() && QFileInfo(docs).isDir()) return docs;
+    return QDir::homePath();
+}
+
+}  // namespace
+
+qt_dialogs::qt_dialogs(QWidget* parent) : parent_(parent), folder_(first_folder()) {}
 
 std::string qt_dialogs::open_file(std::string_view filter) {
-    // "NAME (*.dat)|*.dat": the part before the bar is what the dialog shows.
-    QString f = QString::fromUtf8(filter.data(), static_cast<qsizetype>(filter.size()));
-    QFileDialog d(parent_, "SELECT FILE", folder_, f.section('|', 0, 0));
+    // "NAME (*.dat)|*.dat|NAME|...": the names are what the dialog shows.
+    const QStringList parts =
+        QString::fromUtf8(filter.data(), static_cast<qsizetype>(filter.size())).split('|');
+    QStringList names;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) names << parts[i];
+    QFileDialog d(parent_, "SELECT FILE", folder_);
     d.setObjectName("file_dialog");
+    d.setNameFilters(names);
     d.setAcceptMode(QFileDialog::AcceptOpen);
     d.setFileMode(QFileDialog::AnyFile);  // a new name saves into a new file
+    // The same word for a file that is there and a new name.
+    d.setLabelText(QFileDialog::Accept, "Select");
+    // A new name typed under the memory files' filter becomes a .dat file.
     d.setDefaultSuffix("dat");
+    QObject::connect(&d, &QFileDialog::filterSelected, &d, [&d, names](const QString& chosen) {
+        d.setDefaultSuffix(chosen == names.value(0) ? "dat" : "");
+    });
     if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return {};
     const QString path = d.selectedFiles().front();
     folder_ = QFileInfo(path).absolutePath();

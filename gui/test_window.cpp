@@ -28,6 +28,7 @@
 
 #include "erase/block_form.hpp"
 #include "main_window.hpp"
+#include "rom_data/memory_files.hpp"
 
 using torvela_gui::main_window;
 
@@ -90,7 +91,10 @@ void pick_file_soon(const QString& path, std::shared_ptr<QString> started_in = n
             return;
         }
         if (!d) return;
-        QCOMPARE(d->nameFilters(), QStringList{"MEMORY FILE (*.dat)"});
+        QCOMPARE(d->nameFilters(), (QStringList{"Memory files (*.dat)",
+                                                "ROM images (*.mot *.s19 *.s28 *.s37 *.srec *.hex)",
+                                                "All files (*)"}));
+        QCOMPARE(d->labelText(QFileDialog::Accept), QString("Select"));
         if (started_in && !*picked) *started_in = d->directory().absolutePath();
         *picked_in = d;
         // Typed into the name field, as an operator would (selectFile leaves
@@ -369,6 +373,21 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.widget("ramdata_store")->isVisible(), long_wait);
         QCOMPARE(*folder, QDir(home_.path()).absolutePath());  // the folder last used
         QVERIFY(!w.widget("ramdata_get")->isVisible());
+    }
+
+    void file_dialog_without_documents() {
+        // No documents folder: the dialog starts at home, not in a name
+        // "Documents" that does not exist.
+        QVERIFY(QDir(home_.path()).rename("Documents", "Docs"));
+        main_window w;
+        torvela_gui::qt_dialogs dialogs(&w);
+        const QString chosen = home_.path() + "/new.dat";
+        auto folder = std::make_shared<QString>();
+        pick_file_soon(chosen, folder);
+        const std::string got = dialogs.open_file(torvela::memory_file_filter);
+        QVERIFY(QDir(home_.path()).rename("Docs", "Documents"));
+        QCOMPARE(*folder, QDir(home_.path()).absolutePath());
+        QCOMPARE(QString::fromStdString(got), chosen);
     }
 
     void block_dialog() {

@@ -38,10 +38,10 @@ namespace {
 std::atomic<bool> stop{false};
 void on_signal(int) { stop = true; }
 
-void usage() {
-    std::fprintf(stderr,
+void usage(std::FILE* to = stderr) {
+    std::fprintf(to,
                  "usage: torvela-writer-sim [options]\n"
-                 "       torvela-writer-sim --help | --version\n"
+                 "       torvela-writer-sim -h|--help | -V|--version\n"
                  "  --port N            link as comN in the ports folder (default 1)\n"
                  "  --ports-dir DIR     ports folder (default $XDG_CONFIG_HOME/torvela/ports)\n"
                  "  --load FILE         store image to start from (1 MB)\n"
@@ -153,12 +153,15 @@ int main(int argc, char** argv) {
                 return 2;
             }
             w.add_fault({f.substr(0, n), std::atoi(f.substr(n + 1, k - n - 1).c_str()), kind, bytes});
-        } else if (a == "--version") {
+        } else if (a == "--version" || a == "-V") {
             std::printf("torvela-writer-sim %s\n", TORVELA_VERSION);
+            return 0;
+        } else if (a == "--help" || a == "-h") {
+            usage(stdout);
             return 0;
         } else {
             usage();
-            return a == "--help" ? 0 : 2;
+            return 2;
         }
     }
     if (port < 1 || port > 16) {

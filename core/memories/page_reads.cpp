@@ -12,10 +12,10 @@ namespace torvela {
 
 namespace {
 
-const char* const installer_label = "INSTALLER MODE CHECK NOW!";
-const char* const version_label = "MACHINE VERSION CHECK NOW!";
-const char* const cpu_label = "CPU TYPE CHECK NOW!";
-const char* const read_label = "READ NOW!";
+constexpr const char* installer_label = "INSTALLER MODE CHECK NOW!";
+constexpr const char* version_label = "MACHINE VERSION CHECK NOW!";
+constexpr const char* cpu_label = "CPU TYPE CHECK NOW!";
+constexpr const char* read_label = "READ NOW!";
 
 }  // namespace
 

@@ -17,7 +17,11 @@ namespace torvela {
 
 inline constexpr int table_pages = 1792;
 inline constexpr std::size_t header_len = 21;
-inline constexpr const char* memory_file_filter = "MEMORY FILE (*.dat)|*.dat";
+// The open dialog's filters as name|patterns pairs: the memories files
+// first, then the ROM images and writer programs a service engineer chooses.
+inline constexpr const char* memory_file_filter =
+    "Memory files (*.dat)|*.dat|ROM images (*.mot *.s19 *.s28 *.s37 *.srec *.hex)|*.mot;*.s19;*.s28;*.s37;*.srec;*.hex|"
+    "All files (*)|*";
 
 using page_bytes = std::array<std::uint8_t, 256>;
 
