@@ -1,0 +1,42 @@
+// The TORVELA window on Windows.
+#include "window.hpp"
+
+#include <shellapi.h>
+
+#include <string_view>
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    bool version = false, help = false;
+    int argc = 0;
+    if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
+        for (int i = 1; i < argc; ++i) {
+            const std::wstring_view a(argv[i]);
+            version = version || a == L"--version" || a == L"-V";
+            help = help || a == L"--help" || a == L"-h";
+        }
+        LocalFree(argv);
+    }
+    // --version and --help answer in a box: the program has no console.
+    if (version) {
+        MessageBoxW(nullptr, torvela_win32::wide(std::string("torvela ") + TORVELA_VERSION).c_str(), L"TORVELA",
+                    MB_OK);
+        return 0;
+    }
+    if (help) {
+        MessageBoxW(nullptr,
+                    L"torvela [--help] [--version]\n\nThe service window for the ROM writer on an RS-232 line.\n"
+                    L"Ctrl+Shift+F12 shows the service view. The writer's operations from a console: torvela-cli.",
+                    L"TORVELA", MB_OK);
+        return 0;
+    }
+    torvela_win32::main_window w;
+    if (!w.create(instance)) return 1;
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (w.pre_translate(msg)) continue;
+        if (IsDialogMessageW(w.hwnd(), &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
