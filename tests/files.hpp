@@ -1,6 +1,9 @@
 // Real files for the tests, in a private folder removed afterwards.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -76,6 +79,33 @@ inline std::string s2_record(std::uint32_t address, const std::vector<std::uint8
     for (auto b : body) sum += b;
     body.push_back(static_cast<std::uint8_t>(~sum));
     return "S2" + hex(body.data(), body.size());
+}
+
+// S-record files made by srec_cat, the independent converter the ROM data
+// conversion is checked against. Where srec_cat cannot run (the Windows
+// suites under Wine), the file it made for the same binary and options on
+// the host run before is taken: a run with srec_cat keeps its files in
+// $TORVELA_SREC_KEEP, a run without reads them from $TORVELA_SREC_DIR.
+inline bool srec_cat_runs() { return std::system("srec_cat --version > /dev/null 2>&1") == 0; }
+inline bool srec_files_available() { return srec_cat_runs() || std::getenv("TORVELA_SREC_DIR"); }
+
+// srec_cat BIN -binary IN -o OUT_PATH OUT; false when there is no such file.
+inline bool srec_cat(const std::string& bin_path, const std::string& in, const std::string& out_path,
+                     const std::string& out) {
+    std::uint64_t h = 1469598103934665603ull;  // FNV-1a of the binary and the options
+    for (char c : read_file(bin_path) + "|" + in + "|" + out) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    char key[32];
+    std::snprintf(key, sizeof key, "/%016llx.srec", static_cast<unsigned long long>(h));
+    if (srec_cat_runs()) {
+        const std::string cmd = "srec_cat '" + bin_path + "' -binary " + in + " -o '" + out_path + "' " + out;
+        if (std::system(cmd.c_str()) != 0) return false;
+        if (const char* keep = std::getenv("TORVELA_SREC_KEEP")) write_file(keep + std::string(key), read_file(out_path));
+        return true;
+    }
+    const char* dir = std::getenv("TORVELA_SREC_DIR");
+    if (!dir || !exists(dir + std::string(key))) return false;
+    write_file(out_path, read_file(dir + std::string(key)));
+    return true;
 }
 
 }  // namespace test_support

@@ -22,7 +22,7 @@ using writer_sim::fault_kind;
 
 namespace {
 
-bool have_srec_cat() { return std::system("srec_cat --version > /dev/null 2>&1") == 0; }
+bool have_srec_cat() { return srec_files_available(); }
 
 // A random binary at `base`, as an S-record file made by srec_cat.
 struct image {
@@ -39,9 +39,7 @@ image make_image(const private_work_folder& dir, std::uint32_t base, std::size_t
     write_file(bin, img.bytes);
     char off[16];
     std::snprintf(off, sizeof off, "0x%X", base);
-    const std::string cmd = "srec_cat '" + bin + "' -binary -offset " + off + " -o '" + mot +
-                            "' -motorola -address-length=3 -obs=32";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_TRUE(srec_cat(bin, std::string("-offset ") + off, mot, "-motorola -address-length=3 -obs=32"));
     return img;
 }
 
