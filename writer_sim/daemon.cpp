@@ -25,6 +25,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,10 @@ std::string why_not_stale(const std::string& link, const std::string& marker, co
         return "belongs to a simulated writer that runs (process " + std::to_string(pid) + ")";
     if (fs::symlink_status(link, ec).type() != fs::file_type::symlink || fs::read_symlink(link, ec) != terminal)
         return "was replaced since the simulator made it";
+    // The kernel lets a dead process's terminal go a moment after the
+    // process: give it two seconds before taking it for someone else's.
+    for (int i = 0; i < 200 && terminal != ours && fs::exists(terminal, ec); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (terminal != ours && fs::exists(terminal, ec)) return "points to " + terminal + ", a terminal that exists";
     return {};
 }
