@@ -58,14 +58,14 @@ xdotool key ctrl+shift+F12
 sleep 0.5
 # SAVE TRACE stands in the service view's last row, 380 px right of the
 # client area's edge; the status line's centre tells where that edge is.
-read -r x y < <(peek point Label9)
+read -r x y < <(peek point Label9 | tr -d "\r")
 xdotool mousemove $((x - 240 - 128 + 380 + 58)) $((y - 16 - 12 + 760 + 12)) click 1
 type_into_dialog "SAVE TRACE" "$(windows_path "$work/trace.txt")"
 peek close
 awk '
     function ms(t) { split(t, p, ":"); return ((p[1] * 60 + p[2]) * 60 + p[3]) * 1000 }
     / # job [0-9]+ begins/ { begun[$5] = ms($1) }
-    / # job [0-9]+ ends: / { took[$5] = ms($1) - begun[$5] }
+    / # job [0-9]+ ends: / { if ($5 in begun) took[$5] = ms($1) - begun[$5] }
     END {
         split("7 4 6", jobs, " ")
         name[7] = "window: erase"; ideal[7] = 1.5
@@ -73,7 +73,9 @@ awk '
         name[6] = "window: transmit"; ideal[6] = 18.0
         for (i = 1; i <= 3; ++i) {
             j = jobs[i]
-            if (!(j in took)) { printf "%-22s not in the trace\n", name[j]; continue }
+            # The saved trace holds the last job whole; an earlier long one
+            # may have lost its start.
+            if (!(j in took)) { printf "%-22s its start is no longer in the trace\n", name[j]; continue }
             printf "%-22s %8.3f s   ideal %6.3f s   ratio %.3f\n", name[j], took[j] / 1000, ideal[j], took[j] / 1000 / ideal[j]
         }
     }' "$work/trace.txt"
