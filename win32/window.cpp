@@ -360,9 +360,8 @@ void main_window::refresh() {
     syncing_ = false;
     // The reason behind a port that would not open, in the title the
     // operator sees; the status text stays as it is.
-    const std::wstring title = L"TORVELA" + (torvela::status_reason(*form_).empty()
-                                                 ? std::wstring()
-                                                 : L" - " + wide(torvela::status_reason(*form_)));
+    const std::string reason = torvela::status_reason(*form_);
+    const std::wstring title = L"TORVELA" + (reason.empty() ? std::wstring() : L" - " + wide(reason));
     if (title != title_) {
         title_ = title;
         SetWindowTextW(hwnd_, title.c_str());

@@ -46,7 +46,7 @@ void run_row(main_form& f, const exchange& x, const exchange_step& r) {
         if (wait_ack(f, r.code, answer::echo, r.file) != wait_result::accepted) return;
         break;
     case awaits::verdict:
-        if (wait_ack(f, protocol::done, answer::verdict, r.file, r.refusal ? r.refusal : "INSTALLER ERROR") !=
+        if (wait_ack(f, protocol::done, answer::verdict, r.file, r.refusal ? r.refusal : installer_error) !=
             wait_result::accepted)
             return;
         break;

@@ -81,7 +81,7 @@ struct exchange_step {
     std::uint8_t code = 0;      // echo: the code echoed
     int count = 0;              // bytes: how many
     file1 file = file1::stays;  // a failed answer closes file 1
-    const char* refusal = nullptr;  // verdict: the text of AC AC (null: "INSTALLER ERROR")
+    const char* refusal = nullptr;  // verdict: the text of AC AC (null: the installer error)
     const char* status = nullptr;   // shown once the answer is accepted
     sends then = sends::nothing;
     std::uint8_t next = 0;  // the row that waits next; 0: the exchange is over

@@ -92,7 +92,8 @@ void job6_phase15(main_form&);
 // (AC AC) apart with its own text; anything else is "COMMUNICATION ERROR".
 enum class wait_result { waiting, accepted, aborted };
 enum class answer : bool { echo, verdict };
+inline constexpr const char* installer_error = "INSTALLER ERROR";  // the refusal unless a step names its own
 wait_result wait_ack(main_form& f, std::uint8_t code, answer kind, file1 file = file1::stays,
-                     const char* refusal = "INSTALLER ERROR");
+                     const char* refusal = installer_error);
 
 }  // namespace torvela
