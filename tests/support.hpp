@@ -1,10 +1,16 @@
 // Shared helpers of the test suites.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "files.hpp"
 #include "harness.hpp"
+#include "rom_data/memory_files.hpp"
 
 namespace test_support {
 
@@ -36,5 +42,74 @@ inline bool busy_pictures_reset(const torvela::main_form& f) {
         if (c->visible) return false;
     return true;
 }
+
+inline std::string random_bytes(std::size_t size, unsigned seed) {
+    std::string b(size, '\0');
+    std::mt19937 rng(seed);
+    for (char& c : b) c = static_cast<char>(rng());
+    return b;
+}
+
+// The machine version page of the unit: every byte the header may carry,
+// with the separators at 6, 13 and 20 ('/' and '_' come back as 00 and 20).
+inline constexpr std::uint8_t version_bytes[21] = {0x41, 0x20, 0x2C, 0x22, 0x0D, 0x0A, 0x00,
+                                                   0x80, 0x9F, 0xC3, 0xFF, 0xE3, 0x0D, 0x00,
+                                                   0x0A, 0x31, 0xFE, 0x7F, 0x01, 0x5B, 0x00};
+
+// A writer holding an M32R unit's memories (random, one page of FF), its
+// machine version page and CPU code, and a private folder for the files the
+// operator chooses.
+struct unit_rig : writer_sim::rig {
+    torvela::private_work_folder dir;
+    std::string path = dir.file("unit.dat");
+    std::array<std::uint8_t, 0x8000> area{};
+
+    explicit unit_rig(unsigned seed = 7) {
+        std::mt19937 rng(seed);
+        for (auto& b : area) b = static_cast<std::uint8_t>(rng());
+        std::fill_n(area.begin() + 0x300, 256, 0xFF);
+        std::copy(area.begin(), area.end(), sim.store.begin() + 0x10000);
+        std::copy(std::begin(version_bytes), std::end(version_bytes), sim.store.begin() + 0xA00);
+        sim.store[0] = 0x03;
+        sim.store[1] = 0x21;
+    }
+    // SELECT FILE on `file`.
+    void choose_path(const std::string& file) {
+        dlg.files.push_back(file);
+        torvela::file_select_Click(*form);
+    }
+    // SELECT FILE on the unit's file, holding `content`.
+    void choose(const std::string& content) {
+        write_file(path, content);
+        choose_path(path);
+    }
+    // The memories file a save of this unit writes.
+    std::string memories() const { return memories_file_text(version_bytes, area.data()); }
+    bool writer_holds_memories() const {
+        return std::equal(area.begin(), area.end(), sim.store.begin() + 0x10000);
+    }
+    // The writer after its memories were taken out: nothing in block 0 and 1.
+    void clear_writer() { std::fill_n(sim.store.begin(), 0x20000, 0xFF); }
+    // A ROM data file NAME.mot of `data` at 000000, S2 records of 32 bytes.
+    std::string rom_file(const std::string& data, const std::string& name) {
+        std::string text = "S0030000FC\r\n";
+        for (std::size_t at = 0; at < data.size(); at += 32) {
+            const std::size_t end = std::min(at + 32, data.size());
+            text += s2_record(static_cast<std::uint32_t>(at),
+                              std::vector<std::uint8_t>(data.begin() + static_cast<std::ptrdiff_t>(at),
+                                                        data.begin() + static_cast<std::ptrdiff_t>(end))) +
+                    "\r\n";
+        }
+        write_file(dir.file(name + ".mot"), text + "S804000000FB\r\n");
+        return dir.file(name + ".mot");
+    }
+    std::size_t files_in_folder() const {
+        std::size_t n = 0;
+        for ([[maybe_unused]] const auto& e :
+             std::filesystem::directory_iterator(torvela::path_from_utf8(dir.path())))
+            ++n;
+        return n;
+    }
+};
 
 }  // namespace test_support

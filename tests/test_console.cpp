@@ -8,53 +8,26 @@
 #include "engine/engine.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
+#include "memories/memories.hpp"
 #include "support.hpp"
 
 using namespace torvela;
 using test_support::busy_pictures_reset;
 
-TEST(StartState, OnlyTheOperatorsControlsAreVisible) {
+// The write-count limit takes UNLIMITED or 1..200 as typed; anything else
+// leaves the last choice.
+TEST(WriteCountLimit, ChoiceIsStored) {
     writer_sim::rig r;
-    std::set<std::string> visible;
-    for (const control* c : r.form->controls)
-        if (c->visible && c->kind != control_kind::timer) visible.insert(c->name);
-    EXPECT_EQ(visible, (std::set<std::string>{"serial_name", "Combo2", "Label9", "file_select",
-                                              "allunlock_erase", "Label10", "Image1", "Image10",
-                                              "Image11"}));
-    // Everything shown lies inside the 7545 x 3150 twip client area.
-    for (const control* c : r.form->controls)
-        if (c->visible && c->kind != control_kind::timer) {
-            EXPECT_LE(c->left + c->width, 7545) << c->name;
-            EXPECT_LE(c->top + c->height, 3150) << c->name;
+    const std::pair<const char*, int> rows[] = {{"UNLIMITED", 0}, {"200", 200}, {"1", 1},   {"201", 77},
+                                                {"unlimited", 77}, {"", 77},     {"007", 77}};
+    for (const auto& [text, expected] : rows)
+        for (void (*handler)(main_form&) : {Combo3_Click, Combo3_Change}) {
+            r.form->write_count_limit = 77;
+            r.form->Combo3.caption = text;
+            handler(*r.form);
+            EXPECT_EQ(r.form->write_count_limit, expected) << text;
         }
-    EXPECT_EQ(r.form->file_select.caption, "SELECT FILE ");
-    EXPECT_EQ(r.form->allunlock_erase.caption, "ERASE ALL FLASH");
-    EXPECT_EQ(r.form->serial_name.caption, "SELECT SERIAL PORT");
 }
-
-struct combo3_case {
-    const char* text;
-    int expected;
-};
-
-class WriteCountLimit : public ::testing::TestWithParam<combo3_case> {};
-
-TEST_P(WriteCountLimit, ChoiceIsStored) {
-    writer_sim::rig r;
-    r.form->write_count_limit = 77;
-    r.form->Combo3.caption = GetParam().text;
-    Combo3_Click(*r.form);
-    EXPECT_EQ(r.form->write_count_limit, GetParam().expected);
-    r.form->write_count_limit = 77;
-    Combo3_Change(*r.form);
-    EXPECT_EQ(r.form->write_count_limit, GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Combo3, WriteCountLimit,
-                         ::testing::Values(combo3_case{"UNLIMITED", 0}, combo3_case{"200", 200},
-                                           combo3_case{"1", 1}, combo3_case{"201", 77},
-                                           combo3_case{"unlimited", 77}, combo3_case{"", 77},
-                                           combo3_case{"007", 77}));
 
 // Which busy picture is shown: the spinner (1..4), the down arrows (5..9) and
 // the up arrows (12..16), as one text such as "2|-|-".
@@ -106,27 +79,33 @@ TEST(BusyIndicator, SecondJobContinuesWhereTheFirstStopped) {
     EXPECT_EQ(pictures(f), "2|-|-");
 }
 
-TEST(BusyIndicator, EraseAllTurnsOnlyTheSpinner) {
-    writer_sim::rig r;
-    bool arrow_seen = false;
-    std::set<int> spinner_seen;
-    r.after_event = [&](writer_sim::rig& g) {
-        for (int n : {5, 6, 7, 8, 9, 12, 13, 14, 15, 16}) arrow_seen |= g.form->image(n).visible;
-        for (int n = 1; n <= 4; ++n)
-            if (g.form->image(n).visible) spinner_seen.insert(n);
-    };
-    r.sim.erase_all_delay_us = 1'500'000;
-    allunlock_erase_Click(*r.form);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_FALSE(arrow_seen);
-    EXPECT_EQ(spinner_seen, (std::set<int>{1, 2, 3, 4}));
-    EXPECT_TRUE(busy_pictures_reset(*r.form));
+// During a job the spinner (pictures 1..4) turns and the arrows show which
+// way the data goes: down to the writer (5..9), up from it (12..16).
+TEST(BusyIndicator, ArrowsShowTheDirection) {
+    const std::pair<void (*)(main_form&), std::set<int>> rows[] = {
+        {allunlock_erase_Click, {1, 2, 3, 4}},
+        {ramdata_get_Click, {1, 2, 3, 4, 12, 13, 14, 15, 16}},
+        {ramdata_store_Click, {1, 2, 3, 4, 5, 6, 7, 8, 9}}};
+    for (const auto& [click, pictures_seen] : rows) {
+        test_support::unit_rig r;
+        r.sim.erase_all_delay_us = 1'500'000;
+        r.choose(click == ramdata_store_Click ? r.memories() : "");
+        std::set<int> seen;
+        r.after_event = [&](writer_sim::rig& g) {
+            for (int n = 1; n <= 16; ++n)
+                if (g.form->image(n).visible && n != 10 && n != 11) seen.insert(n);  // 10, 11: PC and writer
+        };
+        click(*r.form);
+        ASSERT_TRUE(r.run_job());
+        EXPECT_EQ(seen, pictures_seen);
+        EXPECT_TRUE(busy_pictures_reset(*r.form));
+    }
 }
 
 // Every button of the window that starts an exchange or a job, with what it
 // needs: a chosen file, a port already open (the job buttons open it
 // themselves). Without it the button asks nothing and sends nothing; with
-// an exchange under way, neither.
+// an exchange under way, neither; and its box answered No sends nothing.
 struct button_needs {
     const char* name;
     bool file, open_port;
@@ -136,8 +115,8 @@ class Buttons : public ::testing::TestWithParam<button_needs> {};
 
 TEST_P(Buttons, DoNothingWithoutWhatTheyNeed) {
     const button_needs& b = GetParam();
-    enum class missing { file, open_port, idle_engine };
-    for (missing m : {missing::file, missing::open_port, missing::idle_engine}) {
+    enum class missing { file, open_port, idle_engine, yes };
+    for (missing m : {missing::file, missing::open_port, missing::idle_engine, missing::yes}) {
         if ((m == missing::file && !b.file) || (m == missing::open_port && !b.open_port)) continue;
         writer_sim::rig r;
         main_form& f = *r.form;
@@ -145,11 +124,15 @@ TEST_P(Buttons, DoNothingWithoutWhatTheyNeed) {
         if (m != missing::open_port) command1_Click(f);
         if (m == missing::idle_engine) f.engine_step = 5;
         const bool was_open = r.port.PortOpen();
+        r.box.answers = {false};
         guarded(f, f.find(b.name)->click);
-        EXPECT_TRUE(r.box.asked.empty()) << b.name << " " << int(m);
-        EXPECT_TRUE(r.line.log.empty()) << b.name << " " << int(m);
-        EXPECT_EQ(r.port.PortOpen(), was_open) << b.name << " " << int(m);
+        if (m == missing::yes && r.box.asked.empty()) continue;  // a button without a box
         EXPECT_EQ(f.job_no, 0) << b.name;
+        EXPECT_EQ(f.engine_step, m == missing::idle_engine ? 5 : 0) << b.name;
+        EXPECT_TRUE(r.line.log.empty()) << b.name << " " << int(m);
+        if (m == missing::yes) continue;
+        EXPECT_TRUE(r.box.asked.empty()) << b.name << " " << int(m);
+        EXPECT_EQ(r.port.PortOpen(), was_open) << b.name << " " << int(m);
     }
 }
 

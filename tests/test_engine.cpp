@@ -201,18 +201,6 @@ TEST(Watchdog, NextJobAfterAnAbortGetsTheWholeTime) {
     EXPECT_EQ(r.form->Label9.caption, "ALL FLASH ERASE COMPLETE");
 }
 
-TEST(Watchdog, ChangingStepsReloadIt) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    command1_Click(f);
-    f.engine_step = 13;
-    for (int i = 0; i < 2900; ++i) Timer1_Timer(f);
-    f.engine_step = 14;  // a different step: reload
-    for (int i = 0; i < 2900; ++i) Timer1_Timer(f);
-    EXPECT_EQ(f.engine_step, 14);
-    EXPECT_TRUE(r.port.PortOpen());
-}
-
 // Disconnecting under a one-step exchange ends it through the abort, so no
 // button stays dead; Connect then starts a clean watchdog and the same
 // exchange completes.

@@ -1,9 +1,12 @@
 // ERASE ALL FLASH (job 7) and the block erase against the simulated writer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/engine.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
+#include "service/lock_bits.hpp"
 #include "support.hpp"
 
 using namespace torvela;
@@ -62,81 +65,22 @@ TEST(EraseAll, EndToEnd) {
     EXPECT_EQ(r.line.log.size(), n);
 }
 
-TEST(EraseAll, OpensTheChosenPort) {
-    writer_sim::rig r;
-    r.port.present_ports = {4};
-    r.form->Combo2.caption = "COM4";
-    Combo2_Click(*r.form);
-    allunlock_erase_Click(*r.form);
-    EXPECT_EQ(r.port.comm_port, 4);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_EQ(r.form->Label9.caption, "ALL FLASH ERASE COMPLETE");
-}
-
-TEST(EraseAll, PortAlreadyOpenStaysOpenUntilTheEnd) {
-    writer_sim::rig r;
-    command1_Click(*r.form);
-    allunlock_erase_Click(*r.form);
-    EXPECT_EQ(r.port.opens, 1);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_FALSE(r.port.PortOpen());
-}
-
-struct erase_fault_case {
-    const char* name;
-    fault f;
-    const char* status;
-    std::size_t frames_sent;  // how far the exchange got
-    int job_phase_after;
-};
-
-class EraseAllFaults : public ::testing::TestWithParam<erase_fault_case> {};
-
-TEST_P(EraseAllFaults, EndTheJobWithTheMessage) {
-    writer_sim::rig r;
-    r.sim.add_fault(GetParam().f);
-    allunlock_erase_Click(*r.form);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
-    EXPECT_EQ(test_support::frames(r).size(), GetParam().frames_sent);
-    EXPECT_EQ(r.form->job_no, 0);
-    EXPECT_EQ(r.form->engine_step, 0);
-    EXPECT_EQ(r.form->job_phase, GetParam().job_phase_after);
-    EXPECT_FALSE(r.port.PortOpen());
-    EXPECT_EQ(r.form->Combo1.caption, "commimucation stop");
-    EXPECT_TRUE(test_support::busy_pictures_reset(*r.form));
-    EXPECT_EQ(r.port.sends_on_closed_port, 0);
-    const int expected_erases = std::string(GetParam().status) == "ALL FLASH ERASE COMPLETE" ||
-                                GetParam().frames_sent == 4;
-    EXPECT_EQ(r.sim.erase_all_count, expected_erases);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, EraseAllFaults,
-    ::testing::Values(
-        erase_fault_case{"id_refused", {"done:F5", 1, fault_kind::ac_ac}, "INSTALLER ERROR", 2, 99},
-        erase_fault_case{"erase_echo_wrong", {"echo:A7", 1, fault_kind::wrong_echo}, "COMMUNICATION ERROR", 3, 12},
-        erase_fault_case{"erase_echo_silent", {"echo:A7", 1, fault_kind::no_reply}, "COMMUNICATION ERROR", 3, 12},
-        erase_fault_case{"erase_echo_split", {"echo:A7", 1, fault_kind::split}, "ALL FLASH ERASE COMPLETE", 4, 2},
-        erase_fault_case{"erase_installer", {"done:A7", 1, fault_kind::ac_ac}, "INSTALLER ERROR", 4, 12},
-        erase_fault_case{"erase_garbage", {"done:A7", 1, fault_kind::wrong_echo}, "COMMUNICATION ERROR", 4, 12},
-        erase_fault_case{"erase_silent", {"done:A7", 1, fault_kind::no_reply}, "COMMUNICATION ERROR", 4, 12},
-        erase_fault_case{"erase_long_reply", {"done:A7", 1, fault_kind::extra_bytes}, "ALL FLASH ERASE COMPLETE", 4, 2},
-        erase_fault_case{"line_drops_at_end", {"done:A7", 1, fault_kind::drop_line}, "COMMUNICATION ERROR", 4, 12}),
-    [](const auto& p) { return std::string(p.param.name); });
-
-TEST(EraseAll, DisconnectBetweenPhasesEndsTheJobWithoutSending) {
-    writer_sim::rig r;
-    allunlock_erase_Click(*r.form);
-    ASSERT_TRUE(r.run_until([&] { return r.form->job_phase == 12; }, 10'000'000));
-    Command3_Click(*r.form);
-    EXPECT_EQ(r.form->job_no, 7);  // the disconnect itself leaves the job
-    ASSERT_TRUE(r.run_job(2'000'000));
-    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
-    EXPECT_EQ(test_support::frames(r).size(), 2u);  // A7 A7 never went out
-    EXPECT_EQ(r.port.sends_on_closed_port, 0);
-    EXPECT_TRUE(test_support::busy_pictures_reset(*r.form));
-    EXPECT_EQ(r.sim.erase_all_count, 0);
+// The job opens the port chosen in the list, or keeps the one the service
+// engineer opened, and closes it at the end.
+TEST(EraseAll, OnThePortTheOperatorChose) {
+    for (const bool opened_before : {false, true}) {
+        writer_sim::rig r;
+        r.port.present_ports = {4};
+        r.form->Combo2.caption = "COM4";
+        Combo2_Click(*r.form);
+        if (opened_before) command1_Click(*r.form);
+        allunlock_erase_Click(*r.form);
+        EXPECT_EQ(r.port.comm_port, 4);
+        EXPECT_EQ(r.port.opens, 1);
+        ASSERT_TRUE(r.run_job());
+        EXPECT_EQ(r.form->Label9.caption, "ALL FLASH ERASE COMPLETE");
+        EXPECT_FALSE(r.port.PortOpen());
+    }
 }
 
 // ---- block erase ------------------------------------------------------------
@@ -187,17 +131,22 @@ INSTANTIATE_TEST_SUITE_P(
                       block_erase_case{"m16c", 2, {}, {}}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// No in the box of a block erase or a lock bit read still clears the
+// block selections, and sends nothing.
 TEST(BlockErase, NoClearsTheSelectionsAndSendsNothing) {
-    writer_sim::rig r;
-    command1_Click(*r.form);
-    r.form->block_select.fill(1);
-    r.form->m16c_block_select.fill(1);
-    r.box.answers = {false};
-    block_erase_Click(*r.form);
-    EXPECT_EQ(r.form->engine_step, 0);
-    for (auto b : r.form->block_select) EXPECT_EQ(b, 0);
-    for (auto b : r.form->m16c_block_select) EXPECT_EQ(b, 0);
-    EXPECT_TRUE(r.line.log.empty());
+    for (void (*click)(main_form&) : {block_erase_Click, rockbit_read_Click}) {
+        writer_sim::rig r;
+        command1_Click(*r.form);
+        r.form->block_select.fill(1);
+        r.form->m16c_block_select.fill(1);
+        r.box.answers = {false};
+        click(*r.form);
+        EXPECT_EQ(r.form->engine_step, 0);
+        EXPECT_EQ(r.form->block_select, (std::array<std::uint8_t, 9>{}));
+        EXPECT_TRUE(std::all_of(r.form->m16c_block_select.begin(), r.form->m16c_block_select.end(),
+                                [](auto b) { return b == 0; }));
+        EXPECT_TRUE(r.line.log.empty());
+    }
 }
 
 TEST(BlockErase, InstallerErrorAfterTheSecondBlock) {

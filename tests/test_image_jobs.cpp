@@ -149,18 +149,6 @@ TEST(TransmitRomData, BadFileStopsBeforeAnythingIsSent) {
     }
 }
 
-TEST(TransmitRomData, OneVerifyMismatchRepeatsThePass) {
-    if (!have_srec_cat()) GTEST_SKIP() << "srec_cat missing";
-    image_rig r;
-    make_image(r.dir, 0, 0x2000, 5);
-    r.choose();
-    r.sim.add_fault({"page:021000", 1, fault_kind::corrupted_page});
-    flashall_write_Click(*r.form);
-    ASSERT_TRUE(r.run_job(600'000'000));
-    EXPECT_EQ(r.form->Label9.caption, "ROM DATA TRANSMIT COMPLETE");
-    EXPECT_EQ(r.form->verify_retries, 1);
-}
-
 // ---- writer block write ------------------------------------------------------
 
 TEST(BlockWrite, WritesOnlyTheChosenBlocksAndListsThem) {
@@ -268,28 +256,12 @@ TEST(LockBits, SetThenReadShowsTheStatePerBlock) {
     EXPECT_EQ(frames(r).size(), 2u * 2 + 3u * 2);
 }
 
-TEST(LockBits, EnableAndDisableReachTheWriter) {
-    writer_sim::rig r;
-    command1_Click(*r.form);
-    rockbit_on_Click(*r.form);
-    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 10'000'000));
-    EXPECT_EQ(r.form->Label9.caption, "ROCK BIT VALIDITY OK");
-    EXPECT_EQ(r.form->job_phase, 6);
-    EXPECT_TRUE(r.sim.locks_enabled);
-    rockbit_non_Click(*r.form);
-    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 10'000'000));
-    EXPECT_EQ(r.form->Label9.caption, "ROCK BIT INVALIDITY OK");
-    EXPECT_EQ(r.form->job_phase, 7);
-    EXPECT_FALSE(r.sim.locks_enabled);
-    EXPECT_EQ(r.box.asked, (std::vector<std::string>{"ROCK BIT VALIDITY CHECK|ROCK BIT VALIDITY?",
-                                                     "ROCK BIT INVALIDITY CHECK|ROCK BIT INVALIDITY?"}));
-}
-
 struct lock_reply_case {
     const char* name;
     void (*click)(main_form&);
-    fault f;
+    std::vector<fault> faults;
     const char* status;
+    int locks_enabled = -1;  // what the writer holds afterwards; -1: not asked
 };
 
 class LockReplies : public ::testing::TestWithParam<lock_reply_case> {};
@@ -299,28 +271,34 @@ TEST_P(LockReplies, Verdict) {
     Option1_Click(*r.form);
     for (int n = 1; n <= 9; ++n) r.form->check(n).value = (n == 3);
     command1_Click(*r.form);
-    r.sim.add_fault(GetParam().f);
+    r.sim.locks_enabled = GetParam().click == rockbit_non_Click;
+    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
     GetParam().click(*r.form);
     ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 10'000'000));
     EXPECT_EQ(r.form->Label9.caption, GetParam().status);
+    if (GetParam().locks_enabled >= 0) {
+        EXPECT_EQ(r.sim.locks_enabled, GetParam().locks_enabled == 1);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, LockReplies,
     ::testing::Values(
-        lock_reply_case{"read_ff_is_free", rockbit_read_Click, {"done:71", 1, fault_kind::replace, {0xFF, 0xFF, 0xD0, 0xD0}}, "ROCK NONBLOCK"},
-        lock_reply_case{"read_bf_is_locked", rockbit_read_Click, {"done:71", 1, fault_kind::replace, {0xBF, 0xBF, 0xD0, 0xD0}}, "ROCK EXISTBLOCK"},
-        lock_reply_case{"read_bits_differ", rockbit_read_Click, {"done:71", 1, fault_kind::replace, {0x40, 0x00, 0xD0, 0xD0}}, "COMMUNICATION ERROR"},
-        lock_reply_case{"read_bits_differ_too", rockbit_read_Click, {"done:71", 1, fault_kind::replace, {0x00, 0x40, 0xD0, 0xD0}}, "COMMUNICATION ERROR"},
-        lock_reply_case{"read_not_done", rockbit_read_Click, {"done:71", 1, fault_kind::replace, {0xC0, 0xC0, 0xAC, 0xAC}}, "COMMUNICATION ERROR"},
-        lock_reply_case{"read_wrong_echo", rockbit_read_Click, {"echo:71", 1, fault_kind::wrong_echo}, "COMMUNICATION ERROR"},
-        lock_reply_case{"set_zero_status_ok", rockbit_set_Click, {"done:77", 1, fault_kind::replace, {0x00, 0x00, 0xD0, 0xD0}}, "ROCK BIT SET OK"},
-        lock_reply_case{"set_refused", rockbit_set_Click, {"done:77", 1, fault_kind::replace, {0x80, 0x80, 0xAC, 0xAC}}, "ROCK BIT ERROR"},
-        lock_reply_case{"set_wrong_echo", rockbit_set_Click, {"echo:77", 1, fault_kind::wrong_echo}, "COMMUNICATION ERROR"},
-        lock_reply_case{"enable_refused", rockbit_on_Click, {"done:7A", 1, fault_kind::ac_ac}, "ROCK BIT VALIDITY ERROR"},
-        lock_reply_case{"enable_garbled", rockbit_on_Click, {"done:7A", 1, fault_kind::wrong_echo}, "COMMUNICATION ERROR"},
-        lock_reply_case{"disable_refused", rockbit_non_Click, {"done:75", 1, fault_kind::ac_ac}, "ROCK BIT INVALIDITY ERROR"},
-        lock_reply_case{"disable_wrong_echo", rockbit_non_Click, {"echo:75", 1, fault_kind::ac_ac}, "COMMUNICATION ERROR"}),
+        lock_reply_case{"enable", rockbit_on_Click, {}, "ROCK BIT VALIDITY OK", 1},
+        lock_reply_case{"disable", rockbit_non_Click, {}, "ROCK BIT INVALIDITY OK", 0},
+        lock_reply_case{"read_ff_is_free", rockbit_read_Click, {{"done:71", 1, fault_kind::replace, {0xFF, 0xFF, 0xD0, 0xD0}}}, "ROCK NONBLOCK"},
+        lock_reply_case{"read_bf_is_locked", rockbit_read_Click, {{"done:71", 1, fault_kind::replace, {0xBF, 0xBF, 0xD0, 0xD0}}}, "ROCK EXISTBLOCK"},
+        lock_reply_case{"read_bits_differ", rockbit_read_Click, {{"done:71", 1, fault_kind::replace, {0x40, 0x00, 0xD0, 0xD0}}}, "COMMUNICATION ERROR"},
+        lock_reply_case{"read_bits_differ_too", rockbit_read_Click, {{"done:71", 1, fault_kind::replace, {0x00, 0x40, 0xD0, 0xD0}}}, "COMMUNICATION ERROR"},
+        lock_reply_case{"read_not_done", rockbit_read_Click, {{"done:71", 1, fault_kind::replace, {0xC0, 0xC0, 0xAC, 0xAC}}}, "COMMUNICATION ERROR"},
+        lock_reply_case{"read_wrong_echo", rockbit_read_Click, {{"echo:71", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
+        lock_reply_case{"set_zero_status_ok", rockbit_set_Click, {{"done:77", 1, fault_kind::replace, {0x00, 0x00, 0xD0, 0xD0}}}, "ROCK BIT SET OK"},
+        lock_reply_case{"set_refused", rockbit_set_Click, {{"done:77", 1, fault_kind::replace, {0x80, 0x80, 0xAC, 0xAC}}}, "ROCK BIT ERROR"},
+        lock_reply_case{"set_wrong_echo", rockbit_set_Click, {{"echo:77", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
+        lock_reply_case{"enable_refused", rockbit_on_Click, {{"done:7A", 1, fault_kind::ac_ac}}, "ROCK BIT VALIDITY ERROR"},
+        lock_reply_case{"enable_garbled", rockbit_on_Click, {{"done:7A", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
+        lock_reply_case{"disable_refused", rockbit_non_Click, {{"done:75", 1, fault_kind::ac_ac}}, "ROCK BIT INVALIDITY ERROR"},
+        lock_reply_case{"disable_wrong_echo", rockbit_non_Click, {{"echo:75", 1, fault_kind::ac_ac}}, "COMMUNICATION ERROR"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(LockBits, NothingSelectedSendsNothing) {
@@ -339,15 +317,4 @@ TEST(LockBits, NothingSelectedSendsNothing) {
         EXPECT_TRUE(r.line.log.empty()) << family;
         EXPECT_EQ(r.form->Label9.caption, "before") << family;
     }
-}
-
-TEST(LockBits, NoStillClearsTheSelections) {
-    writer_sim::rig r;
-    command1_Click(*r.form);
-    r.form->block_select.fill(1);
-    r.form->m16c_block_select.fill(1);
-    r.box.answers = {false};
-    rockbit_read_Click(*r.form);
-    for (auto b : r.form->block_select) EXPECT_EQ(b, 0);
-    for (auto b : r.form->m16c_block_select) EXPECT_EQ(b, 0);
 }

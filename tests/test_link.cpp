@@ -1,5 +1,4 @@
-// Port choice, connect and disconnect, open failures, the reply read and the
-// block command sender.
+// Port choice, open failures and the reply read.
 #include <gtest/gtest.h>
 
 #include "engine/engine.hpp"
@@ -33,22 +32,6 @@ INSTANTIATE_TEST_SUITE_P(Combo2, PortChoice,
                                            port_name_case{"COM17", 2}, port_name_case{"COM0", 2},
                                            port_name_case{"COM 7", 2}, port_name_case{"", 2}));
 
-TEST(Connect, DisconnectClosesTheFilesAndKeepsTheJob) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    private_work_folder dir;
-    command1_Click(f);
-    ASSERT_TRUE(r.files.open_output(1, dir.file("one")));
-    ASSERT_TRUE(r.files.open_output(2, dir.file("two")));
-    f.job_no = 7;
-    f.engine_step = 31;
-    Command3_Click(f);
-    EXPECT_FALSE(r.files.is_open(1));
-    EXPECT_FALSE(r.files.is_open(2));
-    EXPECT_EQ(f.job_no, 7);
-    EXPECT_EQ(f.engine_step, 31);
-}
-
 TEST(Connect, OpenFailureShowsTheErrorAndStaysClosed) {
     writer_sim::rig r;
     main_form& f = *r.form;
@@ -71,23 +54,6 @@ TEST(Connect, OpenFailureShowsTheErrorAndStaysClosed) {
     EXPECT_EQ(r.port.sends_on_closed_port, 0);
 }
 
-// The reply read looks at the buffer once a tick and takes everything when
-// the threshold is reached.
-TEST(ReplyRead, WaitsForTheThresholdThenTakesAll) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    command1_Click(f);
-    r.port.rx_buffer = std::string("\x20", 1);
-    EXPECT_FALSE(reply_read(f, ack_len));
-    EXPECT_EQ(r.port.rx_buffer.size(), 1u);
-    r.port.rx_buffer += std::string("\x20\x20", 2);
-    ASSERT_TRUE(reply_read(f, ack_len));
-    EXPECT_EQ(f.Label8.caption, "3");
-    EXPECT_EQ(f.rx_bytes, (std::vector<std::uint8_t>{0x20, 0x20, 0x20}));
-    EXPECT_TRUE(ack(f, 0x20));
-    EXPECT_TRUE(r.port.rx_buffer.empty());
-}
-
 // A driver that counts bytes it never delivers: the reply is judged on what
 // came, and nothing past it is read.
 TEST(ReplyRead, ShortDeliveryReadsAsZeros) {
@@ -107,39 +73,3 @@ TEST(ReplyRead, LostLineReadsAsClosedPort) {
     EXPECT_FALSE(reply_read(*r.form, ack_len));
     EXPECT_FALSE(r.port.PortOpen());
 }
-
-struct block_sender_case {
-    std::vector<int> ticked;          // block_select indexes set to 1
-    std::vector<int> codes_in_order;  // block codes the successive calls take
-};
-
-class BlockSender : public ::testing::TestWithParam<block_sender_case> {};
-
-TEST_P(BlockSender, TakesTheBlocksInOrder) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    command1_Click(f);
-    for (int i : GetParam().ticked) f.block_select[static_cast<std::size_t>(i)] = 1;
-    std::vector<int> codes;
-    for (int call = 0; call < 10; ++call) {
-        f.engine_step = 4;
-        f.tx_frame = {0x20, 0x20};
-        send_block_command(f);
-        if (f.engine_step == 0) break;
-        EXPECT_EQ(f.engine_step, 41);
-        EXPECT_EQ(f.block_frame[0], 0xD8);
-        codes.push_back(f.block_frame[1]);
-    }
-    EXPECT_EQ(codes, GetParam().codes_in_order);
-    // Each call sent the two-byte command, never the block frame.
-    EXPECT_EQ(test_support::frames(r).size(), codes.size());
-    for (const auto& fr : test_support::frames(r))
-        EXPECT_EQ(fr, (std::vector<std::uint8_t>{0x20, 0x20}));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Selections, BlockSender,
-    ::testing::Values(block_sender_case{{3, 7}, {1, 5}}, block_sender_case{{}, {}},
-                      block_sender_case{{0, 1}, {}},
-                      block_sender_case{{0, 1, 2, 3, 4, 5, 6, 7, 8}, {0, 1, 2, 3, 4, 5, 6}},
-                      block_sender_case{{8}, {6}}));

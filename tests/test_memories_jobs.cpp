@@ -1,5 +1,6 @@
 // SAVE MEMORIES TO FILE and TRANSMIT MEMORIES end to end against the
-// simulated writer, with a fault table per job; the switch operation, target
+// simulated writer; what a save does when it fails after the verify; the
+// memories file checked before a transmit; the switch operation, target
 // write and verify buttons; the block dialog.
 #include <gtest/gtest.h>
 
@@ -27,54 +28,9 @@ using namespace test_support;
 using writer_sim::fault;
 using writer_sim::fault_kind;
 
-namespace {
-
-// The machine version page: every byte the header may carry, with the
-// separators at 6, 13 and 20 ('/' and '_' come back as 00 and 20).
-const std::uint8_t version_bytes[21] = {0x41, 0x20, 0x2C, 0x22, 0x0D, 0x0A, 0x00,
-                                        0x80, 0x9F, 0xC3, 0xFF, 0xE3, 0x0D, 0x00,
-                                        0x0A, 0x31, 0xFE, 0x7F, 0x01, 0x5B, 0x00};
-
-struct memories_rig : writer_sim::rig {
-    private_work_folder dir;
-    std::string path = dir.file("unit.dat");
-    std::array<std::uint8_t, 0x8000> area{};
-
-    explicit memories_rig(unsigned seed = 7) {
-        std::mt19937 rng(seed);
-        for (auto& b : area) b = static_cast<std::uint8_t>(rng());
-        std::fill_n(area.begin() + 0x300, 256, 0xFF);  // one page of FF
-        std::copy(area.begin(), area.end(), sim.store.begin() + 0x10000);
-        std::copy(std::begin(version_bytes), std::end(version_bytes), sim.store.begin() + 0xA00);
-        sim.store[0] = 0x03;
-        sim.store[1] = 0x21;
-    }
-    void choose(const std::string& content) {
-        write_file(path, content);
-        dlg.files.push_back(path);
-        file_select_Click(*form);
-    }
-    // The writer after its memories were taken out: nothing in block 0 and 1.
-    void clear_writer() {
-        std::fill_n(sim.store.begin(), 0x20000, 0xFF);
-    }
-};
-
-std::string expected_memories_file(const std::array<std::uint8_t, 0x8000>& area) {
-    return memories_file_text(version_bytes, area.data());
-}
-
-std::size_t files_in(const std::string& folder) {
-    std::size_t n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(path_from_utf8(folder))) ++n;
-    return n;
-}
-
-}  // namespace
-
 // Through a folder and a file named in Japanese, over an existing file.
 TEST(MemoriesRoundTrip, SaveThenTransmitRestoresTheStore) {
-    memories_rig r;
+    unit_rig r;
     const std::string folder = r.dir.file("テスト");
     std::filesystem::create_directory(path_from_utf8(folder));
     r.path = folder + "/メモリ.dat";
@@ -86,8 +42,9 @@ TEST(MemoriesRoundTrip, SaveThenTransmitRestoresTheStore) {
     EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
     EXPECT_FALSE(r.port.PortOpen());
     const std::string saved = read_file(r.path);
-    EXPECT_TRUE(saved == expected_memories_file(r.area));
-    EXPECT_EQ(files_in(folder), 1u);  // no temporary file left
+    EXPECT_TRUE(saved == r.memories());
+    // No temporary file left.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(path_from_utf8(folder)), {}), 1);
     // 642 lines: the header has CR and LF bytes of its own, so count records.
     EXPECT_EQ(crlf_lines(saved.substr(23)).size(), 641u);
     const std::vector<std::string> statuses = {
@@ -129,25 +86,10 @@ TEST(MemoriesRoundTrip, SaveThenTransmitRestoresTheStore) {
     EXPECT_TRUE(read_file(r.dir.file("again.dat")) == saved);
 }
 
-TEST(MemoriesRoundTrip, ArrowsShowTheDirection) {
-    memories_rig r;
-    r.choose("");
-    bool down = false, up = false;
-    r.after_event = [&](writer_sim::rig& g) {
-        for (int n = 6; n <= 9; ++n) down |= g.form->image(n).visible;
-        for (int n = 13; n <= 16; ++n) up |= g.form->image(n).visible;
-    };
-    ramdata_get_Click(*r.form);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_TRUE(up);
-    EXPECT_FALSE(down);
-    EXPECT_TRUE(busy_pictures_reset(*r.form));
-}
-
 TEST(MemoriesRoundTrip, HeaderWithoutSeparatorsCannotBeVerified) {
     // Read back, such a header is no header page: the verify fails and the
     // chosen file is not replaced, so it is never taken for a memories file.
-    memories_rig r;
+    unit_rig r;
     r.sim.store[0xA00 + 6] = 0x41;
     r.choose("");
     ramdata_get_Click(*r.form);
@@ -158,65 +100,6 @@ TEST(MemoriesRoundTrip, HeaderWithoutSeparatorsCannotBeVerified) {
     EXPECT_FALSE(r.form->ramdata_store.visible);
     EXPECT_EQ(read_file(r.path), "");
 }
-
-// ---- fault table, save ---------------------------------------------------------
-
-namespace {
-
-fault page_reply(const char* page, std::vector<std::uint8_t> head) {
-    head.resize(256, 0xFF);
-    return {std::string("page:") + page, 1, fault_kind::replace, head};
-}
-
-}  // namespace
-
-struct save_fault_case {
-    const char* name;
-    std::vector<fault> faults;
-    const char* status;
-    bool port_open_after;
-};
-
-class SaveFaults : public ::testing::TestWithParam<save_fault_case> {};
-
-TEST_P(SaveFaults, ChosenFileStaysAsItWas) {
-    memories_rig r;
-    const std::string before = "the file the operator chose\r\n";
-    r.choose(before);
-    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
-    ramdata_get_Click(*r.form);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
-    EXPECT_EQ(r.port.PortOpen(), GetParam().port_open_after);
-    EXPECT_EQ(r.form->job_no, 0);
-    EXPECT_EQ(r.form->engine_step, 0);
-    EXPECT_TRUE(busy_pictures_reset(*r.form));
-    EXPECT_FALSE(r.files.is_open(1));
-    EXPECT_TRUE(read_file(r.path) == before);
-    EXPECT_EQ(files_in(r.dir.path()), 1u);
-    EXPECT_EQ(r.port.sends_on_closed_port, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Exchanges, SaveFaults,
-    ::testing::Values(
-        save_fault_case{"id_check_silent", {{"echo:F5", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR", false},
-        save_fault_case{"id_refused", {{"done:F5", 1, fault_kind::ac_ac}}, "INSTALLER ERROR", false},
-        save_fault_case{"installer_mode", {page_reply("000600", {0x00})}, "INSTALLER MODE ERROR", false},
-        save_fault_case{"no_machine_version", {page_reply("000A00", {0xFF, 0xFF})}, "NO MEMORY ERROR", false},
-        save_fault_case{"cpu_page_blank", {page_reply("000000", {0xFF, 0xFF})}, "NO MEMORY ERROR", false},
-        save_fault_case{"cpu_page_swapped", {page_reply("000000", {0x6C, 0x01})}, "INSTALLER ERROR", false},
-        save_fault_case{"read_echo_wrong", {{"echo:FF", 9, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
-        save_fault_case{"read_address_refused", {{"addr:FF", 9, fault_kind::ac_ac}}, "INSTALLER ERROR", false},
-        save_fault_case{"page_never_comes", {{"page:010300", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR", false},
-        save_fault_case{"page_truncated", {{"page:010300", 1, fault_kind::truncated_page}}, "COMMUNICATION ERROR", false},
-        save_fault_case{"line_drops_mid_read", {{"page:010500", 1, fault_kind::drop_line}}, "COMMUNICATION ERROR", false},
-        save_fault_case{"verify_echo_wrong", {{"echo:FF", 135, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
-        save_fault_case{"verify_mismatch_twice",
-                        {{"page:010500", 2, fault_kind::corrupted_page}, {"page:017F00", 2, fault_kind::corrupted_page}},
-                        "VERIFY ERROR", false},
-        save_fault_case{"read_corrupted", {{"page:010500", 1, fault_kind::corrupted_page}}, "VERIFY ERROR", false}),
-    [](const auto& p) { return std::string(p.param.name); });
 
 // ---- after the verify: the memories are committed before the erase ----------
 
@@ -239,7 +122,7 @@ class SaveAfterVerify : public ::testing::TestWithParam<commit_case> {};
 // chosen file, or (the rename failing) still in the writer and in a verified
 // copy beside the chosen file.
 TEST_P(SaveAfterVerify, MemoriesAreNeverLost) {
-    memories_rig r;
+    unit_rig r;
     r.choose("old\r\n");
     switch (GetParam().fault) {
     case after_verify::erase_refused:
@@ -266,7 +149,7 @@ TEST_P(SaveAfterVerify, MemoriesAreNeverLost) {
     ASSERT_TRUE(r.run_job(60'000'000));
     EXPECT_EQ(r.form->Label9.caption, GetParam().status);
     EXPECT_FALSE(r.port.PortOpen());
-    const std::string memories = expected_memories_file(r.area);
+    const std::string memories = r.memories();
     const bool writer_kept = std::equal(r.area.begin(), r.area.end(), r.sim.store.begin() + 0x10000);
     if (GetParam().fault == after_verify::rename_fails) {
         EXPECT_TRUE(r.sim.erased_blocks.empty());
@@ -277,7 +160,7 @@ TEST_P(SaveAfterVerify, MemoriesAreNeverLost) {
         ASSERT_EQ(kept.size(), 1u);
         EXPECT_EQ(r.form->save.kept_copy(), kept[0]);
         EXPECT_TRUE(read_file(kept[0]) == memories);
-        EXPECT_EQ(files_in(r.dir.path()), 2u);
+        EXPECT_EQ(r.files_in_folder(), 2u);
         // The operator is told where the copy is.
         ASSERT_EQ(r.box.told.size(), 1u);
         EXPECT_NE(r.box.told[0].find(kept[0]), std::string::npos);
@@ -289,13 +172,13 @@ TEST_P(SaveAfterVerify, MemoriesAreNeverLost) {
         EXPECT_TRUE(r.sim.erased_blocks.empty());
         EXPECT_TRUE(writer_kept);
         EXPECT_TRUE(read_file(r.path) == memories);
-        EXPECT_EQ(files_in(r.dir.path()), 1u);
+        EXPECT_EQ(r.files_in_folder(), 1u);
         ASSERT_EQ(r.box.told.size(), 1u);
         EXPECT_NE(r.box.told[0].find(r.path), std::string::npos);
         return;
     }
     EXPECT_TRUE(read_file(r.path) == memories);
-    EXPECT_EQ(files_in(r.dir.path()), 1u);
+    EXPECT_EQ(r.files_in_folder(), 1u);
     EXPECT_EQ(r.sim.erased_blocks, GetParam().erased);
     const bool area_erased = std::all_of(r.sim.store.begin() + 0x10000, r.sim.store.begin() + 0x18000,
                                          [](std::uint8_t b) { return b == 0xFF; });
@@ -325,7 +208,7 @@ class SaveReplacement : public ::testing::TestWithParam<replace_case> {};
 
 TEST_P(SaveReplacement, KeepsModeAndLink) {
     namespace fs = std::filesystem;
-    memories_rig r;
+    unit_rig r;
     const std::string real = r.dir.file("real.dat");
     write_file(real, "old\r\n");
     fs::permissions(real, GetParam().mode, fs::perm_options::replace);
@@ -346,12 +229,12 @@ TEST_P(SaveReplacement, KeepsModeAndLink) {
     ramdata_get_Click(*r.form);
     ASSERT_TRUE(r.run_job());
     EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
-    EXPECT_TRUE(read_file(real) == expected_memories_file(r.area));
+    EXPECT_TRUE(read_file(real) == r.memories());
     EXPECT_EQ(fs::status(real).permissions(), mode);
     EXPECT_EQ(fs::is_symlink(chosen), GetParam().through_link);
     EXPECT_FALSE(exists(r.dir.file(".real.dat.save-abcdefghijkl.tmp")));
     EXPECT_TRUE(exists(r.dir.file(".real.dat.other")));
-    EXPECT_EQ(files_in(r.dir.path()), GetParam().through_link ? 3u : 2u);
+    EXPECT_EQ(r.files_in_folder(), GetParam().through_link ? 3u : 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -363,36 +246,10 @@ INSTANTIATE_TEST_SUITE_P(
                                                              std::filesystem::perms::owner_write}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST(SaveFaults, OneMismatchRepeatsTheVerifyOnce) {
-    memories_rig r;
-    r.choose("");
-    r.sim.add_fault({"page:010500", 2, fault_kind::corrupted_page});
-    ramdata_get_Click(*r.form);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
-    EXPECT_EQ(r.form->verify_retries, 1);
-    EXPECT_EQ(r.sim.pages_read, 3 + 128 + 8 + 130);  // the verify pass twice, the second whole
-    EXPECT_TRUE(read_file(r.path) == expected_memories_file(r.area));
-}
-
-TEST(SaveFaults, DisconnectMidPageLeavesTheChosenFile) {
-    memories_rig r;
-    r.choose("keep me\r\n");
-    ramdata_get_Click(*r.form);
-    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 132 && r.form->address_frame[2] == 40; },
-                            60'000'000));
-    Command3_Click(*r.form);
-    ASSERT_TRUE(r.run_job(2'000'000));
-    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
-    EXPECT_TRUE(read_file(r.path) == "keep me\r\n");
-    EXPECT_EQ(files_in(r.dir.path()), 1u);
-    EXPECT_EQ(r.port.sends_on_closed_port, 0);
-}
-
 // Something the tool did not expect throws inside a step: the job ends
 // through the abort, the program goes on, and the next save works.
 TEST(SaveFaults, ExceptionInAStepEndsTheJobNotTheTool) {
-    memories_rig r;
+    unit_rig r;
     r.choose("keep me\r\n");
     r.port.throw_at_send = 60;  // in the middle of the page reads
     ramdata_get_Click(*r.form);
@@ -403,12 +260,12 @@ TEST(SaveFaults, ExceptionInAStepEndsTheJobNotTheTool) {
     EXPECT_FALSE(r.files.is_open(1));
     EXPECT_TRUE(busy_pictures_reset(*r.form));
     EXPECT_TRUE(read_file(r.path) == "keep me\r\n");
-    EXPECT_EQ(files_in(r.dir.path()), 1u);
+    EXPECT_EQ(r.files_in_folder(), 1u);
     EXPECT_EQ(r.traced.document("t").find("# internal error: the serial driver failed") == std::string::npos, false);
     ramdata_get_Click(*r.form);
     ASSERT_TRUE(r.run_job());
     EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
-    EXPECT_TRUE(read_file(r.path) == expected_memories_file(r.area));
+    EXPECT_TRUE(read_file(r.path) == r.memories());
 }
 
 #ifndef _WIN32
@@ -416,7 +273,7 @@ TEST(SaveFaults, ExceptionInAStepEndsTheJobNotTheTool) {
 // full disk, a quota): the save fails before anything is erased, even if
 // later records and the close go through.
 TEST(SaveFaults, RecordsTheDiskRefusedFailTheSave) {
-    memories_rig r;
+    unit_rig r;
     r.choose("old\r\n");
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -439,99 +296,19 @@ TEST(SaveFaults, RecordsTheDiskRefusedFailTheSave) {
     EXPECT_EQ(r.form->Label9.caption, "FILE SAVE ERROR");
     EXPECT_EQ(r.form->last_outcome, outcome::file_problem);
     EXPECT_TRUE(read_file(r.path) == "old\r\n");
-    EXPECT_EQ(files_in(r.dir.path()), 1u);
+    EXPECT_EQ(r.files_in_folder(), 1u);
     EXPECT_TRUE(r.sim.erased_blocks.empty());
 }
 #endif
 
 TEST(SaveFaults, UnwritableFolderShowsFileOpenError) {
-    memories_rig r;
+    unit_rig r;
     r.form->memory_file_path = r.dir.file("no/such/folder/unit.dat");
     ramdata_get_Click(*r.form);
     ASSERT_TRUE(r.run_job());
     EXPECT_EQ(r.form->Label9.caption, "FILE OPEN ERROR");
     EXPECT_FALSE(r.port.PortOpen());
     EXPECT_TRUE(busy_pictures_reset(*r.form));
-}
-
-// ---- fault table, transmit -------------------------------------------------------
-
-struct transmit_fault_case {
-    const char* name;
-    std::vector<fault> faults;
-    const char* status;
-    bool erased;  // the memories blocks were erased before the end
-};
-
-class TransmitFaults : public ::testing::TestWithParam<transmit_fault_case> {};
-
-TEST_P(TransmitFaults, EndTheJob) {
-    memories_rig r;
-    r.choose(expected_memories_file(r.area));
-    ASSERT_TRUE(r.form->ramdata_store.visible);
-    r.clear_writer();
-    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
-    ramdata_store_Click(*r.form);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
-    EXPECT_FALSE(r.port.PortOpen());
-    EXPECT_EQ(r.form->job_no, 0);
-    EXPECT_TRUE(busy_pictures_reset(*r.form));
-    EXPECT_FALSE(r.files.is_open(1));
-    EXPECT_EQ(!r.sim.erased_blocks.empty(), GetParam().erased);
-    EXPECT_EQ(r.port.sends_on_closed_port, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Exchanges, TransmitFaults,
-    ::testing::Values(
-        transmit_fault_case{"id_wrong_echo", {{"echo:F5", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
-        transmit_fault_case{"installer_mode", {page_reply("000600", {0x12})}, "INSTALLER MODE ERROR", false},
-        transmit_fault_case{"memory_full",
-                            {page_reply("000A00", {0x41, 0x42}), page_reply("000000", {0x01, 0x6C})},
-                            "FULL MEMORY ERROR", false},
-        transmit_fault_case{"version_check_refused", {{"addr:FF", 2, fault_kind::ac_ac}}, "INSTALLER ERROR", false},
-        transmit_fault_case{"erase_wrong_echo", {{"echo:20", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
-        transmit_fault_case{"write_never_ready", {{"echo:41", 3, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", true},
-        transmit_fault_case{"page_refused", {{"done:41", 5, fault_kind::ac_ac}}, "INSTALLER ERROR", true},
-        transmit_fault_case{"page_garbled", {{"done:41", 5, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", true},
-        transmit_fault_case{"page_silent", {{"done:41", 5, fault_kind::no_reply}}, "COMMUNICATION ERROR", true},
-        transmit_fault_case{"line_drops_mid_page", {{"done:41", 40, fault_kind::drop_line}}, "COMMUNICATION ERROR", true},
-        transmit_fault_case{"verify_mismatch_twice",
-                            {{"page:010700", 1, fault_kind::corrupted_page}, {"page:010700", 2, fault_kind::corrupted_page}},
-                            "VERIFY ERROR", true},
-        transmit_fault_case{"verify_address_refused", {{"addr:FF", 4, fault_kind::ac_ac}}, "INSTALLER ERROR", true},
-        transmit_fault_case{"cpu_check_refused", {{"done:75", 1, fault_kind::ac_ac}}, "INSTALLER ERROR", true}),
-    [](const auto& p) { return std::string(p.param.name); });
-
-TEST(TransmitFaults, MemoryFullCheckRunsOnlyWithoutFfInTheVersionPage) {
-    struct row {
-        std::vector<std::uint8_t> version, cpu;
-        const char* status;
-    };
-    for (const row& w : {row{{0x41, 0xFF}, {0x01, 0x6C}, "TRANSMIT MEMORIES COMPLETE"},
-                         row{{0x41, 0x42}, {0x03, 0xFF}, "TRANSMIT MEMORIES COMPLETE"},
-                         row{{0x41, 0x42}, {0xFF, 0xFF}, "TRANSMIT MEMORIES COMPLETE"}}) {
-        memories_rig r;
-        r.choose(expected_memories_file(r.area));
-        r.clear_writer();
-        r.sim.add_fault(page_reply("000A00", w.version));
-        r.sim.add_fault(page_reply("000000", w.cpu));
-        ramdata_store_Click(*r.form);
-        ASSERT_TRUE(r.run_job());
-        EXPECT_EQ(r.form->Label9.caption, w.status);
-    }
-}
-
-TEST(TransmitFaults, OneMismatchRepeatsTheVerifyNotTheTransmit) {
-    memories_rig r;
-    r.choose(expected_memories_file(r.area));
-    r.clear_writer();
-    r.sim.add_fault({"page:010700", 1, fault_kind::corrupted_page});
-    ramdata_store_Click(*r.form);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_EQ(r.form->Label9.caption, "TRANSMIT MEMORIES COMPLETE");
-    EXPECT_EQ(r.sim.pages_written, 130);
 }
 
 // ---- the memories file is checked whole before anything is sent ---------------
@@ -572,11 +349,11 @@ struct check_case {
 class MemoriesFileCheck : public ::testing::TestWithParam<check_case> {};
 
 TEST_P(MemoriesFileCheck, TransmitsAllOrNothing) {
-    memories_rig r;
-    r.choose(expected_memories_file(r.area));
+    unit_rig r;
+    r.choose(r.memories());
     ASSERT_TRUE(r.form->ramdata_store.visible);
     // Changed after it was chosen (a save of an older version cut short).
-    const std::string text = GetParam().edit(expected_memories_file(r.area));
+    const std::string text = GetParam().edit(r.memories());
     if (GetParam().edit == gone)
         std::remove(r.path.c_str());
     else
@@ -651,13 +428,6 @@ TEST(ConfirmCommands, TargetWriteRefusalsAndTheBox) {
         target_write_Click(*r.form);
         ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 30'000'000));
         EXPECT_EQ(r.form->Label9.caption, "TARGET WRITE ERROR");
-    }
-    {
-        writer_sim::rig r;
-        command1_Click(*r.form);
-        r.box.answers = {false};
-        target_write_Click(*r.form);
-        EXPECT_TRUE(r.line.log.empty());
     }
     {
         writer_sim::rig r;

@@ -1,5 +1,5 @@
 // File selection, the ROM data conversion (checked against S-records made by
-// srec_cat from random binaries), the control work file and the page readers.
+// srec_cat from random binaries) and the ID typed for the control work file.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -338,52 +338,6 @@ INSTANTIATE_TEST_SUITE_P(
         bad_file_case{"empty", "", conversion::no_data}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// ---- control work file ------------------------------------------------------
-
-namespace {
-
-std::map<std::uint32_t, page_bytes> control_pages(file_rig& r) {
-    EXPECT_TRUE(build_control_file(*r.form));
-    EXPECT_EQ(r.form->pass_flag, 0);
-    return read_work_file(r.form->control_file_path);
-}
-
-}  // namespace
-
-TEST(ControlFile, M32rBlockListIdAndCount) {
-    file_rig r;
-    Option1_Click(*r.form);
-    r.form->Label2.caption = "M32RFLASH";
-    r.form->block_write_mode = 1;
-    const char* sel[9] = {"1", "0", "0", "1", "0", "0", "0", "0", "1"};
-    for (int i = 0; i < 9; ++i) r.form->fblock(i).caption = sel[i];
-    const std::string id = "0123456789ABCDEF0123456789ABCDEF";
-    std::copy(id.begin(), id.end(), r.form->id_code_text.begin());
-    r.form->write_count_limit = 0x1C2;  // low byte C2
-    const auto pages = control_pages(r);
-    EXPECT_EQ(pages.size(), 4u);  // 0000, 0100, 0500, 0600
-    EXPECT_EQ(hex(pages.at(0x0000).data(), 4), "0321FFFF");
-    EXPECT_EQ(hex(pages.at(0x0100).data(), 16), "00010000003F008000FF050005FFFFFF");
-    EXPECT_EQ(hex(pages.at(0x0500).data(), 21), "84000010" + id + "FF");
-    EXPECT_EQ(hex(pages.at(0x0600).data(), 2), "C2FF");
-}
-
-TEST(ControlFile, M16cWithoutBlocksAndUnlimitedCount) {
-    file_rig r;
-    Option2_Click(*r.form);
-    r.form->Label2.caption = "M16CFLASH";
-    r.form->block_write_mode = 1;
-    for (int i = 0; i < 9; ++i) r.form->fblock(i).caption = "0";
-    const std::string id = "11223344556677";
-    std::copy(id.begin(), id.end(), r.form->id_code_text.begin());
-    r.form->write_count_limit = 0;
-    const auto pages = control_pages(r);
-    EXPECT_EQ(hex(pages.at(0x0000).data(), 3), "016CFF");
-    EXPECT_EQ(hex(pages.at(0x0100).data(), 3), "0001FF");
-    EXPECT_EQ(hex(pages.at(0x0500).data(), 12), "DFFF0F07" + id + "FF");
-    EXPECT_EQ(hex(pages.at(0x0600).data(), 1), "00");
-}
-
 struct typed_id_case {
     const char* name;
     std::string typed;
@@ -414,64 +368,3 @@ INSTANTIATE_TEST_SUITE_P(
                       typed_id_case{"short_text", "123", "123AAAAAAAAAAA"},
                       typed_id_case{"wide_character_takes_all", "12３45", "AAAAAAAAAAAAAA"}),
     [](const auto& p) { return std::string(p.param.name); });
-
-// ---- page readers ---------------------------------------------------------
-
-TEST(PageReaders, ImageFilterTranslatesAndSkips) {
-    file_rig r;
-    std::string text;
-    for (const char* a : {"00000000", "00004000", "00010000", "00050000", "00060000"}) {
-        text += std::string(a) + "\r\n";
-        for (int k = 0; k < 4; ++k) text += std::string(128, '0') + "\r\n";
-    }
-    write_file(r.dir.file("w.txt"), text);
-    auto frames_for = [&](const char* cpu, std::uint8_t pass, std::uint8_t filter) {
-        r.form->Label2.caption = cpu;
-        r.form->pass_flag = pass;
-        r.form->block_filter_on = filter;
-        EXPECT_TRUE(r.files.open_input(1, r.dir.file("w.txt")));
-        std::vector<std::string> got;
-        for (;;) {
-            next_image_page(*r.form);
-            if (r.files.eof(1)) break;
-            got.push_back(hex(r.form->address_frame.data() + 1, 2));
-            read_page_block(*r.form);
-        }
-        r.files.close(1);
-        return got;
-    };
-    for (int i = 0; i < 9; ++i) r.form->fblock(i).caption = "1";
-    EXPECT_EQ(frames_for("M32RFLASH", 1, 1), (std::vector<std::string>{"0200", "0240", "0300", "0700"}));
-    r.form->fblockB.caption = "0";
-    r.form->fblockE.caption = "0";
-    EXPECT_EQ(frames_for("M32RFLASH", 1, 1), (std::vector<std::string>{"0200", "0700"}));
-    EXPECT_EQ(frames_for("M32R", 1, 1), (std::vector<std::string>{}));
-    EXPECT_EQ(frames_for("M32RFLASH", 0, 1), (std::vector<std::string>{"0000"}));
-    EXPECT_EQ(frames_for("M32RFLASH", 1, 0),
-              (std::vector<std::string>{"0000", "0040", "0100", "0500", "0600"}));
-}
-
-TEST(PageReaders, MemoriesFileFramesAndPasses) {
-    file_rig r;
-    std::string text = good_header + "\r\nM32R\r\n";
-    for (const char* a : {"00000000", "00007F00", "00008000", "00000100"}) {
-        text += std::string(a) + "\r\n";
-        for (int k = 0; k < 4; ++k) text += std::string(128, '1') + "\r\n";
-    }
-    write_file(r.dir.file("m.dat"), text);
-    ASSERT_TRUE(r.files.open_input(1, r.dir.file("m.dat")));
-    std::vector<std::string> got;
-    for (int guard = 0; guard < 10 && !r.files.eof(1); ++guard) {
-        next_memories_page(*r.form);
-        got.push_back(hex(r.form->address_frame.data() + 1, 3) + "/" + std::to_string(r.form->pass_flag));
-        const page_bytes p = memories_page_block(*r.form);
-        if (got.size() == 1) {
-            EXPECT_EQ(hex(p.data(), 8), "4142434445460047");
-        } else if (got.size() == 2) {
-            EXPECT_EQ(hex(p.data(), 3), "0321FF");
-        } else if (got.size() == 3) {
-            EXPECT_EQ(p[0], 0x11);
-        }
-    }
-    EXPECT_EQ(got, (std::vector<std::string>{"000A00/1", "000000/1", "010000/0", "017F00/0", "010100/0"}));
-}

@@ -98,70 +98,17 @@ TEST(WriteCount, WordsAndUnaryCount) {
     EXPECT_EQ(r.form->Label19.caption, "63");
 }
 
-TEST(WriteCount, NoLeavesThePortOpen) {
-    writer_sim::rig r;
-    r.box.answers = {false};
-    write_count_Click(*r.form);
-    EXPECT_TRUE(r.port.PortOpen());
-    EXPECT_EQ(r.form->engine_step, 0);
-    EXPECT_TRUE(r.line.log.empty());
-}
-
-struct count_fault_case {
-    const char* name;
-    std::vector<fault> faults;
-};
-
-class WriteCountFaults : public ::testing::TestWithParam<count_fault_case> {};
-
-TEST_P(WriteCountFaults, CommunicationError) {
-    writer_sim::rig r;
-    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
-    write_count_Click(*r.form);
-    ASSERT_TRUE(run_step(r));
-    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
-    EXPECT_FALSE(r.port.PortOpen());
-}
-
-namespace {
-fault page_with(const char* tag, int occurrence, std::vector<std::uint8_t> head) {
-    head.resize(256, 0xFF);
-    return {tag, occurrence, fault_kind::replace, head};
-}
-}  // namespace
-
-INSTANTIATE_TEST_SUITE_P(
-    Exchanges, WriteCountFaults,
-    ::testing::Values(count_fault_case{"echo_wrong", {{"echo:FF", 3, fault_kind::wrong_echo}}},
-                      count_fault_case{"words_disagree", {page_with("page:000400", 2, {0x00, 0x01})}},
-                      count_fault_case{"unary_disagrees", {page_with("page:000700", 2, {0x7F})}},
-                      count_fault_case{"page_short", {{"page:000700", 1, fault_kind::truncated_page}}}),
-    [](const auto& p) { return std::string(p.param.name); });
-
 // ---- target direct write -----------------------------------------------------
 
 namespace {
 
-struct job_rig : writer_sim::rig {
-    private_work_folder dir;
-    std::string image;  // bytes at 000000
-    explicit job_rig(std::size_t size = 0x3000, unsigned seed = 9) {
-        image.resize(size);
-        std::mt19937 rng(seed);
-        for (char& b : image) b = static_cast<char>(rng());
-        write_rom_file(image, "image");
+// A ROM data file of `size` random bytes chosen.
+struct job_rig : unit_rig {
+    std::string image;
+    explicit job_rig(std::size_t size = 0x3000, unsigned seed = 9) : image(random_bytes(size, seed)) {
+        choose_path(rom_file(image, "image"));
     }
-    void write_rom_file(const std::string& bytes, const std::string& name) {
-        std::string text = "S0030000FC\r\n";
-        for (std::size_t at = 0; at < bytes.size(); at += 32)
-            text += s2_record(static_cast<std::uint32_t>(at),
-                              std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                                                        bytes.begin() + static_cast<std::ptrdiff_t>(std::min(at + 32, bytes.size())))) +
-                    "\r\n";
-        write_file(dir.file(name + ".mot"), text + "S804000000FB\r\n");
-        dlg.files.push_back(dir.file(name + ".mot"));
-        file_select_Click(*form);
-    }
+    void write_rom_file(const std::string& bytes, const std::string& name) { choose_path(rom_file(bytes, name)); }
 };
 
 }  // namespace
@@ -196,56 +143,6 @@ TEST(TargetDirectWrite, EndToEnd) {
     ASSERT_TRUE(run_step(r));
     EXPECT_EQ(r.form->Label6.caption, "1");
     EXPECT_EQ(r.form->Label7.caption, "1");
-}
-
-struct job_fault_case {
-    const char* name;
-    std::vector<fault> faults;
-    const char* status;
-};
-
-class TargetDirectWriteFaults : public ::testing::TestWithParam<job_fault_case> {};
-
-TEST_P(TargetDirectWriteFaults, EndTheJob) {
-    job_rig r;
-    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
-    unit_3mode_Click(*r.form);
-    ASSERT_TRUE(r.run_job(600'000'000));
-    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
-    EXPECT_FALSE(r.port.PortOpen());
-    EXPECT_EQ(r.form->job_no, 0);
-    EXPECT_FALSE(r.files.is_open(1));
-    // Only a refused target write got as far as the target.
-    EXPECT_EQ(r.sim.target_writes, std::string(GetParam().status) == "TARGET WRITE ERROR");
-    EXPECT_EQ(r.port.sends_on_closed_port, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Exchanges, TargetDirectWriteFaults,
-    ::testing::Values(
-        job_fault_case{"id_refused", {{"done:F5", 1, fault_kind::ac_ac}}, "INSTALLER ERROR"},
-        job_fault_case{"erase_silent", {{"done:20", 3, fault_kind::no_reply}}, "COMMUNICATION ERROR"},
-        job_fault_case{"write_ready_wrong", {{"echo:41", 2, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
-        job_fault_case{"page_refused", {{"done:41", 6, fault_kind::ac_ac}}, "INSTALLER ERROR"},
-        job_fault_case{"verify_echo_wrong", {{"echo:FF", 1, fault_kind::wrong_echo}}, "COMMIMUCATION ERROR"},
-        job_fault_case{"verify_mismatch_twice",
-                       {{"page:021000", 1, fault_kind::corrupted_page}, {"page:021000", 2, fault_kind::corrupted_page}},
-                       "VERIFY ERROR"},
-        job_fault_case{"target_write_echo_wrong", {{"echo:C5", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
-        job_fault_case{"target_write_refused", {{"done:C5", 1, fault_kind::ac_ac}}, "TARGET WRITE ERROR"},
-        job_fault_case{"line_drops", {{"done:41", 8, fault_kind::drop_line}}, "COMMUNICATION ERROR"}),
-    [](const auto& p) { return std::string(p.param.name); });
-
-TEST(TargetDirectWriteFaults, DisconnectBetweenPhases) {
-    job_rig r;
-    unit_3mode_Click(*r.form);
-    ASSERT_TRUE(r.run_until([&] { return r.form->job_phase == 3; }, 60'000'000));
-    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 60'000'000));
-    Command3_Click(*r.form);
-    ASSERT_TRUE(r.run_job(2'000'000));
-    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
-    EXPECT_EQ(r.port.sends_on_closed_port, 0);
-    EXPECT_EQ(r.sim.pages_written, 0);
 }
 
 // ---- writer version up ---------------------------------------------------------
@@ -390,34 +287,6 @@ TEST(WriterVersionUp, IdCharactersWithoutNibbleFail) {
         EXPECT_EQ(writer_program_id_matches(*r.form), w.matches) << w.c;
     }
 }
-
-class WriterVersionUpFaults : public ::testing::TestWithParam<job_fault_case> {};
-
-TEST_P(WriterVersionUpFaults, EndTheJob) {
-    job_rig r;
-    r.write_rom_file(writer_program(0x1800, 5), "writer");
-    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
-    writer_versionup_Click(*r.form);
-    ASSERT_TRUE(r.run_job(600'000'000));
-    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
-    EXPECT_FALSE(r.port.PortOpen());
-    EXPECT_EQ(r.form->job_no, 0);
-    EXPECT_FALSE(r.files.is_open(1));
-    EXPECT_EQ(r.port.sends_on_closed_port, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Exchanges, WriterVersionUpFaults,
-    ::testing::Values(
-        job_fault_case{"id_silent", {{"echo:F5", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR"},
-        job_fault_case{"disable_refused", {{"done:75", 1, fault_kind::ac_ac}}, "ROCK BIT INVALIDITY ERROR"},
-        job_fault_case{"page_garbled", {{"done:41", 3, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
-        job_fault_case{"verify_mismatch_twice",
-                       {{"page:000100", 1, fault_kind::corrupted_page}, {"page:000100", 2, fault_kind::corrupted_page}},
-                       "VERIFY ERROR"},
-        job_fault_case{"enable_refused", {{"done:7A", 1, fault_kind::ac_ac}}, "ROCK BIT VALIDITY ERROR"},
-        job_fault_case{"line_drops", {{"done:41", 2, fault_kind::drop_line}}, "COMMUNICATION ERROR"}),
-    [](const auto& p) { return std::string(p.param.name); });
 
 // ---- buttons while a job runs ----------------------------------------------------
 
