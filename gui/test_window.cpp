@@ -33,7 +33,8 @@ using torvela_gui::main_window;
 
 namespace {
 
-QString label9(main_window& w) { return static_cast<QLabel*>(w.widget("Label9"))->text(); }
+QString text(main_window& w, const char* label) { return static_cast<QLabel*>(w.widget(label))->text(); }
+QString label9(main_window& w) { return text(w, "Label9"); }
 
 // Runs the real event loop until `done` holds (QTRY's waits sleep between
 // event batches, which would slow the 4 ms engine tick down).
@@ -107,6 +108,23 @@ void pick_file_soon(const QString& path, std::shared_ptr<QString> started_in = n
     poll->start();
 }
 
+// Presses `button`, answers its box Yes, and runs until the job it started
+// has ended (the port closed on the sequencer's next tick): the status then.
+QString run_job(main_window& w, const char* button, int timeout_ms = 60000) {
+    answer_yes_soon();
+    QTest::mouseClick(w.widget(button), Qt::LeftButton);
+    run_until([&] { return w.form().job_no == 0; }, timeout_ms);
+    return label9(w);
+}
+
+// SELECT FILE on `path`, typed into the dialog; the folder it started in
+// goes to `started_in`.
+bool choose(main_window& w, const QString& path, std::shared_ptr<QString> started_in = nullptr) {
+    pick_file_soon(path, started_in);
+    QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
+    return run_until([&] { return text(w, "Label10") == path; }, long_wait);
+}
+
 // A ROM data file (S2 records, 32 bytes each) of `size` bytes at 000000.
 QByteArray rom_image(int size) {
     QByteArray text = "S0030000FC\r\n";
@@ -150,9 +168,7 @@ class window_test : public QObject {
         const QString rom = home_.path() + "/image.mot";
         write_bytes(rom, rom_image(size));
         w.show();
-        pick_file_soon(rom);
-        QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(static_cast<QLabel*>(w.widget("Label10"))->text(), rom, long_wait);
+        QVERIFY(choose(w, rom));
     }
 
     void stop_sim() {
@@ -198,11 +214,7 @@ private slots:
         start_sim();
         main_window w;
         w.show();
-        answer_yes_soon();
-        QTest::mouseClick(w.widget("allunlock_erase"), Qt::LeftButton);
-        QVERIFY(run_until([&] { return label9(w) == QString("ALL FLASH ERASE COMPLETE"); }, 20000));
-        QCOMPARE(label9(w), QString("ALL FLASH ERASE COMPLETE"));
-        QTRY_VERIFY_WITH_TIMEOUT(w.form().job_no == 0, long_wait);
+        QCOMPARE(run_job(w, "allunlock_erase"), QString("ALL FLASH ERASE COMPLETE"));
         const std::vector<QString> expected = {"", "START TO ERASE ALL FLASH  ", "CHECK WRITER-ID OK", "ERASE NOW!",
                                                "ALL FLASH ERASE COMPLETE"};
         QCOMPARE(w.status_history, expected);
@@ -219,11 +231,8 @@ private slots:
         auto* combo = static_cast<QComboBox*>(w.widget("Combo2"));
         combo->setEditText("COM16");  // no link, no /dev/ttyS15
         QCOMPARE(w.form().comm_port, 16);
-        answer_yes_soon();
-        QTest::mouseClick(w.widget("allunlock_erase"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(label9(w), QString("PORT OPEN ERROR"), long_wait);
+        QCOMPARE(run_job(w, "allunlock_erase"), QString("PORT OPEN ERROR"));
         QVERIFY(!w.serial().PortOpen());
-        QCOMPARE(w.form().job_no, 0);
         QTest::qWait(700);
         QCOMPARE(label9(w), QString("PORT OPEN ERROR"));
         // The trace says which device COM16 stood for and why it failed, and
@@ -281,9 +290,7 @@ private slots:
         main_window w;
         w.show();
         auto folder = std::make_shared<QString>();
-        pick_file_soon(saved, folder);
-        QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(static_cast<QLabel*>(w.widget("Label10"))->text(), saved, long_wait);
+        QVERIFY(choose(w, saved, folder));
         QCOMPARE(*folder, QDir(home_.path() + "/Documents").absolutePath());
         QVERIFY(w.widget("ramdata_get")->isVisible());
         QVERIFY(!w.widget("ramdata_store")->isVisible());
@@ -292,13 +299,11 @@ private slots:
         QStringList figures;
         QTimer watch;
         connect(&watch, &QTimer::timeout, &w, [&] {
-            const QString p = static_cast<QLabel*>(w.widget("progress"))->text();
+            const QString p = text(w, "progress");
             if (!p.isEmpty() && (figures.isEmpty() || figures.back() != p)) figures << p;
         });
         watch.start(50);
-        answer_yes_soon();
-        QTest::mouseClick(w.widget("ramdata_get"), Qt::LeftButton);
-        QVERIFY(run_until([&] { return label9(w) == QString("SAVE MEMORIES TO FILE COMPLETE"); }, 60000));
+        QCOMPARE(run_job(w, "ramdata_get"), QString("SAVE MEMORIES TO FILE COMPLETE"));
         watch.stop();
         // The read pass (128 pages) and the verify pass (130) both move; the
         // time left at the end of the read covers the verify still to come.
@@ -306,21 +311,19 @@ private slots:
                 0);
         QVERIFY(figures.filter(QRegularExpression("^READ  PAGES 128/128 .* LEFT$")).size() > 0);
         QVERIFY(figures.filter(QRegularExpression("^VERIFY  PAGES 130/130 ")).size() > 0);
-        // Once COMPLETE, the figures stand still.
-        const QString final_figures = static_cast<QLabel*>(w.widget("progress"))->text();
+        // Once the job has ended, the figures stand still.
+        const QString final_figures = text(w, "progress");
         QVERIFY(!final_figures.contains("LEFT"));
         QTest::qWait(1200);
-        QCOMPARE(static_cast<QLabel*>(w.widget("progress"))->text(), final_figures);
-        QCOMPARE(label9(w), QString("SAVE MEMORIES TO FILE COMPLETE"));
+        QCOMPARE(text(w, "progress"), final_figures);
         QVERIFY(!w.serial().PortOpen());
         QFile result(saved);
         QVERIFY(result.open(QIODevice::ReadOnly));
         QCOMPARE(result.readLine(), QByteArray("UNIT_1/V2.0_A/LINE_3/\r\n"));
         QCOMPARE(result.readLine(), QByteArray("M32R\r\n"));
 
-        pick_file_soon(saved, folder);
-        QTest::mouseClick(w.widget("file_select"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(w.widget("ramdata_store")->isVisible(), long_wait);
+        QVERIFY(choose(w, saved, folder));
+        QVERIFY(w.widget("ramdata_store")->isVisible());
         QCOMPARE(*folder, QDir(home_.path()).absolutePath());  // the folder last used
         QVERIFY(!w.widget("ramdata_get")->isVisible());
     }
@@ -391,11 +394,7 @@ private slots:
         QVERIFY(run_until([&] { return w.form().job_no == 0; }, 60000));
         QCOMPARE(label9(w), QString("ROM DATA TRANSMIT COMPLETE"));
         // A target image is no writer program: refused before anything is sent.
-        answer_yes_soon();
-        QTest::mouseClick(w.widget("writer_versionup"), Qt::LeftButton);
-        QCOMPARE(w.form().job_no, 1);
-        QVERIFY(run_until([&] { return w.form().job_no == 0; }, 10000));
-        QCOMPARE(label9(w), QString("WRITER-ID ERROR"));
+        QCOMPARE(run_job(w, "writer_versionup"), QString("WRITER-ID ERROR"));
     }
 
     void line_lost_during_a_target_write() {
@@ -416,19 +415,16 @@ private slots:
         QCOMPARE(w.form().engine_step, 0);
         QVERIFY(!w.serial().PortOpen());
         // The progress line of the dead job stands still.
-        const QString final_figures = static_cast<QLabel*>(w.widget("progress"))->text();
+        const QString final_figures = text(w, "progress");
         QVERIFY(final_figures.startsWith("VERIFY  PAGES "));
         QVERIFY(!final_figures.contains("LEFT"));
         QTest::qWait(1200);
-        QCOMPARE(static_cast<QLabel*>(w.widget("progress"))->text(), final_figures);
+        QCOMPARE(text(w, "progress"), final_figures);
         sim_.reset();
         QFile::remove(link());
         // The next job runs on a writer that is back.
         start_sim();
-        answer_yes_soon();
-        QTest::mouseClick(w.widget("allunlock_erase"), Qt::LeftButton);
-        QVERIFY(run_until([&] { return label9(w) == QString("ALL FLASH ERASE COMPLETE"); }, 20000));
-        QCOMPARE(label9(w), QString("ALL FLASH ERASE COMPLETE"));
+        QCOMPARE(run_job(w, "allunlock_erase"), QString("ALL FLASH ERASE COMPLETE"));
     }
 
     void service_view_and_screenshots() {

@@ -32,6 +32,19 @@ inline std::vector<bytes> frames(const writer_sim::rig& r) {
     return out;
 }
 
+// The n-th reply TAG as a fault of each kind.
+inline writer_sim::fault silent(const char* tag, int n = 1) { return {tag, n, writer_sim::fault_kind::no_reply}; }
+inline writer_sim::fault refused(const char* tag, int n = 1) { return {tag, n, writer_sim::fault_kind::ac_ac}; }
+inline writer_sim::fault garbled(const char* tag, int n = 1) { return {tag, n, writer_sim::fault_kind::wrong_echo}; }
+inline writer_sim::fault corrupted(const char* tag, int n = 1) { return {tag, n, writer_sim::fault_kind::corrupted_page}; }
+inline writer_sim::fault line_drops(const char* tag, int n = 1) { return {tag, n, writer_sim::fault_kind::drop_line}; }
+
+// Page PAGE's n-th reply with `head` for its first bytes, FF after.
+inline writer_sim::fault page_reply(const char* page, std::vector<std::uint8_t> head, int occurrence = 1) {
+    head.resize(256, 0xFF);
+    return {std::string("page:") + page, occurrence, writer_sim::fault_kind::replace, std::move(head)};
+}
+
 inline bool busy_pictures_reset(const torvela::main_form& f) {
     if (f.Timer3.enabled || !f.Image1.visible) return false;
     const torvela::control* const hidden[] = {&f.Image2,  &f.Image3,  &f.Image4,  &f.Image5,

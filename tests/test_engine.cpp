@@ -12,6 +12,7 @@
 #include "link/protocol.hpp"
 
 using namespace torvela;
+using namespace test_support;
 using writer_sim::fault;
 using writer_sim::fault_kind;
 
@@ -60,14 +61,14 @@ INSTANTIATE_TEST_SUITE_P(
         id_case{"echo_split", {{"echo:F5", 1, fault_kind::split}}, "CHECK WRITER-ID OK", true},
         id_case{"verdict_split", {{"done:F5", 1, fault_kind::split}}, "CHECK WRITER-ID OK", true},
         id_case{"verdict_long", {{"done:F5", 1, fault_kind::extra_bytes}}, "CHECK WRITER-ID OK", true},
-        id_case{"echo_wrong", {{"echo:F5", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
+        id_case{"echo_wrong", {garbled("echo:F5")}, "COMMUNICATION ERROR", false},
         id_case{"echo_is_d0", {{"echo:F5", 1, fault_kind::replace, {0xD0, 0xD0}}}, "COMMUNICATION ERROR", false},
         id_case{"echo_half", {{"echo:F5", 1, fault_kind::replace, {0xF5, 0x00}}}, "COMMUNICATION ERROR", false},
-        id_case{"verdict_ac", {{"done:F5", 1, fault_kind::ac_ac}}, "INSTALLER ERROR", false},
-        id_case{"verdict_garbage", {{"done:F5", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR", false},
-        id_case{"echo_silent", {{"echo:F5", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR", false},
-        id_case{"verdict_silent", {{"done:F5", 1, fault_kind::no_reply}}, "COMMUNICATION ERROR", false},
-        id_case{"line_drops", {{"done:F5", 1, fault_kind::drop_line}}, "COMMUNICATION ERROR", false}),
+        id_case{"verdict_ac", {refused("done:F5")}, "INSTALLER ERROR", false},
+        id_case{"verdict_garbage", {garbled("done:F5")}, "COMMUNICATION ERROR", false},
+        id_case{"echo_silent", {silent("echo:F5")}, "COMMUNICATION ERROR", false},
+        id_case{"verdict_silent", {silent("done:F5")}, "COMMUNICATION ERROR", false},
+        id_case{"line_drops", {line_drops("done:F5")}, "COMMUNICATION ERROR", false}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(WriterIdCheck, WrongCodeIsRefusedAsInstallerError) {
@@ -175,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
     Writer, WatchdogTime,
     ::testing::Values(
         writer_time_case{"erase_takes_11_s", {}, 11'000'000, "ALL FLASH ERASE COMPLETE", 0},
-        writer_time_case{"erase_silent", {{"done:A7", 1, fault_kind::no_reply}}, 400'000, "COMMUNICATION ERROR",
+        writer_time_case{"erase_silent", {silent("done:A7")}, 400'000, "COMMUNICATION ERROR",
                          11'732'000},
         writer_time_case{"erase_takes_12_s", {}, 12'000'000, "COMMUNICATION ERROR", 11'732'000},
         writer_time_case{"one_byte_then_nothing", {{"echo:F5", 1, fault_kind::replace, {0xF5}}}, 400'000,
@@ -186,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
 // first exchange gets the whole watchdog time.
 TEST(Watchdog, NextJobAfterAnAbortGetsTheWholeTime) {
     writer_sim::rig r;
-    r.sim.add_fault({"echo:F5", 1, fault_kind::no_reply});
+    r.sim.add_fault(silent("echo:F5"));
     allunlock_erase_Click(*r.form);
     r.run_for(11'600'000);  // step 5 has stood almost the whole watchdog time
     ASSERT_EQ(r.form->engine_step, 5);
@@ -208,7 +209,7 @@ TEST(Engine, DisconnectDuringAnExchangeEndsItAndConnectStartsClean) {
     writer_sim::rig r;
     main_form& f = *r.form;
     command1_Click(f);
-    r.sim.add_fault({"echo:7A", 1, writer_sim::fault_kind::no_reply});
+    r.sim.add_fault(silent("echo:7A"));
     rockbit_on_Click(f);
     ASSERT_EQ(f.engine_step, 8);
     r.run_for(11'000'000);  // most of the watchdog time

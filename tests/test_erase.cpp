@@ -10,6 +10,7 @@
 #include "support.hpp"
 
 using namespace torvela;
+using namespace test_support;
 using test_support::bytes;
 using writer_sim::fault;
 using writer_sim::fault_kind;
@@ -153,7 +154,7 @@ TEST(BlockErase, InstallerErrorAfterTheSecondBlock) {
     writer_sim::rig r;
     Option1_Click(*r.form);
     command1_Click(*r.form);
-    r.sim.add_fault({"done:20", 2, fault_kind::ac_ac});
+    r.sim.add_fault(refused("done:20", 2));
     block_erase_Click(*r.form);
     ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 30'000'000));
     EXPECT_EQ(r.form->Label9.caption, "INSTALLER ERROR");
@@ -165,7 +166,7 @@ TEST(BlockErase, WrongEchoStopsBeforeTheBlockFrame) {
     writer_sim::rig r;
     Option1_Click(*r.form);
     command1_Click(*r.form);
-    r.sim.add_fault({"echo:20", 1, fault_kind::wrong_echo});
+    r.sim.add_fault(garbled("echo:20"));
     block_erase_Click(*r.form);
     ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 30'000'000));
     EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");

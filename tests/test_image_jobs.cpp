@@ -291,14 +291,14 @@ INSTANTIATE_TEST_SUITE_P(
         lock_reply_case{"read_bits_differ", rockbit_read_Click, {{"done:71", 1, fault_kind::replace, {0x40, 0x00, 0xD0, 0xD0}}}, "COMMUNICATION ERROR"},
         lock_reply_case{"read_bits_differ_too", rockbit_read_Click, {{"done:71", 1, fault_kind::replace, {0x00, 0x40, 0xD0, 0xD0}}}, "COMMUNICATION ERROR"},
         lock_reply_case{"read_not_done", rockbit_read_Click, {{"done:71", 1, fault_kind::replace, {0xC0, 0xC0, 0xAC, 0xAC}}}, "COMMUNICATION ERROR"},
-        lock_reply_case{"read_wrong_echo", rockbit_read_Click, {{"echo:71", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
+        lock_reply_case{"read_wrong_echo", rockbit_read_Click, {garbled("echo:71")}, "COMMUNICATION ERROR"},
         lock_reply_case{"set_zero_status_ok", rockbit_set_Click, {{"done:77", 1, fault_kind::replace, {0x00, 0x00, 0xD0, 0xD0}}}, "ROCK BIT SET OK"},
         lock_reply_case{"set_refused", rockbit_set_Click, {{"done:77", 1, fault_kind::replace, {0x80, 0x80, 0xAC, 0xAC}}}, "ROCK BIT ERROR"},
-        lock_reply_case{"set_wrong_echo", rockbit_set_Click, {{"echo:77", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
-        lock_reply_case{"enable_refused", rockbit_on_Click, {{"done:7A", 1, fault_kind::ac_ac}}, "ROCK BIT VALIDITY ERROR"},
-        lock_reply_case{"enable_garbled", rockbit_on_Click, {{"done:7A", 1, fault_kind::wrong_echo}}, "COMMUNICATION ERROR"},
-        lock_reply_case{"disable_refused", rockbit_non_Click, {{"done:75", 1, fault_kind::ac_ac}}, "ROCK BIT INVALIDITY ERROR"},
-        lock_reply_case{"disable_wrong_echo", rockbit_non_Click, {{"echo:75", 1, fault_kind::ac_ac}}, "COMMUNICATION ERROR"}),
+        lock_reply_case{"set_wrong_echo", rockbit_set_Click, {garbled("echo:77")}, "COMMUNICATION ERROR"},
+        lock_reply_case{"enable_refused", rockbit_on_Click, {refused("done:7A")}, "ROCK BIT VALIDITY ERROR"},
+        lock_reply_case{"enable_garbled", rockbit_on_Click, {garbled("done:7A")}, "COMMUNICATION ERROR"},
+        lock_reply_case{"disable_refused", rockbit_non_Click, {refused("done:75")}, "ROCK BIT INVALIDITY ERROR"},
+        lock_reply_case{"disable_wrong_echo", rockbit_non_Click, {refused("echo:75")}, "COMMUNICATION ERROR"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(LockBits, NothingSelectedSendsNothing) {

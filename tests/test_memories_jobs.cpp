@@ -126,13 +126,13 @@ TEST_P(SaveAfterVerify, MemoriesAreNeverLost) {
     r.choose("old\r\n");
     switch (GetParam().fault) {
     case after_verify::erase_refused:
-        r.sim.add_fault({"done:20", 2, fault_kind::ac_ac});
+        r.sim.add_fault(refused("done:20", 2));
         break;
     case after_verify::erase_silent:
-        r.sim.add_fault({"done:20", 1, fault_kind::no_reply});
+        r.sim.add_fault(silent("done:20"));
         break;
     case after_verify::line_drops_in_erase:
-        r.sim.add_fault({"done:20", 1, fault_kind::drop_line});
+        r.sim.add_fault(line_drops("done:20"));
         break;
     case after_verify::rename_fails:
         break;
@@ -424,7 +424,7 @@ TEST(ConfirmCommands, TargetWriteRefusalsAndTheBox) {
     {
         writer_sim::rig r;
         command1_Click(*r.form);
-        r.sim.add_fault({"done:C5", 1, fault_kind::ac_ac});
+        r.sim.add_fault(refused("done:C5"));
         target_write_Click(*r.form);
         ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 30'000'000));
         EXPECT_EQ(r.form->Label9.caption, "TARGET WRITE ERROR");
