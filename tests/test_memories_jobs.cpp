@@ -103,97 +103,61 @@ TEST(MemoriesRoundTrip, HeaderWithoutSeparatorsCannotBeVerified) {
 
 // ---- after the verify: the memories are committed before the erase ----------
 
-namespace {
-
-enum class after_verify { erase_refused, erase_silent, line_drops_in_erase, rename_fails, folder_sync_fails };
+enum class disk { writes, rename_fails, sync_fails };
 
 struct commit_case {
     const char* name;
-    after_verify fault;
+    std::vector<fault> faults;  // in the erase that ends the save
+    disk chosen_file;
     const char* status;
     std::vector<int> erased;  // store blocks the writer erased (the fault spoils only the reply)
 };
 
-}  // namespace
-
 class SaveAfterVerify : public ::testing::TestWithParam<commit_case> {};
 
 // Whatever fails after the verify, the memories exist somewhere: in the
-// chosen file, or (the rename failing) still in the writer and in a verified
-// copy beside the chosen file.
+// chosen file, or (the rename failing) in a verified copy beside it; until
+// they are known to be on the disk the writer keeps them too, and the
+// operator is told where the file is.
 TEST_P(SaveAfterVerify, MemoriesAreNeverLost) {
+    const commit_case& c = GetParam();
     unit_rig r;
     r.choose("old\r\n");
-    switch (GetParam().fault) {
-    case after_verify::erase_refused:
-        r.sim.add_fault(refused("done:20", 2));
-        break;
-    case after_verify::erase_silent:
-        r.sim.add_fault(silent("done:20"));
-        break;
-    case after_verify::line_drops_in_erase:
-        r.sim.add_fault(line_drops("done:20"));
-        break;
-    case after_verify::rename_fails:
-        break;
-    case after_verify::folder_sync_fails:
+    for (const fault& x : c.faults) r.sim.add_fault(x);
+    if (c.chosen_file == disk::sync_fails) {
         r.form->save.folder_sync = [](const std::filesystem::path&) { return false; };
-        break;
     }
     ramdata_get_Click(*r.form);
-    if (GetParam().fault == after_verify::rename_fails) {
-        // The chosen file became a folder while the writer was read.
+    if (c.chosen_file == disk::rename_fails) {  // the chosen file became a folder while the writer was read
         std::filesystem::remove(r.path);
         std::filesystem::create_directory(r.path);
     }
     ASSERT_TRUE(r.run_job(60'000'000));
-    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
+    EXPECT_EQ(r.form->Label9.caption, c.status);
     EXPECT_FALSE(r.port.PortOpen());
-    const std::string memories = r.memories();
-    const bool writer_kept = std::equal(r.area.begin(), r.area.end(), r.sim.store.begin() + 0x10000);
-    if (GetParam().fault == after_verify::rename_fails) {
-        EXPECT_TRUE(r.sim.erased_blocks.empty());
-        EXPECT_TRUE(writer_kept);
-        std::vector<std::string> kept;
-        for (const auto& e : std::filesystem::directory_iterator(r.dir.path()))
-            if (e.path().filename().string().rfind("unit.verified-", 0) == 0) kept.push_back(e.path().string());
-        ASSERT_EQ(kept.size(), 1u);
-        EXPECT_EQ(r.form->save.kept_copy(), kept[0]);
-        EXPECT_TRUE(read_file(kept[0]) == memories);
-        EXPECT_EQ(r.files_in_folder(), 2u);
-        // The operator is told where the copy is.
-        ASSERT_EQ(r.box.told.size(), 1u);
-        EXPECT_NE(r.box.told[0].find(kept[0]), std::string::npos);
-        return;
+    EXPECT_EQ(r.sim.erased_blocks, c.erased);
+    EXPECT_EQ(r.writer_holds_memories(), c.erased.size() < 2);
+    const std::string on_disk = c.chosen_file == disk::rename_fails ? r.form->save.kept_copy() : r.path;
+    EXPECT_TRUE(read_file(on_disk) == r.memories());
+    if (c.chosen_file == disk::rename_fails) {
+        EXPECT_EQ(std::filesystem::path(on_disk).filename().string().rfind("unit.verified-", 0), 0u);
     }
-    if (GetParam().fault == after_verify::folder_sync_fails) {
-        // Renamed, but not known to be on the disk: the writer keeps its
-        // memories, and the operator is pointed at the file.
-        EXPECT_TRUE(r.sim.erased_blocks.empty());
-        EXPECT_TRUE(writer_kept);
-        EXPECT_TRUE(read_file(r.path) == memories);
-        EXPECT_EQ(r.files_in_folder(), 1u);
-        ASSERT_EQ(r.box.told.size(), 1u);
-        EXPECT_NE(r.box.told[0].find(r.path), std::string::npos);
-        return;
+    EXPECT_EQ(r.files_in_folder(), c.chosen_file == disk::rename_fails ? 2u : 1u);
+    ASSERT_EQ(r.box.told.size(), c.chosen_file == disk::writes ? 0u : 1u);
+    if (!r.box.told.empty()) {
+        EXPECT_NE(r.box.told[0].find(on_disk), std::string::npos);
     }
-    EXPECT_TRUE(read_file(r.path) == memories);
-    EXPECT_EQ(r.files_in_folder(), 1u);
-    EXPECT_EQ(r.sim.erased_blocks, GetParam().erased);
-    const bool area_erased = std::all_of(r.sim.store.begin() + 0x10000, r.sim.store.begin() + 0x18000,
-                                         [](std::uint8_t b) { return b == 0xFF; });
-    EXPECT_EQ(area_erased, GetParam().erased.size() == 2);
-    EXPECT_EQ(writer_kept, GetParam().erased.size() < 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, SaveAfterVerify,
-    ::testing::Values(commit_case{"second_erase_refused", after_verify::erase_refused, "INSTALLER ERROR", {0, 1}},
-                      commit_case{"erase_silent", after_verify::erase_silent, "COMMUNICATION ERROR", {0}},
-                      commit_case{"line_drops_in_erase", after_verify::line_drops_in_erase, "COMMUNICATION ERROR",
-                                  {0}},
-                      commit_case{"rename_fails", after_verify::rename_fails, "FILE SAVE ERROR", {}},
-                      commit_case{"folder_sync_fails", after_verify::folder_sync_fails, "FILE SAVE ERROR", {}}),
+    ::testing::Values(commit_case{"second_erase_refused", {refused("done:20", 2)},
+                                  disk::writes, "INSTALLER ERROR", {0, 1}},
+                      commit_case{"erase_silent", {silent("done:20")}, disk::writes, "COMMUNICATION ERROR", {0}},
+                      commit_case{"line_drops_in_erase", {line_drops("done:20")},
+                                  disk::writes, "COMMUNICATION ERROR", {0}},
+                      commit_case{"rename_fails", {}, disk::rename_fails, "FILE SAVE ERROR", {}},
+                      commit_case{"folder_sync_fails", {}, disk::sync_fails, "FILE SAVE ERROR", {}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // ---- the replacement of the chosen file ----------------------------------------

@@ -149,25 +149,11 @@ TEST(TargetDirectWrite, EndToEnd) {
 
 namespace {
 
-// A writer program: its own addresses, the writer program ID at 000084.
-std::string writer_program(std::size_t size, std::uint8_t seed) {
-    std::string p(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) p[i] = static_cast<char>(i * 7 + seed);
+// A writer program: the writer program ID at 000084.
+std::string writer_program(std::size_t size) {
+    std::string p = random_bytes(size, 3);
     std::copy(protocol::writer_program_id.begin(), protocol::writer_program_id.end(), p.begin() + 0x84);
     return p;
-}
-
-// A writer with memories, a machine version page and a CPU type page.
-void fill_store(writer_sim::writer& w) {
-    std::mt19937 rng(5);
-    for (std::size_t a = 0x10000; a < 0x18000; ++a) w.store[a] = static_cast<std::uint8_t>(rng());
-    put(w, 0xA00, {'V', '1', '.', '0', 0x20, 'X', 0x00, 'A', 'B', 'C', 'D', 'E', 'F', 0x00,
-                   '1', '2', '3', '4', '5', '6', 0x00});
-    put(w, 0x000, {0x03, 0x21});
-}
-
-bool bytes_equal(const std::string& text, const std::uint8_t* at) {
-    return std::equal(text.begin(), text.end(), at, [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
 }
 
 // What an operator does after the version up, button by button; each entry
@@ -213,10 +199,9 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> operations_after(
 }  // namespace
 
 TEST(WriterVersionUp, ProgramMemoryOnlyAndTheWriterWorksAfterwards) {
-    job_rig r;
-    fill_store(r.sim);
+    job_rig r;  // a unit's memories in the store
     const auto store_before = r.sim.store;
-    const std::string program = writer_program(0x2400, 3);
+    const std::string program = writer_program(0x2400);
     r.write_rom_file(program, "writer");
     writer_versionup_Click(*r.form);
     EXPECT_EQ(r.box.asked, (std::vector<std::string>{"ROM WRITER VERSION UP CHECK|ROM WRITER VERSION UP ?"}));
@@ -225,7 +210,8 @@ TEST(WriterVersionUp, ProgramMemoryOnlyAndTheWriterWorksAfterwards) {
     EXPECT_EQ(r.status_history.front(), "ROM WRITER VERSION UP START");
     EXPECT_FALSE(r.port.PortOpen());
     // Into the writer's program memory, untranslated; the store untouched.
-    EXPECT_TRUE(bytes_equal(program, r.sim.program.data()));
+    EXPECT_TRUE(std::equal(program.begin(), program.end(), r.sim.program.begin(),
+                           [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
     EXPECT_EQ(r.sim.program_pages_written, 0x24);
     EXPECT_TRUE(r.sim.store == store_before);
     EXPECT_TRUE(r.sim.erased_blocks.empty());
@@ -243,7 +229,6 @@ TEST(WriterVersionUp, ProgramMemoryOnlyAndTheWriterWorksAfterwards) {
 
     // Everything else runs as on a writer that never saw the version up.
     job_rig fresh;
-    fill_store(fresh.sim);
     fresh.form->Check10.value = 1;
     Check10_Click(*fresh.form);
     const auto after = operations_after(r);
