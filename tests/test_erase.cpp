@@ -150,30 +150,6 @@ TEST(BlockErase, NoClearsTheSelectionsAndSendsNothing) {
     }
 }
 
-TEST(BlockErase, InstallerErrorAfterTheSecondBlock) {
-    writer_sim::rig r;
-    Option1_Click(*r.form);
-    command1_Click(*r.form);
-    r.sim.add_fault(refused("done:20", 2));
-    block_erase_Click(*r.form);
-    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 30'000'000));
-    EXPECT_EQ(r.form->Label9.caption, "INSTALLER ERROR");
-    EXPECT_EQ(r.sim.erased_blocks, (std::vector<int>{0, 1}));  // the writer did the second
-    EXPECT_FALSE(r.port.PortOpen());
-}
-
-TEST(BlockErase, WrongEchoStopsBeforeTheBlockFrame) {
-    writer_sim::rig r;
-    Option1_Click(*r.form);
-    command1_Click(*r.form);
-    r.sim.add_fault(garbled("echo:20"));
-    block_erase_Click(*r.form);
-    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 30'000'000));
-    EXPECT_EQ(r.form->Label9.caption, "COMMUNICATION ERROR");
-    EXPECT_EQ(test_support::frames(r).size(), 1u);
-    EXPECT_TRUE(r.sim.erased_blocks.empty());
-}
-
 TEST(BlockErase, JobSelectionIgnoresTheFamily) {
     writer_sim::rig r;
     for (int n = 1; n <= 9; ++n) r.form->check(n).value = (n == 3 || n == 4);

@@ -8,6 +8,7 @@
 
 #include "engine/engine.hpp"
 #include "erase/erase.hpp"
+#include "service/lock_bits.hpp"
 #include "link/link.hpp"
 #include "link/protocol.hpp"
 #include "memories/memories.hpp"
@@ -22,7 +23,7 @@ using writer_sim::fault_kind;
 
 namespace {
 
-enum class job { erase, save, transmit, rom_transmit, direct_write, version_up, write_count };
+enum class job { erase, save, transmit, rom_transmit, direct_write, version_up, write_count, block_erase };
 
 const std::string chosen_before = "the file the operator chose\r\n";
 
@@ -48,6 +49,10 @@ struct job_rig : unit_rig {
             choose_path(rom_file(program, "writer"));
             break;
         }
+        case job::block_erase:  // M32R blocks, on a port the engineer opened
+            Option1_Click(*form);
+            command1_Click(*form);
+            break;
         case job::erase:
         case job::write_count:
             break;
@@ -56,16 +61,17 @@ struct job_rig : unit_rig {
     void press(job j) {
         constexpr void (*buttons[])(main_form&) = {allunlock_erase_Click, ramdata_get_Click,   ramdata_store_Click,
                                                    flashall_write_Click,  unit_3mode_Click,    writer_versionup_Click,
-                                                   write_count_Click};
+                                                   write_count_Click,     block_erase_Click};
         buttons[static_cast<int>(j)](*form);
     }
     // How far the writer got before the job ended, as the rows count it:
-    // full erases; memories blocks erased by a save; whether a transmit
-    // erased the memories blocks; target writes.
+    // full erases; blocks erased by a save or a block erase; whether a
+    // transmit erased the memories blocks; target writes.
     int reached(job j) const {
         switch (j) {
         case job::erase: return sim.erase_all_count;
-        case job::save: return static_cast<int>(sim.erased_blocks.size());
+        case job::save:
+        case job::block_erase: return static_cast<int>(sim.erased_blocks.size());
         case job::transmit: return sim.erased_blocks.empty() ? 0 : 1;
         case job::direct_write: return sim.target_writes;
         default: return 0;
@@ -229,6 +235,9 @@ const fault_case rows[] = {
     {"count_words_disagree", job::write_count, {page_reply("000400", {0x00, 0x01}, 2)}, "COMMUNICATION ERROR"},
     {"count_unary_disagrees", job::write_count, {page_reply("000700", {0x7F}, 2)}, "COMMUNICATION ERROR"},
     {"count_page_short", job::write_count, {{"page:000700", 1, fault_kind::truncated_page}}, "COMMUNICATION ERROR"},
+    // BLOCK ERASE (the writer did the second block before it refused)
+    {"block_erase_second_refused", job::block_erase, {refused("done:20", 2)}, "INSTALLER ERROR", 2},
+    {"block_erase_echo_wrong", job::block_erase, {garbled("echo:20")}, "COMMUNICATION ERROR"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Replies, JobFaults, ::testing::ValuesIn(rows),

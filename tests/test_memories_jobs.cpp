@@ -280,31 +280,22 @@ TEST(SaveFaults, UnwritableFolderShowsFileOpenError) {
 namespace {
 
 // The text of a complete file changed: everything after the header line can
-// be cut or edited (the header itself holds CR and LF bytes).
+// be cut or edited (the header itself holds CR and LF bytes). Data begin at
+// 39: header 21, CR LF, "M32R" CR LF, the first page's address line.
 using file_edit = std::string (*)(std::string);
-std::string unchanged(std::string t) { return t; }
-std::string trailing_empty_line(std::string t) { return t + "\r\n"; }
 std::string lf_endings(std::string t) {
     std::string body = t.substr(21);
     for (std::size_t at; (at = body.find("\r\n")) != std::string::npos;) body.erase(at, 1);
     return t.substr(0, 21) + body;
 }
-std::string last_line_removed(std::string t) { return t.substr(0, t.size() - 130); }
-std::string cut_inside_a_line(std::string t) { return t.substr(0, t.size() - 70); }
-std::string only_62_pages(std::string t) { return t.substr(0, 21 + 2 + 6 + 62 * (10 + 4 * 130)); }
-std::string only_the_header(std::string t) { return t.substr(0, 21); }
-std::string data_line_of_127(std::string t) { return t.erase(21 + 2 + 6 + 10 + 5, 1); }
-std::string non_hex_digit(std::string t) { return t.replace(21 + 2 + 6 + 10 + 200, 1, "G"); }
 std::string lower_case_digit(std::string t) {
-    const std::size_t at = t.find_first_of("ABCDEF", 21 + 2 + 6 + 10);
+    const std::size_t at = t.find_first_of("ABCDEF", 39);
     return t.replace(at, 1, 1, static_cast<char>(t[at] + 32));
 }
-std::string something_follows(std::string t) { return t + "00008000\r\n"; }
-std::string gone(std::string) { return {}; }
 
 struct check_case {
     const char* name;
-    file_edit edit;
+    file_edit edit;      // nullptr: the file deleted
     const char* status;  // "TRANSMIT MEMORIES COMPLETE": the whole area arrives
 };
 
@@ -317,11 +308,10 @@ TEST_P(MemoriesFileCheck, TransmitsAllOrNothing) {
     r.choose(r.memories());
     ASSERT_TRUE(r.form->ramdata_store.visible);
     // Changed after it was chosen (a save of an older version cut short).
-    const std::string text = GetParam().edit(r.memories());
-    if (GetParam().edit == gone)
-        std::remove(r.path.c_str());
+    if (GetParam().edit)
+        write_file(r.path, GetParam().edit(r.memories()));
     else
-        write_file(r.path, text);
+        std::remove(r.path.c_str());
     r.clear_writer();
     ramdata_store_Click(*r.form);
     ASSERT_TRUE(r.run_job());
@@ -341,18 +331,22 @@ TEST_P(MemoriesFileCheck, TransmitsAllOrNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, MemoriesFileCheck,
-    ::testing::Values(check_case{"complete", unchanged, "TRANSMIT MEMORIES COMPLETE"},
-                      check_case{"trailing_empty_line", trailing_empty_line, "TRANSMIT MEMORIES COMPLETE"},
-                      check_case{"lf_endings", lf_endings, "TRANSMIT MEMORIES COMPLETE"},
-                      check_case{"last_line_removed", last_line_removed, "NO MEMORY ERROR"},
-                      check_case{"cut_inside_a_line", cut_inside_a_line, "NO MEMORY ERROR"},
-                      check_case{"only_62_pages", only_62_pages, "NO MEMORY ERROR"},
-                      check_case{"only_the_header", only_the_header, "NO MEMORY ERROR"},
-                      check_case{"data_line_of_127", data_line_of_127, "MEMORY FILE ERROR"},
-                      check_case{"non_hex_digit", non_hex_digit, "MEMORY FILE ERROR"},
-                      check_case{"lower_case_digit", lower_case_digit, "MEMORY FILE ERROR"},
-                      check_case{"something_follows", something_follows, "MEMORY FILE ERROR"},
-                      check_case{"deleted", gone, "FILE OPEN ERROR"}),
+    ::testing::Values(
+        check_case{"complete", [](std::string file) { return file; }, "TRANSMIT MEMORIES COMPLETE"},
+        check_case{"trailing_empty_line", [](std::string file) { return file + "\r\n"; }, "TRANSMIT MEMORIES COMPLETE"},
+        check_case{"lf_endings", lf_endings, "TRANSMIT MEMORIES COMPLETE"},
+        check_case{"last_line_removed", [](std::string file) { return file.substr(0, file.size() - 130); },
+                   "NO MEMORY ERROR"},
+        check_case{"cut_inside_a_line", [](std::string file) { return file.substr(0, file.size() - 70); },
+                   "NO MEMORY ERROR"},
+        check_case{"only_62_pages", [](std::string file) { return file.substr(0, 29 + 62 * 530); }, "NO MEMORY ERROR"},
+        check_case{"only_the_header", [](std::string file) { return file.substr(0, 21); }, "NO MEMORY ERROR"},
+        check_case{"data_line_of_127", [](std::string file) { return file.erase(39 + 5, 1); }, "MEMORY FILE ERROR"},
+        check_case{"non_hex_digit", [](std::string file) { return file.replace(39 + 200, 1, "G"); },
+                   "MEMORY FILE ERROR"},
+        check_case{"lower_case_digit", lower_case_digit, "MEMORY FILE ERROR"},
+        check_case{"something_follows", [](std::string file) { return file + "00008000\r\n"; }, "MEMORY FILE ERROR"},
+        check_case{"deleted", nullptr, "FILE OPEN ERROR"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // ---- switch operation, target write --------------------------------------------
