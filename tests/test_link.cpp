@@ -1,4 +1,4 @@
-// Port choice, open failures and the reply read.
+// The port chosen from the list's text, and the reply read.
 #include <gtest/gtest.h>
 
 #include "engine/engine.hpp"
@@ -32,28 +32,6 @@ INSTANTIATE_TEST_SUITE_P(Combo2, PortChoice,
                                            port_name_case{"COM17", 2}, port_name_case{"COM0", 2},
                                            port_name_case{"COM 7", 2}, port_name_case{"", 2}));
 
-TEST(Connect, OpenFailureShowsTheErrorAndStaysClosed) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    f.Combo2.caption = "COM9";
-    Combo2_Click(f);
-    command1_Click(f);
-    EXPECT_FALSE(r.port.PortOpen());
-    EXPECT_EQ(f.Label9.caption, "PORT OPEN ERROR");
-    EXPECT_EQ(f.Combo1.caption, "commimucation stop");
-
-    // A job button on a missing port starts nothing.
-    f.Label9.caption.clear();
-    allunlock_erase_Click(f);
-    EXPECT_EQ(f.Label9.caption, "PORT OPEN ERROR");
-    EXPECT_EQ(f.job_no, 0);
-    EXPECT_EQ(f.engine_step, 0);
-    EXPECT_TRUE(test_support::busy_pictures_reset(f));
-    r.run_for(2'000'000);
-    EXPECT_TRUE(r.line.log.empty());
-    EXPECT_EQ(r.port.sends_on_closed_port, 0);
-}
-
 // A driver that counts bytes it never delivers: the reply is judged on what
 // came, and nothing past it is read.
 TEST(ReplyRead, ShortDeliveryReadsAsZeros) {
@@ -64,12 +42,4 @@ TEST(ReplyRead, ShortDeliveryReadsAsZeros) {
     r.port.phantom_bytes = 2;
     ASSERT_TRUE(reply_read(f, lock_answer_len));
     EXPECT_EQ(f.rx_bytes, (std::vector<std::uint8_t>{0x40, 0x40, 0, 0}));
-}
-
-TEST(ReplyRead, LostLineReadsAsClosedPort) {
-    writer_sim::rig r;
-    command1_Click(*r.form);
-    r.port.lost = true;
-    EXPECT_FALSE(reply_read(*r.form, ack_len));
-    EXPECT_FALSE(r.port.PortOpen());
 }

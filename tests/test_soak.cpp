@@ -37,29 +37,25 @@ constexpr std::uint32_t area_start = 0x10000;
 // The watchdog's real time: 2933 ticks of 4 ms.
 constexpr std::uint64_t watchdog_us = (watchdog_reload + 1) * 4000ull;
 
-const std::uint8_t version_page[21] = {'S', 'O', 'A', 'K', ' ', '1', 0, 'V', '1', '.', '0', ' ',
-                                       'A', 0, 'L', 'I', 'N', 'E', ' ', '1', 0};
-
 // A small ROM image at 000000, stored from 020000.
 constexpr std::uint32_t image_size = 0x800;
 std::uint8_t image_byte(std::uint32_t at) { return static_cast<std::uint8_t>(at * 5 + (at >> 8)); }
 
+// A header without FF: a transmit cut short leaves the writer full.
+const std::uint8_t version_page[21] = {'S', 'O', 'A', 'K', ' ', '1', 0, 'V', '1', '.', '0', ' ',
+                                       'A', 0, 'L', 'I', 'N', 'E', ' ', '1', 0};
 std::string memories_file(const area& a) { return memories_file_text(version_page, a.data()); }
 
 struct soak {
-    writer_sim::rig r;
-    private_work_folder dir;
-    std::string image = dir.file("image.mot");
+    unit_rig r;
+    private_work_folder& dir = r.dir;
+    std::string image;
     std::string failure;  // the first broken promise of the cycle
 
     soak() {
-        std::string mot;
-        std::vector<std::uint8_t> data(32);
-        for (std::uint32_t at = 0; at < image_size; at += 32) {
-            for (std::size_t i = 0; i < data.size(); ++i) data[i] = image_byte(at + static_cast<std::uint32_t>(i));
-            mot += s2_record(at, data) + "\r\n";
-        }
-        write_file(image, mot);
+        std::string bytes(image_size, '\0');
+        for (std::uint32_t at = 0; at < image_size; ++at) bytes[at] = static_cast<char>(image_byte(at));
+        image = r.rom_file(bytes, "image");
         // No exchange may stand still longer than the watchdog allows.
         r.after_event = [this, step = std::uint8_t{0}, since = std::uint64_t{0}](writer_sim::rig& rr) mutable {
             const std::uint8_t s = rr.form->engine_step;
@@ -90,10 +86,7 @@ struct soak {
         r.port.lost = false;
     }
 
-    void choose(const std::string& path) {
-        r.dlg.files.push_back(path);
-        file_select_Click(*r.form);
-    }
+    void choose(const std::string& path) { r.choose_path(path); }
 
     // Runs a job to its end; the status it ends with, "" when it did not end.
     std::string run(void (*click)(main_form&)) {
