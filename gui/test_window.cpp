@@ -3,7 +3,6 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QPointer>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QEventLoop>
@@ -25,7 +24,6 @@
 #include <QTimer>
 #include <memory>
 
-#include "erase/block_form.hpp"
 #include "main_window.hpp"
 #include "rom_data/memory_files.hpp"
 
@@ -337,33 +335,6 @@ private slots:
         QVERIFY(QDir(home_.path()).rename("Docs", "Documents"));
         QCOMPARE(*folder, QDir(home_.path()).absolutePath());
         QCOMPARE(QString::fromStdString(got), chosen);
-    }
-
-    void block_dialog() {
-        main_window w;
-        w.show();
-        torvela::block_form model;
-        w.form().Label2.caption = "M32RFLASH";
-        torvela::Form_Activate(model, w.form());
-        auto* poll = new QTimer(&w);
-        poll->setInterval(20);
-        connect(poll, &QTimer::timeout, poll, [poll] {
-            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!d || d->objectName() != "block_form") return;
-            QCOMPARE(d->findChild<QLabel*>("block1")->text(), QString("ブロック１00004000-00005FFF"));
-            QVERIFY(!d->findChild<QCheckBox*>("target_blockH")->isVisible());
-            d->findChild<QCheckBox*>("target_blockB")->setChecked(true);
-            d->findChild<QCheckBox*>("target_blockG")->setChecked(true);
-            d->findChild<QPushButton*>("OK_buttun")->click();
-            poll->stop();
-        });
-        poll->start();
-        torvela_gui::qt_dialogs dialogs(&w);
-        dialogs.show_block_form(w.form(), model);
-        QString chosen;
-        for (int i = 0; i < 9; ++i) chosen += QString::fromStdString(w.form().fblock(i).caption);
-        QCOMPARE(chosen, QString("010000100"));
-        QVERIFY(model.unloaded);
     }
 
     void service_view_jobs() {

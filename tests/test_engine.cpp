@@ -1,6 +1,5 @@
 // The command engine against the simulated writer: the writer-ID check's
-// acknowledgement outcomes, the abort sequence, the watchdog and the job
-// sequencer's pacing.
+// acknowledgement outcomes, the abort sequence and the watchdog.
 #include <gtest/gtest.h>
 
 #include "engine/engine.hpp"
@@ -42,6 +41,7 @@ TEST_P(WriterIdCheck, Outcome) {
     for (const fault& x : GetParam().faults) r.sim.add_fault(x);
     r.form->job_phase = 42;
     id_check_Click(*r.form);
+    EXPECT_EQ(r.box.asked, (std::vector<std::string>{"ID CHECK|ID CHECK?"}));
     ASSERT_EQ(r.form->engine_step, 5);
     ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 20'000'000));
     EXPECT_EQ(r.form->Label9.caption, GetParam().status);
@@ -78,20 +78,6 @@ TEST(WriterIdCheck, WrongCodeIsRefusedAsInstallerError) {
     ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 10'000'000));
     EXPECT_EQ(r.form->Label9.caption, "INSTALLER ERROR");
     EXPECT_EQ(r.sim.id_checks_refused, 1);
-}
-
-TEST(WriterIdCheck, FramesOnTheLine) {
-    id_rig r;
-    id_check_Click(*r.form);
-    ASSERT_TRUE(r.run_until([&] { return r.form->engine_step == 0; }, 10'000'000));
-    const auto fr = test_support::frames(r);
-    ASSERT_EQ(fr.size(), 2u);
-    EXPECT_EQ(fr[0], (test_support::bytes{0xF5, 0xF5}));
-    test_support::bytes id = {0xDF, 0xFF, 0x07};
-    id.insert(id.end(), protocol::writer_id_code.begin(), protocol::writer_id_code.end());
-    id.push_back(0x00);
-    EXPECT_EQ(fr[1], id);
-    EXPECT_EQ(r.box.asked, (std::vector<std::string>{"ID CHECK|ID CHECK?"}));
 }
 
 // In virtual time against the writer: how long a standing exchange may
@@ -201,20 +187,3 @@ TEST(Engine, ExchangesAreClosedUnderTheirLabels) {
     }
     EXPECT_EQ(find_step(0).row, nullptr);
 }
-
-TEST(Sequencer, JobWaitsForAnIdleEngine) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    command1_Click(f);
-    f.engine_step = 112;  // a target write that takes its time
-    f.job_no = 7;
-    f.job_phase = 99;
-    r.run_for(3'000'000);
-    EXPECT_TRUE(r.line.log.empty());
-    EXPECT_EQ(f.job_phase, 99);
-    f.engine_step = 0;
-    r.run_for(600'000);
-    ASSERT_FALSE(r.line.log.empty());
-    EXPECT_EQ(r.line.log.front().bytes, (test_support::bytes{0xF5, 0xF5}));
-}
-

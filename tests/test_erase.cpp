@@ -6,6 +6,7 @@
 #include "engine/engine.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
+#include "link/protocol.hpp"
 #include "service/lock_bits.hpp"
 #include "support.hpp"
 
@@ -52,7 +53,8 @@ TEST(EraseAll, EndToEnd) {
     const auto fr = test_support::frames(r);
     ASSERT_EQ(fr.size(), 4u);
     EXPECT_EQ(fr[0], (bytes{0xF5, 0xF5}));
-    EXPECT_EQ(fr[1].size(), 11u);
+    const auto& id = protocol::writer_id_code;
+    EXPECT_EQ(test_support::hex(fr[1].data(), fr[1].size()), "DFFF07" + test_support::hex(id.data(), id.size()) + "00");
     EXPECT_EQ(fr[2], (bytes{0xA7, 0xA7}));
     EXPECT_EQ(fr[3], (bytes{0xD0, 0xD0}));
     EXPECT_EQ(r.sim.erase_all_count, 1);
