@@ -38,6 +38,7 @@ inline writer_sim::fault refused(const char* tag, int n = 1) { return {tag, n, w
 inline writer_sim::fault garbled(const char* tag, int n = 1) { return {tag, n, writer_sim::fault_kind::wrong_echo}; }
 inline writer_sim::fault corrupted(const char* tag, int n = 1) { return {tag, n, writer_sim::fault_kind::corrupted_page}; }
 inline writer_sim::fault line_drops(const char* tag, int n = 1) { return {tag, n, writer_sim::fault_kind::drop_line}; }
+inline writer_sim::fault late(const char* tag, std::uint64_t us) { return {tag, 1, writer_sim::fault_kind::late, {}, us}; }
 
 // Page PAGE's n-th reply with `head` for its first bytes, FF after.
 inline writer_sim::fault page_reply(const char* page, std::vector<std::uint8_t> head, int occurrence = 1) {

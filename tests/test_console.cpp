@@ -29,54 +29,33 @@ TEST(WriteCountLimit, ChoiceIsStored) {
         }
 }
 
-// Which busy picture is shown: the spinner (1..4), the down arrows (5..9) and
-// the up arrows (12..16), as one text such as "2|-|-".
-std::string pictures(main_form& f) {
-    auto which = [&](int first, int last) {
+// The busy pictures Timer3 shows tick by tick, one job after another: the
+// spinner (1..4), the down arrows (5..9), the up arrows (12..16), as texts
+// such as "2|-|-". A job's spinner and arrows go on where the last job's
+// stopped.
+TEST(BusyIndicator, SequenceOfPictures) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    auto shown = [&](int first, int last) {
         std::string s;
         for (int n = first; n <= last; ++n)
             if (f.image(n).visible) s += std::to_string(n - first);
         return s.empty() ? std::string("-") : s;
     };
-    return which(1, 4) + "|" + which(5, 9) + "|" + which(12, 16);
-}
-
-struct indicator_case {
-    int job;
-    std::vector<std::string> frames;
-};
-
-class BusyIndicator : public ::testing::TestWithParam<indicator_case> {};
-
-TEST_P(BusyIndicator, SequenceOfPictures) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    f.job_no = static_cast<std::uint8_t>(GetParam().job);
-    std::vector<std::string> seen;
-    for (std::size_t i = 0; i < GetParam().frames.size(); ++i) {
-        Timer3_Timer(f);
-        seen.push_back(pictures(f));
+    const std::pair<int, const char*> jobs[] = {{7, "0|-|- 1|-|- 2|-|- 3|-|- 0|-|- "},
+                                                {6, "1|0|- 2|1|- 3|2|- 0|3|- 1|4|- 2|0|- "},
+                                                {4, "3|-|1 0|-|2 1|-|3 2|-|4 3|-|0 0|-|1 "}};
+    for (const auto& [job, pictures] : jobs) {
+        f.job_no = static_cast<std::uint8_t>(job);
+        std::string seen;
+        for (int tick = 0; tick < 6 - (job == 7); ++tick) {
+            Timer3_Timer(f);
+            seen += shown(1, 4) + "|" + shown(5, 9) + "|" + shown(12, 16) + " ";
+        }
+        EXPECT_EQ(seen, pictures) << job;
+        stop_busy_indicator(f, indicator::all);
+        EXPECT_EQ(shown(1, 4) + shown(5, 9) + shown(12, 16), "0--");
     }
-    EXPECT_EQ(seen, GetParam().frames);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Timer3, BusyIndicator,
-    ::testing::Values(
-        indicator_case{7, {"0|-|-", "1|-|-", "2|-|-", "3|-|-", "0|-|-"}},
-        indicator_case{6, {"0|0|-", "1|1|-", "2|2|-", "3|3|-", "0|4|-", "1|0|-"}},
-        indicator_case{4, {"0|-|0", "1|-|1", "2|-|2", "3|-|3", "0|-|4", "1|-|0"}}));
-
-TEST(BusyIndicator, SecondJobContinuesWhereTheFirstStopped) {
-    writer_sim::rig r;
-    main_form& f = *r.form;
-    f.job_no = 7;
-    Timer3_Timer(f);
-    Timer3_Timer(f);  // spinner shows picture 2, next is 3
-    stop_busy_indicator(f, indicator::all);
-    EXPECT_EQ(pictures(f), "0|-|-");
-    Timer3_Timer(f);
-    EXPECT_EQ(pictures(f), "2|-|-");
 }
 
 // During a job the spinner (pictures 1..4) turns and the arrows show which

@@ -80,51 +80,6 @@ TEST(WriterIdCheck, WrongCodeIsRefusedAsInstallerError) {
     EXPECT_EQ(r.sim.id_checks_refused, 1);
 }
 
-// In virtual time against the writer: how long a standing exchange may
-// take. The writer was built for 751 ticks of 15.625 ms; at 4 ms that is
-// 2933 ticks, counted from the tick that entered the step.
-struct writer_time_case {
-    const char* name;
-    std::vector<fault> faults;
-    std::uint64_t erase_us;
-    const char* status;
-    std::uint64_t standing_us;  // from entering the standing step to the end; 0: not checked
-};
-
-class WatchdogTime : public ::testing::TestWithParam<writer_time_case> {};
-
-TEST_P(WatchdogTime, EraseAll) {
-    writer_sim::rig r;
-    r.sim.erase_all_delay_us = GetParam().erase_us;
-    for (const fault& x : GetParam().faults) r.sim.add_fault(x);
-    // When the last exchange step began, and when the job ended.
-    std::uint64_t entered = 0, ended = 0;
-    std::uint8_t step = 0;
-    r.after_event = [&](writer_sim::rig& g) {
-        if (g.form->engine_step != step && g.form->engine_step != 0) entered = g.line.now_us;
-        step = g.form->engine_step;
-        if (ended == 0 && g.form->job_no == 0) ended = g.line.now_us;
-    };
-    allunlock_erase_Click(*r.form);
-    ASSERT_TRUE(r.run_job(30'000'000));
-    EXPECT_EQ(r.form->Label9.caption, GetParam().status);
-    if (GetParam().standing_us != 0) {
-        // 2933 ticks of 4 ms after the tick that entered the step.
-        EXPECT_NEAR(static_cast<double>(ended - entered), static_cast<double>(GetParam().standing_us), 4'000.0);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Writer, WatchdogTime,
-    ::testing::Values(
-        writer_time_case{"erase_takes_11_s", {}, 11'000'000, "ALL FLASH ERASE COMPLETE", 0},
-        writer_time_case{"erase_silent", {silent("done:A7")}, 400'000, "COMMUNICATION ERROR",
-                         11'732'000},
-        writer_time_case{"erase_takes_12_s", {}, 12'000'000, "COMMUNICATION ERROR", 11'732'000},
-        writer_time_case{"one_byte_then_nothing", {{"echo:F5", 1, fault_kind::replace, {0xF5}}}, 400'000,
-                         "COMMUNICATION ERROR", 11'732'000}),
-    [](const auto& p) { return std::string(p.param.name); });
-
 // An abort on a closed port leaves no stale count for the next job: its
 // first exchange gets the whole watchdog time.
 TEST(Watchdog, NextJobAfterAnAbortGetsTheWholeTime) {

@@ -160,6 +160,11 @@ const fault_case rows[] = {
     {"erase_id_refused", job::erase, {refused("done:F5")}, "INSTALLER ERROR"},
     {"erase_echo_wrong", job::erase, {garbled("echo:A7")}, "COMMUNICATION ERROR"},
     {"erase_echo_silent", job::erase, {silent("echo:A7")}, "COMMUNICATION ERROR"},
+    // The watchdog: 2933 ticks of 4 ms (the writer's 751 of 15.625 ms) for a
+    // step that stands, so an erase may take 11 s but not 12.
+    {"erase_takes_11_s", job::erase, {late("done:A7", 11'000'000)}, "ALL FLASH ERASE COMPLETE", 1},
+    {"erase_takes_12_s", job::erase, {late("done:A7", 12'000'000)}, "COMMUNICATION ERROR", 1},
+    {"erase_one_byte_then_nothing", job::erase, {{"echo:F5", 1, fault_kind::replace, {0xF5}}}, "COMMUNICATION ERROR"},
     {"erase_echo_split", job::erase, {{"echo:A7", 1, fault_kind::split}}, "ALL FLASH ERASE COMPLETE", 1},
     {"erase_installer", job::erase, {refused("done:A7")}, "INSTALLER ERROR", 1},
     {"erase_garbage", job::erase, {garbled("done:A7")}, "COMMUNICATION ERROR", 1},
