@@ -119,7 +119,6 @@ wait "$cli_pid"
 check "Ctrl+C ends a target write that waits for ever with 1" [ $? = 1 ]
 stop_sim
 run 3 --port COM9 erase
-run 3 --m32r --port "$work/no-such-device" lock-read
 run 2 transmit "$work/no-such-file.dat"
 # A link whose adapter is gone is an error, never /dev/ttyS<N-1>.
 ln -s "$work/unplugged" "$ports/com5"

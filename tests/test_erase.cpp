@@ -36,9 +36,6 @@ TEST(EraseAll, EndToEnd) {
     EXPECT_TRUE(r.port.PortOpen());
     EXPECT_EQ(r.form->Combo1.caption, "keep in commimucation");
     EXPECT_EQ(r.form->job_no, 7);
-    EXPECT_EQ(r.form->job_phase, 99);
-    EXPECT_TRUE(r.form->Timer3.enabled);
-    for (int i = 0; i <= 8; ++i) EXPECT_EQ(r.form->fblock(i).caption, "1");
 
     ASSERT_TRUE(r.run_job());
     EXPECT_EQ(r.status_history,
@@ -46,7 +43,6 @@ TEST(EraseAll, EndToEnd) {
                                         "ERASE NOW!", "ALL FLASH ERASE COMPLETE"}));
     EXPECT_FALSE(r.port.PortOpen());
     EXPECT_EQ(r.form->Combo1.caption, "commimucation stop");
-    EXPECT_EQ(r.form->job_phase, 2);
     EXPECT_TRUE(test_support::busy_pictures_reset(*r.form));
     EXPECT_GT(r.timer3_ticks, 0u);
 

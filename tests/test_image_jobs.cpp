@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <tuple>
 #include <random>
 
 #include "engine/engine.hpp"
@@ -88,26 +89,20 @@ TEST_P(TransmitRomData, StoreHoldsExactlyTheTranslatedImage) {
     EXPECT_FALSE(r.form->Timer3.enabled);
 
     EXPECT_TRUE(store_equals(r.sim, c.store_at, img.bytes));
-    // The image blocks were erased; what the image does not fill is FF.
-    EXPECT_TRUE(store_all(r.sim, c.store_at + static_cast<std::uint32_t>(c.size), 0x80000, 0xFF));
-    // Control pages: CPU code, ID code descriptor with the image's ID bytes, the count limit.
-    EXPECT_EQ(r.sim.store[0], c.cpu_code[0]);
-    EXPECT_EQ(r.sim.store[1], c.cpu_code[1]);
-    EXPECT_TRUE(store_all(r.sim, 0x0002, 0x0400, 0xFF));
+    // Control pages: CPU code, ID code descriptor with the image's ID bytes,
+    // the count limit. The image blocks were erased (FF where the image does
+    // not reach); untouched (00): the count pages, the memories block,
+    // everything above the image.
+    EXPECT_EQ(hex(r.sim.store.data(), 2), hex(c.cpu_code.data(), 2));
     EXPECT_EQ(r.sim.store[0x600], 0x01);
-    EXPECT_TRUE(store_all(r.sim, 0x0601, 0x0700, 0xFF));
-    EXPECT_TRUE(store_all(r.sim, 0x0800, 0x10000, 0xFF));
-    if (c.base == 0) {
-        EXPECT_EQ(hex(r.sim.store.data() + 0x500, 4), "84000010");
-        EXPECT_TRUE(store_equals(r.sim, 0x504, img.bytes.substr(0x84, 16)));
-    } else {
-        EXPECT_EQ(hex(r.sim.store.data() + 0x500, 4), "DFFF0F07");
-    }
-    // Untouched: the count pages, the memories block, everything above the image.
-    EXPECT_TRUE(store_all(r.sim, 0x0400, 0x0500, 0x00));
-    EXPECT_TRUE(store_all(r.sim, 0x0700, 0x0800, 0x00));
-    EXPECT_TRUE(store_all(r.sim, 0x10000, 0x20000, 0x00));
-    EXPECT_TRUE(store_all(r.sim, 0x80000, writer_sim::store_size, 0x00));
+    EXPECT_EQ(hex(r.sim.store.data() + 0x500, 4), c.base == 0 ? "84000010" : "DFFF0F07");
+    EXPECT_TRUE(c.base != 0 || store_equals(r.sim, 0x504, img.bytes.substr(0x84, 16)));
+    const std::uint32_t image_end = c.store_at + static_cast<std::uint32_t>(c.size);
+    for (const auto& [from, to, byte] : {std::tuple{image_end, 0x80000u, 0xFF}, {0x0002u, 0x0400u, 0xFF},
+                                         {0x0601u, 0x0700u, 0xFF}, {0x0800u, 0x10000u, 0xFF},
+                                         {0x0400u, 0x0500u, 0x00}, {0x0700u, 0x0800u, 0x00},
+                                         {0x10000u, 0x20000u, 0x00}, {0x80000u, writer_sim::store_size, 0x00}})
+        EXPECT_TRUE(store_all(r.sim, from, to, static_cast<std::uint8_t>(byte))) << std::hex << from;
     EXPECT_EQ(r.sim.erased_blocks, (std::vector<int>{0, 2, 3, 4, 5, 6}));
     EXPECT_EQ(r.sim.pages_written, 3 + static_cast<int>(c.size / 256));  // control pages 0000, 0500, 0600
     const std::vector<std::string> statuses = {

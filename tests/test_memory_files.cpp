@@ -252,14 +252,6 @@ TEST(Conversion, OverrunAtF0ContinuesOnTheNextPage) {
     EXPECT_EQ(lines[5], "00000200");
 }
 
-TEST(Conversion, OnlyFfGivesAnEmptyWorkFile) {
-    file_rig r;
-    write_file(r.dir.file("a.mot"), s2_record(0x000000, std::vector<std::uint8_t>(64, 0xFF)) + "\n");
-    r.form->memory_file_path = r.dir.file("a.mot");
-    ASSERT_EQ(convert_rom_data_file(*r.form), conversion::ok);
-    EXPECT_EQ(read_file(r.form->image_file_path), "");
-}
-
 TEST(Conversion, LastRecordDecidesTheFamilyAndAddressLines) {
     file_rig r;
     write_file(r.dir.file("a.mot"), s2_record(0x0FF000, {0x12}) + "\n");
