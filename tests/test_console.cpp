@@ -1,11 +1,8 @@
 // Start state of the window, the write-count list and the busy indicator.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <set>
 
-#include "console/main_form.hpp"
-#include "engine/engine.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
 #include "memories/memories.hpp"

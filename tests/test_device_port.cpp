@@ -3,13 +3,12 @@
 // line lost under the tool.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <termios.h>
+#include <unistd.h>
 
 #include "device_port.hpp"
 #include "files.hpp"

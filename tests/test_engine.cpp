@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "engine/engine.hpp"
+#include "engine/writer_id.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
-#include "engine/writer_id.hpp"
 #include "service/lock_bits.hpp"
 #include "support.hpp"
-#include "link/protocol.hpp"
 
 using namespace torvela;
 using namespace test_support;

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "engine/engine.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
 #include "link/protocol.hpp"

@@ -3,18 +3,13 @@
 // images made by srec_cat from random binaries.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <tuple>
 #include <random>
 
-#include "engine/engine.hpp"
 #include "erase/block_form.hpp"
-#include "files.hpp"
 #include "link/link.hpp"
 #include "rom_data/image_jobs.hpp"
-#include "rom_data/memory_files.hpp"
 #include "support.hpp"
-#include "link/protocol.hpp"
 
 using namespace torvela;
 using namespace test_support;

@@ -6,9 +6,7 @@
 // save leaves the chosen file as it was and the memories in the writer.
 #include <gtest/gtest.h>
 
-#include "engine/engine.hpp"
 #include "erase/erase.hpp"
-#include "service/lock_bits.hpp"
 #include "link/link.hpp"
 #include "link/protocol.hpp"
 #include "memories/memories.hpp"

@@ -1,8 +1,6 @@
 // The port chosen from the list's text, and the reply read.
 #include <gtest/gtest.h>
 
-#include "engine/engine.hpp"
-#include "erase/erase.hpp"
 #include "link/link.hpp"
 #include "support.hpp"
 

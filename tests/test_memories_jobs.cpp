@@ -7,18 +7,13 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <random>
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
 
-#include "engine/engine.hpp"
 #include "erase/block_form.hpp"
-#include "files.hpp"
 #include "link/link.hpp"
 #include "memories/memories.hpp"
-#include "platform/disk_files.hpp"
-#include "rom_data/memory_files.hpp"
 #include "rom_data/page_exchange.hpp"
 #include "service/confirm_commands.hpp"
 #include "support.hpp"

@@ -3,17 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdlib>
 #include <map>
 #include <random>
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
-#include "files.hpp"
 #include "link/link.hpp"
 #include "memories/memories.hpp"
-#include "rom_data/memory_files.hpp"
 #include "rom_data/page_exchange.hpp"
 #include "support.hpp"
 

@@ -3,22 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 
-#include "engine/engine.hpp"
+#include "engine/writer_id.hpp"
 #include "erase/erase.hpp"
-#include "files.hpp"
 #include "link/link.hpp"
+#include "link/protocol.hpp"
 #include "memories/memories.hpp"
+#include "rom_data/image_jobs.hpp"
 #include "rom_data/page_exchange.hpp"
 #include "service/confirm_commands.hpp"
 #include "service/lock_bits.hpp"
-#include "engine/writer_id.hpp"
-#include "rom_data/image_jobs.hpp"
-#include "rom_data/memory_files.hpp"
 #include "service/write_count.hpp"
 #include "support.hpp"
-#include "link/protocol.hpp"
 
 using namespace torvela;
 using namespace test_support;

@@ -17,13 +17,9 @@
 #include <random>
 #include <string>
 
-#include "engine/engine.hpp"
 #include "erase/erase.hpp"
-#include "files.hpp"
-#include "link/link.hpp"
 #include "memories/memories.hpp"
 #include "rom_data/image_jobs.hpp"
-#include "rom_data/memory_files.hpp"
 #include "support.hpp"
 
 using namespace torvela;

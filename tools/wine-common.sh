@@ -39,7 +39,9 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 start_wine() {
     mkdir -p "$WINEPREFIX/dosdevices"
     /usr/lib/wine/wineserver -k 2>/dev/null
-    /usr/lib/wine/wineserver -p
+    # The server lists every object it holds on its error output when it is
+    # killed: that goes to a file of its own, not into the checks' output.
+    /usr/lib/wine/wineserver -p 2>"$work/wineserver.log"
     "$wine" cmd /c exit >/dev/null 2>&1 || true
     # The device manager links COMn once it has started; wait for that.
     for _ in $(seq 100); do [ -L "$WINEPREFIX/dosdevices/com1" ] && break; sleep 0.1; done
