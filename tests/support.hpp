@@ -118,11 +118,8 @@ struct unit_rig : writer_sim::rig {
         return dir.file(name + ".mot");
     }
     std::size_t files_in_folder() const {
-        std::size_t n = 0;
-        for ([[maybe_unused]] const auto& e :
-             std::filesystem::directory_iterator(torvela::path_from_utf8(dir.path())))
-            ++n;
-        return n;
+        return static_cast<std::size_t>(std::distance(
+            std::filesystem::directory_iterator(torvela::path_from_utf8(dir.path())), {}));
     }
 };
 
