@@ -43,6 +43,7 @@ job "command line: transmit" 18.0 "TRANSMIT MEMORIES COMPLETE" transmit "$(windo
 window_job() {  # NAME IDEAL BUTTON COMPLETE-TEXT [FILE]
     local name=$1 ideal=$2 button=$3 done=$4 file=${5:-} x y
     "$wine" "$build/win32/torvela.exe" >/dev/null 2>&1 &
+    local window=$!
     peek wait
     if [ -n "$file" ]; then click file_select; pick_file "$(windows_path "$file")"; fi
     click "$button"
@@ -58,7 +59,7 @@ window_job() {  # NAME IDEAL BUTTON COMPLETE-TEXT [FILE]
     rm -f "$work/trace.txt"
     type_into_dialog "SAVE TRACE" "$(windows_path "$work/trace.txt")"
     peek close
-    sleep 1
+    wait "$window"  # gone before the next one starts, or peek finds this one
     awk -v name="$name" -v ideal="$ideal" '
         function ms(t) { split(t, p, ":"); return ((p[1] * 60 + p[2]) * 60 + p[3]) * 1000 }
         / # job [0-9]+ begins/ { begun = ms($1) }

@@ -1,9 +1,10 @@
 // Every job against a writer that fails it: one table of faults at a reply
-// (silence, AC AC, a garbled echo, a corrupted page, the line lost) or a
-// Disconnect pressed under way, each with the status the job must end with.
-// Whatever the fault, the job ends through the abort: port closed, work
-// file closed, pictures back at rest, nothing sent on the closed port; a
-// save leaves the chosen file as it was and the memories in the writer.
+// (silence, AC AC, a garbled echo, a corrupted page, a late reply, the line
+// lost) or a Disconnect pressed under way, each with the status the job must
+// end with; a few a job survives (one verify mismatch, a reply inside the
+// watchdog). However it ends, it ends whole: port closed, work file closed,
+// pictures back at rest, nothing sent on the closed port; a failed save
+// leaves the chosen file as it was and the memories in the writer.
 #include <gtest/gtest.h>
 
 #include "erase/erase.hpp"
