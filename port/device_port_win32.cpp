@@ -89,7 +89,10 @@ bool device_port::open_device() {
     const HANDLE h = CreateFileW(widen(device_).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        error_ = reason(GetLastError());
+        // Windows refuses a COM port another program has open as access denied.
+        const DWORD err = GetLastError();
+        error_ = err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION ? "the port is in use by another program"
+                                                                               : reason(err);
         return false;
     }
     if (GetFileType(h) != FILE_TYPE_CHAR || !set_line(h, error_)) {
