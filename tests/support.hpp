@@ -46,6 +46,19 @@ inline writer_sim::fault page_reply(const char* page, std::vector<std::uint8_t> 
     return {std::string("page:") + page, occurrence, writer_sim::fault_kind::replace, std::move(head)};
 }
 
+// The writer's bytes from `at` are `data` (held as text, as the files hold it).
+inline bool bytes_at(const std::string& data, const std::uint8_t* at) {
+    return std::equal(data.begin(), data.end(), at, [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
+}
+inline bool store_equals(const writer_sim::writer& w, std::uint32_t at, const std::string& data) {
+    return bytes_at(data, w.store.data() + at);
+}
+// Every byte of the store from `from` up to `to` is `v`.
+inline bool store_all(const writer_sim::writer& w, std::size_t from, std::size_t to, std::uint8_t v) {
+    return std::all_of(w.store.begin() + static_cast<std::ptrdiff_t>(from),
+                       w.store.begin() + static_cast<std::ptrdiff_t>(to), [v](std::uint8_t b) { return b == v; });
+}
+
 inline bool busy_pictures_reset(const torvela::main_form& f) {
     if (f.Timer3.enabled || !f.Image1.visible) return false;
     const torvela::control* const hidden[] = {&f.Image2,  &f.Image3,  &f.Image4,  &f.Image5,

@@ -19,12 +19,6 @@ namespace {
 
 void fill(writer_sim::writer& w, std::uint8_t v) { w.store.fill(v); }
 
-bool all_of(const writer_sim::writer& w, std::size_t from, std::size_t to, std::uint8_t v) {
-    for (std::size_t a = from; a < to; ++a)
-        if (w.store[a] != v) return false;
-    return true;
-}
-
 }  // namespace
 
 TEST(EraseAll, EndToEnd) {
@@ -53,8 +47,8 @@ TEST(EraseAll, EndToEnd) {
     EXPECT_EQ(fr[2], (bytes{0xA7, 0xA7}));
     EXPECT_EQ(fr[3], (bytes{0xD0, 0xD0}));
     EXPECT_EQ(r.sim.erase_all_count, 1);
-    EXPECT_TRUE(all_of(r.sim, 0x10000, writer_sim::store_size, 0xFF));
-    EXPECT_TRUE(all_of(r.sim, 0, 0x10000, 0x5A));  // the system pages stay
+    EXPECT_TRUE(test_support::store_all(r.sim, 0x10000, writer_sim::store_size, 0xFF));
+    EXPECT_TRUE(test_support::store_all(r.sim, 0, 0x10000, 0x5A));  // the system pages stay
     EXPECT_EQ(r.sim.stray_bytes, 0);
 
     // Nothing more happens afterwards.

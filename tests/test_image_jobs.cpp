@@ -48,15 +48,6 @@ struct image_rig : writer_sim::rig {
     }
 };
 
-bool store_equals(const writer_sim::writer& w, std::uint32_t at, const std::string& bytes) {
-    return std::equal(bytes.begin(), bytes.end(), w.store.begin() + at,
-                      [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
-}
-
-bool store_all(const writer_sim::writer& w, std::uint32_t from, std::uint32_t to, std::uint8_t v) {
-    return std::all_of(w.store.begin() + from, w.store.begin() + to, [v](std::uint8_t b) { return b == v; });
-}
-
 }  // namespace
 
 struct transmit_case {

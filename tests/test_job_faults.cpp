@@ -145,8 +145,7 @@ TEST_P(JobFaults, EndTheJobThroughTheAbort) {
         break;
     case job::rom_transmit:
         if (complete(c.status)) {
-            EXPECT_TRUE(std::equal(r.image.begin(), r.image.end(), r.sim.store.begin() + 0x20000,
-                                   [](char a, std::uint8_t b) { return std::uint8_t(a) == b; }));
+            EXPECT_TRUE(store_equals(r.sim, 0x20000, r.image));
         }
         break;
     default:

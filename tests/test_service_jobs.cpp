@@ -99,7 +99,6 @@ struct job_rig : unit_rig {
     explicit job_rig(std::size_t size = 0x3000, unsigned seed = 9) : image(random_bytes(size, seed)) {
         choose_path(rom_file(image, "image"));
     }
-    void write_rom_file(const std::string& bytes, const std::string& name) { choose_path(rom_file(bytes, name)); }
 };
 
 }  // namespace
@@ -113,8 +112,7 @@ TEST(TargetDirectWrite, EndToEnd) {
     EXPECT_EQ(r.form->Label9.caption, "TARGET DIRECT WRITE COMPLETE");
     EXPECT_FALSE(r.port.PortOpen());
     EXPECT_EQ(r.sim.target_writes, 1);
-    EXPECT_TRUE(std::equal(r.image.begin(), r.image.end(), r.sim.store.begin() + 0x20000,
-                           [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
+    EXPECT_TRUE(store_equals(r.sim, 0x20000, r.image));
     // The erase took the blocks of Check3 and Check5..Check9 and left the ticks.
     EXPECT_EQ(r.sim.erased_blocks, (std::vector<int>{0, 2, 3, 4, 5, 6}));
     EXPECT_EQ(r.form->Check4.value, 0);
@@ -193,7 +191,7 @@ TEST(WriterVersionUp, ProgramMemoryOnlyAndTheWriterWorksAfterwards) {
     job_rig r;  // a unit's memories in the store
     const auto store_before = r.sim.store;
     const std::string program = writer_program(0x2400);
-    r.write_rom_file(program, "writer");
+    r.choose_path(r.rom_file(program, "writer"));
     writer_versionup_Click(*r.form);
     EXPECT_EQ(r.box.asked, (std::vector<std::string>{"ROM WRITER VERSION UP CHECK|ROM WRITER VERSION UP ?"}));
     ASSERT_TRUE(r.run_job(600'000'000));
@@ -201,8 +199,7 @@ TEST(WriterVersionUp, ProgramMemoryOnlyAndTheWriterWorksAfterwards) {
     EXPECT_EQ(r.status_history.front(), "ROM WRITER VERSION UP START");
     EXPECT_FALSE(r.port.PortOpen());
     // Into the writer's program memory, untranslated; the store untouched.
-    EXPECT_TRUE(std::equal(program.begin(), program.end(), r.sim.program.begin(),
-                           [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
+    EXPECT_TRUE(bytes_at(program, r.sim.program.data()));
     EXPECT_EQ(r.sim.program_pages_written, 0x24);
     EXPECT_TRUE(r.sim.store == store_before);
     EXPECT_TRUE(r.sim.erased_blocks.empty());
