@@ -41,7 +41,7 @@ job "command line: transmit" 18.0 "TRANSMIT MEMORIES COMPLETE" transmit "$(windo
 # file back), each followed by SAVE TRACE, so that the saved trace holds the
 # job whole.
 window_job() {  # NAME IDEAL BUTTON COMPLETE-TEXT [FILE]
-    local name=$1 ideal=$2 button=$3 done=$4 file=${5:-} x y
+    local name=$1 ideal=$2 button=$3 done=$4 file=${5:-}
     "$wine" "$build/win32/torvela.exe" >/dev/null 2>&1 &
     local window=$!
     peek wait
@@ -52,10 +52,7 @@ window_job() {  # NAME IDEAL BUTTON COMPLETE-TEXT [FILE]
     job_ended
     xdotool key ctrl+shift+F12
     sleep 0.5
-    # SAVE TRACE stands in the service view's last row, 380 px right of the
-    # client area's edge; the status line's centre tells where that edge is.
-    read -r x y < <(peek point Label9 | tr -d "\r")
-    xdotool mousemove $((x - 240 - 128 + 380 + 58)) $((y - 16 - 12 + 760 + 12)) click 1
+    click save_trace
     rm -f "$work/trace.txt"
     type_into_dialog "SAVE TRACE" "$(windows_path "$work/trace.txt")"
     peek close

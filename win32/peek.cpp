@@ -34,6 +34,8 @@ HWND control(const std::string& name) {
         if (name == d.name) return GetDlgItem(w, id);
         ++id;
     }
+    for (const torvela_win32::service_control& c : torvela_win32::service_controls)
+        if (name == c.name) return GetDlgItem(w, c.id);
     return nullptr;
 }
 

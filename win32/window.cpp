@@ -21,7 +21,6 @@ namespace {
 
 constexpr UINT tick_message = WM_APP + 1;    // wParam: 0, 1, 2 for Timer1..Timer3
 constexpr UINT inform_message = WM_APP + 2;  // a message box waits to be shown
-constexpr int trace_id = 50, progress_id = 51, save_trace_id = 52;
 
 std::wstring window_text(HWND w) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(w)) + 1, L'\0');
