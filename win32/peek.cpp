@@ -1,6 +1,6 @@
 // A small reader of the TORVELA window for the tests under Wine: finds the
 // window and reads or answers what an operator would see.
-//   torvela-peek wait                      the window is there
+//   torvela-peek wait                      the window is shown and takes input
 //   torvela-peek text NAME                 the text a control shows
 //   torvela-peek visible NAME              1 when shown, else 0
 //   torvela-peek point NAME                the control's centre on the screen, "x y"
@@ -89,7 +89,20 @@ bool wait_for(Done done, std::chrono::seconds limit) {
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
     const std::string op = argv[1];
-    if (op == "wait") return wait_for([] { return main_window() != nullptr; }, 60s) ? 0 : 1;
+    if (op == "wait") {
+        // Shown, and its thread in its message loop: a click sent now reaches
+        // it rather than a window still being made.
+        return wait_for(
+                   [] {
+                       HWND w = main_window();
+                       DWORD_PTR unused = 0;
+                       return w && IsWindowVisible(w) &&
+                              SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &unused) != 0;
+                   },
+                   60s)
+                   ? 0
+                   : 1;
+    }
     if (op == "title") {
         HWND w = main_window();
         if (!w) return 1;
