@@ -5,15 +5,18 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.hpp"
 
 namespace torvela {
 
 // What "COMn" stands for on this machine. On POSIX: the entry comN in the
-// ports folder when there is one (a link to /dev/ttyUSB0, say), else
-// /dev/ttyS<n-1>; a comN link whose target is gone is an error, never a
-// reason to open some other device. On Windows: \\.\COMn.
+// ports folder when there is one (a link to /dev/ttyUSB0, say), else, only
+// when the folder could be looked into and holds no comN, /dev/ttyS<n-1>.
+// A comN that cannot be looked at, a link whose target is gone, a link of a
+// simulated writer that has stopped: each is an error, never a reason to
+// open some other device. On Windows: \\.\COMn.
 struct port_choice {
     std::string device;  // what to open
     std::string error;   // why nothing may be opened; empty when `device` holds
@@ -55,6 +58,9 @@ private:
     int port_ = 1;
     bool open_ = false;
     std::intptr_t handle_ = -1;
+    // The line settings the device had when it was opened (the system's own
+    // structure, as bytes), given back when it is closed.
+    std::vector<unsigned char> found_settings_;
     std::string device_, error_;
 };
 

@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +16,7 @@
 #include <system_error>
 
 #include "device_port.hpp"
+#include "platform/disk_files.hpp"
 
 namespace torvela {
 
@@ -26,16 +29,50 @@ std::string ports_folder() {
     return base + "/torvela/ports";
 }
 
+namespace {
+
+// The process and terminal a simulated writer wrote beside its link; a
+// process number of 0 when there is no such file.
+struct simulator_marker {
+    long pid = 0;
+    std::string terminal;
+};
+
+simulator_marker read_marker(const fs::path& link) {
+    simulator_marker m;
+    fs::path marker = link;
+    marker += ".sim-pid";
+    std::string text;
+    if (read_small_file(marker, 256, text) != small_file::read) return m;
+    const std::size_t nl = text.find('\n');
+    m.pid = std::strtol(text.c_str(), nullptr, 10);
+    if (nl != std::string::npos) m.terminal = text.substr(nl + 1, text.find('\n', nl + 1) - nl - 1);
+    return m;
+}
+
+}  // namespace
+
 port_choice resolve_port(int n) {
     const std::string name = "com" + std::to_string(n);
     const fs::path entry = fs::path(ports_folder()) / name;
+    struct stat st {};
+    if (::lstat(entry.c_str(), &st) != 0) {
+        // Only "there is no such entry" lets COMn stand for the system's own
+        // port; any other failure (a folder nobody may search, a link loop)
+        // says nothing about what the operator linked as comN.
+        if (errno == ENOENT) return {"/dev/ttyS" + std::to_string(n - 1), {}};
+        return {{}, "cannot look at " + name + " in " + entry.parent_path().string() + ": " + std::strerror(errno)};
+    }
+    if (!S_ISLNK(st.st_mode)) return {entry.string(), {}};
     std::error_code ec;
-    const fs::file_status link = fs::symlink_status(entry, ec);
-    if (link.type() == fs::file_type::not_found || (ec && ec != std::errc::no_such_file_or_directory))
-        return {"/dev/ttyS" + std::to_string(n - 1), {}};
-    if (link.type() != fs::file_type::symlink) return {entry.string(), {}};
     const fs::path to = fs::read_symlink(entry, ec);
     const fs::path target = to.is_absolute() ? to : entry.parent_path() / to;
+    // A simulated writer killed outright leaves its link; the terminal's
+    // number may be some other program's by now.
+    const simulator_marker sim = read_marker(entry);
+    if (sim.pid > 0 && sim.terminal == to.string() && ::kill(static_cast<pid_t>(sim.pid), 0) != 0 && errno == ESRCH)
+        return {{}, "the simulated writer behind COM" + std::to_string(n) + " has stopped (process " +
+                        std::to_string(sim.pid) + "); start it again, or remove " + entry.string()};
     if (!fs::exists(entry, ec))
         return {{}, "the link " + name + " points to " + target.string() + ", which does not exist"};
     const fs::path real = fs::canonical(entry, ec);
@@ -48,12 +85,13 @@ std::string reason(int err) { return std::strerror(err); }
 
 // Raw 57600 8N1: no echo, no line editing, no character mapping, no flow
 // control of either kind, reads that return at once.
-bool set_line(int fd, std::string& why) {
+bool set_line(int fd, std::string& why, std::vector<unsigned char>& found) {
     termios t{};
     if (::tcgetattr(fd, &t) != 0) {
         why = errno == ENOTTY ? "not a serial device" : reason(errno);
         return false;
     }
+    found.assign(reinterpret_cast<const unsigned char*>(&t), reinterpret_cast<const unsigned char*>(&t) + sizeof t);
     ::cfmakeraw(&t);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
     t.c_cflag |= CS8 | CREAD | CLOCAL;
@@ -89,7 +127,8 @@ bool device_port::open_device() {
     }
     const int fd = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error_ = reason(errno);
+        // A terminal another program holds exclusively refuses the open.
+        error_ = errno == EBUSY ? "the port is in use by another program" : reason(errno);
         return false;
     }
     // One program on the line at a time: a second open of the device fails,
@@ -105,7 +144,8 @@ bool device_port::open_device() {
         ::close(fd);
         return false;
     }
-    if (!set_line(fd, error_)) {
+    if (!set_line(fd, error_, found_settings_)) {
+        ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return false;
     }
@@ -113,8 +153,21 @@ bool device_port::open_device() {
     return true;
 }
 
+// The device is given back as it was found: not exclusive any more (an
+// ordinary user's next open would fail otherwise while the other side stays
+// open) and with its own line settings.
 void device_port::close_device() {
-    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    if (handle_ >= 0) {
+        const int fd = static_cast<int>(handle_);
+        if (found_settings_.size() == sizeof(termios)) {
+            termios t{};
+            std::memcpy(&t, found_settings_.data(), sizeof t);
+            ::tcsetattr(fd, TCSANOW, &t);
+        }
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+    }
+    found_settings_.clear();
     handle_ = -1;
     open_ = false;
 }

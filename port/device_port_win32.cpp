@@ -3,6 +3,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "device_port.hpp"
@@ -41,13 +42,14 @@ std::string reason(DWORD err) {
     return out.empty() ? "error " + std::to_string(err) : out;
 }
 
-bool set_line(HANDLE h, std::string& why) {
+bool set_line(HANDLE h, std::string& why, std::vector<unsigned char>& found) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(h, &dcb)) {
         why = GetLastError() == ERROR_INVALID_FUNCTION ? std::string("not a serial device") : reason(GetLastError());
         return false;
     }
+    found.assign(reinterpret_cast<const unsigned char*>(&dcb), reinterpret_cast<const unsigned char*>(&dcb) + sizeof dcb);
     dcb.BaudRate = CBR_57600;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
@@ -95,7 +97,7 @@ bool device_port::open_device() {
                                                                                : reason(err);
         return false;
     }
-    if (GetFileType(h) != FILE_TYPE_CHAR || !set_line(h, error_)) {
+    if (GetFileType(h) != FILE_TYPE_CHAR || !set_line(h, error_, found_settings_)) {
         if (error_.empty()) error_ = "not a serial device";
         CloseHandle(h);
         return false;
@@ -104,8 +106,17 @@ bool device_port::open_device() {
     return true;
 }
 
+// The port is given back with the settings it had when it was opened.
 void device_port::close_device() {
-    if (handle_ != -1) CloseHandle(as_handle(handle_));
+    if (handle_ != -1) {
+        if (found_settings_.size() == sizeof(DCB)) {
+            DCB dcb{};
+            std::memcpy(&dcb, found_settings_.data(), sizeof dcb);
+            SetCommState(as_handle(handle_), &dcb);
+        }
+        CloseHandle(as_handle(handle_));
+    }
+    found_settings_.clear();
     handle_ = -1;
     open_ = false;
 }

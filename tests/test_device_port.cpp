@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -95,26 +96,80 @@ TEST(DevicePort, OpenFailuresSayWhy) {
     }
 }
 
-// COMn: a comN entry, or /dev/ttyS<n-1> only when there is none; a link
-// whose target is gone is an error, never another device.
+// COMn: a comN entry, or /dev/ttyS<n-1> only when the ports folder holds
+// none; anything else that keeps the tool from knowing what comN is (a link
+// whose target is gone, a folder it may not search or behind a link loop, a
+// simulated writer that has stopped) is an error, never another device.
 TEST(DevicePort, ComNumbersStandForTheLinkOrNothing) {
+    namespace fs = std::filesystem;
     private_work_folder dir;
     setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-    const std::filesystem::path ports = std::filesystem::path(dir.path()) / "torvela" / "ports";
-    std::filesystem::create_directories(ports);
-    terminal t;
-    std::filesystem::create_symlink(t.name, ports / "com3");
-    std::filesystem::create_symlink(dir.file("unplugged"), ports / "com4");
+    const fs::path ports = fs::path(dir.path()) / "torvela" / "ports";
+    fs::create_directories(ports);
+    terminal t, other;
+    fs::create_symlink(t.name, ports / "com3");
+    fs::create_symlink(dir.file("unplugged"), ports / "com4");
+    // The simulator of com5 is gone and another program has its terminal.
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    fs::create_symlink(other.name, ports / "com5");
+    test_support::write_file((ports / "com5.sim-pid").string(), std::to_string(gone) + "\n" + other.name + "\n");
     EXPECT_EQ(resolve_port(2).device, "/dev/ttyS1");
     EXPECT_EQ(resolve_port(3).device, t.name);
     EXPECT_EQ(resolve_port(4).error, "the link com4 points to " + dir.file("unplugged") + ", which does not exist");
+    EXPECT_EQ(resolve_port(5).error.rfind("the simulated writer behind COM5 has stopped", 0), 0u) << resolve_port(5).error;
     device_port port;
-    port.CommPort(4);
-    EXPECT_FALSE(port.PortOpen(true));
-    EXPECT_EQ(port.last_error(), resolve_port(4).error);
+    for (int n : {4, 5}) {
+        port.CommPort(n);
+        EXPECT_FALSE(port.PortOpen(true));
+        EXPECT_EQ(port.last_error(), resolve_port(n).error);
+    }
     port.CommPort(3);
     EXPECT_TRUE(port.PortOpen(true)) << port.last_error();
+    port.PortOpen(false);
+
+    // The ports folder itself cannot be looked into.
+    const fs::path loop = fs::path(dir.path()) / "loop";
+    fs::create_symlink(loop, loop);
+    const struct {
+        const char* config;
+        const char* reason;
+    } unreadable[] = {{"loop", "Too many levels of symbolic links"}, {"shut", "Permission denied"}};
+    fs::create_directories(fs::path(dir.path()) / "shut" / "torvela" / "ports");
+    fs::permissions(fs::path(dir.path()) / "shut" / "torvela", fs::perms::none);
+    for (const auto& row : unreadable) {
+        if (std::string(row.config) == "shut" && geteuid() == 0) continue;  // root searches any folder
+        setenv("XDG_CONFIG_HOME", (fs::path(dir.path()) / row.config).c_str(), 1);
+        const port_choice c = resolve_port(1);
+        EXPECT_EQ(c.device, "") << row.config;
+        EXPECT_NE(c.error.find("cannot look at com1"), std::string::npos) << c.error;
+        EXPECT_NE(c.error.find(row.reason), std::string::npos) << c.error;
+    }
+    fs::permissions(fs::path(dir.path()) / "shut" / "torvela", fs::perms::owner_all);
     unsetenv("XDG_CONFIG_HOME");
+}
+
+// The port is given back as it was found: job after job opens it again
+// while the other side stays open (an ordinary user is refused a terminal
+// left exclusive), and the settings it had are back.
+TEST(DevicePort, ClosingGivesTheDeviceBackAsItWasFound) {
+    terminal t;
+    termios before{};
+    ASSERT_EQ(tcgetattr(t.master, &before), 0);
+    cfsetspeed(&before, B9600);
+    before.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(tcsetattr(t.master, TCSANOW, &before), 0);
+    for (int job = 0; job < 3; ++job) {
+        device_port port;
+        port.device_override = t.name;
+        ASSERT_TRUE(port.PortOpen(true)) << "job " << job << ": " << port.last_error();
+        port.PortOpen(false);
+        termios after{};
+        ASSERT_EQ(tcgetattr(t.master, &after), 0);
+        EXPECT_EQ(cfgetospeed(&after), B9600);
+        EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    }
 }
 
 // The other end gone (an adapter pulled out, the simulator killed): the
