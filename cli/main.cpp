@@ -308,11 +308,14 @@ std::string check_file(main_form& f, const options& o) {
     std::error_code ec;
     if (o.op->file == file_use::memories_save) {
         if (std::filesystem::is_directory(p, ec)) return o.file + " is a folder";
-        const std::filesystem::path folder = std::filesystem::absolute(p, ec).parent_path();
-        if (!std::filesystem::is_directory(folder, ec)) return "no folder " + utf8_from_path(folder);
         const save_target target = check_save_target(p);
         if (target != save_target::new_file && target != save_target::replaceable)
             return o.file + " " + save_target_problem(target) + ": it is not replaced";
+        // The save's own first step, tried and undone: its folder must take
+        // the new file beside the chosen one.
+        pending_save probe;
+        if (!probe.begin(o.file)) return o.file + " cannot be saved: " + probe.problem();
+        probe.discard();
     } else if (!is_plain_file(p)) {
         return o.file + " is no readable file";
     }

@@ -9,6 +9,10 @@
 #include <filesystem>
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
 #endif
 
 #include "erase/block_form.hpp"
@@ -157,9 +161,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- the replacement of the chosen file ----------------------------------------
 
+// How the operator names the file: as it is, by a link to it, or through a
+// linked folder's ".." (which the system takes as the parent of the folder
+// the link points to, not of the link).
+enum class named { directly, through_link, through_linked_folder_parent };
+
 struct replace_case {
     const char* name;
-    bool through_link;
+    named how;
     std::filesystem::perms mode;
 };
 
@@ -168,42 +177,80 @@ class SaveReplacement : public ::testing::TestWithParam<replace_case> {};
 TEST_P(SaveReplacement, KeepsModeAndLink) {
     namespace fs = std::filesystem;
     unit_rig r;
-    const std::string real = r.dir.file("real.dat");
+    const named how = GetParam().how;
+#ifdef _WIN32
+    if (how != named::directly) GTEST_SKIP() << "symbolic links need privileges on Windows";
+#endif
+    const std::string folder = how == named::through_linked_folder_parent ? r.dir.file("other") : r.dir.path();
+    const std::string real = folder + "/real.dat";
+    fs::create_directories(folder + "/inner");
     write_file(real, "old\r\n");
     fs::permissions(real, GetParam().mode, fs::perm_options::replace);
     const fs::perms mode = fs::status(real).permissions();  // as far as the platform keeps modes
     std::string chosen = real;
-    if (GetParam().through_link) {
-#ifdef _WIN32
-        GTEST_SKIP() << "symbolic links need privileges on Windows";
-#endif
+    if (how == named::through_link) {
         chosen = r.dir.file("link.dat");
         fs::create_symlink("real.dat", chosen);
+    } else if (how == named::through_linked_folder_parent) {
+        // A file of that name beside the link, which nobody chose.
+        write_file(r.dir.file("real.dat"), "beside the link\r\n");
+        fs::create_symlink("other/inner", r.dir.file("lnk"));
+        chosen = r.dir.file("lnk/../real.dat");
     }
     // A save killed earlier left its new file; a foreign file looks alike.
-    write_file(r.dir.file(".real.dat.save-abcdefghijkl.tmp"), "partial");
-    write_file(r.dir.file(".real.dat.other"), "not ours");
-    r.dlg.files.push_back(chosen);
-    file_select_Click(*r.form);
+    write_file(folder + "/.real.dat.save-abcdefghijkl.tmp", "partial");
+    write_file(folder + "/.real.dat.other", "not ours");
+    r.choose_path(chosen);
     ramdata_get_Click(*r.form);
     ASSERT_TRUE(r.run_job());
     EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
     EXPECT_TRUE(read_file(real) == r.memories());
     EXPECT_EQ(fs::status(real).permissions(), mode);
-    EXPECT_EQ(fs::is_symlink(chosen), GetParam().through_link);
-    EXPECT_FALSE(exists(r.dir.file(".real.dat.save-abcdefghijkl.tmp")));
-    EXPECT_TRUE(exists(r.dir.file(".real.dat.other")));
-    EXPECT_EQ(r.files_in_folder(), GetParam().through_link ? 3u : 2u);
+    EXPECT_EQ(fs::is_symlink(chosen), how == named::through_link);
+    EXPECT_FALSE(exists(folder + "/.real.dat.save-abcdefghijkl.tmp"));
+    EXPECT_TRUE(exists(folder + "/.real.dat.other"));
+    if (how == named::through_linked_folder_parent) {
+        EXPECT_EQ(read_file(r.dir.file("real.dat")), "beside the link\r\n");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), how == named::through_link ? 4 : 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, SaveReplacement,
-    ::testing::Values(replace_case{"existing_file", false, std::filesystem::perms::owner_read |
-                                                               std::filesystem::perms::owner_write |
-                                                               std::filesystem::perms::group_read},
-                      replace_case{"through_link", true, std::filesystem::perms::owner_read |
-                                                             std::filesystem::perms::owner_write}),
+    ::testing::Values(replace_case{"existing_file", named::directly,
+                                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                       std::filesystem::perms::group_read},
+                      replace_case{"through_link", named::through_link,
+                                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write},
+                      replace_case{"through_linked_folder_parent", named::through_linked_folder_parent,
+                                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// Two writers on one bench saving into one new file, the second started
+// before the first has put its file in place: the first save's hidden file
+// is not taken for a leftover, and the second does not replace what the
+// first saved. Both units' memories exist afterwards, and every file a
+// message names is there.
+TEST(SaveFaults, TwoWritersIntoOneNewFileKeepBothUnits) {
+    unit_rig first(7), second(8);
+    second.path = first.path;
+    second.choose_path(first.path);
+    first.choose_path(first.path);
+    ramdata_get_Click(*first.form);
+    ASSERT_TRUE(first.run_until([&] { return first.form->job_phase == 11; }, 60'000'000));
+    ramdata_get_Click(*second.form);
+    ASSERT_TRUE(first.run_job());
+    ASSERT_TRUE(second.run_job());
+    EXPECT_EQ(first.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
+    EXPECT_EQ(second.form->Label9.caption, "FILE SAVE ERROR");
+    EXPECT_TRUE(read_file(first.path) == first.memories());
+    EXPECT_TRUE(read_file(second.form->save.kept_copy()) == second.memories());
+    EXPECT_TRUE(second.writer_holds_memories());
+    ASSERT_EQ(second.box.told.size(), 1u);
+    EXPECT_NE(second.box.told[0].find(second.form->save.kept_copy()), std::string::npos);
+    EXPECT_NE(second.box.told[0].find("while the save ran"), std::string::npos);
+    EXPECT_EQ(first.files_in_folder(), 2u);
+}
 
 // Something the tool did not expect throws inside a step: the job ends
 // through the abort, the program goes on, and the next save works.
@@ -260,14 +307,28 @@ TEST(SaveFaults, RecordsTheDiskRefusedFailTheSave) {
 }
 #endif
 
+// A folder that cannot take the new file is refused before anything is
+// sent: a missing one, and one the user may not write to.
 TEST(SaveFaults, UnwritableFolderShowsFileOpenError) {
-    unit_rig r;
-    r.form->memory_file_path = r.dir.file("no/such/folder/unit.dat");
-    ramdata_get_Click(*r.form);
-    ASSERT_TRUE(r.run_job());
-    EXPECT_EQ(r.form->Label9.caption, "FILE OPEN ERROR");
-    EXPECT_FALSE(r.port.PortOpen());
-    EXPECT_TRUE(busy_pictures_reset(*r.form));
+    for (const char* folder : {"no/such/folder", "read-only"}) {
+        unit_rig r;
+        std::filesystem::create_directory(r.dir.file("read-only"));
+        std::filesystem::permissions(r.dir.file("read-only"), std::filesystem::perms::owner_read |
+                                                                  std::filesystem::perms::owner_exec);
+#ifndef _WIN32
+        if (std::string(folder) == "read-only" && geteuid() == 0) continue;  // root writes anywhere
+#else
+        if (std::string(folder) == "read-only") continue;  // no such mode on Windows
+#endif
+        r.form->memory_file_path = r.dir.file(std::string(folder) + "/unit.dat");
+        ramdata_get_Click(*r.form);
+        ASSERT_TRUE(r.run_job());
+        EXPECT_EQ(r.form->Label9.caption, "FILE OPEN ERROR") << folder;
+        EXPECT_TRUE(sent(r).empty()) << folder;
+        EXPECT_FALSE(r.port.PortOpen());
+        EXPECT_TRUE(busy_pictures_reset(*r.form));
+        std::filesystem::permissions(r.dir.file("read-only"), std::filesystem::perms::owner_all);
+    }
 }
 
 // ---- the memories file is checked whole before anything is sent ---------------
@@ -462,8 +523,38 @@ TEST(WorkFiles, PrivateFolderGoesWithTheWindow) {
                   std::filesystem::perms::owner_all);
 #endif
         EXPECT_NE(r.form->image_file_path, r.form->control_file_path);
+#ifndef _WIN32
+        // No link planted in its place is followed.
+        std::filesystem::create_symlink(r.form->memories_copy_path, r.form->control_file_path);
+        EXPECT_FALSE(r.files.open_output(2, r.form->control_file_path));
+#endif
         write_file(r.form->image_file_path, "x");
         Form_Unload(*r.form);
         EXPECT_FALSE(std::filesystem::exists(folder));
     }
+#ifndef _WIN32
+    // Private from the moment it exists, whatever the umask: a second
+    // thread looking at each new folder as it appears never sees it open.
+    private_work_folder tmp;
+    const std::string tmpdir = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+    const mode_t umask_was = umask(0);
+    std::atomic<bool> done{false};
+    std::atomic<int> seen_open{0};
+    std::thread watch([&] {
+        while (!done) {
+            std::error_code ec;
+            for (std::filesystem::directory_iterator it(tmp.path(), ec), end; !ec && it != end; it.increment(ec)) {
+                struct stat st {};
+                if (lstat(it->path().c_str(), &st) == 0 && (st.st_mode & 077) != 0) ++seen_open;
+            }
+        }
+    });
+    for (int i = 0; i < 300; ++i) private_work_folder w;
+    done = true;
+    watch.join();
+    umask(umask_was);
+    tmpdir.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", tmpdir.c_str(), 1);
+    EXPECT_EQ(seen_open, 0);
+#endif
 }

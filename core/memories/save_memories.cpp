@@ -1,8 +1,9 @@
 // Job 4, SAVE MEMORIES TO FILE.
 //
 // The lifecycle of the file, in the order the phases run:
-//   phase 14  f.save.begin: a new hidden file beside the chosen one (the
-//             chosen file is not touched); the records go there
+//   click     f.save.begin: a new hidden file beside the chosen one (the
+//             chosen file is not touched), made before the port opens
+//   phase 14  the records go into it
 //   phase 11  the new file is read back and every page verified against the
 //             writer
 //   phase 13  f.save.commit: the verified file replaces the chosen file; only
@@ -58,7 +59,17 @@ void ramdata_get_Click(main_form& f) {
         report(f, outcome::file_problem, "FILE OPEN ERROR");
         return;
     }
-    if (!open_port_with_busy_indicator(f)) return;
+    // The new file is made now, beside the chosen one: a folder that cannot
+    // take it is refused before anything is sent.
+    if (!f.save.begin(f.memory_file_path)) {
+        report(f, outcome::file_problem, "FILE OPEN ERROR");
+        f.MSComm1.note("the save cannot begin: " + f.memory_file_path + ": " + f.save.problem());
+        return;
+    }
+    if (!open_port_with_busy_indicator(f)) {
+        f.save.discard();
+        return;
+    }
     f.Check10.value = 0;
     f.block_filter_on = 1;
     begin_job(f, 4);
@@ -74,7 +85,7 @@ void job4_phase12(main_form& f) { start_page_read(f, protocol::installer_page, i
 void job4_phase16(main_form& f) { start_page_read(f, protocol::version_page, version_read_exchange); }
 
 void job4_phase14(main_form& f) {
-    if (!f.save.begin(f.memory_file_path) || !f.files.open_output(1, f.save.path())) {
+    if (!f.save.active() || !f.files.open_output(1, f.save.path())) {
         abort_sequence(f, outcome::file_problem, "FILE OPEN ERROR", file1::close);
         return;
     }
@@ -101,7 +112,9 @@ void job4_phase13(main_form& f) {
         // The writer still holds the memories; the file named here is a
         // verified copy of them, and may be the only one on the disk.
         if (!f.save.kept_copy().empty())
-            f.msgbox.inform("FILE SAVE ERROR: THE VERIFIED MEMORIES ARE KEPT IN\n" + f.save.kept_copy(), "TORVELA");
+            f.msgbox.inform("FILE SAVE ERROR: THE VERIFIED MEMORIES ARE KEPT IN\n" + f.save.kept_copy() +
+                                "\n(" + f.save.problem() + "; the writer still holds the memories)",
+                            "TORVELA");
         return;
     }
     start_job_erase(f, memories_blocks);

@@ -1,5 +1,7 @@
 #include "platform/disk_files.hpp"
 
+#include <cerrno>
+#include <cstring>
 #include <random>
 #include <system_error>
 
@@ -7,8 +9,12 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <share.h>
 #else
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -32,6 +38,19 @@ std::FILE* open_c_file(const fs::path& p, const char* mode) {
     return _wfopen(p.c_str(), wmode.c_str());
 #else
     return std::fopen(p.c_str(), mode);
+#endif
+}
+
+std::FILE* open_new_output(const fs::path& p) {
+#ifdef _WIN32
+    return open_c_file(p, "wb");
+#else
+    const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    std::FILE* fp = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fdopen(fd, "wb") : nullptr;
+    if (!fp) ::close(fd);
+    return fp;
 #endif
 }
 
@@ -72,17 +91,124 @@ const char* save_target_problem(save_target t) {
     return "";
 }
 
-create_result create_new_file(const fs::path& p) {
+create_result held_file::create(const fs::path& p) {
+    release();
+    problem_.clear();
 #ifdef _WIN32
-    const int fd = _wopen(p.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0) return errno == EEXIST ? create_result::name_taken : create_result::failed;
-    _close(fd);
+    // The C library never lets another process delete a file it holds open.
+    fd_ = _wopen(p.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
 #else
-    const int fd = ::open(p.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0) return errno == EEXIST ? create_result::name_taken : create_result::failed;
-    ::close(fd);
+    fd_ = ::open(p.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        problem_ = std::strerror(errno);
+        ::close(fd_);
+        ::unlink(p.c_str());
+        fd_ = -1;
+        return create_result::failed;
+    }
 #endif
-    return create_result::created;
+    if (fd_ >= 0) return create_result::created;
+    problem_ = std::strerror(errno);
+    return errno == EEXIST ? create_result::name_taken : create_result::failed;
+}
+
+void held_file::release() {
+    if (fd_ < 0) return;
+#ifdef _WIN32
+    _close(fd_);
+#else
+    ::close(fd_);
+#endif
+    fd_ = -1;
+}
+
+bool is_unheld_leftover(const fs::path& p) {
+#ifdef _WIN32
+    // Opened with nobody else sharing it: fails while any process has it.
+    const int fd = _wsopen(p.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW);
+    if (fd < 0) return false;
+    _close(fd);
+    return true;
+#else
+    const int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    const bool free = ours && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
+#endif
+}
+
+file_identity identify(const fs::path& p) {
+    file_identity id;
+#ifdef _WIN32
+    struct _stat64 st {};
+    if (_wstat64(p.c_str(), &st) != 0) return id;
+    id.device = static_cast<std::uint64_t>(st.st_dev);
+    id.inode = static_cast<std::uint64_t>(st.st_ino);
+    id.modified = st.st_mtime;
+    id.changed = st.st_ctime;
+#else
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) return id;
+    id.device = static_cast<std::uint64_t>(st.st_dev);
+    id.inode = static_cast<std::uint64_t>(st.st_ino);
+    id.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    id.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+#endif
+    id.exists = true;
+    id.size = static_cast<std::uint64_t>(st.st_size);
+    return id;
+}
+
+bool rename_no_replace(const fs::path& from, const fs::path& to, bool& taken) {
+    taken = false;
+#ifdef _WIN32
+    // The C library's rename never replaces a file.
+    if (_wrename(from.c_str(), to.c_str()) == 0) return true;
+    taken = fs::exists(to);
+    return false;
+#else
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) {
+        taken = true;
+        return false;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+#endif
+    // A file system without the call: a second name for the file, which
+    // fails when the name is taken, then the first name goes.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    if (errno == EEXIST) {
+        taken = true;
+        return false;
+    }
+    // No links either (FAT on a memory stick): look, then rename.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+        taken = true;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+void copy_owner(const fs::path& like, const fs::path& p) {
+#ifdef _WIN32
+    (void)like;
+    (void)p;
+#else
+    struct stat st {};
+    if (::stat(like.c_str(), &st) != 0) return;
+    if (::chown(p.c_str(), st.st_uid, st.st_gid) != 0 && ::chown(p.c_str(), static_cast<uid_t>(-1), st.st_gid) != 0) {
+        // Not allowed: the file stays this user's.
+    }
+#endif
 }
 
 bool flush_file_to_disk(const fs::path& p) {

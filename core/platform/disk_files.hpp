@@ -4,6 +4,7 @@
 // is free, pushing a file and its folder entry to the disk.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -18,6 +19,10 @@ std::string utf8_from_path(const std::filesystem::path& p);
 // std::fopen for any file name (the wide call on Windows).
 std::FILE* open_c_file(const std::filesystem::path& p, const char* mode);
 
+// A file opened for writing, created or emptied; never through a link at
+// `p` and never a device or a pipe (nullptr then).
+std::FILE* open_new_output(const std::filesystem::path& p);
+
 // True for a regular file (or a link to one). Devices, pipes and folders are
 // never opened: reading them could block the window or never end.
 bool is_plain_file(const std::filesystem::path& p);
@@ -31,9 +36,52 @@ save_target check_save_target(const std::filesystem::path& p);
 // first two.
 const char* save_target_problem(save_target t);
 
-// Creates an empty file; fails when the name is taken, so the file is ours.
+// A new empty file, held open for as long as this object lives: another
+// process sees it held (held_by_nobody is false) and cannot remove it on
+// Windows. Creation fails when the name is taken, so the file is ours.
 enum class create_result { created, name_taken, failed };
-create_result create_new_file(const std::filesystem::path& p);
+class held_file {
+public:
+    held_file() = default;
+    held_file(const held_file&) = delete;
+    held_file& operator=(const held_file&) = delete;
+    ~held_file() { release(); }
+    create_result create(const std::filesystem::path& p);
+    void release();
+    // Windows renames no file that is held open: there the hold ends here.
+    void release_before_rename() {
+#ifdef _WIN32
+        release();
+#endif
+    }
+    // The platform's reason for the last failed create.
+    const std::string& problem() const { return problem_; }
+
+private:
+    int fd_ = -1;
+    std::string problem_;
+};
+// True for a file this user owns that no held_file of any process holds: a
+// file a killed program left behind.
+bool is_unheld_leftover(const std::filesystem::path& p);
+
+// What a path is now, to tell whether it is still what was seen earlier:
+// nothing, or one file with its size and times (a link is not followed).
+struct file_identity {
+    bool exists = false;
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t modified = 0, changed = 0;
+    bool operator==(const file_identity&) const = default;
+};
+file_identity identify(const std::filesystem::path& p);
+
+// Moves `from` to `to` only when nothing is at `to`, in one step where the
+// file system can (a save racing another to the same new name never
+// replaces the other's file). False with `taken` set when `to` exists.
+bool rename_no_replace(const std::filesystem::path& from, const std::filesystem::path& to, bool& taken);
+// Gives `p` the owner and group of `like` where the system allows it (a
+// file replaced by root stays the user's); nothing on Windows.
+void copy_owner(const std::filesystem::path& like, const std::filesystem::path& p);
 
 // Writes what the system holds of the file to the disk.
 bool flush_file_to_disk(const std::filesystem::path& p);

@@ -21,19 +21,26 @@ namespace torvela {
 
 class pending_save {
 public:
-    // Starts a save to `chosen` (UTF-8): a chosen symbolic link is followed
-    // to the file it names (the link stays), leftovers of a killed save to
-    // that file are removed, and the new file is created. False when it
-    // cannot be created.
+    // Starts a save to `chosen` (UTF-8). The chosen path is resolved as the
+    // system opens it (a linked folder's "..", a chosen link followed to the
+    // file it names; the link stays), what is there is noted, leftovers of
+    // killed saves to that file are removed (never a hidden file another
+    // save still holds, nor another user's), and the new file is created
+    // and held. False, with problem(), when it cannot be created.
     bool begin(const std::string& chosen);
     bool active() const { return !file_.empty(); }
     // The new file, UTF-8, for the numbered files.
     std::string path() const;
+    // Why begin or commit failed, for a message.
+    const std::string& problem() const { return problem_; }
 
     // Puts the new file in the chosen file's place: flushed to the disk,
-    // given the chosen file's permissions, renamed over it, the folder
-    // flushed. On failure the new file is kept as a visible verified copy
-    // (kept_copy()) and the chosen file is as it was.
+    // given the chosen file's permissions and owner, renamed over it, the
+    // folder flushed. Only when the chosen file is still what begin found
+    // (nothing, or the same file unchanged): a file written meanwhile (by
+    // another save, say) is never replaced. On failure the new file is kept
+    // as a visible verified copy (kept_copy()) and the chosen file is as it
+    // was.
     bool commit();
     const std::string& kept_copy() const { return kept_; }
 
@@ -45,8 +52,12 @@ public:
     void discard();
 
 private:
+    bool keep_verified_copy();
+
     std::filesystem::path file_, target_;
-    std::string tag_, kept_;
+    std::string tag_, kept_, problem_;
+    file_identity found_;
+    held_file hold_;
 };
 
 }  // namespace torvela

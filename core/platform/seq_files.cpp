@@ -5,6 +5,10 @@
 
 #include "platform/disk_files.hpp"
 
+#ifndef _WIN32
+#include <stdlib.h>
+#endif
+
 namespace torvela {
 
 namespace fs = std::filesystem;
@@ -39,7 +43,7 @@ bool std_seq_files::open_output(int n, const std::string& path) {
     slot* s = get(n);
     if (!s || path.empty()) return false;
     close(n);
-    s->fp = open_c_file(path_from_utf8(path), "wb");
+    s->fp = open_new_output(path_from_utf8(path));
     s->output = true;
     s->failed = false;
     return s->fp != nullptr;
@@ -108,16 +112,23 @@ private_work_folder::private_work_folder() {
     std::error_code ec;
     fs::path base = fs::temp_directory_path(ec);
     if (ec) base = ".";
+#ifdef _WIN32
     for (int attempt = 0; attempt < 100; ++attempt) {
         fs::path candidate = base / ("torvela-" + random_tag());
         // create_directory fails when the name exists, so nobody else's
-        // folder is ever taken over.
+        // folder is ever taken over; the user's own temporary folder keeps
+        // other users out.
         if (fs::create_directory(candidate, ec) && !ec) {
-            fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, ec);
             path_ = utf8_from_path(candidate);
             return;
         }
     }
+#else
+    // Made with mode 0700 in one step: no moment in which another user's
+    // program could plant a file or a link in it.
+    std::string name = (base / "torvela-XXXXXX").string();
+    if (::mkdtemp(name.data())) path_ = name;
+#endif
 }
 
 private_work_folder::~private_work_folder() {
