@@ -120,6 +120,13 @@ check "Ctrl+C ends a target write that waits for ever with 1" [ $? = 1 ]
 stop_sim
 run 3 --port COM9 erase
 run 2 transmit "$work/no-such-file.dat"
+# A folder that cannot take the save is refused before the port (COM9,
+# which would be exit 3) is opened. Root writes anywhere.
+mkdir -m 555 "$work/read-only"
+if [ "$(id -u)" != 0 ]; then
+    run 2 --port COM9 save "$work/read-only/unit.dat"
+    check "the refusal says why" grep -q "cannot be saved: its folder takes no new file" "$work/err"
+fi
 # A link whose adapter is gone is an error, never /dev/ttyS<N-1>.
 ln -s "$work/unplugged" "$ports/com5"
 run 3 --port COM5 erase
@@ -199,12 +206,17 @@ ln -s /dev/null "$ports/com2"
 wait $!
 check "the simulator refuses a foreign com2" [ $? -ne 0 ]
 check "the foreign link is still there" [ "$(readlink "$ports/com2")" = /dev/null ]
-# A simulator killed outright leaves its link and pid file: the next one
-# replaces them, since both the process and its terminal are gone.
-killed=$("$sim" --port 6 --background 2>>"$work/sim.log")
+# A simulator killed outright leaves its link and pid file: the tool opens
+# nothing behind it (its terminal's number may be anyone's by now), and the
+# next simulator replaces both. Started as a script would, its output
+# captured: the call returns once the link is there.
+killed=$(timeout 10 "$sim" --port 6 --background 2>&1 | tail -n 1)
+check "--background lets go of the caller's output" [ "${PIPESTATUS[0]}" = 0 ]
 kill -KILL "$killed"
 while kill -0 "$killed" 2>/dev/null; do sleep 0.05; done
 check "a killed simulator leaves its link" [ -L "$ports/com6" ]
+run 3 --port COM6 erase
+check "the stopped simulator is named" grep -q "the simulated writer behind COM6 has stopped" "$work/err"
 next=$("$sim" --port 6 --background 2>>"$work/sim.log")
 sims+=("$next")
 check "the next simulator takes the stale link over" [ "$(head -n 1 "$ports/com6.sim-pid")" = "$next" ]
@@ -218,9 +230,16 @@ while kill -0 "$killed" 2>/dev/null; do sleep 0.05; done
 "$sim" --port 7 2>"$work/err"
 check "a replaced link is not taken over" [ $? = 1 ]
 check "the replaced link stays the user's" [ "$(readlink "$ports/com7")" = /dev/null ]
-# ./launch opens no window on a COM1 its simulator did not link.
+# The pid file is never written through a link planted in its place.
+ln -s "$work/victim" "$ports/com8.sim-pid"
+planted=$("$sim" --port 8 --background 2>>"$work/sim.log")
+sims+=("$planted")
+check "the pid file is the simulator's own" test ! -e "$work/victim" -a ! -L "$ports/com8.sim-pid"
+kill "$planted"
+# ./launch opens no window on a COM1 its simulator did not link (with what
+# is built: nothing installed, no window needed).
 ln -sfn /dev/null "$ports/com1"
-QT_QPA_PLATFORM=offscreen TORVELA_BUILD_DIR="$build" timeout 300 "$src/launch" >"$work/out" 2>"$work/err"
+QT_QPA_PLATFORM=offscreen TORVELA_NO_SETUP=1 TORVELA_BUILD_DIR="$build" TORVELA_LAUNCH_LOG="$work/launch.log" timeout 300 "$src/launch" >"$work/out" 2>"$work/err"
 check "./launch stops when the simulator did not link COM1" [ $? = 1 ]
 check "./launch says why" grep -q "did not link COM1" "$work/err"
 check "./launch opened no window" not grep -q "opening the window" "$work/out"

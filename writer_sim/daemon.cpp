@@ -5,11 +5,12 @@
 //
 // Beside the link it keeps comN.sim-pid: its process number and the
 // terminal. A comN is replaced only when that file says it was made by a
-// simulator that is gone, for a terminal that is gone, and the link still
-// points there; any other comN (a link to a real adapter) is the user's and
+// simulator that is gone and the link still points to that simulator's
+// terminal; any other comN (a link to a real adapter) is the user's and
 // is never touched: the simulator refuses to start.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <signal.h>
 #include <termios.h>
@@ -98,10 +99,10 @@ void log_frame(bool enabled, const char* dir, const std::vector<std::uint8_t>& b
 }
 
 // Empty when `link` is one a killed simulator left: its pid file names a
-// process that is gone and the terminal the link points to, and that
-// terminal no longer exists (or is `ours` now: numbers are reused). Else
+// process that is gone and the terminal the link still points to (whoever
+// has that terminal's number now, the link is the dead simulator's). Else
 // why the link must stay.
-std::string why_not_stale(const std::string& link, const std::string& marker, const std::string& ours) {
+std::string why_not_stale(const std::string& link, const std::string& marker) {
     long pid = 0;
     std::string terminal;
     std::ifstream in(marker);
@@ -112,12 +113,18 @@ std::string why_not_stale(const std::string& link, const std::string& marker, co
         return "belongs to a simulated writer that runs (process " + std::to_string(pid) + ")";
     if (fs::symlink_status(link, ec).type() != fs::file_type::symlink || fs::read_symlink(link, ec) != terminal)
         return "was replaced since the simulator made it";
-    // The kernel lets a dead process's terminal go a moment after the
-    // process: give it two seconds before taking it for someone else's.
-    for (int i = 0; i < 200 && terminal != ours && fs::exists(terminal, ec); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (terminal != ours && fs::exists(terminal, ec)) return "points to " + terminal + ", a terminal that exists";
     return {};
+}
+
+// The pid file, made anew: never written through a link planted in its place.
+bool write_marker(const std::string& marker, const std::string& terminal) {
+    std::error_code ec;
+    if (fs::is_symlink(marker, ec)) fs::remove(marker, ec);
+    const int fd = open(marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const std::string text = std::to_string(getpid()) + "\n" + terminal + "\n";
+    const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    return close(fd) == 0 && ok;
 }
 
 }  // namespace
@@ -247,7 +254,7 @@ int main(int argc, char** argv) {
     const std::string link = ports_dir + "/com" + std::to_string(port);
     const std::string marker = link + ".sim-pid";
     if (fs::symlink_status(link, ec).type() != fs::file_type::not_found) {
-        const std::string why = why_not_stale(link, marker, slave_name);
+        const std::string why = why_not_stale(link, marker);
         if (!why.empty()) {
             std::fprintf(stderr, "torvela-writer-sim: %s %s; it is left as it is.\n"
                                  "Choose another --port, or remove it yourself.\n",
@@ -261,12 +268,26 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot make %s: %s\n", link.c_str(), ec.message().c_str());
         return 1;
     }
-    std::ofstream(marker) << getpid() << "\n" << slave_name << "\n";
+    if (!write_marker(marker, slave_name)) {
+        std::fprintf(stderr, "cannot write %s: %s\n", marker.c_str(), std::strerror(errno));
+        fs::remove(link, ec);
+        return 1;
+    }
     std::fprintf(stderr, "simulated writer on %s, linked as %s\n", slave_name.c_str(), link.c_str());
     if (ready_fd >= 0) {
         const char ok = 1;
         if (write(ready_fd, &ok, 1) != 1) std::perror("ready");
         close(ready_fd);
+        // The caller's pipe or terminal is let go too (a $(... 2>&1) ends
+        // now); a log file the caller chose goes on getting the frames.
+        struct stat st {};
+        if (fstat(STDERR_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) {
+            const int null = open("/dev/null", O_WRONLY);
+            if (null >= 0) {
+                dup2(null, STDERR_FILENO);
+                close(null);
+            }
+        }
     }
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
