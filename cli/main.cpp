@@ -465,15 +465,12 @@ int main(int argc, char** argv) {
     // The 4 ms engine needs a finer sleep than the default 15.6 ms.
     timeBeginPeriod(1);
 #endif
-    // The three timers on one steady clock. A late tick is not made up for
-    // with a burst: the next one is an interval after it.
-    struct timer {
-        control& c;
-        steady::time_point next;
+    // The three timers on one steady clock, as every window drives them.
+    timer_driver clock(f, serial.tick, timer_driver::offered::by_one_loop);
+    auto now_ms = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - started).count();
     };
-    timer timers[] = {{f.Timer1, {}}, {f.Timer2, {}}, {f.Timer3, {}}};
-    auto interval = [](const timer& t) { return std::chrono::milliseconds(t.c.interval); };
-    for (timer& t : timers) t.next = steady::now() + interval(t);
+    clock.start(now_ms());
     int code = success;
     while (running()) {
         if (interrupted) {
@@ -483,18 +480,10 @@ int main(int argc, char** argv) {
             code = failed;
             break;
         }
-        steady::time_point due = timers[0].next;
-        for (const timer& t : timers) due = std::min(due, t.next);
-        std::this_thread::sleep_until(due);
-        const steady::time_point now = steady::now();
-        for (timer& t : timers) {
-            if (now < t.next) continue;
-            if (&t.c == &f.Timer1) ++serial.tick;
-            tick(f, t.c);
-            t.next = std::max(t.next + interval(t), now);
-            report();
-            if (!running()) break;
-        }
+        std::this_thread::sleep_until(started + std::chrono::milliseconds(clock.next_due()));
+        const std::int64_t now = now_ms();
+        for (int i = 0; i < timer_driver::timers && running(); ++i)
+            if (clock.offer(i, now)) report();
     }
 #ifdef _WIN32
     timeEndPeriod(1);

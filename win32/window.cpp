@@ -233,12 +233,12 @@ bool main_window::create(HINSTANCE instance) {
     hwnd_ = CreateWindowExW(0, window_class, L"TORVELA", style, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr,
                             nullptr, instance, nullptr);
     if (!hwnd_) return false;
-    font_ = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"MS UI Gothic");
+    font_ = japanese_ui_font(-12);
     box_.owner = hwnd_;
     dialogs_.owner = hwnd_;
     dialogs_.font = font_;
     form_ = std::make_unique<torvela::main_form>(serial_, box_, dialogs_, files_);
+    clock_ = std::make_unique<torvela::timer_driver>(*form_, serial_.tick, torvela::timer_driver::offered::by_own_timers);
     build();
     torvela::Form_Load(*form_);
     serial_.on_line = [this](const torvela::trace_line&) { trace_dirty_ = true; };
@@ -454,18 +454,8 @@ void main_window::stop_timers() {
 
 void main_window::on_tick(int index) {
     slots_[index].pending = false;
-    torvela::control* timers[] = {&form_->Timer1, &form_->Timer2, &form_->Timer3};
-    torvela::control& t = *timers[index];
-    if (!t.enabled) return;
-    if (index == 0) {
-        // With the port closed the engine ticks at its idle interval.
-        const int every = torvela::engine_interval(*form_) / std::max(1, t.interval);
-        if (++idle_ticks_ < every) return;
-        idle_ticks_ = 0;
-        ++serial_.tick;
-    }
-    torvela::tick(*form_, t);
-    refresh();
+    // Ticks that queued while the window was held run once, not in a burst.
+    if (clock_->offer(index, static_cast<std::int64_t>(timeGetTime()))) refresh();
 }
 
 void main_window::unload() {

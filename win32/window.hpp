@@ -102,7 +102,7 @@ private:
     std::vector<binding> bindings_;
     HWND trace_ = nullptr, progress_ = nullptr, save_trace_ = nullptr;
     timer_slot slots_[3];
-    int idle_ticks_ = 0;
+    std::unique_ptr<torvela::timer_driver> clock_;
     torvela::progress_line progress_line_;
     unsigned long long clock_start_ = 0;
     std::wstring title_, progress_text_;

@@ -32,6 +32,43 @@ rect place(const control& c, bool service_view) {
 
 int engine_interval(const main_form& f) { return f.MSComm1.PortOpen() ? f.Timer1.interval : idle_engine_interval; }
 
+control& timer_driver::timer(int index) { return index == 0 ? f_.Timer1 : index == 1 ? f_.Timer2 : f_.Timer3; }
+
+std::int64_t timer_driver::interval(int index) const {
+    return std::max(1, index == 0 ? engine_interval(f_) : (index == 1 ? f_.Timer2 : f_.Timer3).interval);
+}
+
+void timer_driver::start(std::int64_t now_ms) {
+    for (int i = 0; i < timers; ++i) {
+        started_[i] = true;
+        last_[i] = now_ms;
+        due_[i] = now_ms + interval(i);
+    }
+}
+
+bool timer_driver::offer(int index, std::int64_t now_ms) {
+    if (!started_[index]) start(now_ms - interval(index));
+    const std::int64_t every = interval(index);
+    std::int64_t& due = due_[index];
+    // The port just opened: the engine is due at its own interval again.
+    due = std::min(due, last_[index] + every);
+    if (now_ms < due - (how_ == offered::by_own_timers ? every / 4 : 0)) return false;
+    due += every;
+    if (due <= now_ms) due = now_ms + every;
+    last_[index] = now_ms;
+    control& t = timer(index);
+    if (!t.enabled) return false;
+    if (index == 0) ++engine_ticks_;
+    tick(f_, t);
+    return true;
+}
+
+std::int64_t timer_driver::next_due() const {
+    std::int64_t next = due_[0];
+    for (int i = 0; i < timers; ++i) next = std::min({next, due_[i], last_[i] + interval(i)});
+    return next;
+}
+
 namespace {
 
 std::string clock_text(std::int64_t ms) {

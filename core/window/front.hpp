@@ -31,6 +31,45 @@ inline constexpr int trace_view_lines = 200;
 // the port state, so it need not wake the machine 250 times a second.
 inline constexpr int idle_engine_interval = 100;
 
+// When each of the three timers runs its tick, on any steady clock in
+// milliseconds. Each timer is due an interval after its last due time (the
+// engine's idle interval while the port is closed); a tick offered before
+// it is due is dropped, one offered late runs, and a timer that fell more
+// than an interval behind starts again an interval after that tick. Ticks a
+// front end queued while it was held (a modal box, a slow machine) never
+// run back to back, and the job's phases stay on the sequencer's grid.
+class timer_driver {
+public:
+    // How ticks are offered: each by a periodic timer of its own (which may
+    // fire a little early: within a quarter of an interval counts as on
+    // time), or by one loop that offers all three whenever it wakes (only
+    // what is due runs).
+    enum class offered { by_own_timers, by_one_loop };
+    // `engine_ticks` (the trace's tick count) goes up before each engine
+    // tick runs, so that its frames carry that tick.
+    timer_driver(main_form& f, std::uint64_t& engine_ticks, offered how)
+        : f_(f), engine_ticks_(engine_ticks), how_(how) {}
+    static constexpr int timers = 3;
+    // Timer1, Timer2, Timer3.
+    control& timer(int index);
+    // Every timer due an interval from `now_ms` (a front end that starts
+    // its clock); a timer offered first without it starts at once.
+    void start(std::int64_t now_ms);
+    // A tick of `index` at `now_ms`: runs it behind the barrier when it is
+    // due and the timer is enabled. True when it ran.
+    bool offer(int index, std::int64_t now_ms);
+    // When the next of the three is due (a loop sleeps until then).
+    std::int64_t next_due() const;
+
+private:
+    std::int64_t interval(int index) const;
+    main_form& f_;
+    std::uint64_t& engine_ticks_;
+    offered how_;
+    std::int64_t due_[timers] = {}, last_[timers] = {};
+    bool started_[timers] = {};
+};
+
 struct rect {
     int x, y, width, height;
 };
