@@ -9,6 +9,8 @@
 //   torvela-peek answer yes|no|ok          clicks the button of the message box that is open
 //   torvela-peek close                     asks the window to close, as its close box does
 //   torvela-peek shot FILE [screen]        the window (or the screen) as a picture (binary PPM)
+//   torvela-peek boxes NAME                how many characters of the control's text the
+//                                          window's font draws as the box of a missing glyph
 // Exit status 0 when done, 1 when the window or the control is not there
 // (or the wait ran out), 2 for a usage error.
 #include <chrono>
@@ -72,6 +74,38 @@ HWND message_box() {
         },
         reinterpret_cast<LPARAM>(&s));
     return s.found;
+}
+
+// The characters of `text` that the window's font draws exactly as it
+// draws a character no font has (the box): each is drawn alone into a
+// bitmap and its pixels compared with the box's.
+int drawn_as_boxes(const std::wstring& text) {
+    const int size = 64;
+    HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, size, size);
+    HGDIOBJ old_bmp = SelectObject(mem, bmp);
+    HFONT font = torvela_win32::japanese_ui_font(-32);
+    HGDIOBJ old_font = SelectObject(mem, font);
+    auto cell = [&](wchar_t ch) {
+        RECT r{0, 0, size, size};
+        FillRect(mem, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        TextOutW(mem, 4, 4, &ch, 1);
+        std::wstring pixels;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) pixels.push_back(GetPixel(mem, x, y) == RGB(255, 255, 255) ? L'.' : L'#');
+        return pixels;
+    };
+    const std::wstring box = cell(L'\x0378');  // unassigned: every font's missing glyph
+    int boxes = 0;
+    for (wchar_t ch : text)
+        if (ch > 0x7F && cell(ch) == box) ++boxes;
+    SelectObject(mem, old_font);
+    DeleteObject(font);
+    SelectObject(mem, old_bmp);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return boxes;
 }
 
 template <class Done>
@@ -175,7 +209,9 @@ int main(int argc, char** argv) {
     }
     HWND c = control(name);
     if (!c) return 1;
-    if (op == "text") {
+    if (op == "boxes") {
+        std::printf("%d\n", drawn_as_boxes(torvela_win32::wide(text_of(c))));
+    } else if (op == "text") {
         std::printf("%s\n", text_of(c).c_str());
     } else if (op == "visible") {
         std::printf("%d\n", IsWindowVisible(c) ? 1 : 0);

@@ -8,8 +8,10 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace torvela_win32 {
 
@@ -28,6 +30,31 @@ inline std::string utf8(std::wstring_view text) {
     std::string out(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
     return out;
+}
+
+// A face that has the Japanese glyphs, asked for with the Japanese character
+// set: the first installed of the usual Japanese UI faces, else any face the
+// system has for that set (under Wine: the host's CJK fonts). A face asked
+// for without the set is replaced, where it is missing (a fresh Wine prefix,
+// Windows without the optional Japanese fonts), by one without the glyphs.
+inline HFONT japanese_ui_font(int height) {
+    std::vector<std::wstring> faces;
+    LOGFONTW want{};
+    want.lfCharSet = SHIFTJIS_CHARSET;
+    const HDC dc = GetDC(nullptr);
+    EnumFontFamiliesExW(
+        dc, &want,
+        [](const LOGFONTW* lf, const TEXTMETRICW*, DWORD, LPARAM to) -> int {
+            if (lf->lfFaceName[0] != L'@') reinterpret_cast<std::vector<std::wstring>*>(to)->push_back(lf->lfFaceName);
+            return 1;
+        },
+        reinterpret_cast<LPARAM>(&faces), 0);
+    ReleaseDC(nullptr, dc);
+    std::wstring face = faces.empty() ? L"MS UI Gothic" : faces.front();
+    for (const wchar_t* preferred : {L"MS Gothic", L"Meiryo", L"MS UI Gothic", L"Meiryo UI", L"Yu Gothic UI"})
+        if (std::find(faces.begin(), faces.end(), preferred) != faces.end()) face = preferred;
+    return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, face.c_str());
 }
 
 // The main window's class name, for a program that looks for the window.
