@@ -44,7 +44,6 @@ main_window::main_window() : box_(this), dialogs_(this) {
         ++spinner_steps;
         tick(form_->Timer3);
     });
-    serial_.on_line = [this](const torvela::trace_line&) { trace_dirty_ = true; };
     auto* toggle = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), this);
     connect(toggle, &QShortcut::activated, this, [this] { set_service_view(!service_view_); });
     set_service_view(false);
@@ -153,7 +152,7 @@ void main_window::build() {
     progress_->setGeometry(8, torvela::service_row_top, 360, torvela::service_button_height);
     auto* save = new QPushButton("SAVE TRACE", this);
     save->setObjectName("save_trace");
-    save->setGeometry(8 + 3 * 1860 / 15, torvela::service_row_top, torvela::service_button_width,
+    save->setGeometry(torvela::save_trace_left, torvela::service_row_top, torvela::service_button_width,
                       torvela::service_button_height);
     connect(save, &QPushButton::clicked, this, [this] {
         const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -185,6 +184,8 @@ QString main_window::progress_text() const { return QString::fromStdString(progr
 void main_window::update_progress() {
     // Each pass is timed from its start, whether the figures are shown or not.
     progress_line_.update(*form_, clock_.elapsed());
+    const QString title = QString::fromStdString(torvela::window_title(*form_, progress_line_));
+    if (windowTitle() != title) setWindowTitle(title);
     if (!service_view_) return;
     const QString text = progress_text();
     if (progress_->text() != text) progress_->setText(text);
@@ -205,7 +206,10 @@ void main_window::set_service_view(bool on) {
     trace_->setVisible(on);
     progress_->setVisible(on);
     save_trace_->setVisible(on);
-    if (on) update_trace();
+    if (on) {
+        trace_feed_.restart();
+        update_trace();
+    }
     for (binding& b : bindings_) {
         b.shown = -1;
         place(b);
@@ -307,14 +311,22 @@ void main_window::refresh() {
     // interval the moment the port is open.
     const int engine_interval = torvela::engine_interval(*form_);
     if (timer1_.interval() != engine_interval) timer1_.setInterval(engine_interval);
-    if (service_view_ && trace_dirty_) update_trace();
+    if (service_view_) update_trace();
     update_progress();
 }
 
 void main_window::update_trace() {
-    trace_dirty_ = false;
-    // Rebuilt at most once a tick while frames go: only what the view holds.
-    trace_->setPlainText(trace_text(torvela::trace_view_lines));
+    // Only the new lines, a few times a second: the view costs the job
+    // nothing however fast the frames go.
+    const torvela::trace_feed::update u = trace_feed_.take(serial_, clock_.elapsed());
+    if (u.text.empty()) return;
+    QString text = QString::fromStdString(u.text);
+    text.replace("\r\n", "\n");
+    text.chop(1);
+    if (u.replace)
+        trace_->setPlainText(text);
+    else
+        trace_->appendPlainText(text);
     trace_->moveCursor(QTextCursor::End);
 }
 

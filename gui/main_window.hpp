@@ -88,7 +88,7 @@ private:
     bool service_view_ = false;
     bool syncing_ = false;
     bool painted_ = false;
-    bool trace_dirty_ = false;
+    torvela::trace_feed trace_feed_;
     std::string last_status_;
     QString status_tip_;
 };

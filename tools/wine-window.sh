@@ -3,11 +3,11 @@
 # clicks and typing as an operator's (xdotool), and torvela-peek.exe to read
 # what the window shows. Expects: $peek_exe.
 xvfb_pid=
-start_display() {  # a display of our own
+start_display() {  # a display of our own, a service laptop's 1366x768
     local n
     for n in $(seq 90 120); do
         [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        Xvfb ":$n" -screen 0 1366x768x24 -nolisten tcp >/dev/null 2>&1 &
         xvfb_pid=$!
         export DISPLAY=":$n"
         for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done

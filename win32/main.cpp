@@ -29,6 +29,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                     L"TORVELA", MB_OK);
         return 0;
     }
+    // Sharp at 125-150 %: the window sizes itself for each monitor's DPI.
+    using set_context = BOOL(WINAPI*)(HANDLE);
+    if (const auto set = reinterpret_cast<set_context>(reinterpret_cast<void (*)()>(
+            GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext"))))
+        set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));  // per monitor, version 2
+    else
+        SetProcessDPIAware();
     torvela_win32::main_window w;
     if (!w.create(instance)) return 1;
     MSG msg;

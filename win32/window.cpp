@@ -233,15 +233,12 @@ bool main_window::create(HINSTANCE instance) {
     hwnd_ = CreateWindowExW(0, window_class, L"TORVELA", style, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr,
                             nullptr, instance, nullptr);
     if (!hwnd_) return false;
-    font_ = japanese_ui_font(-12);
     box_.owner = hwnd_;
     dialogs_.owner = hwnd_;
-    dialogs_.font = font_;
     form_ = std::make_unique<torvela::main_form>(serial_, box_, dialogs_, files_);
     clock_ = std::make_unique<torvela::timer_driver>(*form_, serial_.tick, torvela::timer_driver::offered::by_own_timers);
     build();
     torvela::Form_Load(*form_);
-    serial_.on_line = [this](const torvela::trace_line&) { trace_dirty_ = true; };
     clock_start_ = GetTickCount64();
     set_service_view(false);
     ShowWindow(hwnd_, SW_SHOW);
@@ -281,18 +278,55 @@ void main_window::build() {
     for (HWND w : {trace_, progress_, save_trace_}) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 }
 
+// The monitor's pixels per 96 (the design's), read where the system says.
+static double dpi_scale(HWND w) {
+    using get_dpi = UINT(WINAPI*)(HWND);
+    static const auto for_window =
+        reinterpret_cast<get_dpi>(reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    const UINT dpi = for_window ? for_window(w) : 96;
+    return dpi > 0 ? dpi / 96.0 : 1.0;
+}
+
 void main_window::set_service_view(bool on) {
     service_view_ = on;
-    RECT r{0, 0, torvela::client_width + (on ? torvela::trace_width : 0),
-           on ? torvela::service_height : torvela::client_height};
-    AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE)), FALSE, 0);
-    SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
-    MoveWindow(trace_, torvela::client_width + 8, 8, torvela::trace_width - 16, torvela::service_height - 16, TRUE);
-    MoveWindow(progress_, 8, torvela::service_row_top, 360, torvela::service_button_height, TRUE);
-    MoveWindow(save_trace_, 8 + 3 * 1860 / 15, torvela::service_row_top, torvela::service_button_width,
-               torvela::service_button_height, TRUE);
+    const int width = torvela::client_width + (on ? torvela::trace_width : 0);
+    const int height = on ? torvela::service_height : torvela::client_height;
+    // The design at the monitor's DPI; where that is taller than the work
+    // area (the service view on a 1366x768 laptop), scaled down to fit it.
+    const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE));
+    RECT frame{0, 0, 0, 0};
+    AdjustWindowRectEx(&frame, style, FALSE, 0);
+    MONITORINFO mi{};
+    mi.cbSize = sizeof mi;
+    GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &mi);
+    const int room_w = mi.rcWork.right - mi.rcWork.left - (frame.right - frame.left);
+    const int room_h = mi.rcWork.bottom - mi.rcWork.top - (frame.bottom - frame.top);
+    const double scale = std::min({dpi_scale(hwnd_), static_cast<double>(room_h) / height,
+                                   static_cast<double>(room_w) / width});
+    if (scale != scale_ || !font_) {
+        scale_ = scale;
+        HFONT old = font_;
+        font_ = japanese_ui_font(-px(12));
+        dialogs_.font = font_;
+        for (const binding& b : bindings_) SendMessageW(b.w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+        for (HWND w : {trace_, progress_, save_trace_}) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+        if (old) DeleteObject(old);
+    }
+    RECT r{0, 0, px(width), px(height)};
+    AdjustWindowRectEx(&r, style, FALSE, 0);
+    // Moved up where the grown window would reach below the work area.
+    RECT now{};
+    GetWindowRect(hwnd_, &now);
+    const int top = std::max<int>(mi.rcWork.top, std::min<int>(now.top, mi.rcWork.bottom - (r.bottom - r.top)));
+    const int left = std::max<int>(mi.rcWork.left, std::min<int>(now.left, mi.rcWork.right - (r.right - r.left)));
+    SetWindowPos(hwnd_, nullptr, left, top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
+    MoveWindow(trace_, px(torvela::client_width + 8), px(8), px(torvela::trace_width - 16),
+               px(torvela::service_height - 16), TRUE);
+    MoveWindow(progress_, px(8), px(torvela::service_row_top), px(360), px(torvela::service_button_height), TRUE);
+    MoveWindow(save_trace_, px(torvela::save_trace_left), px(torvela::service_row_top), px(torvela::service_button_width),
+               px(torvela::service_button_height), TRUE);
     for (HWND w : {trace_, progress_, save_trace_}) ShowWindow(w, on ? SW_SHOW : SW_HIDE);
-    trace_dirty_ = true;
+    trace_feed_.restart();
     for (binding& b : bindings_) b.shown = -1;
     refresh();
 }
@@ -308,7 +342,7 @@ void main_window::sync(binding& b) {
     int height = r.height;
     if (c.kind == torvela::control_kind::combo) height *= 8;  // room for the list
     if (b.shown == -1 || r.x != b.at.x || r.y != b.at.y) {
-        MoveWindow(b.w, r.x, r.y, r.width, height, TRUE);
+        MoveWindow(b.w, px(r.x), px(r.y), px(r.width), px(height), TRUE);
         b.at = r;
     }
     const int shown = torvela::shown(c, service_view_) ? 1 : 0;
@@ -357,33 +391,39 @@ void main_window::refresh() {
     syncing_ = true;
     for (binding& b : bindings_) sync(b);
     syncing_ = false;
-    // The reason behind a port that would not open, in the title the
-    // operator sees; the status text stays as it is.
-    const std::string reason = torvela::status_reason(*form_);
-    const std::wstring title = L"TORVELA" + (reason.empty() ? std::wstring() : L" - " + wide(reason));
+    progress_line_.update(*form_, static_cast<std::int64_t>(GetTickCount64() - clock_start_));
+    const std::wstring title = wide(torvela::window_title(*form_, progress_line_));
     if (title != title_) {
         title_ = title;
         SetWindowTextW(hwnd_, title.c_str());
     }
-    progress_line_.update(*form_, static_cast<std::int64_t>(GetTickCount64() - clock_start_));
     if (service_view_) {
         const std::wstring text = wide(progress_line_.text());
         if (text != progress_text_) {
             progress_text_ = text;
             SetWindowTextW(progress_, text.c_str());
         }
-        if (trace_dirty_) update_trace();
+        update_trace();
     }
 }
 
 void main_window::update_trace() {
-    trace_dirty_ = false;
-    const auto& lines = serial_.recent();
-    std::string text;
-    const std::size_t from = lines.size() > torvela::trace_view_lines ? lines.size() - torvela::trace_view_lines : 0;
-    for (std::size_t i = from; i < lines.size(); ++i) text += torvela::format_trace_line(lines[i]) + "\r\n";
-    SetWindowTextW(trace_, wide(text).c_str());
-    SendMessageW(trace_, EM_LINESCROLL, 0, static_cast<LPARAM>(lines.size()));
+    // Only the new lines, a few times a second: the view costs the job
+    // nothing however fast the frames go.
+    const torvela::trace_feed::update u =
+        trace_feed_.take(serial_, static_cast<std::int64_t>(GetTickCount64() - clock_start_));
+    if (u.text.empty()) return;
+    const std::wstring text = wide(u.text);
+    if (u.replace) {
+        SetWindowTextW(trace_, text.c_str());
+    } else {
+        const auto end = static_cast<WPARAM>(GetWindowTextLengthW(trace_));
+        SendMessageW(trace_, EM_SETSEL, end, static_cast<LPARAM>(end));
+        SendMessageW(trace_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    // The newest line in view.
+    SendMessageW(trace_, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+    SendMessageW(trace_, EM_SCROLLCARET, 0, 0);
 }
 
 void main_window::save_trace() {
@@ -532,6 +572,9 @@ LRESULT main_window::handle(UINT msg, WPARAM wp, LPARAM lp) {
         }
         return 0;
     }
+    case 0x02E0:  // WM_DPICHANGED: dragged to a monitor of another DPI
+        set_service_view(service_view_);
+        return 0;
     case WM_DRAWITEM: {
         const auto* d = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
         if (const binding* b = find(static_cast<int>(d->CtlID))) {

@@ -107,8 +107,12 @@ private:
     unsigned long long clock_start_ = 0;
     std::wstring title_, progress_text_;
     bool service_view_ = false;
+    // Design pixels to the window's: the monitor's DPI, less where the
+    // service view would not fit the work area.
+    double scale_ = 0;
+    int px(int v) const { return static_cast<int>(v * scale_ + 0.5); }
     bool syncing_ = false;
-    bool trace_dirty_ = false;
+    torvela::trace_feed trace_feed_;
     bool unloaded_ = false;
 };
 

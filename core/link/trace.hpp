@@ -52,6 +52,9 @@ public:
     // The last lines, for a view.
     static constexpr std::size_t recent_limit = 2000;
     const std::deque<trace_line>& recent() const { return recent_; }
+    // The number of the newest line (lines are numbered from 1); 0 before
+    // the first.
+    std::uint64_t newest() const { return seq_; }
     // Every line of the last job begun, however long it ran; the lines
     // after its end too, until the next job begins.
     const std::vector<trace_line>& job_lines() const { return job_; }

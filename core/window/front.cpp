@@ -108,6 +108,34 @@ void progress_line::update(const main_form& f, std::int64_t now_ms) {
     if (running_ && p.done > 0 && left > 0) text_ += "  " + clock_text(elapsed_ * left / p.done) + " LEFT";
 }
 
+trace_feed::update trace_feed::take(const traced_port& trace, std::int64_t now_ms) {
+    update u;
+    if (trace.newest() == shown_ || now_ms - last_ < trace_view_period_ms) return u;
+    last_ = now_ms;
+    const auto& lines = trace.recent();
+    // New lines, as far as the view should hold them.
+    const std::uint64_t fresh = trace.newest() - shown_;
+    std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(fresh, lines.size()));
+    count = std::min<std::size_t>(count, trace_view_lines);
+    u.replace = shown_ == 0 || fresh > count || in_view_ + count > 2 * trace_view_lines;
+    if (u.replace) {
+        count = std::min<std::size_t>(lines.size(), trace_view_lines);
+        in_view_ = 0;
+    }
+    for (std::size_t i = lines.size() - count; i < lines.size(); ++i) u.text += format_trace_line(lines[i]) + "\r\n";
+    in_view_ += count;
+    shown_ = trace.newest();
+    return u;
+}
+
+std::string window_title(const main_form& f, const progress_line& p) {
+    std::string title = "TORVELA - COM" + std::to_string(f.comm_port);
+    const std::string reason = status_reason(f);
+    if (!reason.empty()) return title + " - PORT OPEN ERROR: " + reason.substr(reason.find(' ') + 1);
+    if (p.running() && !p.text().empty()) title += " - " + p.text();
+    return title;
+}
+
 std::string status_reason(const main_form& f) {
     if (f.Label9.caption != "PORT OPEN ERROR" || f.MSComm1.PortOpen()) return {};
     return "COM" + std::to_string(f.comm_port) + " (" + f.MSComm1.device() + "): " + f.MSComm1.last_error();

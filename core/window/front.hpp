@@ -8,6 +8,7 @@
 #include <string>
 
 #include "console/main_form.hpp"
+#include "link/trace.hpp"
 
 namespace torvela {
 
@@ -26,6 +27,8 @@ inline constexpr int client_width = 7545 / twips_per_pixel, client_height = 3150
 inline constexpr int service_height = 12000 / twips_per_pixel, trace_width = 360;
 inline constexpr int service_row_top = (3240 + 17 * 480) / twips_per_pixel;  // progress line, SAVE TRACE
 inline constexpr int service_button_width = 1740 / twips_per_pixel, service_button_height = 375 / twips_per_pixel;
+// SAVE TRACE, on the last row after the progress line.
+inline constexpr int save_trace_left = 8 + 3 * 1860 / twips_per_pixel;
 inline constexpr int trace_view_lines = 200;
 // With the port closed the engine has nothing to step: its tick only shows
 // the port state, so it need not wake the machine 250 times a second.
@@ -99,6 +102,35 @@ private:
     bool running_ = false;
     std::string text_;
 };
+
+// The service view's trace as a window shows it: only the lines added
+// since the view last took them, at most every `trace_view_period_ms` (a
+// job moving frames every tick costs the view a few appends a second, not
+// a rebuild a tick), the view held to at most twice `trace_view_lines`.
+inline constexpr std::int64_t trace_view_period_ms = 100;
+class trace_feed {
+public:
+    struct update {
+        bool replace = false;  // the view's text is `text` (else `text` is appended)
+        std::string text;      // whole lines, each ending in "\r\n"
+    };
+    // What the view takes at `now_ms`; nothing (no text, no replace) when
+    // no line is new or it is not yet time. `restart` makes the next one
+    // replace the view (the view was shown again, say).
+    update take(const traced_port& trace, std::int64_t now_ms);
+    void restart() { shown_ = 0, in_view_ = 0, last_ = -trace_view_period_ms; }
+
+private:
+    std::uint64_t shown_ = 0;  // the newest line the view holds
+    std::size_t in_view_ = 0;
+    std::int64_t last_ = -trace_view_period_ms;
+};
+
+// The window's title: the tool and its port (several windows on one bench
+// tell their writers apart), then the pass of a job under way as the
+// progress line shows it, or the reason a port would not open. The
+// operator sees it without the service view and without hovering.
+std::string window_title(const main_form& f, const progress_line& p);
 
 // The reason behind "PORT OPEN ERROR" as the operator should see it (a
 // tooltip, a title), or empty when the status is another.
