@@ -9,6 +9,9 @@
 #include <csignal>
 #ifndef _WIN32
 #include <signal.h>
+#include <unistd.h>
+#else
+#include <io.h>
 #endif
 #include <cstdio>
 #include <filesystem>
@@ -340,6 +343,15 @@ std::string check_file(main_form& f, const options& o) {
     return {};
 }
 
+// Standard output and standard error are the one terminal.
+bool same_terminal() {
+#ifdef _WIN32
+    return _isatty(1) && _isatty(2);
+#else
+    return isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
+#endif
+}
+
 }  // namespace
 
 // COM1 to COM16 as this machine resolves them.
@@ -446,8 +458,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     };
     auto port_error = [&] {
-        std::fprintf(stderr, "PORT OPEN ERROR\ntorvela-cli: COM%d (%s) cannot be opened: %s\n", f.comm_port,
-                     device.device().c_str(), device.last_error().c_str());
+        std::fprintf(stderr, "PORT OPEN ERROR\ntorvela-cli: %s\n", f.detail.c_str());
         return no_port;
     };
 
@@ -502,6 +513,9 @@ int main(int argc, char** argv) {
         std::printf("WRITE COUNTS %s %s\n", f.Label6.caption.c_str(), f.Label7.caption.c_str());
     if (o.quiet) std::printf("%s\n", last.c_str());
     if (succeeded) return success;
-    std::fprintf(stderr, "%s\n", last.empty() ? "the operation did not start" : last.c_str());
+    // The status once on a terminal: --quiet has just printed it there.
+    if (!(o.quiet && same_terminal()))
+        std::fprintf(stderr, "%s\n", last.empty() ? "the operation did not start" : last.c_str());
+    if (!f.detail.empty()) std::fprintf(stderr, "torvela-cli: %s\n", f.detail.c_str());
     return failed;
 }

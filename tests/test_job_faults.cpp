@@ -116,6 +116,16 @@ TEST_P(JobFaults, EndTheJobThroughTheAbort) {
     }
     ASSERT_TRUE(r.run_job());
     EXPECT_EQ(r.form->Label9.caption, c.status);
+    // Beside the status: what happened, to what (the port, the exchange).
+    if (!complete(c.status) && c.faults.size() == 1) {
+        const fault_kind k = c.faults[0].kind;
+        const char* said = k == fault_kind::no_reply    ? "nothing came back from the writer on COM1 within 11 s in "
+                           : k == fault_kind::ac_ac     ? "the writer on COM1 refused "
+                           : k == fault_kind::drop_line ? "the line to COM1 was lost"
+                                                        : "COM1";
+        EXPECT_NE(r.form->detail.find(said), std::string::npos) << r.form->detail;
+        EXPECT_NE(r.traced.document("t").find(r.form->detail), std::string::npos);
+    }
     EXPECT_FALSE(r.port.PortOpen());
     EXPECT_EQ(r.form->Combo1.caption, "commimucation stop");
     EXPECT_EQ(r.form->job_no, 0);

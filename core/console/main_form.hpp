@@ -35,6 +35,7 @@ enum class outcome : std::uint8_t {
     none,                // nothing has ended since it began
     success,             // it ended with its success text
     writer_refused,      // the writer answered no: a refusal, an error page, pages that differ
+    writer_state,        // the tool's own check of what the writer holds stopped the job
     communication_lost,  // a wrong or missing answer, the port lost under it
     file_problem,        // a file could not be read, written or used
     no_port,             // the port could not be opened
@@ -110,6 +111,9 @@ struct main_form {
     std::uint8_t job_phase = 0;
     std::uint8_t last_step = 0;
     outcome last_outcome = outcome::none;
+    // Beside the status text of a failure: what happened, to what, and what
+    // to do next; empty while nothing has failed since the last start.
+    std::string detail;
     std::int16_t watchdog_ticks = 0;
     std::string rx_text;
     std::vector<std::uint8_t> rx_bytes;

@@ -37,6 +37,27 @@ const std::array<step_row, 256>& step_index() {
     return index;
 }
 
+// The exchange under way, by name and step, for a message.
+std::string exchange_at(const main_form& f) {
+    if (f.engine_step == 0)
+        return "job " + std::to_string(f.job_no) + " (phase " + std::to_string(f.job_phase) + ")";
+    const step_row at = find_step(f.engine_step);
+    return std::string(at.of ? at.of->name : "the exchange") + " (step " + std::to_string(f.engine_step) + ")";
+}
+
+std::string hex_text(const std::vector<std::uint8_t>& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::uint8_t b : bytes) {
+        if (!out.empty()) out += ' ';
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+constexpr const char* check_the_line = "check that the writer is switched on and its cable is in this port, then try again";
+
 // One tick of the row engine_step names.
 void run_row(main_form& f, const exchange& x, const exchange_step& r) {
     switch (r.wait) {
@@ -93,6 +114,8 @@ void watchdog(main_form& f) {
     f.watchdog_ticks = static_cast<std::int16_t>(f.watchdog_ticks - 1);
     if (f.watchdog_ticks >= 0) return;
     // The exchange stood still for the whole watchdog time.
+    f.detail = "nothing came back from the writer on " + port_named(f) + " within " +
+               std::to_string((watchdog_reload + 1) * 4 / 1000) + " s in " + exchange_at(f) + "; " + check_the_line;
     abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR", file1::close);
 }
 
@@ -113,7 +136,13 @@ void exchange_done(main_form& f) {
     if (at.of) f.job_phase = at.of->completion;
 }
 
+std::string port_named(const main_form& f) {
+    const std::string device = f.MSComm1.device();
+    return "COM" + std::to_string(f.comm_port) + (device.empty() ? std::string() : " (" + device + ")");
+}
+
 void begin_job(main_form& f, std::uint8_t job_no) {
+    f.detail.clear();
     f.job_no = job_no;
     f.job_phase = 99;
     f.verify_retries = 0;
@@ -133,9 +162,12 @@ void end_job(main_form& f, const job_end& how) {
     if (how.port == port_after::closed) close_port(f);
     // A save that ends before its commit leaves no file behind.
     f.save.discard();
+    const std::string said = f.detail.empty() || how.result == outcome::success ? "" : ": " + f.detail;
     if (job != 0)
         f.MSComm1.note("job " + std::to_string(job) + " ends: " + f.Label9.caption + " (" + outcome_name(how.result) +
-                       ")");
+                       ")" + said);
+    else if (!said.empty())
+        f.MSComm1.note(f.Label9.caption + " (" + outcome_name(how.result) + ")" + said);
 }
 
 const char* outcome_name(outcome o) {
@@ -143,6 +175,7 @@ const char* outcome_name(outcome o) {
     case outcome::none: return "no outcome";
     case outcome::success: return "success";
     case outcome::writer_refused: return "writer refused";
+    case outcome::writer_state: return "the tool's check of the writer";
     case outcome::communication_lost: return "communication lost";
     case outcome::file_problem: return "file problem";
     case outcome::no_port: return "no port";
@@ -158,6 +191,13 @@ void report(main_form& f, outcome result, const char* text) {
 }
 
 void abort_sequence(main_form& f, outcome why, const char* message, file1 file) {
+    // A reply a row's own check turned down: what came, in which exchange.
+    if (f.detail.empty() && f.job_no != 0 && why == outcome::communication_lost)
+        f.detail = "the writer on " + port_named(f) + " answered " +
+                   (f.rx_bytes.empty() ? std::string("nothing") : hex_text(f.rx_bytes)) + " in " + exchange_at(f) +
+                   ", which is not the reply due; " + check_the_line;
+    else if (f.detail.empty() && f.job_no != 0 && why == outcome::writer_refused)
+        f.detail = "the writer on " + port_named(f) + " refused " + exchange_at(f);
     end_job(f, {why, message, indicator::all, port_after::closed, file});
     // However the exchange ended (a reply, the watchdog, a closed or lost
     // port), the next one starts with the whole watchdog time.
@@ -205,10 +245,15 @@ void guarded(main_form& f, handler entry) {
 wait_result wait_ack(main_form& f, std::uint8_t code, answer kind, file1 file, const char* refusal) {
     if (!reply_read(f, ack_len)) return wait_result::waiting;
     if (ack(f, code)) return wait_result::accepted;
-    if (kind == answer::verdict && ack(f, protocol::refused))
+    if (kind == answer::verdict && ack(f, protocol::refused)) {
+        f.detail = "the writer on " + port_named(f) + " refused " + exchange_at(f) + " (AC AC)";
         abort_sequence(f, outcome::writer_refused, refusal, file);
-    else
+    } else {
+        const std::uint8_t want = kind == answer::verdict ? protocol::done : code;
+        f.detail = "the writer on " + port_named(f) + " answered " + hex_text(f.rx_bytes) + " in " + exchange_at(f) +
+                   " where " + hex_text({want, want}) + " was due; " + check_the_line;
         abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR", file);
+    }
     return wait_result::aborted;
 }
 
@@ -227,8 +272,12 @@ void engine_tick(main_form& f) {
         // Connect that would find it half-way.
         if (f.port_held) f.Combo1.caption = stop_text;
         f.port_held = false;
-        if (f.engine_step != 0 || f.job_no != 0)
+        if (f.engine_step != 0 || f.job_no != 0) {
+            const std::string why = f.MSComm1.last_error();
+            f.detail = "the line to " + port_named(f) + " was lost" + (why.empty() ? std::string() : " (" + why + ")") +
+                       " in " + exchange_at(f) + "; " + check_the_line;
             abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR", file1::close);
+        }
         return;
     }
     f.Label1.caption = keep_text;

@@ -17,6 +17,7 @@ void Combo2_Click(main_form& f) {
 void Combo2_Change(main_form& f) { Combo2_Click(f); }
 
 bool open_port(main_form& f) {
+    f.detail.clear();
     f.engine_step = 0;
     f.last_step = 0;  // the first tick reloads the watchdog
     f.MSComm1.Settings(port_settings);
@@ -24,6 +25,16 @@ bool open_port(main_form& f) {
     f.MSComm1.InputMode(1);
     f.MSComm1.CommPort(f.comm_port);
     if (!f.MSComm1.PortOpen(true) || !f.MSComm1.PortOpen()) {
+        const std::string why = f.MSComm1.last_error();
+        f.detail = "COM" + std::to_string(f.comm_port) +
+                   (f.MSComm1.device().empty() ? std::string() : " (" + f.MSComm1.device() + ")") +
+                   " cannot be opened: " + why;
+        if (why.find("Permission denied") != std::string::npos)
+            f.detail += "; add yourself to the group dialout (sudo usermod -aG dialout $USER) and log in again";
+        else if (why.find("in use") != std::string::npos)
+            f.detail += "; close the other program on this port, or choose another port";
+        else
+            f.detail += "; choose the port the writer is on";
         f.port_held = false;
         f.Label9.caption = "PORT OPEN ERROR";
         f.last_outcome = outcome::no_port;

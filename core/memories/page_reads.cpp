@@ -59,6 +59,11 @@ constexpr exchange_step page_row(std::uint8_t step, step_body judge) {
     return {.step = step, .wait = awaits::bytes, .count = page_len, .body = judge};
 }
 
+std::string byte_text(std::uint8_t b) {
+    static const char digits[] = "0123456789ABCDEF";
+    return {digits[b >> 4], digits[b & 15]};
+}
+
 bool empty_word(const main_form& f) {
     return f.rx_bytes[0] == protocol::empty_byte && f.rx_bytes[1] == protocol::empty_byte;
 }
@@ -69,7 +74,9 @@ bool either_empty(const main_form& f) {
 // ---- installer mode check ----------------------------------------------------
 void installer_page_read(main_form& f) {
     if (f.rx_bytes[0] != protocol::empty_byte) {
-        abort_sequence(f, outcome::writer_refused, "INSTALLER MODE ERROR");
+        f.detail = "the writer on " + port_named(f) + " is not in the mode the save needs (its installer page " +
+                   "starts with " + byte_text(f.rx_bytes[0]) + ", not FF); nothing was read or erased";
+        abort_sequence(f, outcome::writer_state, "INSTALLER MODE ERROR");
         return;
     }
     exchange_done(f);
@@ -79,7 +86,9 @@ void installer_page_read(main_form& f) {
 // The page stays in rx_bytes for the header line.
 void version_page_read(main_form& f) {
     if (empty_word(f)) {
-        abort_sequence(f, outcome::writer_refused, "NO MEMORY ERROR");
+        f.detail = "the writer on " + port_named(f) + " holds no unit (its machine version page is blank): " +
+                   "there are no memories to save";
+        abort_sequence(f, outcome::writer_state, "NO MEMORY ERROR");
         return;
     }
     exchange_done(f);
@@ -89,7 +98,10 @@ void version_page_read(main_form& f) {
 void cpu_page_read(main_form& f) {
     const cpu_family* family = family_of_code(f.rx_bytes[0], f.rx_bytes[1]);
     if (!family) {
-        abort_sequence(f, outcome::writer_refused, empty_word(f) ? "NO MEMORY ERROR" : "INSTALLER ERROR",
+        f.detail = "the writer on " + port_named(f) + "'s CPU type page reads " + byte_text(f.rx_bytes[0]) + " " +
+                   byte_text(f.rx_bytes[1]) +
+                   (empty_word(f) ? " (blank): it holds no unit" : ", a CPU type this tool does not know");
+        abort_sequence(f, outcome::writer_state, empty_word(f) ? "NO MEMORY ERROR" : "INSTALLER ERROR",
                        file1::close);
         return;
     }
@@ -134,7 +146,10 @@ void memory_page_checked(main_form& f) {
         exchange_done(f);
         return;
     }
-    abort_sequence(f, outcome::writer_refused, "FULL MEMORY ERROR");
+    f.detail = "the writer on " + port_named(f) + " still holds a unit's memories (its machine version page " +
+               "and memories page are not blank; ERASE ALL FLASH leaves them): take them out with SAVE MEMORIES " +
+               "TO FILE first, which erases them once they are safe in a file; nothing was written";
+    abort_sequence(f, outcome::writer_state, "FULL MEMORY ERROR");
 }
 
 constexpr exchange_step installer_steps[] = {

@@ -63,7 +63,9 @@ void ramdata_get_Click(main_form& f) {
     // take it is refused before anything is sent.
     if (!f.save.begin(f.memory_file_path)) {
         report(f, outcome::file_problem, "FILE OPEN ERROR");
-        f.MSComm1.note("the save cannot begin: " + f.memory_file_path + ": " + f.save.problem());
+        f.detail = "nothing was sent: " + f.memory_file_path + " cannot be saved, " + f.save.problem() +
+                   "; choose a file in a folder you may write to";
+        f.MSComm1.note("the save cannot begin: " + f.detail);
         return;
     }
     if (!open_port_with_busy_indicator(f)) {
@@ -108,6 +110,8 @@ void job4_phase11(main_form& f) {
 void job4_phase13(main_form& f) {
     f.files.close(1);
     if (!f.save.commit()) {
+        f.detail = f.save.problem() + "; the writer still holds the memories" +
+                   (f.save.kept_copy().empty() ? std::string() : ", and so does " + f.save.kept_copy());
         abort_sequence(f, outcome::file_problem, "FILE SAVE ERROR");
         // The writer still holds the memories; the file named here is a
         // verified copy of them, and may be the only one on the disk.

@@ -9,6 +9,8 @@
 #include "rom_data/page_exchange.hpp"
 #include "platform/seq_files.hpp"
 
+#include <cstdio>
+
 namespace torvela {
 
 namespace {
@@ -18,6 +20,13 @@ bool compare(main_form& f, const page_bytes& expected) {
     bool same = true;
     for (std::size_t i = 0; i < expected.size(); ++i) {
         if (expected[i] == f.rx_bytes[i]) continue;
+        if (same) {
+            char where[96];
+            std::snprintf(where, sizeof where, "page %02X%02X%02X differs at byte %zu (the writer has %02X, the file %02X)",
+                          f.address_frame[1], f.address_frame[2], f.address_frame[3], i, f.rx_bytes[i], expected[i]);
+            f.detail = std::string("read back from the writer on ") + port_named(f) + ", " + where +
+                       "; a second difference ends the job, and the writer keeps what it holds";
+        }
         same = false;
         report(f, outcome::writer_refused, "VERIFY ERROR");
         control* const labels[] = {&f.Label4,  &f.Label5,  &f.Label6,  &f.Label7,  &f.Label17,

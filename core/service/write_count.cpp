@@ -88,6 +88,9 @@ void count_page(main_form& f) {
         const count_words w = decode_count_words(page);
         show_bytes(f, w.shown);
         if (w.first != f.writer_count_a || w.second != f.writer_count_b) {
+            f.detail = "two readings of the write counts on " + port_named(f) + " disagree (" +
+                       std::to_string(f.writer_count_a) + "/" + std::to_string(f.writer_count_b) + ", then " +
+                       std::to_string(w.first) + "/" + std::to_string(w.second) + "); try again";
             abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR", file1::close);
             return;
         }

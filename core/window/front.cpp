@@ -130,9 +130,10 @@ trace_feed::update trace_feed::take(const traced_port& trace, std::int64_t now_m
 
 std::string window_title(const main_form& f, const progress_line& p) {
     std::string title = "TORVELA - COM" + std::to_string(f.comm_port);
-    const std::string reason = status_reason(f);
-    if (!reason.empty()) return title + " - PORT OPEN ERROR: " + reason.substr(reason.find(' ') + 1);
-    if (p.running() && !p.text().empty()) title += " - " + p.text();
+    if (p.running() && !p.text().empty()) return title + " - " + p.text();
+    // A failure says what happened and what to do, until the next start.
+    if (!f.detail.empty() && f.last_outcome != outcome::success && f.job_no == 0)
+        return title + " - " + f.Label9.caption + ": " + f.detail;
     return title;
 }
 

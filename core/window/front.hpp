@@ -128,8 +128,9 @@ private:
 
 // The window's title: the tool and its port (several windows on one bench
 // tell their writers apart), then the pass of a job under way as the
-// progress line shows it, or the reason a port would not open. The
-// operator sees it without the service view and without hovering.
+// progress line shows it, or after a failure its status and what happened
+// and what to do. The operator sees it without the service view and
+// without hovering.
 std::string window_title(const main_form& f, const progress_line& p);
 
 // The reason behind "PORT OPEN ERROR" as the operator should see it (a
