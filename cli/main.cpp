@@ -109,7 +109,7 @@ void usage(std::FILE* to) {
     std::fprintf(to,
                  "usage: torvela-cli [--port COMn|DEVICE] [--m32r|--m16c] [--blocks LIST] [--limit N|unlimited]\n"
                  "                   [--id TEXT] [--trace] [--quiet] [--] OPERATION [FILE]\n"
-                 "       torvela-cli ports\n"
+                 "       torvela-cli [--port COMn|DEVICE] ports\n"
                  "       torvela-cli --help | --version\n\n"
                  "Options take their value as the next argument or after '=' (--port=COM3).\n"
                  "  -p, --port COMn|DEVICE\n"
@@ -354,16 +354,41 @@ bool same_terminal() {
 
 }  // namespace
 
-// COM1 to COM16 as this machine resolves them.
+// COM1 to COM16 as this machine resolves them, then the serial devices
+// present and the COMn that stands for each.
 int list_ports() {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> named;  // a device's real path: the COMn that stand for it
     for (int n = 1; n <= 16; ++n) {
         const port_choice c = resolve_port(n);
         std::error_code ec;
-        const char* state = !c.error.empty() ? c.error.c_str()
-                            : std::filesystem::exists(path_from_utf8(c.device), ec) ? "present"
-                                                                                     : "missing";
-        std::printf("COM%-3d %-24s %s\n", n, c.device.c_str(), state);
+        const bool there = !c.device.empty() && fs::exists(path_from_utf8(c.device), ec);
+        const char* state = !c.error.empty() ? c.error.c_str() : there ? "present" : "missing";
+        std::printf("COM%-3d %-24s %s\n", n, c.device.empty() ? "-" : c.device.c_str(), state);
+        if (there) {
+            const std::string real = fs::canonical(path_from_utf8(c.device), ec).string();
+            named[real] += (named[real].empty() ? "COM" : ", COM") + std::to_string(n);
+        }
     }
+#ifndef _WIN32
+    std::vector<std::string> devices;
+    std::error_code ec;
+    for (fs::directory_iterator it("/dev/serial/by-id", ec), end; !ec && it != end; it.increment(ec))
+        devices.push_back(it->path().string());
+    for (fs::directory_iterator it("/dev", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0) devices.push_back(it->path().string());
+    }
+    std::sort(devices.begin(), devices.end());
+    std::printf("\nserial devices present:%s\n", devices.empty() ? " none (no USB adapter plugged in)" : "");
+    for (const std::string& d : devices) {
+        const std::string real = fs::canonical(d, ec).string();
+        const auto as = named.find(real);
+        std::printf("  %-48s %s\n", d.c_str(),
+                    as != named.end() ? as->second.c_str()
+                                      : ("no COMn: ln -s " + d + " " + ports_folder() + "/comN").c_str());
+    }
+#endif
     return success;
 }
 
@@ -380,7 +405,25 @@ int main(int argc, char** argv) {
             return success;
         }
     }
-    if (args.size() == 1 && args[0] == "ports") return list_ports();
+    // "ports" takes the options any operation takes, and needs none of them.
+    bool options_end = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--") {
+            options_end = true;
+            continue;
+        }
+        const bool takes_value = !options_end && (args[i] == "--port" || args[i] == "--blocks" ||
+                                                  args[i] == "--limit" || args[i] == "--id");
+        if (takes_value) {
+            ++i;
+            continue;
+        }
+        if (args[i] == "ports" && (options_end || args[i][0] != '-')) {
+            if (i + 1 != args.size()) break;
+            return list_ports();
+        }
+        if (options_end || args[i][0] != '-') break;
+    }
     options o;
     if (const std::string why = parse(args, o); !why.empty()) {
         std::fprintf(stderr, "torvela-cli: %s\nTry 'torvela-cli --help' for more information.\n", why.c_str());

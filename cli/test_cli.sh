@@ -206,6 +206,8 @@ run 0 -V
 run 0 ports
 check "ports lists COM1 to COM16" [ "$(grep -c '^COM' "$work/out")" = 16 ]
 check "ports names a dangling link" grep -q "the link com5 points to" "$work/out"
+run 0 --port COM2 ports  # options as for any operation
+check "ports lists the serial devices present" grep -q "^serial devices present" "$work/out"
 
 # ---- the simulator leaves a link it did not make alone
 ln -s /dev/null "$ports/com2"

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStandardPaths>
@@ -145,6 +146,7 @@ void main_window::build() {
     trace_->setObjectName("trace");
     trace_->setReadOnly(true);
     trace_->setMaximumBlockCount(torvela::trace_view_lines);
+    trace_->setLineWrapMode(QPlainTextEdit::NoWrap);  // a page's hex is not wrapped again on every append
     trace_->setFont(QFont("Monospace", 8));
     trace_->setGeometry(client_w + 8, 8, torvela::trace_width - 16, torvela::service_height - 16);
     progress_ = new QLabel(this);
@@ -158,7 +160,12 @@ void main_window::build() {
         const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         const QString path = QFileDialog::getSaveFileName(this, "SAVE TRACE", docs + "/torvela-trace.txt",
                                                           "TEXT (*.txt)");
-        if (!path.isEmpty()) save_trace(path);
+        // A trace that did not reach its file says so: the engineer keeps
+        // it for a reason.
+        if (!path.isEmpty() && !save_trace(path))
+            QMessageBox::warning(this, "SAVE TRACE",
+                                 path + " could not be written (a full disk, or a folder you may not write to); "
+                                        "the trace is still here: choose another file.");
     });
     save_trace_ = save;
 }
@@ -175,8 +182,12 @@ QString main_window::trace_text(std::size_t last) const {
 bool main_window::save_trace(const QString& path) const {
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    const std::string text = serial_.document(TORVELA_VERSION);
-    return out.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
+    const std::string text = serial_.document(TORVELA_VERSION, form_->memory_file_path);
+    // Written through to the device: a full disk fails here, not later.
+    const bool written = out.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
+    const bool flushed = out.flush();
+    out.close();
+    return written && flushed && out.error() == QFileDevice::NoError;
 }
 
 QString main_window::progress_text() const { return QString::fromStdString(progress_line_.text()); }

@@ -254,6 +254,10 @@ private slots:
         QVERIFY(t.open(QIODevice::ReadOnly));
         QVERIFY(t.readAll().contains("cannot be opened"));
         QVERIFY(w.widget("Label9")->toolTip().startsWith("COM16 (/dev/ttyS15): "));
+        // Without hovering: the title says it, and what to do.
+        QVERIFY(w.windowTitle().startsWith("TORVELA - COM16 - PORT OPEN ERROR: COM16 (/dev/ttyS15) cannot be opened: "));
+        // A trace that cannot be written says so (a full device).
+        QVERIFY(!w.save_trace("/dev/full"));
 
         // The connect choice on a port that cannot open: the box shows what
         // the model says.

@@ -99,8 +99,10 @@ TEST_P(TransmitRomData, StoreHoldsExactlyTheTranslatedImage) {
     // The job ran far past the trace view's lines; the saved trace still
     // holds it from its first frame to its end note.
     ASSERT_GT(r.traced.job_lines().size(), traced_port::recent_limit);
-    const std::string doc = r.traced.document("test");
-    EXPECT_EQ(doc.rfind("TORVELA test trace\nport COM1 (", 0), 0u);
+    const std::string doc = r.traced.document("test", r.form->memory_file_path);
+    EXPECT_EQ(doc.rfind("TORVELA test trace\nsaved 2", 0), 0u);
+    EXPECT_NE(doc.find("\nport COM1 (", 0), std::string::npos);
+    EXPECT_NE(doc.find("\nfile " + r.form->memory_file_path + "\n"), std::string::npos);
     const std::size_t begins = doc.find("# job 2 begins\n");
     ASSERT_NE(begins, std::string::npos);
     EXPECT_NE(doc.find("> F5 F5\n", begins), std::string::npos);

@@ -269,7 +269,11 @@ void main_window::build() {
         bindings_.push_back({c, w, this_id});
     }
     trace_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                             WS_CHILD | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL, 0, 0, 1, 1, hwnd_,
+                             // Long lines scroll sideways: wrapping a page's hex
+                             // on every append would cost the engine its ticks.
+                             WS_CHILD | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL |
+                                 WS_HSCROLL,
+                             0, 0, 1, 1, hwnd_,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(trace_id)), instance, nullptr);
     progress_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 1, 1, hwnd_,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(progress_id)), instance, nullptr);
@@ -443,11 +447,16 @@ void main_window::save_trace() {
     ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
     if (!GetSaveFileNameW(&ofn)) return;
     file.resize(wcslen(file.c_str()));
-    write_trace(file);
+    // A trace that did not reach its file says so.
+    if (!write_trace(file))
+        MessageBoxW(hwnd_,
+                    (file + L" could not be written (a full disk, or a folder you may not write to); the trace is "
+                            L"still here: choose another file.").c_str(),
+                    L"SAVE TRACE", MB_OK | MB_ICONWARNING);
 }
 
 bool main_window::write_trace(const std::wstring& path) const {
-    const std::string text = serial_.document(TORVELA_VERSION);
+    const std::string text = serial_.document(TORVELA_VERSION, form_->memory_file_path);
     std::FILE* out = _wfopen(path.c_str(), L"wb");
     if (!out) return false;
     const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();

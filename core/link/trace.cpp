@@ -79,10 +79,21 @@ void traced_port::note(std::string text, note_kind kind) {
     if (kind == note_kind::job_begins) job_.push_back(recent_.back());
 }
 
-std::string traced_port::document(std::string_view version) const {
+std::string traced_port::document(std::string_view version, std::string_view chosen_file) const {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char saved[32];
+    std::strftime(saved, sizeof saved, "%Y-%m-%d %H:%M:%S", &local);
     std::string out = "TORVELA " + std::string(version) + " trace\n";
+    out += "saved " + std::string(saved) + "\n";
     out += "port COM" + std::to_string(port_) + " (" + (inner_.device().empty() ? "not opened" : inner_.device()) +
            ")\n";
+    out += "file " + (chosen_file.empty() ? std::string("none chosen") : std::string(chosen_file)) + "\n";
     const std::uint64_t first = job_.empty() ? UINT64_MAX : job_.front().seq;
     const std::uint64_t last = job_.empty() ? 0 : job_.back().seq;
     for (const trace_line& t : recent_)

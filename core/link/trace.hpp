@@ -59,9 +59,10 @@ public:
     // after its end too, until the next job begins.
     const std::vector<trace_line>& job_lines() const { return job_; }
     // The trace to keep in a file: a header naming the tool `version`, the
-    // port and its device, then the recent lines before the last job, the
-    // whole of that job, and the recent lines since.
-    std::string document(std::string_view version) const;
+    // date and time it was saved, the port and its device and the file the
+    // operator chose (`chosen_file`), then the recent lines before the last
+    // job, the whole of that job, and the recent lines since.
+    std::string document(std::string_view version, std::string_view chosen_file = {}) const;
     // Called for every new line.
     std::function<void(const trace_line&)> on_line;
 

@@ -48,6 +48,11 @@ void timer_driver::start(std::int64_t now_ms) {
 
 bool timer_driver::offer(int index, std::int64_t now_ms) {
     if (!started_[index]) start(now_ms - interval(index));
+    // A job pressed since the last tick: its phases are a whole sequencer
+    // interval apart from the press on, as from the command line.
+    const bool job = f_.job_no != 0;
+    if (job && !job_seen_) due_[1] = now_ms + interval(1);
+    job_seen_ = job;
     const std::int64_t every = interval(index);
     std::int64_t& due = due_[index];
     // The port just opened: the engine is due at its own interval again.

@@ -71,6 +71,7 @@ private:
     offered how_;
     std::int64_t due_[timers] = {}, last_[timers] = {};
     bool started_[timers] = {};
+    bool job_seen_ = false;
 };
 
 struct rect {
@@ -107,7 +108,7 @@ private:
 // since the view last took them, at most every `trace_view_period_ms` (a
 // job moving frames every tick costs the view a few appends a second, not
 // a rebuild a tick), the view held to at most twice `trace_view_lines`.
-inline constexpr std::int64_t trace_view_period_ms = 100;
+inline constexpr std::int64_t trace_view_period_ms = 250;
 class trace_feed {
 public:
     struct update {
