@@ -236,7 +236,7 @@ bool main_window::create(HINSTANCE instance) {
     box_.owner = hwnd_;
     dialogs_.owner = hwnd_;
     form_ = std::make_unique<torvela::main_form>(serial_, box_, dialogs_, files_);
-    clock_ = std::make_unique<torvela::timer_driver>(*form_, serial_.tick, torvela::timer_driver::offered::by_own_timers);
+    clock_ = std::make_unique<torvela::timer_driver>(*form_, serial_.tick, torvela::timer_driver::offered::by_one_timer);
     build();
     torvela::Form_Load(*form_);
     clock_start_ = GetTickCount64();
@@ -337,6 +337,7 @@ void main_window::set_service_view(bool on) {
 
 void main_window::fire(torvela::control& c, torvela::control_event e) {
     torvela::fire(*form_, c, e);
+    clock_->after_event(static_cast<std::int64_t>(timeGetTime()));
     refresh();
 }
 
@@ -481,13 +482,12 @@ void CALLBACK main_window::timer_callback(UINT, UINT, DWORD_PTR user, DWORD_PTR,
 
 void main_window::start_timers() {
     timeBeginPeriod(1);
-    torvela::control* timers[] = {&form_->Timer1, &form_->Timer2, &form_->Timer3};
-    for (int i = 0; i < 3; ++i) {
-        slots_[i].window = hwnd_;
-        slots_[i].index = i;
-        slots_[i].id = timeSetEvent(static_cast<UINT>(timers[i]->interval), 1, timer_callback,
-                                    reinterpret_cast<DWORD_PTR>(&slots_[i]), TIME_PERIODIC | TIME_KILL_SYNCHRONOUS);
-    }
+    // One multimedia timer at the engine's 4 ms drives all three: the
+    // sequencer's phases then fall on one grid that starts at the press.
+    slots_[0].window = hwnd_;
+    slots_[0].index = 0;
+    slots_[0].id = timeSetEvent(static_cast<UINT>(form_->Timer1.interval), 1, timer_callback,
+                                reinterpret_cast<DWORD_PTR>(&slots_[0]), TIME_PERIODIC | TIME_KILL_SYNCHRONOUS);
 }
 
 void main_window::stop_timers() {
@@ -503,8 +503,12 @@ void main_window::stop_timers() {
 
 void main_window::on_tick(int index) {
     slots_[index].pending = false;
-    // Ticks that queued while the window was held run once, not in a burst.
-    if (clock_->offer(index, static_cast<std::int64_t>(timeGetTime()))) refresh();
+    // Each timer runs when it is due; ticks that queued while the window was
+    // held run once, not in a burst.
+    const auto now = static_cast<std::int64_t>(timeGetTime());
+    bool ran = false;
+    for (int i = 0; i < torvela::timer_driver::timers; ++i) ran = clock_->offer(i, now) || ran;
+    if (ran) refresh();
 }
 
 void main_window::unload() {

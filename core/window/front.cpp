@@ -48,16 +48,12 @@ void timer_driver::start(std::int64_t now_ms) {
 
 bool timer_driver::offer(int index, std::int64_t now_ms) {
     if (!started_[index]) start(now_ms - interval(index));
-    // A job pressed since the last tick: its phases are a whole sequencer
-    // interval apart from the press on, as from the command line.
-    const bool job = f_.job_no != 0;
-    if (job && !job_seen_) due_[1] = now_ms + interval(1);
-    job_seen_ = job;
+    after_event(now_ms);
     const std::int64_t every = interval(index);
     std::int64_t& due = due_[index];
     // The port just opened: the engine is due at its own interval again.
-    due = std::min(due, last_[index] + every);
-    if (now_ms < due - (how_ == offered::by_own_timers ? every / 4 : 0)) return false;
+    if (index == 0) due = std::min(due, last_[index] + every);
+    if (now_ms < due - (how_ == offered::by_one_timer ? 1 : 0)) return false;
     due += every;
     if (due <= now_ms) due = now_ms + every;
     last_[index] = now_ms;
@@ -66,6 +62,14 @@ bool timer_driver::offer(int index, std::int64_t now_ms) {
     if (index == 0) ++engine_ticks_;
     tick(f_, t);
     return true;
+}
+
+void timer_driver::after_event(std::int64_t now_ms) {
+    // A job pressed: its phases are a whole sequencer interval apart from
+    // the press on, as from the command line.
+    const bool job = f_.job_no != 0;
+    if (job && !job_seen_) due_[1] = now_ms + interval(1);
+    job_seen_ = job;
 }
 
 std::int64_t timer_driver::next_due() const {

@@ -43,11 +43,10 @@ inline constexpr int idle_engine_interval = 100;
 // run back to back, and the job's phases stay on the sequencer's grid.
 class timer_driver {
 public:
-    // How ticks are offered: each by a periodic timer of its own (which may
-    // fire a little early: within a quarter of an interval counts as on
-    // time), or by one loop that offers all three whenever it wakes (only
-    // what is due runs).
-    enum class offered { by_own_timers, by_one_loop };
+    // How ticks are offered, all three each time: by a periodic timer at
+    // the engine's interval (which may fire a millisecond early: that
+    // counts as on time), or by a loop that sleeps until the next is due.
+    enum class offered { by_one_timer, by_one_loop };
     // `engine_ticks` (the trace's tick count) goes up before each engine
     // tick runs, so that its frames carry that tick.
     timer_driver(main_form& f, std::uint64_t& engine_ticks, offered how)
@@ -61,6 +60,9 @@ public:
     // A tick of `index` at `now_ms`: runs it behind the barrier when it is
     // due and the timer is enabled. True when it ran.
     bool offer(int index, std::int64_t now_ms);
+    // After a control's event at `now_ms`: a job it began has its phases a
+    // whole sequencer interval apart from this moment on.
+    void after_event(std::int64_t now_ms);
     // When the next of the three is due (a loop sleeps until then).
     std::int64_t next_due() const;
 
