@@ -3,7 +3,7 @@
 # daemon, against the protocol's shortest time (bench_jobs: erase 1.5 s, save
 # 19.0 s, transmit 18.0 s):
 # - torvela-cli.exe, from the button (its clock starts as it presses it) to
-#   the job's COMPLETE;
+#   the job's end (its trace's end note);
 # - torvela.exe driven on a virtual display, one window a job, from the
 #   job's start to its end as its own saved trace has them.
 # Prints one line a job with the ratio; measures, asserts nothing. Run after
@@ -24,11 +24,12 @@ start_sim
 job() {  # NAME IDEAL-SECONDS COMPLETE-TEXT ARGUMENTS...
     local name=$1 ideal=$2 done=$3
     shift 3
-    "$wine" "$cli" "$@" >"$work/out" 2>&1
+    "$wine" "$cli" --trace "$@" >"$work/out" 2>&1
     awk -v name="$name" -v ideal="$ideal" -v done="$done" '
-        index($0, done) { last = $1 }
+        index($0, done) { completed = 1 }
+        / # job [0-9]+ ends: / { last = $1 }
         END {
-            if (last == "") { printf "%-22s did not complete\n", name; exit }
+            if (!completed || last == "") { printf "%-22s did not complete\n", name; exit }
             took = last
             printf "%-22s %8.3f s   ideal %6.3f s   ratio %.3f\n", name, took, ideal, took / ideal
         }' "$work/out"
