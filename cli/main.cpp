@@ -333,7 +333,7 @@ std::string check_file(main_form& f, const options& o) {
         f.files.close(1);
         f.files.close(2);
         f.block_filter_on = filter;
-        if (!usable) return o.file + ": " + f.Label9.caption;
+        if (!usable) return o.file + ": " + f.Label9.caption + (f.detail.empty() ? "" : ": " + f.detail);
         f.Label9.caption.clear();
     }
     if (o.op->file == file_use::memories_save && !f.ramdata_get.visible)

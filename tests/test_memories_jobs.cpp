@@ -353,6 +353,7 @@ struct check_case {
     const char* name;
     file_edit edit;      // nullptr: the file deleted
     const char* status;  // "TRANSMIT MEMORIES COMPLETE": the whole area arrives
+    const char* said = "";  // in the detail beside a failure: where and what
 };
 
 }  // namespace
@@ -380,6 +381,8 @@ TEST_P(MemoriesFileCheck, TransmitsAllOrNothing) {
         return;
     }
     EXPECT_TRUE(r.line.log.empty());  // not even the writer-ID check
+    EXPECT_EQ(r.form->detail.rfind("nothing was sent: " + r.path, 0), 0u) << r.form->detail;
+    EXPECT_NE(r.form->detail.find(GetParam().said), std::string::npos) << r.form->detail;
     // A file error closes the port like the other open failures; a file
     // that is short or malformed leaves it open, like NO MEMORY ERROR.
     EXPECT_EQ(r.port.PortOpen(), std::string(GetParam().status) != "FILE OPEN ERROR");
@@ -392,17 +395,21 @@ INSTANTIATE_TEST_SUITE_P(
         check_case{"trailing_empty_line", [](std::string file) { return file + "\r\n"; }, "TRANSMIT MEMORIES COMPLETE"},
         check_case{"lf_endings", lf_endings, "TRANSMIT MEMORIES COMPLETE"},
         check_case{"last_line_removed", [](std::string file) { return file.substr(0, file.size() - 130); },
-                   "NO MEMORY ERROR"},
+                   "NO MEMORY ERROR", "line 642: the file ends where a line of 128 upper-case hex digits of page 00007F00"},
         check_case{"cut_inside_a_line", [](std::string file) { return file.substr(0, file.size() - 70); },
-                   "NO MEMORY ERROR"},
-        check_case{"only_62_pages", [](std::string file) { return file.substr(0, 29 + 62 * 530); }, "NO MEMORY ERROR"},
-        check_case{"only_the_header", [](std::string file) { return file.substr(0, 21); }, "NO MEMORY ERROR"},
-        check_case{"data_line_of_127", [](std::string file) { return file.erase(39 + 5, 1); }, "MEMORY FILE ERROR"},
+                   "NO MEMORY ERROR", "line 642: a line of 128 upper-case hex digits"},
+        check_case{"only_62_pages", [](std::string file) { return file.substr(0, 29 + 62 * 530); }, "NO MEMORY ERROR",
+                   "line 313: the file ends where the address line 00003E00 is due"},
+        check_case{"only_the_header", [](std::string file) { return file.substr(0, 21); }, "NO MEMORY ERROR",
+                   "line 1: the file ends inside the header line"},
+        check_case{"data_line_of_127", [](std::string file) { return file.erase(39 + 5, 1); }, "MEMORY FILE ERROR",
+                   "line 4: a line of 128 upper-case hex digits of page 00000000 is due"},
         check_case{"non_hex_digit", [](std::string file) { return file.replace(39 + 200, 1, "G"); },
-                   "MEMORY FILE ERROR"},
-        check_case{"lower_case_digit", lower_case_digit, "MEMORY FILE ERROR"},
-        check_case{"something_follows", [](std::string file) { return file + "00008000\r\n"; }, "MEMORY FILE ERROR"},
-        check_case{"deleted", nullptr, "FILE OPEN ERROR"}),
+                   "MEMORY FILE ERROR", "line 5: "},
+        check_case{"lower_case_digit", lower_case_digit, "MEMORY FILE ERROR", "line 4: "},
+        check_case{"something_follows", [](std::string file) { return file + "00008000\r\n"; }, "MEMORY FILE ERROR",
+                   "line 643: something follows the last page"},
+        check_case{"deleted", nullptr, "FILE OPEN ERROR", " cannot be read"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // ---- switch operation, target write --------------------------------------------

@@ -30,8 +30,13 @@ void ramdata_store_Click(main_form& f) {
 // erased and half written.
 void job6_phase99(main_form& f) {
     f.Label9.caption = "START TO TRANSMIT MEMORIES";
-    std::string copy;
-    switch (check_memories_file(f.memory_file_path, copy)) {
+    std::string copy, why;
+    const memories_check checked = check_memories_file(f.memory_file_path, copy, &why);
+    if (checked != memories_check::complete)
+        f.detail = "nothing was sent: " + f.memory_file_path +
+                   (why.empty() ? std::string(" cannot be read") : ", " + why) +
+                   "; choose the file a save wrote";
+    switch (checked) {
     case memories_check::complete:
         break;
     case memories_check::unreadable:

@@ -176,8 +176,11 @@ constexpr std::size_t memories_file_limit = 1 << 20;
 
 }  // namespace
 
-memories_check check_memories_file(const std::string& path, std::string& copy) {
+memories_check check_memories_file(const std::string& path, std::string& copy, std::string* why) {
     copy.clear();
+    std::string ignored;
+    std::string& said = why ? *why : ignored;
+    said.clear();
     std::string text;
     switch (read_small_file(path_from_utf8(path), memories_file_limit, text)) {
     case small_file::read:
@@ -189,38 +192,68 @@ memories_check check_memories_file(const std::string& path, std::string& copy) {
     }
     // The header line: 21 bytes of any value (CR and LF included), with the
     // separators at 7, 14 and 21.
-    if (text.size() <= header_len) return memories_check::short_of_pages;
+    if (text.size() <= header_len) {
+        said = "line 1: the file ends inside the header line";
+        return memories_check::short_of_pages;
+    }
     const std::string header = text.substr(0, header_len);
-    if (!is_memories_header(header)) return memories_check::malformed;
+    if (!is_memories_header(header)) {
+        said = "line 1: no header line of a memories file (21 bytes with / at 7, 14 and 21)";
+        return memories_check::malformed;
+    }
     line_reader lines{std::string_view(text).substr(header_len)};
     bool ended = false;
-    if (!lines.next(ended).empty()) return memories_check::malformed;  // header longer than 21
-    if (!ended) return memories_check::short_of_pages;
+    if (!lines.next(ended).empty()) {
+        said = "line 1: the header line is longer than 21 bytes";
+        return memories_check::malformed;
+    }
+    if (!ended) {
+        said = "the file ends after its header line";
+        return memories_check::short_of_pages;
+    }
     std::string out = header + "\r\n";
     // Every further line must be there, whole and ended, except that the
     // very last may lack its ending. A line the file ends inside is a file
     // cut short; a whole line that is wrong is a malformed file.
-    auto expect = [&](auto&& valid) {
-        if (lines.done()) return memories_check::short_of_pages;
+    std::size_t line_no = 1;
+    auto expect = [&](const std::string& due, auto&& valid) {
+        ++line_no;
+        if (lines.done()) {
+            said = "line " + std::to_string(line_no) + ": the file ends where " + due + " is due";
+            return memories_check::short_of_pages;
+        }
         const std::string_view line = lines.next(ended);
-        if (!valid(line)) return ended ? memories_check::malformed : memories_check::short_of_pages;
+        if (!valid(line)) {
+            said = "line " + std::to_string(line_no) + ": " + due + " is due, the file has \"" +
+                   std::string(line.substr(0, 24)) + (line.size() > 24 ? "...\"" : "\"") +
+                   (ended ? "" : " and ends inside it");
+            return ended ? memories_check::malformed : memories_check::short_of_pages;
+        }
         out.append(line);
         out += "\r\n";
         return memories_check::complete;
     };
-    memories_check r = expect([](std::string_view l) { return family_called(l) != nullptr; });
+    memories_check r = expect("the CPU line (M32R or M16C)", [](std::string_view l) { return family_called(l) != nullptr; });
     for (std::uint32_t p = 0; r == memories_check::complete && p < memories_pages; ++p) {
         const std::string address = address_line(p * 256);
-        r = expect([&](std::string_view l) { return l == address; });
+        r = expect("the address line " + address, [&](std::string_view l) { return l == address; });
         for (int k = 0; k < 4 && r == memories_check::complete; ++k)
-            r = expect([](std::string_view l) { return upper_hex(l, 128); });
+            r = expect("a line of 128 upper-case hex digits of page " + address,
+                       [](std::string_view l) { return upper_hex(l, 128); });
     }
     if (r != memories_check::complete) return r;
-    if (!ended && !lines.done()) return memories_check::malformed;
+    const std::string after = "line " + std::to_string(line_no + 1) + ": something follows the last page";
+    if (!ended && !lines.done()) {
+        said = after;
+        return memories_check::malformed;
+    }
     // Nothing may follow but one empty last line.
     if (!lines.done()) {
         const std::string_view rest = lines.next(ended);
-        if (!rest.empty() || !lines.done()) return memories_check::malformed;
+        if (!rest.empty() || !lines.done()) {
+            said = after;
+            return memories_check::malformed;
+        }
     }
     copy = std::move(out);
     return memories_check::complete;
@@ -281,7 +314,11 @@ conversion convert_rom_data_file(main_form& f) {
         const srecord rec = parse_srecord(line);
         if (rec.what == srecord::kind::other) continue;  // header, counts, ends
         // Addresses above FFFFFF have no page in either family.
+        const std::string at = "line " + std::to_string(f.files.lines_read(1)) + " of " + f.memory_file_path;
         if (rec.what == srecord::kind::bad || rec.address > 0xFFFFFF) {
+            f.detail = at + (rec.what == srecord::kind::bad
+                                 ? " is no S-record (a wrong digit, length or checksum)"
+                                 : " is addressed above FFFFFF, where neither family has a page");
             result = conversion::bad_record;
             break;
         }
@@ -292,6 +329,8 @@ conversion convert_rom_data_file(main_form& f) {
         std::uint32_t limit = table_pages;
         const bool m16c_record = rec.address / 256 >= m16c_family.first_image_page;
         if (any_record && m16c_record != m16c_base) {
+            f.detail = at + " is addressed for the other CPU family than the lines before it (M32R below 0C0000, "
+                            "M16C from there): one file is one family";
             result = conversion::bad_record;
             break;
         }
@@ -307,6 +346,7 @@ conversion convert_rom_data_file(main_form& f) {
         }
         const std::uint64_t first = rec.address - base;
         if ((first + rec.data.size() + 255) / 256 > limit) {
+            f.detail = at + " reaches beyond the family's image area";
             result = conversion::bad_record;
             break;
         }
@@ -316,7 +356,10 @@ conversion convert_rom_data_file(main_form& f) {
         }
         any_data = any_data || !rec.data.empty();
     }
-    if (result == conversion::ok && !any_data) result = conversion::no_data;
+    if (result == conversion::ok && !any_data) {
+        f.detail = f.memory_file_path + " holds no data record";
+        result = conversion::no_data;
+    }
     if (result != conversion::ok) {
         f.files.close(1);
         f.files.close(2);

@@ -49,7 +49,9 @@ void file_select_Click(main_form& f);
 // end (CR LF or LF endings, one empty last line allowed). `copy` receives
 // the file with CR LF endings when it is complete.
 enum class memories_check { complete, short_of_pages, malformed, unreadable };
-memories_check check_memories_file(const std::string& path, std::string& copy);
+// `why`, when given, says where and what for a check that fails ("line 7:
+// the address line 00000100 is due, the file has ...").
+memories_check check_memories_file(const std::string& path, std::string& copy, std::string* why = nullptr);
 inline constexpr std::uint8_t memories_pages = 128;
 
 // One S-record line: S0 header, S1/S2/S3 data with a 2-, 3- or 4-byte

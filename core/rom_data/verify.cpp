@@ -70,6 +70,7 @@ bool convert_or_report(main_form& f) {
     if (!convert_only(f)) return false;
     // Pages for the store are sent whole or not at all.
     if (f.block_filter_on == 1 && !image_fits_store(f)) {
+        f.detail = f.memory_file_path + " holds pages outside the writer's store blocks; nothing was sent";
         report(f, outcome::file_problem, "ROM DATA FILE ERROR");
         return false;
     }
