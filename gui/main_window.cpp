@@ -32,19 +32,15 @@ main_window::main_window() : box_(this), dialogs_(this) {
     form_ = std::make_unique<torvela::main_form>(serial_, box_, dialogs_, files_);
     build();
     torvela::Form_Load(*form_);
-    for (QTimer* t : {&timer1_, &timer2_, &timer3_}) t->setTimerType(Qt::PreciseTimer);
-    timer1_.setInterval(form_->Timer1.interval);
-    timer2_.setInterval(form_->Timer2.interval);
-    timer3_.setInterval(form_->Timer3.interval);
-    connect(&timer1_, &QTimer::timeout, this, [this] {
-        ++serial_.tick;
-        tick(form_->Timer1);
-    });
-    connect(&timer2_, &QTimer::timeout, this, [this] { tick(form_->Timer2); });
-    connect(&timer3_, &QTimer::timeout, this, [this] {
-        ++spinner_steps;
-        tick(form_->Timer3);
-    });
+    // The three timers on one clock, as every front end drives them: one
+    // precise single-shot timer wakes when the next is due.
+    timers_ = std::make_unique<torvela::timer_driver>(*form_, serial_.tick,
+                                                      torvela::timer_driver::offered::by_one_timer);
+    pump_.setTimerType(Qt::PreciseTimer);
+    pump_.setSingleShot(true);
+    connect(&pump_, &QTimer::timeout, this, [this] { on_tick(); });
+    timers_->start(clock_.elapsed());
+    schedule();
     auto* toggle = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), this);
     connect(toggle, &QShortcut::activated, this, [this] { set_service_view(!service_view_); });
     set_service_view(false);
@@ -230,12 +226,25 @@ void main_window::set_service_view(bool on) {
 
 void main_window::fire(torvela::control& c, torvela::control_event e) {
     torvela::fire(*form_, c, e);
+    timers_->after_event(clock_.elapsed());
     refresh();
+    schedule();  // an opened port makes the engine due sooner
 }
 
-void main_window::tick(torvela::control& timer) {
-    torvela::tick(*form_, timer);
-    refresh();
+void main_window::on_tick() {
+    const qint64 now = clock_.elapsed();
+    bool ran = false;
+    for (int i = 0; i < torvela::timer_driver::timers; ++i) {
+        if (!timers_->offer(i, now)) continue;
+        ran = true;
+        if (i == 2) ++spinner_steps;
+    }
+    if (ran) refresh();
+    schedule();
+}
+
+void main_window::schedule() {
+    pump_.start(static_cast<int>(std::max<qint64>(0, timers_->next_due() - clock_.elapsed())));
 }
 
 void main_window::place(binding& b) {
@@ -311,17 +320,6 @@ void main_window::refresh() {
         status_tip_ = why;
         widget("Label9")->setToolTip(why);
     }
-    // The timers run while the model says they are enabled.
-    const std::pair<QTimer*, const torvela::control*> timers[] = {
-        {&timer1_, &form_->Timer1}, {&timer2_, &form_->Timer2}, {&timer3_, &form_->Timer3}};
-    for (auto [t, c] : timers) {
-        if (c->enabled && !t->isActive()) t->start();
-        if (!c->enabled && t->isActive()) t->stop();
-    }
-    // With the port closed the engine ticks slowly; it goes back to its
-    // interval the moment the port is open.
-    const int engine_interval = torvela::engine_interval(*form_);
-    if (timer1_.interval() != engine_interval) timer1_.setInterval(engine_interval);
     if (service_view_) update_trace();
     update_progress();
 }

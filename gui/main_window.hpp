@@ -64,7 +64,8 @@ private:
     void build();
     void refresh();
     void fire(torvela::control& c, torvela::control_event e);
-    void tick(torvela::control& timer);
+    void on_tick();
+    void schedule();
     void unload();
     void sync(binding& b);
     void update_trace();
@@ -78,7 +79,8 @@ private:
     qt_dialogs dialogs_;
     std::unique_ptr<torvela::main_form> form_;
     std::vector<binding> bindings_;
-    QTimer timer1_, timer2_, timer3_;
+    QTimer pump_;
+    std::unique_ptr<torvela::timer_driver> timers_;
     QPlainTextEdit* trace_ = nullptr;
     QLabel* progress_ = nullptr;
     QWidget* save_trace_ = nullptr;
