@@ -27,14 +27,22 @@ std::string trace_text(const trace_line& t) {
     return mark + (t.what == trace_line::kind::note ? t.bytes : hex(t.bytes));
 }
 
-std::string format_trace_line(const trace_line& t) {
-    const std::time_t secs = static_cast<std::time_t>(t.clock_ms / 1000);
+namespace {
+
+std::tm local_time(std::time_t secs) {
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &secs);
 #else
     localtime_r(&secs, &local);
 #endif
+    return local;
+}
+
+}  // namespace
+
+std::string format_trace_line(const trace_line& t) {
+    const std::tm local = local_time(static_cast<std::time_t>(t.clock_ms / 1000));
     char head[48];
     std::snprintf(head, sizeof head, "%02d:%02d:%02d.%03d %8llu ", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(t.clock_ms % 1000), static_cast<unsigned long long>(t.tick));
@@ -80,13 +88,7 @@ void traced_port::note(std::string text, note_kind kind) {
 }
 
 std::string traced_port::document(std::string_view version, std::string_view chosen_file) const {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local = local_time(std::time(nullptr));
     char saved[32];
     std::strftime(saved, sizeof saved, "%Y-%m-%d %H:%M:%S", &local);
     std::string out = "TORVELA " + std::string(version) + " trace\n";
