@@ -131,7 +131,12 @@ trace_feed::update trace_feed::take(const traced_port& trace, std::int64_t now_m
         count = std::min<std::size_t>(lines.size(), trace_view_lines);
         in_view_ = 0;
     }
-    for (std::size_t i = lines.size() - count; i < lines.size(); ++i) u.text += format_trace_line(lines[i]) + "\r\n";
+    for (std::size_t i = lines.size() - count; i < lines.size(); ++i) {
+        std::string line = format_trace_line(lines[i]);
+        if (lines[i].what != trace_line::kind::note && line.size() > trace_view_columns)
+            line.replace(trace_view_columns, std::string::npos, " ...");
+        u.text += line + "\r\n";
+    }
     in_view_ += count;
     shown_ = trace.newest();
     return u;

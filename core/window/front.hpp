@@ -111,6 +111,9 @@ private:
 // job moving frames every tick costs the view a few appends a second, not
 // a rebuild a tick), the view held to at most twice `trace_view_lines`.
 inline constexpr std::int64_t trace_view_period_ms = 250;
+// A frame's line in the view is cut after this many characters (a page's
+// hex runs to 800); notes stay whole, and the saved trace keeps every byte.
+inline constexpr std::size_t trace_view_columns = 120;
 class trace_feed {
 public:
     struct update {
