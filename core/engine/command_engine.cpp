@@ -9,6 +9,7 @@
 #include "engine/writer_id.hpp"
 #include "link/link.hpp"
 #include "link/protocol.hpp"
+#include "link/trace.hpp"
 #include "platform/seq_files.hpp"
 
 namespace torvela {
@@ -43,17 +44,6 @@ std::string exchange_at(const main_form& f) {
         return "job " + std::to_string(f.job_no) + " (phase " + std::to_string(f.job_phase) + ")";
     const step_row at = find_step(f.engine_step);
     return std::string(at.of ? at.of->name : "the exchange") + " (step " + std::to_string(f.engine_step) + ")";
-}
-
-std::string hex_text(const std::vector<std::uint8_t>& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (std::uint8_t b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
 }
 
 constexpr const char* check_the_line = "check that the writer is switched on and its cable is in this port, then try again";
@@ -136,11 +126,6 @@ void exchange_done(main_form& f) {
     if (at.of) f.job_phase = at.of->completion;
 }
 
-std::string port_named(const main_form& f) {
-    const std::string device = f.MSComm1.device();
-    return "COM" + std::to_string(f.comm_port) + (device.empty() ? std::string() : " (" + device + ")");
-}
-
 void begin_job(main_form& f, std::uint8_t job_no) {
     f.detail.clear();
     f.job_no = job_no;
@@ -194,7 +179,7 @@ void abort_sequence(main_form& f, outcome why, const char* message, file1 file) 
     // A reply a row's own check turned down: what came, in which exchange.
     if (f.detail.empty() && f.job_no != 0 && why == outcome::communication_lost)
         f.detail = "the writer on " + port_named(f) + " answered " +
-                   (f.rx_bytes.empty() ? std::string("nothing") : hex_text(f.rx_bytes)) + " in " + exchange_at(f) +
+                   (f.rx_bytes.empty() ? std::string("nothing") : hex(f.rx_bytes)) + " in " + exchange_at(f) +
                    ", which is not the reply due; " + check_the_line;
     else if (f.detail.empty() && f.job_no != 0 && why == outcome::writer_refused)
         f.detail = "the writer on " + port_named(f) + " refused " + exchange_at(f);
@@ -250,8 +235,9 @@ wait_result wait_ack(main_form& f, std::uint8_t code, answer kind, file1 file, c
         abort_sequence(f, outcome::writer_refused, refusal, file);
     } else {
         const std::uint8_t want = kind == answer::verdict ? protocol::done : code;
-        f.detail = "the writer on " + port_named(f) + " answered " + hex_text(f.rx_bytes) + " in " + exchange_at(f) +
-                   " where " + hex_text({want, want}) + " was due; " + check_the_line;
+        const std::uint8_t due[] = {want, want};
+        f.detail = "the writer on " + port_named(f) + " answered " + hex(f.rx_bytes) + " in " + exchange_at(f) +
+                   " where " + hex(due) + " was due; " + check_the_line;
         abort_sequence(f, outcome::communication_lost, "COMMUNICATION ERROR", file);
     }
     return wait_result::aborted;

@@ -103,9 +103,6 @@ struct exchange {
     std::uint8_t completion;
 };
 
-// "COMn (device)", for a message.
-std::string port_named(const main_form& f);
-
 // Sends the exchange's command (if any) and waits at its first row.
 void start_exchange(main_form& f, const exchange& x);
 // A row's body ends its exchange well: engine idle, the job on with the

@@ -16,6 +16,11 @@ void Combo2_Click(main_form& f) {
 
 void Combo2_Change(main_form& f) { Combo2_Click(f); }
 
+std::string port_named(const main_form& f) {
+    const std::string device = f.MSComm1.device();
+    return "COM" + std::to_string(f.comm_port) + (device.empty() ? std::string() : " (" + device + ")");
+}
+
 bool open_port(main_form& f) {
     f.detail.clear();
     f.engine_step = 0;
@@ -26,9 +31,7 @@ bool open_port(main_form& f) {
     f.MSComm1.CommPort(f.comm_port);
     if (!f.MSComm1.PortOpen(true) || !f.MSComm1.PortOpen()) {
         const std::string why = f.MSComm1.last_error();
-        f.detail = "COM" + std::to_string(f.comm_port) +
-                   (f.MSComm1.device().empty() ? std::string() : " (" + f.MSComm1.device() + ")") +
-                   " cannot be opened: " + why;
+        f.detail = port_named(f) + " cannot be opened: " + why;
         if (why.find("Permission denied") != std::string::npos)
             f.detail += "; add yourself to the group dialout (sudo usermod -aG dialout $USER) and log in again";
         else if (why.find("in use") != std::string::npos)

@@ -28,6 +28,8 @@ void Combo1_Click(main_form& f);
 // Opens the port with the fixed settings on `comm_port`. A failed open leaves
 // the port closed and shows "PORT OPEN ERROR"; returns whether it is open.
 bool open_port(main_form& f);
+// "COMn (device)", for a message; "COMn" before a device was tried.
+std::string port_named(const main_form& f);
 // The prologue of the job handlers: opens the port when it is closed.
 bool open_port_prologue(main_form& f);
 // Closes the port when open and shows "commimucation stop" in Combo1.

@@ -7,9 +7,7 @@
 
 namespace torvela {
 
-namespace {
-
-std::string hex(const std::string& bytes) {
+std::string hex(std::string_view bytes) {
     static const char* digits = "0123456789ABCDEF";
     std::string out;
     for (unsigned char b : bytes) {
@@ -20,7 +18,9 @@ std::string hex(const std::string& bytes) {
     return out;
 }
 
-}  // namespace
+std::string hex(std::span<const std::uint8_t> bytes) {
+    return hex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
 
 std::string trace_text(const trace_line& t) {
     const char* mark = t.what == trace_line::kind::sent ? "> " : t.what == trace_line::kind::received ? "< " : "# ";

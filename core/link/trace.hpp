@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,10 @@
 #include "platform/platform.hpp"
 
 namespace torvela {
+
+// Bytes as the trace shows them: "F5 F5".
+std::string hex(std::string_view bytes);
+std::string hex(std::span<const std::uint8_t> bytes);
 
 struct trace_line {
     std::uint64_t seq;      // the line's number since the start

@@ -4,6 +4,7 @@
 #include "engine/steps.hpp"
 #include "link/link.hpp"
 #include "link/protocol.hpp"
+#include "link/trace.hpp"
 #include "memories/memories.hpp"
 #include "rom_data/memory_files.hpp"
 #include "platform/seq_files.hpp"
@@ -59,11 +60,6 @@ constexpr exchange_step page_row(std::uint8_t step, step_body judge) {
     return {.step = step, .wait = awaits::bytes, .count = page_len, .body = judge};
 }
 
-std::string byte_text(std::uint8_t b) {
-    static const char digits[] = "0123456789ABCDEF";
-    return {digits[b >> 4], digits[b & 15]};
-}
-
 bool empty_word(const main_form& f) {
     return f.rx_bytes[0] == protocol::empty_byte && f.rx_bytes[1] == protocol::empty_byte;
 }
@@ -75,7 +71,7 @@ bool either_empty(const main_form& f) {
 void installer_page_read(main_form& f) {
     if (f.rx_bytes[0] != protocol::empty_byte) {
         f.detail = "the writer on " + port_named(f) + " is not in the mode the save needs (its installer page " +
-                   "starts with " + byte_text(f.rx_bytes[0]) + ", not FF); nothing was read or erased";
+                   "starts with " + hex(std::span(f.rx_bytes).first(1)) + ", not FF); nothing was read or erased";
         abort_sequence(f, outcome::writer_state, "INSTALLER MODE ERROR");
         return;
     }
@@ -98,8 +94,7 @@ void version_page_read(main_form& f) {
 void cpu_page_read(main_form& f) {
     const cpu_family* family = family_of_code(f.rx_bytes[0], f.rx_bytes[1]);
     if (!family) {
-        f.detail = "the writer on " + port_named(f) + "'s CPU type page reads " + byte_text(f.rx_bytes[0]) + " " +
-                   byte_text(f.rx_bytes[1]) +
+        f.detail = "the writer on " + port_named(f) + "'s CPU type page reads " + hex(std::span(f.rx_bytes).first(2)) +
                    (empty_word(f) ? " (blank): it holds no unit" : ", a CPU type this tool does not know");
         abort_sequence(f, outcome::writer_state, empty_word(f) ? "NO MEMORY ERROR" : "INSTALLER ERROR",
                        file1::close);
