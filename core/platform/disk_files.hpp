@@ -37,7 +37,7 @@ save_target check_save_target(const std::filesystem::path& p);
 const char* save_target_problem(save_target t);
 
 // A new empty file, held open for as long as this object lives: another
-// process sees it held (held_by_nobody is false) and cannot remove it on
+// process sees it held (is_unheld_leftover is false) and cannot remove it on
 // Windows. Creation fails when the name is taken, so the file is ours.
 enum class create_result { created, name_taken, failed };
 class held_file {

@@ -39,15 +39,15 @@ std::int64_t timer_driver::interval(int index) const {
 }
 
 void timer_driver::start(std::int64_t now_ms) {
+    started_ = true;
     for (int i = 0; i < timers; ++i) {
-        started_[i] = true;
         last_[i] = now_ms;
         due_[i] = now_ms + interval(i);
     }
 }
 
 bool timer_driver::offer(int index, std::int64_t now_ms) {
-    if (!started_[index]) start(now_ms - interval(index));
+    if (!started_) start(now_ms - interval(index));
     after_event(now_ms);
     const std::int64_t every = interval(index);
     std::int64_t& due = due_[index];

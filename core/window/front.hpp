@@ -72,7 +72,7 @@ private:
     std::uint64_t& engine_ticks_;
     offered how_;
     std::int64_t due_[timers] = {}, last_[timers] = {};
-    bool started_[timers] = {};
+    bool started_ = false;
     bool job_seen_ = false;
 };
 
