@@ -143,7 +143,7 @@ struct options {
     int family = 0;  // 1 M32R, 2 M16C
     std::optional<std::set<int>> blocks;
     std::string limit, id, file;
-    bool id_given = false, trace = false, quiet = false;
+    bool id_given = false, trace = false, quiet = false, ports = false;
     const operation* op = nullptr;
 };
 
@@ -246,6 +246,11 @@ std::string parse(const std::vector<std::string>& args, options& o) {
         }
     }
     if (rest.empty()) return "no operation";
+    // "ports" takes the options any operation takes, and needs none of them.
+    if (rest[0] == "ports") {
+        o.ports = true;
+        return rest.size() > 1 ? "too many arguments" : "";
+    }
     for (const operation& op : operations())
         if (rest[0] == op.name) o.op = &op;
     if (!o.op) return "unknown operation " + rest[0];
@@ -405,30 +410,12 @@ int main(int argc, char** argv) {
             return success;
         }
     }
-    // "ports" takes the options any operation takes, and needs none of them.
-    bool options_end = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--") {
-            options_end = true;
-            continue;
-        }
-        const bool takes_value = !options_end && (args[i] == "--port" || args[i] == "--blocks" ||
-                                                  args[i] == "--limit" || args[i] == "--id");
-        if (takes_value) {
-            ++i;
-            continue;
-        }
-        if (args[i] == "ports" && (options_end || args[i][0] != '-')) {
-            if (i + 1 != args.size()) break;
-            return list_ports();
-        }
-        if (options_end || args[i][0] != '-') break;
-    }
     options o;
     if (const std::string why = parse(args, o); !why.empty()) {
         std::fprintf(stderr, "torvela-cli: %s\nTry 'torvela-cli --help' for more information.\n", why.c_str());
         return unusable;
     }
+    if (o.ports) return list_ports();
     catch_interrupts();
 
     std_seq_files files;
