@@ -250,6 +250,13 @@ TEST(SaveFaults, TwoWritersIntoOneNewFileKeepBothUnits) {
     EXPECT_NE(second.box.told[0].find(second.form->save.kept_copy()), std::string::npos);
     EXPECT_NE(second.box.told[0].find("while the save ran"), std::string::npos);
     EXPECT_EQ(first.files_in_folder(), 2u);
+    // The second writer's unit then goes into a file of its own.
+    second.choose_path(second.dir.file("second.dat"));
+    ramdata_get_Click(*second.form);
+    ASSERT_TRUE(second.run_job());
+    EXPECT_EQ(second.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
+    EXPECT_TRUE(read_file(second.dir.file("second.dat")) == second.memories());
+    EXPECT_FALSE(second.writer_holds_memories());
 }
 
 // Something the tool did not expect throws inside a step: the job ends
@@ -328,6 +335,11 @@ TEST(SaveFaults, UnwritableFolderShowsFileOpenError) {
         EXPECT_FALSE(r.port.PortOpen());
         EXPECT_TRUE(busy_pictures_reset(*r.form));
         std::filesystem::permissions(r.dir.file("read-only"), std::filesystem::perms::owner_all);
+        // Nothing of the refused save stands in the way of the next one.
+        r.choose_path(r.path);
+        ramdata_get_Click(*r.form);
+        ASSERT_TRUE(r.run_job());
+        EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE") << folder;
     }
 }
 
