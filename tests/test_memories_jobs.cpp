@@ -16,6 +16,8 @@
 #endif
 
 #include "erase/block_form.hpp"
+#include "window/front.hpp"
+#include "rom_data/image_jobs.hpp"
 #include "link/link.hpp"
 #include "memories/memories.hpp"
 #include "rom_data/page_exchange.hpp"
@@ -103,6 +105,53 @@ TEST(MemoriesRoundTrip, HeaderWithoutSeparatorsCannotBeVerified) {
 // ---- after the verify: the memories are committed before the erase ----------
 
 enum class disk { writes, rename_fails, sync_fails };
+
+// The time left the progress line shows, against what the job then took,
+// from its first page on: within a tenth of what remained.
+struct time_left_case {
+    const char* name;
+    void (*prepare)(unit_rig&);
+    void (*click)(main_form&);
+};
+
+class TimeLeft : public ::testing::TestWithParam<time_left_case> {};
+
+TEST_P(TimeLeft, MatchesWhatTheJobThenTakes) {
+    unit_rig r;
+    r.choose("old\r\n");
+    GetParam().prepare(r);
+    progress_line line;
+    std::vector<std::pair<std::int64_t, std::int64_t>> shown;  // (at, left)
+    r.after_event = [&](writer_sim::rig& g) {
+        const auto now = static_cast<std::int64_t>(g.line.now_us / 1000);
+        line.update(*g.form, now);
+        if (line.left_ms() >= 0) shown.emplace_back(now, line.left_ms());
+    };
+    GetParam().click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    ASSERT_EQ(r.form->last_outcome, outcome::success) << r.form->Label9.caption;
+    const auto end = static_cast<std::int64_t>(r.line.now_us / 1000);
+    ASSERT_GT(shown.size(), 100u);
+    for (const auto& [at, left] : shown) {
+        SCOPED_TRACE(testing::Message() << "at " << at << " ms of " << end);
+        EXPECT_NEAR(static_cast<double>(left), static_cast<double>(end - at), 0.1 * static_cast<double>(end - at));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, TimeLeft,
+    ::testing::Values(
+        time_left_case{"Save", [](unit_rig&) {}, ramdata_get_Click},
+        time_left_case{"TransmitMemories",
+                       [](unit_rig& r) {
+                           r.choose(r.memories());
+                           r.clear_writer();
+                       },
+                       ramdata_store_Click},
+        time_left_case{"TransmitRomData",
+                       [](unit_rig& r) { r.choose_path(r.rom_file(random_bytes(0x3000, 3), "image")); },
+                       flashall_write_Click}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 struct commit_case {
     const char* name;

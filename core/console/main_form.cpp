@@ -169,11 +169,13 @@ void Timer3_Timer(main_form& f) {
     }
 }
 
-void start_progress(main_form& f, int total, main_form::page_progress::kind what, int later) {
+void start_progress(main_form& f, int total, main_form::page_progress::kind what,
+                    std::vector<main_form::page_progress::pass_plan> later, int closing_phases) {
     f.progress.done = 0;
     f.progress.total = total;
     f.progress.what = what;
-    f.progress.later = later;
+    f.progress.later = std::move(later);
+    f.progress.closing_phases = closing_phases;
     f.progress.running = true;
     ++f.progress.pass;
 }

@@ -114,6 +114,9 @@ struct main_form {
     // Beside the status text of a failure: what happened, to what, and what
     // to do next; empty while nothing has failed since the last start.
     std::string detail;
+    // A command that erases, writes or locks went to the writer since the
+    // job began.
+    bool writer_changed = false;
     std::int16_t watchdog_ticks = 0;
     std::string rx_text;
     std::vector<std::uint8_t> rx_bytes;
@@ -160,8 +163,14 @@ struct main_form {
         int total = 0;
         std::uint32_t pass = 0;
         kind what = kind::write;
-        // Pages of the passes still to come in the same job.
-        int later = 0;
+        // The passes still to come in the same job, in order, and the
+        // sequencer intervals the job runs on after its last pass.
+        struct pass_plan {
+            kind what = kind::write;
+            int pages = 0;
+        };
+        std::vector<pass_plan> later;
+        int closing_phases = 1;
         // False once the operation the pass belongs to has ended.
         bool running = false;
     } progress;
@@ -215,7 +224,8 @@ void stop_busy_indicator(main_form& f, indicator reset);
 
 // A pass over `total` pages begins, with `later` pages in the passes of the
 // job still to come; one page of it is done.
-void start_progress(main_form& f, int total, main_form::page_progress::kind what, int later = 0);
+void start_progress(main_form& f, int total, main_form::page_progress::kind what,
+                    std::vector<main_form::page_progress::pass_plan> later = {}, int closing_phases = 1);
 void page_done(main_form& f);
 
 

@@ -38,9 +38,11 @@ bool open_memories_file(main_form& f, const std::string& path, std::uint8_t comm
     f.address_frame[0] = command;
     // The header and CPU pages too; a written file is verified next.
     const bool writing = command == protocol::address_write;
-    start_progress(f, memories_pages + 2,
-                   writing ? main_form::page_progress::kind::write : main_form::page_progress::kind::verify,
-                   writing ? memories_pages + 2 : 0);
+    using kind = main_form::page_progress::kind;
+    if (writing)
+        start_progress(f, memories_pages + 2, kind::write, {{kind::verify, memories_pages + 2}});
+    else
+        start_progress(f, memories_pages + 2, kind::verify);
     next_memories_page(f);
     if (f.files.eof(1)) {
         end_job_no_memory(f);
@@ -97,7 +99,8 @@ void job4_phase14(main_form& f) {
 
 void job4_phase15(main_form& f) {
     f.files.print_line(1, f.Label2.caption);
-    start_progress(f, memories_pages, main_form::page_progress::kind::read, memories_pages + 2);
+    using kind = main_form::page_progress::kind;
+    start_progress(f, memories_pages, kind::read, {{kind::verify, memories_pages + 2}});
     start_page_read(f, protocol::memories_first, memories_read_exchange);
 }
 

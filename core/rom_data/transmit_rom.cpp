@@ -38,9 +38,16 @@ bool open_pass(main_form& f, bool image_only, page_command command, pass_kind wh
     // In a job every write pass is verified, and the control file's passes
     // come before the image's.
     const int pages = count_image_pages(f, path);
-    int later = (what == pass_kind::write && f.job_no != 0) ? pages : 0;
-    if (control_pass) later += 2 * image_pass_pages(f);
-    start_progress(f, pages, what, later);
+    std::vector<main_form::page_progress::pass_plan> later;
+    if (what == pass_kind::write && f.job_no != 0) later.push_back({pass_kind::verify, pages});
+    if (control_pass) {
+        const int image = image_pass_pages(f);
+        later.push_back({pass_kind::write, image});
+        later.push_back({pass_kind::verify, image});
+    }
+    // The target direct write copies the store into the unit after its
+    // last pass, a phase more.
+    start_progress(f, pages, what, std::move(later), f.job_no == 5 ? 2 : 1);
     next_image_page(f);
     return true;
 }

@@ -1,9 +1,13 @@
 #include "window/front.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <span>
+#include <tuple>
 
 #include "engine/engine.hpp"
+#include "link/link.hpp"
 
 namespace torvela {
 
@@ -98,23 +102,69 @@ const char* pass_name(main_form::page_progress::kind k) {
 
 }  // namespace
 
+double page_time_ms(main_form::page_progress::kind what, int engine_interval_ms) {
+    using kind = main_form::page_progress::kind;
+    constexpr int frame = static_cast<int>(std::tuple_size_v<decltype(main_form::address_frame)>);
+    // The bytes each row waits on: the command and its echo, the address
+    // frame and the verdict, the address frame again and the page (a read
+    // or a verify, then a row that asks for the next page); the command and
+    // its echo, the address frame, the page and the verdict (a write).
+    static constexpr int read_rows[] = {ack_len + ack_len, frame + ack_len, frame + page_len, 0};
+    static constexpr int write_rows[] = {ack_len + ack_len, frame + page_len + ack_len};
+    const std::span<const int> rows = what == kind::write ? std::span<const int>(write_rows)
+                                                          : std::span<const int>(read_rows);
+    constexpr double byte_ms = 10.0 * 1000.0 / 57600.0;
+    const double tick = std::max(1, engine_interval_ms);
+    double ms = 0;
+    for (const int bytes : rows) ms += std::max(1.0, std::ceil(bytes * byte_ms / tick)) * tick;
+    return ms;
+}
+
+std::int64_t progress_line::estimate_left(const main_form& f, std::int64_t now_ms) const {
+    const auto& p = f.progress;
+    const int tick = f.Timer1.interval, interval = std::max(1, f.Timer2.interval);
+    // A writer slower than its line: what this pass has shown, once a few
+    // pages have moved.
+    constexpr int pages_to_judge = 4;
+    const double line_ms = page_time_ms(p.what, tick);
+    const double stretch =
+        done_ >= pages_to_judge ? std::max(1.0, static_cast<double>(done_ms_) / (done_ * line_ms)) : 1.0;
+    // The pass began on a sequencer tick; its later ticks follow at whole
+    // intervals.
+    auto next_tick = [&](double at) {
+        return static_cast<double>(started_) + std::ceil((at - static_cast<double>(started_)) / interval) * interval;
+    };
+    // This pass's pages go on from when its last page was done.
+    const double last_page = static_cast<double>(started_ + done_ms_);
+    double end = std::max(static_cast<double>(now_ms), last_page + (p.total - p.done) * line_ms * stretch);
+    for (const auto& later : p.later) end = next_tick(end) + later.pages * page_time_ms(later.what, tick) * stretch;
+    end = next_tick(end) + static_cast<double>(p.closing_phases) * interval;
+    return static_cast<std::int64_t>(end) - now_ms;
+}
+
 void progress_line::update(const main_form& f, std::int64_t now_ms) {
     const auto& p = f.progress;
     if (p.pass != pass_) {
         pass_ = p.pass;
         started_ = now_ms;
+        done_ = 0, done_ms_ = 0;
     }
     // The operation goes on; its pass is timed until its last page.
     running_ = p.running && p.total > 0 && (f.engine_step != 0 || f.job_no != 0);
     if (running_ && p.done < p.total) elapsed_ = now_ms - started_;
+    if (p.done != done_) done_ = p.done, done_ms_ = now_ms - started_;
     if (p.total == 0) {
         text_.clear();
+        left_ms_ = -1;
         return;
     }
     text_ = std::string(pass_name(p.what)) + "  PAGES " + std::to_string(p.done) + "/" + std::to_string(p.total) +
             "  " + clock_text(elapsed_) + " ELAPSED";
-    const int left = p.total - p.done + p.later;
-    if (running_ && p.done > 0 && left > 0) text_ += "  " + clock_text(elapsed_ * left / p.done) + " LEFT";
+    int pages_left = p.total - p.done;
+    for (const auto& later : p.later) pages_left += later.pages;
+    left_ms_ = running_ && pages_left > 0 ? estimate_left(f, now_ms) : -1;
+    // Whole seconds, rounded up: "0:00 LEFT" never shows while work remains.
+    if (left_ms_ >= 0) text_ += "  " + clock_text((left_ms_ + 999) / 1000 * 1000) + " LEFT";
 }
 
 trace_feed::update trace_feed::take(const traced_port& trace, std::int64_t now_ms) {

@@ -88,20 +88,34 @@ rect place(const control& c, bool service_view);
 // Timer1's interval now: its own while the port is open, else the idle one.
 int engine_interval(const main_form& f);
 
+// The line's time for one page of each kind: every row of the page's
+// conversation acts on the engine tick after its answer is complete on the
+// line (10 bits a byte at 57600 baud).
+double page_time_ms(main_form::page_progress::kind what, int engine_interval_ms);
+
 // The progress line of the pass under way, timed by the front end's clock:
-// "WRITE  PAGES 12/130  0:05 ELAPSED  1:02 LEFT"; the time left covers the
-// job's later passes too. Once the operation ends the figures stay as they
-// were and the clock stops.
+// "WRITE  PAGES 12/130  0:05 ELAPSED  0:19 LEFT". The time left is the
+// protocol's: the pages still to move in this pass and in the job's later
+// passes at their kind's page time, each pass starting on the sequencer's
+// tick after the one before ends, then the job's closing phases. A writer
+// slower than its line stretches the page times by what this pass has
+// shown. Once the operation ends the figures stay as they were and the
+// clock stops.
 class progress_line {
 public:
     // Takes the form's figures at `now_ms` (any steady clock).
     void update(const main_form& f, std::int64_t now_ms);
     const std::string& text() const { return text_; }
     bool running() const { return running_; }
+    // The time left as last estimated; negative when none is shown.
+    std::int64_t left_ms() const { return left_ms_; }
 
 private:
+    std::int64_t estimate_left(const main_form& f, std::int64_t now_ms) const;
     std::uint32_t pass_ = 0;
-    std::int64_t started_ = 0, elapsed_ = 0;
+    std::int64_t started_ = 0, elapsed_ = 0, left_ms_ = -1;
+    int done_ = 0;              // the pages this pass had moved when last seen
+    std::int64_t done_ms_ = 0;  // and how long into the pass the last of them took
     bool running_ = false;
     std::string text_;
 };
