@@ -348,6 +348,61 @@ std::string check_file(main_form& f, const options& o) {
     return {};
 }
 
+bool stdout_is_terminal() {
+#ifdef _WIN32
+    return _isatty(1) != 0;
+#else
+    return isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+// What the command line prints while an operation runs: the status lines,
+// and the progress line of the pass under way. On a terminal that is one
+// line redrawn in place under the status lines; elsewhere (a file, a pipe)
+// a plain line every 16 pages and at the last.
+class run_report {
+public:
+    explicit run_report(bool live) : live_(live) {}
+    // A line of its own: the progress line is cleared first.
+    void print(double at, const std::string& text) {
+        clear();
+        std::printf("%8.3f  %s\n", at, text.c_str());
+    }
+    void progress(double at, const main_form& f, const progress_line& line) {
+        const auto& p = f.progress;
+        if (p.total == 0) return;
+        if (live_) {
+            // A pass's last figures are drawn once, not again under every
+            // status line that follows it.
+            if (line.text() == drawn_ || (p.pass == pass_ && p.done == p.total && done_ == p.total)) return;
+            pass_ = p.pass, done_ = p.done;
+            // Padded over what stood there before; no terminal codes needed.
+            std::printf("\r%8.3f  %-*s", at, static_cast<int>(drawn_.size()), line.text().c_str());
+            drawn_ = line.text();
+        } else if ((p.pass != pass_ || p.done != done_) && (p.done % 16 == 0 || p.done == p.total)) {
+            pass_ = p.pass, done_ = p.done;
+            std::printf("%8.3f  %s\n", at, line.text().c_str());
+        }
+    }
+    // The last figures stay on screen; what follows starts on a new line.
+    void finish() {
+        if (!drawn_.empty()) std::printf("\n");
+        drawn_.clear();
+        std::fflush(stdout);
+    }
+
+private:
+    void clear() {
+        if (drawn_.empty()) return;
+        std::printf("\r%*s\r", static_cast<int>(drawn_.size()) + 10, "");
+        drawn_.clear();
+    }
+    bool live_;
+    std::string drawn_;
+    std::uint32_t pass_ = 0;
+    int done_ = -1;
+};
+
 // Standard output and standard error are the one terminal.
 bool same_terminal() {
 #ifdef _WIN32
@@ -464,27 +519,22 @@ int main(int argc, char** argv) {
     using steady = std::chrono::steady_clock;
     const steady::time_point started = steady::now();
     auto stamp = [&] { return std::chrono::duration<double>(steady::now() - started).count(); };
+    auto now_ms = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - started).count();
+    };
     std::string shown = f.Label9.caption;
-    int pages_shown = -1;
-    std::uint32_t pass_shown = 0;
-    if (o.trace)
-        serial.on_line = [&](const trace_line& t) {
-            std::printf("%8.3f  %s\n", stamp(), trace_text(t).c_str());
-        };
-    // After every handler and tick: the status line and the page count.
+    run_report out(stdout_is_terminal());
+    progress_line progress;
+    if (o.trace) serial.on_line = [&](const trace_line& t) { out.print(stamp(), trace_text(t)); };
+    // After every handler and tick: the status line and the progress line.
     auto report = [&] {
         if (o.quiet) return;
         if (f.Label9.caption != shown) {
             shown = f.Label9.caption;
-            std::printf("%8.3f  %s\n", stamp(), shown.c_str());
+            out.print(stamp(), shown);
         }
-        const auto& p = f.progress;
-        if (p.total > 0 && (p.pass != pass_shown || p.done != pages_shown) &&
-            (p.done % 16 == 0 || p.done == p.total)) {
-            pass_shown = p.pass;
-            pages_shown = p.done;
-            std::printf("%8.3f  PAGES %d/%d\n", stamp(), p.done, p.total);
-        }
+        progress.update(f, now_ms());
+        out.progress(stamp(), f, progress);
         std::fflush(stdout);
     };
     auto port_error = [&] {
@@ -508,16 +558,15 @@ int main(int argc, char** argv) {
 #endif
     // The three timers on one steady clock, as every window drives them.
     timer_driver clock(f, serial.tick, timer_driver::offered::by_one_loop);
-    auto now_ms = [&] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - started).count();
-    };
     clock.start(now_ms());
     int code = success;
     while (running()) {
         if (interrupted) {
             abort_sequence(f, outcome::interrupted, "INTERRUPTED", file1::close);
             files.close(2);
+            out.finish();
             std::fprintf(stderr, "interrupted\n");
+            if (!f.detail.empty()) std::fprintf(stderr, "torvela-cli: %s\n", f.detail.c_str());
             code = failed;
             break;
         }
@@ -529,6 +578,7 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     timeEndPeriod(1);
 #endif
+    out.finish();
 
     // One-step operations leave the port as they found it: closed.
     if (!is_job) close_port(f);

@@ -88,6 +88,7 @@ start_sim --load "$work/store.bin" --save "$work/after.bin"
 run 0 save "$work/unit.dat"
 check "the saved file has 642 lines" [ "$(wc -l <"$work/unit.dat")" = 642 ]
 check "the save printed its page count" grep -q "PAGES 128/128" "$work/out"
+check "a plain progress line names the pass and the time left" grep -q "READ  PAGES 64/128  0:0[0-9] ELAPSED  0:[0-9]* LEFT$" "$work/out"
 run 2 save "$work/unit.dat"  # a memories file now: the window would offer TRANSMIT
 check "save says why it refuses" grep -q "TRANSMIT MEMORIES" "$work/err"
 run 0 erase
@@ -104,6 +105,10 @@ if command -v srec_cat >/dev/null; then
     start_sim --save "$work/rom.bin"
     run 0 --trace transmit-rom "$work/image.mot"
     check "--trace shows the frames" grep -q "> 41 41" "$work/out"
+    # On a terminal the progress is one line redrawn in place.
+    script -qec "'$cli' transmit-rom '$work/image.mot'" /dev/null >"$work/tty"
+    check "on a terminal the progress line is redrawn in place" grep -q $'\r *[0-9.]*  WRITE  PAGES 8/16 .* LEFT *\r' "$work/tty"
+    check "on a terminal no progress line of its own per page" not grep -q "PAGES 8/16.*LEFT"$'\r'"*$" "$work/tty"
     stop_sim
     check "the image is stored at 020000" cmp -s -n 4096 -i 0:131072 "$work/image.bin" "$work/rom.bin"
 fi
@@ -163,6 +168,7 @@ for signal in HUP TERM INT; do
     wait "$cli_pid"
     check "SIG$signal ends the save with 1" [ $? = 1 ]
     check "SIG$signal leaves no file" [ ! -e "$work/signal.dat" ]
+    check "SIG$signal says what stands" grep -q "the writer still holds its memories, and .*signal.dat was not changed" "$work/err"
     check "SIG$signal leaves nothing behind" no_leftovers
     stop_sim
 done

@@ -128,6 +128,7 @@ void exchange_done(main_form& f) {
 
 void begin_job(main_form& f, std::uint8_t job_no) {
     f.detail.clear();
+    f.writer_changed = false;
     f.job_no = job_no;
     f.job_phase = 99;
     f.verify_retries = 0;
@@ -175,6 +176,24 @@ void report(main_form& f, outcome result, const char* text) {
     f.last_outcome = result;
 }
 
+namespace {
+
+// What a job stopped from outside leaves on the writer and in its file.
+std::string left_behind(const main_form& f) {
+    if (f.job_no == 4) {
+        const std::string& file = f.memory_file_path;
+        if (f.save.active()) return "the writer still holds its memories, and " + file + " was not changed";
+        return file + " holds the saved memories" +
+               (f.writer_changed ? "; the writer's memories area may be partly erased"
+                                 : ", and the writer still holds them too");
+    }
+    if (!f.writer_changed) return "nothing was erased or written: the writer is as it was";
+    return "the writer was partly erased or written: run the operation again before the writer is used" +
+           std::string(f.job_no == 6 ? "; " + f.memory_file_path + " was not changed" : "");
+}
+
+}  // namespace
+
 void abort_sequence(main_form& f, outcome why, const char* message, file1 file) {
     // A reply a row's own check turned down: what came, in which exchange.
     if (f.detail.empty() && f.job_no != 0 && why == outcome::communication_lost)
@@ -183,6 +202,8 @@ void abort_sequence(main_form& f, outcome why, const char* message, file1 file) 
                    ", which is not the reply due; " + check_the_line;
     else if (f.detail.empty() && f.job_no != 0 && why == outcome::writer_refused)
         f.detail = "the writer on " + port_named(f) + " refused " + exchange_at(f);
+    else if (f.detail.empty() && f.job_no != 0 && why == outcome::interrupted)
+        f.detail = left_behind(f);
     end_job(f, {why, message, indicator::all, port_after::closed, file});
     // However the exchange ended (a reply, the watchdog, a closed or lost
     // port), the next one starts with the whole watchdog time.

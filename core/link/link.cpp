@@ -85,6 +85,10 @@ void send_bytes(main_form& f, std::span<const std::uint8_t> bytes) {
 }
 
 void send_command(main_form& f, std::uint8_t code) {
+    using namespace protocol;
+    if (code == erase_all || code == block_erase || code == page_write || code == lock_set ||
+        code == lock_enable || code == target_write)
+        f.writer_changed = true;
     f.tx_frame = {code, code};
     send_bytes(f, f.tx_frame);
 }
