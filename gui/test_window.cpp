@@ -25,49 +25,18 @@
 #include <memory>
 
 #include "main_window.hpp"
+#include "qt_drive.hpp"
 #include "rom_data/memory_files.hpp"
 
 using torvela_gui::main_window;
+using torvela_gui::run_until;
+using torvela_gui::answer_yes_soon;
+using torvela_gui::long_wait;
 
 namespace {
 
 QString text(main_window& w, const char* label) { return static_cast<QLabel*>(w.widget(label))->text(); }
 QString label9(main_window& w) { return text(w, "Label9"); }
-
-// Runs the real event loop until `done` holds (QTRY's waits sleep between
-// event batches, which would slow the 4 ms engine tick down).
-bool run_until(const std::function<bool()>& done, int timeout_ms) {
-    if (done()) return true;
-    QEventLoop loop;
-    QTimer check, limit;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done()) loop.quit();
-    });
-    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    check.start(10);
-    limit.setSingleShot(true);
-    limit.start(timeout_ms);
-    loop.exec();
-    return done();
-}
-
-// Answers the next Yes/No box with Yes, as soon as it is open.
-// What a person would wait for at most on a loaded machine; the waits end
-// as soon as their condition holds.
-constexpr int long_wait = 30000;
-
-void answer_yes_soon() {
-    auto* poll = new QTimer;
-    poll->setInterval(20);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            box->button(QMessageBox::Yes)->click();
-            poll->stop();
-            poll->deleteLater();
-        }
-    });
-    poll->start();
-}
 
 // Picks `path` in the next open dialog, as soon as it is open (again on
 // every poll while that dialog stays open: it may still be loading its
