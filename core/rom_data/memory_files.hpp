@@ -1,7 +1,9 @@
-// Memory files: the file choice, the page text layout (an address line and
-// four data lines of 128 hex digits per 256-byte page), the ROM data
-// conversion into the image work file, the control work file, and the page
-// readers and senders used by the page exchanges.
+// Memory files: the file choice (file_select.cpp), the page text layout of
+// an address line and four data lines of 128 hex digits per 256-byte page
+// (file_text.cpp), the check of a memories file (memories_check.cpp), the
+// ROM data conversion into the image work file (rom_conversion.cpp), the
+// control work file (control_file.cpp), and the page readers and senders
+// the page exchanges use (work_pages.cpp).
 #pragma once
 
 #include <array>

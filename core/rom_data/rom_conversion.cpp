@@ -1,0 +1,146 @@
+#include "rom_data/memory_files.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "link/link.hpp"
+#include "link/protocol.hpp"
+#include "platform/disk_files.hpp"
+#include "platform/seq_files.hpp"
+#include "rom_data/file_text.hpp"
+
+namespace torvela {
+
+srecord parse_srecord(std::string_view line) {
+    srecord rec;
+    if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9' || line.size() % 2 != 0)
+        return rec;
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 2; i < line.size(); i += 2) {
+        int v[2];
+        for (int k = 0; k < 2; ++k) {
+            const char c = line[i + static_cast<std::size_t>(k)];
+            v[k] = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (v[k] < 0) return rec;
+        }
+        bytes.push_back(static_cast<std::uint8_t>(v[0] * 16 + v[1]));
+    }
+    // count, then count bytes: address, data, checksum
+    if (bytes[0] + 1u != bytes.size()) return rec;
+    unsigned sum = 0;
+    for (std::uint8_t b : bytes) sum += b;
+    if ((sum & 0xFF) != 0xFF) return rec;
+    const int type = line[1] - '0';
+    std::size_t address_len = 0;
+    switch (type) {
+    case 1: address_len = 2; break;
+    case 2: address_len = 3; break;
+    case 3: address_len = 4; break;
+    case 0: case 5: case 6: case 7: case 8: case 9:
+        rec.what = srecord::kind::other;
+        return rec;
+    default:
+        return rec;
+    }
+    if (bytes[0] < address_len + 1) return rec;
+    for (std::size_t i = 0; i < address_len; ++i) rec.address = rec.address << 8 | bytes[1 + i];
+    rec.data.assign(bytes.begin() + 1 + static_cast<std::ptrdiff_t>(address_len), bytes.end() - 1);
+    rec.what = srecord::kind::data;
+    return rec;
+}
+
+conversion convert_rom_data_file(main_form& f) {
+    if (!f.files.open_input(1, f.memory_file_path)) return conversion::no_file;
+    if (!f.files.open_output(2, f.image_file_path)) {
+        f.files.close(1);
+        return conversion::no_file;
+    }
+    std::vector<char> table(static_cast<std::size_t>(table_pages) * page_text, 'F');
+    bool m16c_base = false;
+    bool any_record = false;
+    bool any_data = false;
+    conversion result = conversion::ok;
+    while (!f.files.eof(1)) {
+        const std::string line = f.files.read_line(1);
+        if (line.empty()) continue;
+        const srecord rec = parse_srecord(line);
+        if (rec.what == srecord::kind::other) continue;  // header, counts, ends
+        // Addresses above FFFFFF have no page in either family.
+        const std::string at = "line " + std::to_string(f.files.lines_read(1)) + " of " + f.memory_file_path;
+        if (rec.what == srecord::kind::bad || rec.address > 0xFFFFFF) {
+            f.detail = at + (rec.what == srecord::kind::bad
+                                 ? " is no S-record (a wrong digit, length or checksum)"
+                                 : " is addressed above FFFFFF, where neither family has a page");
+            result = conversion::bad_record;
+            break;
+        }
+        // The record's first page decides the family: below 0C0000 M32R.
+        // One file is one family: pages of the other would land on top of
+        // the first family's.
+        std::uint32_t base = 0;
+        std::uint32_t limit = table_pages;
+        const bool m16c_record = rec.address / 256 >= m16c_family.first_image_page;
+        if (any_record && m16c_record != m16c_base) {
+            f.detail = at + " is addressed for the other CPU family than the lines before it (M32R below 0C0000, "
+                            "M16C from there): one file is one family";
+            result = conversion::bad_record;
+            break;
+        }
+        any_record = true;
+        if (!m16c_record) {
+            m16c_base = false;
+            Option1_Click(f);
+        } else {
+            m16c_base = true;
+            base = std::uint32_t{m16c_family.first_image_page} * 256;
+            limit = 1024;  // 0C0000-0FFFFF: the address line has no room beyond
+            Option2_Click(f);
+        }
+        const std::uint64_t first = rec.address - base;
+        if ((first + rec.data.size() + 255) / 256 > limit) {
+            f.detail = at + " reaches beyond the family's image area";
+            result = conversion::bad_record;
+            break;
+        }
+        for (std::size_t i = 0; i < rec.data.size(); ++i) {
+            const std::string digits = hex2(rec.data[i]);
+            std::copy_n(digits.begin(), 2, table.begin() + static_cast<std::ptrdiff_t>(2 * (first + i)));
+        }
+        any_data = any_data || !rec.data.empty();
+    }
+    if (result == conversion::ok && !any_data) {
+        f.detail = f.memory_file_path + " holds no data record";
+        result = conversion::no_data;
+    }
+    if (result != conversion::ok) {
+        f.files.close(1);
+        f.files.close(2);
+        return result;
+    }
+    for (int p = 0; p < table_pages; ++p) {
+        const char* page = table.data() + static_cast<std::size_t>(p) * page_text;
+        if (std::all_of(page, page + page_text, [](char c) { return c == 'F'; })) continue;
+        f.files.print_line(2, address_line(static_cast<std::uint32_t>(p) * 256 + (m16c_base ? std::uint32_t{m16c_family.first_image_page} * 256 : 0)));
+        for (int k = 0; k < 4; ++k) f.files.print_line(2, std::string(page + 128 * k, 128));
+    }
+    if (f.cpu_is_m32r == 1) {
+        // bytes 084-093 of page 0: characters 9-40 of its third data line
+        const char* line3 = table.data() + 256;
+        std::copy_n(line3 + 8, 32, f.id_code_text.begin());
+    } else if (f.cpu_is_m16c == 1) {
+        const char* line4 = table.data() + 1023 * page_text + 384;
+        std::size_t k = 0;
+        for (int off : {31, 35, 43, 47, 51, 55, 59}) {
+            f.id_code_text[k++] = static_cast<std::uint8_t>(line4[2 * off]);
+            f.id_code_text[k++] = static_cast<std::uint8_t>(line4[2 * off + 1]);
+        }
+    }
+    f.files.close(1);
+    const bool written = f.files.close(2);
+    // The family just chosen also decides the control page and the filter.
+    f.Label2.caption = (m16c_base ? m16c_family : m32r_family).flash_name;
+    return written ? conversion::ok : conversion::no_file;
+}
+
+}  // namespace torvela
