@@ -124,19 +124,16 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 // No in the box of a block erase or a lock bit read still clears the
-// block selections, and sends nothing.
+// block selection, and sends nothing.
 TEST(BlockErase, NoClearsTheSelectionsAndSendsNothing) {
     for (void (*click)(main_form&) : {block_erase_Click, rockbit_read_Click}) {
         writer_sim::rig r;
         command1_Click(*r.form);
         r.form->block_select.fill(1);
-        r.form->m16c_block_select.fill(1);
         r.box.answers = {false};
         click(*r.form);
         EXPECT_EQ(r.form->engine_step, 0);
         EXPECT_EQ(r.form->block_select, (std::array<std::uint8_t, 9>{}));
-        EXPECT_TRUE(std::all_of(r.form->m16c_block_select.begin(), r.form->m16c_block_select.end(),
-                                [](auto b) { return b == 0; }));
         EXPECT_TRUE(r.line.log.empty());
     }
 }

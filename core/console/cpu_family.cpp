@@ -24,6 +24,12 @@ const cpu_family m32r_family = {
       {0x0500, 0x05FF}}},
     0x0000,
     2,  // 000000-05FFFF is stored from 020000 on
+    0,  // bytes 084-093 of image page 0
+    {0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8A, 0x8B, 0x8C, 0x8D, 0x8E, 0x8F, 0x90, 0x91, 0x92, 0x93},
+    16,
+    "84000010",
+    32,
+    16,
 };
 
 const cpu_family m16c_family = {
@@ -45,6 +51,12 @@ const cpu_family m16c_family = {
       {0, 0}}},
     0x0C00,
     -10,  // 0C0000-0FFFFF is stored from 020000 on
+    0x3FF,  // FFFDF, FFFE3, FFFEB, FFFEF, FFFF3, FFFF7, FFFFB
+    {0xDF, 0xE3, 0xEB, 0xEF, 0xF3, 0xF7, 0xFB},
+    7,
+    "DFFF0F07",
+    14,
+    14,
 };
 
 namespace {

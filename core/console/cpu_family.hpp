@@ -31,6 +31,16 @@ struct cpu_family {
     // The image page's address byte 1 plus this is where the writer's store
     // keeps it.
     int store_shift;
+    // Where a ROM image keeps its ID code: the page of the conversion's
+    // table (image pages from `first_image_page` on) and its bytes there.
+    std::uint16_t id_table_page;
+    std::array<std::uint8_t, 16> id_bytes;
+    std::size_t id_byte_count;
+    // The control file's ID descriptor: this head, then the ID code's first
+    // `id_digits` digits, the first `id_typed` of which the previous ID
+    // typed by the operator may replace.
+    const char* id_head;
+    std::size_t id_digits, id_typed;
 
     // The box (0-based) whose block holds the image page, or -1 for a page
     // in no block.

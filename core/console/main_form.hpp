@@ -123,7 +123,6 @@ struct main_form {
     std::array<std::uint8_t, 2> tx_frame{};
     std::array<std::uint8_t, 4> block_frame{};
     std::array<std::uint8_t, 9> block_select{};
-    std::array<std::uint8_t, 9> m16c_block_select{};
     std::array<std::uint8_t, 4> address_frame{};
     std::array<std::uint8_t, 32> id_code_text{};
     std::int16_t comm_port = 0;

@@ -10,12 +10,9 @@ void read_block_checks(main_form& f) {
     if (f.cpu_is_m32r == 1) {
         for (int n = 1; n <= 9; ++n)
             if (f.check(n).value == 1) f.block_select[static_cast<std::size_t>(n - 1)] = 1;
-    } else if (f.cpu_is_m16c == 1) {
-        // Check1 is block 6, Check7 block 0. The block sender reads only
-        // block_select, so this choice sends nothing (and reports nothing).
-        for (int n = 1; n <= 7; ++n)
-            if (f.check(n).value == 1) f.m16c_block_select[static_cast<std::size_t>(7 - n)] = 1;
     }
+    // With the M16C map (Check1 block 6 .. Check7 block 0) no block is put
+    // in block_select: the block sender sends nothing and reports nothing.
 }
 
 void read_erase_block_checks(main_form& f) {
@@ -29,7 +26,6 @@ bool start_job_erase(main_form& f, const check_ticks& ticks) {
         if (t != tick::keep) f.check(n).value = t == tick::on ? 1 : 0;
     }
     f.block_select.fill(0);
-    f.m16c_block_select.fill(0);
     read_erase_block_checks(f);
     if (!block_to_send(f)) return false;
     start_exchange(f, block_erase_exchange);
@@ -39,7 +35,6 @@ bool start_job_erase(main_form& f, const check_ticks& ticks) {
 void block_erase_Click(main_form& f) {
     if (!f.MSComm1.PortOpen() || f.engine_step != 0 || f.job_no != 0) return;
     f.block_select.fill(0);
-    f.m16c_block_select.fill(0);
     if (!f.msgbox.yes_no("FLASH MEMORIE BLOCK DELITE?", "BLOCK DELITE CHECK")) return;
     read_block_checks(f);
     start_exchange(f, block_erase_exchange);

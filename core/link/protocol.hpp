@@ -66,9 +66,7 @@ inline constexpr std::uint8_t memories_last_mid = 0x7F;
 inline constexpr page_address count_page_a = {0x00, 0x04};
 inline constexpr page_address count_page_b = {0x00, 0x07};
 inline constexpr std::uint8_t empty_byte = 0xFF;             // an erased byte; FF FF: no data
-
-// ---- CPU codes (the first two bytes of the CPU page) --------------------------
-inline constexpr std::array<std::uint8_t, 2> m16c_code = {0x01, 0x6C};
-inline constexpr std::array<std::uint8_t, 2> m32r_code = {0x03, 0x21};
+// (The CPU codes, the first two bytes of the CPU page, are each family's:
+// console/cpu_family.)
 
 }  // namespace torvela::protocol

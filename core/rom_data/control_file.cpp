@@ -69,10 +69,9 @@ bool build_control_file(main_form& f) {
         }
         return text;
     };
-    if (f.cpu_is_m32r == 1) {
-        pages[5].replace(0, 8 + 32, "84000010" + id_text(32, 16));
-    } else if (f.cpu_is_m16c == 1) {
-        pages[5].replace(0, 8 + 14, "DFFF0F07" + id_text(14, 14));
+    if (const cpu_family* id = id_family(f)) {
+        const std::string descriptor = id->id_head + id_text(id->id_digits, id->id_typed);
+        pages[5].replace(0, descriptor.size(), descriptor);
     }
     put(6, 0, static_cast<std::uint8_t>(f.write_count_limit & 0xFF));
     if (!f.files.open_output(1, f.control_file_path)) return false;

@@ -38,5 +38,10 @@ bool unselected(const control& label);
 std::uint8_t address_byte(const std::string& line, std::size_t i);
 // Past the four data lines of the page whose address line was just read.
 void skip_data_lines(main_form& f);
+// The family whose ID code layout the ROM image jobs use: the one chosen
+// for the image (cpu_is_m32r, cpu_is_m16c), or null.
+inline const cpu_family* id_family(const main_form& f) {
+    return f.cpu_is_m32r == 1 ? &m32r_family : f.cpu_is_m16c == 1 ? &m16c_family : nullptr;
+}
 
 }  // namespace torvela

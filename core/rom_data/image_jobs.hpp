@@ -4,6 +4,7 @@
 #pragma once
 
 #include "console/main_form.hpp"
+#include "link/protocol.hpp"
 
 namespace torvela {
 
@@ -16,7 +17,11 @@ void writer_versionup_Click(main_form& f);
 // The command byte of the address frame: pages of the writer's store are
 // written with 2 and read back with 3; the writer's own program memory is
 // addressed with 0 (the writer version up).
-enum class page_command : std::uint8_t { program = 0, write = 2, read = 3 };
+enum class page_command : std::uint8_t {
+    program = protocol::address_program,
+    write = protocol::address_write,
+    read = protocol::address_read,
+};
 
 // The write pass and the verify pass over a work file: the control work file
 // while pass_flag is 0, the image work file once it is 1 (or always, for

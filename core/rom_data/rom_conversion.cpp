@@ -124,16 +124,12 @@ conversion convert_rom_data_file(main_form& f) {
         f.files.print_line(2, address_line(static_cast<std::uint32_t>(p) * 256 + (m16c_base ? std::uint32_t{m16c_family.first_image_page} * 256 : 0)));
         for (int k = 0; k < 4; ++k) f.files.print_line(2, std::string(page + 128 * k, 128));
     }
-    if (f.cpu_is_m32r == 1) {
-        // bytes 084-093 of page 0: characters 9-40 of its third data line
-        const char* line3 = table.data() + 256;
-        std::copy_n(line3 + 8, 32, f.id_code_text.begin());
-    } else if (f.cpu_is_m16c == 1) {
-        const char* line4 = table.data() + 1023 * page_text + 384;
-        std::size_t k = 0;
-        for (int off : {31, 35, 43, 47, 51, 55, 59}) {
-            f.id_code_text[k++] = static_cast<std::uint8_t>(line4[2 * off]);
-            f.id_code_text[k++] = static_cast<std::uint8_t>(line4[2 * off + 1]);
+    // The image's ID code, as the digits of its bytes.
+    if (const cpu_family* id = id_family(f)) {
+        const char* page = table.data() + std::size_t{id->id_table_page} * page_text;
+        for (std::size_t k = 0; k < id->id_byte_count; ++k) {
+            f.id_code_text[2 * k] = static_cast<std::uint8_t>(page[2 * id->id_bytes[k]]);
+            f.id_code_text[2 * k + 1] = static_cast<std::uint8_t>(page[2 * id->id_bytes[k] + 1]);
         }
     }
     f.files.close(1);

@@ -17,10 +17,9 @@ bool may_start(const main_form& f) { return f.MSComm1.PortOpen() && f.engine_ste
 void per_block(main_form& f, const char* prompt, const char* title, const exchange& x) {
     if (!may_start(f)) return;
     f.block_select.fill(0);
-    f.m16c_block_select.fill(0);
     if (!f.msgbox.yes_no(prompt, title)) return;
-    // With the M16C map only m16c_block_select is filled, which the block
-    // sender does not read: nothing is sent and no result is shown.
+    // With the M16C map no block is selected: nothing is sent and no result
+    // is shown.
     read_block_checks(f);
     start_exchange(f, x);
 }

@@ -82,7 +82,6 @@ void job1_phase9(main_form& f) { start_exchange(f, lock_enable_exchange); }
 // either: no block is locked, and the job goes on to its end.
 void job1_phase6(main_form& f) {
     f.block_select.fill(0);
-    f.m16c_block_select.fill(0);
     read_block_checks(f);
     if (block_to_send(f))
         start_exchange(f, lock_set_exchange);
