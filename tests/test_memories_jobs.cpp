@@ -19,6 +19,7 @@
 #include "window/front.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "link/link.hpp"
+#include "memories/look.hpp"
 #include "memories/memories.hpp"
 #include "rom_data/page_exchange.hpp"
 #include "service/confirm_commands.hpp"
@@ -151,6 +152,92 @@ INSTANTIATE_TEST_SUITE_P(
         time_left_case{"TransmitRomData",
                        [](unit_rig& r) { r.choose_path(r.rom_file(random_bytes(0x3000, 3), "image")); },
                        flashall_write_Click}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// The service engineer's looks: what the writer holds, and a file against
+// it. Whatever the file or the writer, nothing on the writer changes.
+struct look_case {
+    const char* name;
+    void (*prepare)(unit_rig&);  // the file chosen, the writer, faults
+    bool compare;                // compare the chosen file; else info
+    const char* status;
+    std::vector<std::string> differences;  // "where offset": the compare's
+};
+
+class Looks : public ::testing::TestWithParam<look_case> {};
+
+TEST_P(Looks, ReadOnlyAndTruthful) {
+    const look_case& c = GetParam();
+    unit_rig r;
+    r.choose(r.memories());
+    c.prepare(r);
+    const auto store = r.sim.store;
+    (c.compare ? start_memories_compare : start_writer_info)(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, c.status) << r.form->detail;
+    std::vector<std::string> found;
+    for (const auto& d : r.form->look.differences) found.push_back(d.where + " " + std::to_string(d.offset));
+    EXPECT_EQ(found, c.differences);
+    if (!c.compare && r.form->last_outcome == outcome::success) {
+        EXPECT_EQ(r.form->look.cpu, r.writer_holds_memories() ? "M32R" : "FF FF (blank)");
+        EXPECT_EQ(r.form->look.holds_memories, r.writer_holds_memories());
+        EXPECT_EQ(r.form->look.version, r.writer_holds_memories() ? r.memories().substr(0, 21) : "(blank)");
+    }
+    // Nothing written, erased, locked, switched or sent on to a target.
+    EXPECT_TRUE(r.sim.store == store);
+    EXPECT_EQ(r.sim.erase_all_count + r.sim.pages_written + r.sim.program_pages_written + r.sim.lock_enables +
+                  r.sim.lock_disables + r.sim.switch_sets + r.sim.target_writes + r.sim.cpu_type_checks,
+              0);
+    EXPECT_TRUE(r.sim.erased_blocks.empty());
+    EXPECT_FALSE(r.port.PortOpen());
+}
+
+// The file's byte at `offset` of memories page `page`, changed.
+std::string with_byte_changed(std::string file, int page, int offset) {
+    // header 21, CR LF, "M32R" CR LF; a page is its address line and four
+    // lines of 128 digits, each with CR LF.
+    const std::size_t at = 21 + 2 + 6 + static_cast<std::size_t>(page) * (10 + 4 * 130) + 10 +
+                           static_cast<std::size_t>(offset / 64) * 130 + static_cast<std::size_t>(offset % 64) * 2;
+    file[at] = file[at] == '0' ? '1' : '0';
+    return file;
+}
+
+// A blank writer against the unit's file: the CPU line, the header, and
+// every page but the unit's page of FF.
+std::vector<std::string> blank_writer_differences() {
+    std::vector<std::string> found = {"CPU -1", "header -1"};
+    for (int p = 0; p < 128; ++p) {
+        char where[16];
+        std::snprintf(where, sizeof where, "%08X 0", p * 256);
+        if (p != 3) found.push_back(where);
+    }
+    return found;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ServiceEngineer, Looks,
+    ::testing::Values(
+        look_case{"InfoOfAUnit", [](unit_rig&) {}, false, "WRITER INFORMATION COMPLETE", {}},
+        look_case{"InfoOfABlankWriter", [](unit_rig& r) { r.clear_writer(); }, false, "WRITER INFORMATION COMPLETE", {}},
+        look_case{"CompareEqual", [](unit_rig&) {}, true, "COMPARE MEMORIES OK", {}},
+        look_case{"CompareOnePageChanged",
+                  [](unit_rig& r) { r.choose(with_byte_changed(r.memories(), 5, 0x4F)); }, true,
+                  "COMPARE MEMORIES DIFFERENT", {"00000500 79"}},
+        look_case{"CompareAnotherCpuType",
+                  [](unit_rig& r) {
+                      std::string file = r.memories();
+                      file.replace(23, 4, "M16C");
+                      r.choose(file);
+                  },
+                  true, "COMPARE MEMORIES DIFFERENT", {"CPU -1"}},
+        look_case{"CompareABlankWriter", [](unit_rig& r) { r.clear_writer(); }, true, "COMPARE MEMORIES DIFFERENT",
+                  blank_writer_differences()},
+        look_case{"CompareNoMemoriesFile", [](unit_rig& r) { r.choose("no memories\r\n"); }, true,
+                  "NO MEMORY ERROR", {}},
+        look_case{"CompareFaultMidRead", [](unit_rig& r) { r.sim.add_fault(silent("page:010500")); }, true,
+                  "COMMUNICATION ERROR", {}},
+        look_case{"InfoFaultInTheCounts", [](unit_rig& r) { r.sim.add_fault(garbled("echo:FF")); }, false,
+                  "COMMUNICATION ERROR", {}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct commit_case {

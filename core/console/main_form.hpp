@@ -40,6 +40,7 @@ enum class outcome : std::uint8_t {
     file_problem,        // a file could not be read, written or used
     no_port,             // the port could not be opened
     interrupted,         // the operator ended it from outside (a signal, a closed window)
+    different,           // a comparison found the writer holding other data than the file
     internal_error,      // the tool itself failed (an unexpected exception)
 };
 
@@ -173,6 +174,27 @@ struct main_form {
         // False once the operation the pass belongs to has ended.
         bool running = false;
     } progress;
+    // A look at the writer that changes nothing (jobs 8 and 9): the pages
+    // to read in order, those read so far, and what was found.
+    struct writer_look {
+        std::vector<std::array<std::uint8_t, 2>> to_read;  // page addresses (high, mid)
+        std::vector<std::array<std::uint8_t, 256>> pages;  // as read, in that order
+        bool counts_read = false;
+        std::string file_copy;  // job 9: the checked memories file
+        // Job 8: the CPU type, the machine version as a memories file's
+        // header shows it, and whether the memories area holds memories.
+        std::string cpu, version;
+        bool holds_memories = false;
+        // Job 9: where the writer and the file differ: the CPU line, the
+        // header line, or a page (its address as the file writes it) at its
+        // first differing byte.
+        struct difference {
+            std::string where;  // "CPU", "header" or "00000500"
+            int offset = -1;    // a page's first differing byte
+            std::string file, writer;
+        };
+        std::vector<difference> differences;
+    } look;
     // The private folder of the work files, made by Form_Load.
     std::unique_ptr<private_work_folder> work;
 

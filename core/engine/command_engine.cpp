@@ -25,6 +25,7 @@ constexpr const exchange* all_exchanges[] = {
     &cpu_check_exchange,       &write_count_exchange,  &memories_read_exchange,
     &memories_verify_exchange, &cpu_read_exchange,     &version_read_exchange,
     &installer_exchange,       &version_check_exchange, &memory_full_check_exchange,
+    &look_read_exchange,
 };
 
 // Direct lookup by step value, built on first use from the exchanges.
@@ -166,6 +167,7 @@ const char* outcome_name(outcome o) {
     case outcome::file_problem: return "file problem";
     case outcome::no_port: return "no port";
     case outcome::interrupted: return "interrupted";
+    case outcome::different: return "different";
     case outcome::internal_error: return "internal error";
     }
     return "?";

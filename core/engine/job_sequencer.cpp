@@ -45,6 +45,9 @@ constexpr phase_entry erase_all_phases[] = {
     {2, job7_phase2},
 };
 
+constexpr phase_entry writer_info_phases[] = {{99, job8_phase99}, {12, look_phase12}, {21, job8_phase21}};
+constexpr phase_entry memories_compare_phases[] = {{99, job9_phase99}, {12, look_phase12}, {21, job9_phase21}};
+
 // One row per job; each row lists the phases the job handles.
 constexpr job_entry jobs[] = {
     {1, "writer version up", version_up_phases},
@@ -54,6 +57,9 @@ constexpr job_entry jobs[] = {
     {5, "target direct write", target_direct_phases},
     {6, "transmit memories", transmit_memories_phases},
     {7, "erase all flash", erase_all_phases},
+    // Beyond the window's buttons: looks that send only reads.
+    {8, "writer information", writer_info_phases},
+    {9, "compare memories", memories_compare_phases},
 };
 
 }  // namespace

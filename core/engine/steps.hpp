@@ -29,6 +29,14 @@ extern const exchange write_count_exchange;       // the writer's write counts
 extern const exchange erase_all_exchange;
 extern const exchange block_erase_exchange;       // block erase, block by block
 extern const exchange writer_id_exchange;         // writer-ID check
+extern const exchange look_read_exchange;         // the pages of a look at the writer
+
+// job 8, what the writer holds; job 9, a memories file against the writer
+void job8_phase99(main_form&);
+void job9_phase99(main_form&);
+void look_phase12(main_form&);
+void job8_phase21(main_form&);
+void job9_phase21(main_form&);
 
 // job 7, erase all flash
 void job7_phase99(main_form&);

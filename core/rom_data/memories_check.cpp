@@ -108,4 +108,19 @@ memories_check check_memories_file(const std::string& path, std::string& copy, s
     return memories_check::complete;
 }
 
+memories_image memories_image_of(const std::string& copy) {
+    memories_image image;
+    image.header = copy.substr(0, header_len);
+    line_reader lines{std::string_view(copy).substr(header_len + 2)};
+    bool ended = false;
+    image.cpu = std::string(lines.next(ended));
+    for (page_bytes& page : image.pages) {
+        lines.next(ended);  // the address line
+        std::array<std::string, 4> data;
+        for (std::string& line : data) line = std::string(lines.next(ended));
+        page = page_from_lines(data);
+    }
+    return image;
+}
+
 }  // namespace torvela

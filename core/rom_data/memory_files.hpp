@@ -55,6 +55,14 @@ enum class memories_check { complete, short_of_pages, malformed, unreadable };
 // the address line 00000100 is due, the file has ...").
 memories_check check_memories_file(const std::string& path, std::string& copy, std::string* why = nullptr);
 inline constexpr std::uint8_t memories_pages = 128;
+// A memories file as its pages: the header line (the machine version page's
+// first 21 bytes as the save wrote them), the CPU line, the 128 pages.
+struct memories_image {
+    std::string header, cpu;
+    std::array<page_bytes, memories_pages> pages{};
+};
+// The checked copy `check_memories_file` gave, as pages.
+memories_image memories_image_of(const std::string& copy);
 
 // One S-record line: S0 header, S1/S2/S3 data with a 2-, 3- or 4-byte
 // address, S5/S6 counts, S7/S8/S9 ends. Digits in either case; the length
