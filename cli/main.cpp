@@ -1,8 +1,10 @@
-// torvela-cli: every operation of the window from a script. The same core,
-// engine, sequencer and handlers run on a plain loop with the same three
-// timers (4 ms, 500 ms, 200 ms) from a steady clock; the Yes/No question is
+// torvela-cli: every operation of the window from a script, and the service
+// engineer's looks at a writer and its files. The same core, engine,
+// sequencer and handlers run on a plain loop with the same three timers
+// (4 ms, 500 ms, 200 ms) from a steady clock; the Yes/No question is
 // answered Yes and the file comes from the arguments instead of the dialog.
-// No protocol or job logic lives here.
+// No protocol or job logic lives here: the operation table says what each
+// operation needs, how it runs and what it prints.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -14,33 +16,30 @@
 #include <io.h>
 #endif
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string_view>
 #include <thread>
-#include <map>
-#include <memory>
-#include <optional>
-#include <set>
-#include <string>
-#include <vector>
 
+#include "cli.hpp"
+#include "device_port.hpp"
 #include "engine/engine.hpp"
 #include "erase/block_form.hpp"
 #include "erase/erase.hpp"
 #include "link/link.hpp"
-#include "memories/memories.hpp"
-#include "device_port.hpp"
 #include "link/trace.hpp"
-#include "window/front.hpp"
+#include "memories/look.hpp"
+#include "memories/memories.hpp"
 #include "platform/disk_files.hpp"
+#include "platform/seq_files.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/memory_files.hpp"
 #include "rom_data/page_exchange.hpp"
-#include "platform/seq_files.hpp"
 #include "service/confirm_commands.hpp"
 #include "service/lock_bits.hpp"
 #include "service/write_count.hpp"
 #include "engine/writer_id.hpp"
+#include "window/front.hpp"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -48,74 +47,139 @@
 #include <timeapi.h>
 #endif
 
-namespace {
+namespace cli {
 
 using namespace torvela;
 
-enum exit_code : int { success = 0, failed = 1, unusable = 2, no_port = 3 };
+namespace {
 
-// What an operation needs and how it ends well.
-enum class file_use { none, memories_save, memories_file, rom_data, any_file };
-enum class start { job, needs_open_port, opens_port };
+void print_write_counts(const main_form& f, output& out) {
+    out.result("WRITE COUNTS " + f.Label6.caption + " " + f.Label7.caption,
+               {number_field("write_count_a", std::atoll(f.Label6.caption.c_str())),
+                number_field("write_count_b", std::atoll(f.Label7.caption.c_str()))});
+}
 
-struct operation {
-    const char* name;
-    void (*click)(main_form&);
-    file_use file;
-    start how;
-    const char* what;
-};
+void print_info(const main_form& f, output& out) {
+    const auto& look = f.look;
+    const std::string memories = look.holds_memories ? "held" : "blank";
+    out.result("CPU TYPE         " + look.cpu + "\nMACHINE VERSION  " + look.version + "\nWRITE COUNTS     " +
+                   f.Label6.caption + " " + f.Label7.caption + "\nMEMORIES         " +
+                   (look.holds_memories ? "held (SAVE MEMORIES TO FILE takes them out)"
+                                        : "blank (TRANSMIT MEMORIES may write them)"),
+               {text_field("cpu", look.cpu), text_field("machine_version", look.version),
+                number_field("write_count_a", std::atoll(f.Label6.caption.c_str())),
+                number_field("write_count_b", std::atoll(f.Label7.caption.c_str())),
+                text_field("memories", memories)});
+}
+
+void print_differences(const main_form& f, output& out) {
+    for (const auto& d : f.look.differences) {
+        char offset[16] = "";
+        if (d.offset >= 0) std::snprintf(offset, sizeof offset, "%02X", d.offset);
+        std::vector<field> fields = {text_field("where", d.where), text_field("file", d.file),
+                                     text_field("writer", d.writer)};
+        if (d.offset >= 0) fields.push_back(number_field("offset", d.offset));
+        out.result("DIFFERENT " + d.where + (d.offset >= 0 ? std::string(" offset ") + offset : "") + ": file " +
+                       d.file + ", writer " + d.writer,
+                   fields);
+    }
+}
+
+}  // namespace
 
 const std::vector<operation>& operations() {
     static const std::vector<operation> ops = {
-        {"erase", allunlock_erase_Click, file_use::none, start::job, "ERASE ALL FLASH"},
-        {"save", ramdata_get_Click, file_use::memories_save, start::job,
-         "SAVE MEMORIES TO FILE into FILE (created if missing)"},
-        {"transmit", ramdata_store_Click, file_use::memories_file, start::job,
-         "TRANSMIT MEMORIES from FILE"},
-        {"transmit-rom", flashall_write_Click, file_use::rom_data, start::job,
-         "TRANSMIT ROM DATA from FILE"},
-        {"block-write", flashblock_write_Click, file_use::rom_data, start::job,
-         "writer block write of FILE, the blocks of --blocks"},
-        {"write", write_Click, file_use::rom_data, start::needs_open_port, "plain write of FILE"},
-        {"verify", verify_Click, file_use::rom_data, start::needs_open_port, "verify FILE"},
-        {"target-direct-write", unit_3mode_Click, file_use::rom_data, start::job,
-         "target direct write of FILE"},
-        {"version-up", writer_versionup_Click, file_use::rom_data, start::job,
-         "writer version up from FILE"},
-        {"id-check", id_check_Click, file_use::any_file, start::needs_open_port,
-         "writer-ID check (FILE as the window's chosen file)"},
-        {"block-erase", block_erase_Click, file_use::none, start::needs_open_port,
-         "erase the blocks of --blocks (needs --m32r or --m16c)"},
-        {"lock-read", rockbit_read_Click, file_use::none, start::needs_open_port,
-         "read the lock bits of --blocks (needs --m32r or --m16c)"},
-        {"lock-set", rockbit_set_Click, file_use::none, start::needs_open_port,
-         "set the lock bits of --blocks (needs --m32r or --m16c)"},
-        {"lock-enable", rockbit_on_Click, file_use::none, start::needs_open_port,
-         "enable the lock bits"},
-        {"lock-disable", rockbit_non_Click, file_use::none, start::needs_open_port,
-         "disable the lock bits"},
-        {"switch", swon_en_Click, file_use::none, start::needs_open_port,
-         "switch operation"},
-        {"target-write", target_write_Click, file_use::none, start::needs_open_port,
-         "writer to target write (waits as long as it takes; Ctrl+C ends it)"},
-        {"write-count", write_count_Click, file_use::none, start::opens_port,
-         "read the writer's write counts"},
+        {.name = "erase", .click = allunlock_erase_Click, .what = "ERASE ALL FLASH", .example = "torvela-cli erase"},
+        {.name = "save", .click = ramdata_get_Click, .file = file_use::memories_save,
+         .what = "SAVE MEMORIES TO FILE into FILE (created if missing); the writer's memories are erased once "
+                 "they are verified in FILE",
+         .example = "torvela-cli save unit.dat", .files = 1},
+        {.name = "transmit", .click = ramdata_store_Click, .file = file_use::memories_file,
+         .what = "TRANSMIT MEMORIES from FILE", .example = "torvela-cli transmit unit.dat", .files = 1,
+         .sends_file = true},
+        {.name = "transmit-rom", .click = flashall_write_Click, .file = file_use::rom_data,
+         .what = "TRANSMIT ROM DATA from FILE", .example = "torvela-cli transmit-rom image.mot", .files = 1,
+         .sends_file = true},
+        {.name = "block-write", .click = flashblock_write_Click, .file = file_use::rom_data,
+         .what = "writer block write of FILE, the blocks of --blocks",
+         .example = "torvela-cli --m32r --blocks 5,6 block-write image.mot", .files = 1, .sends_file = true},
+        {.name = "write", .click = write_Click, .file = file_use::rom_data, .how = start::needs_open_port,
+         .what = "plain write of FILE", .example = "torvela-cli write image.mot", .files = 1, .sends_file = true},
+        {.name = "verify", .click = verify_Click, .file = file_use::rom_data, .how = start::needs_open_port,
+         .what = "verify FILE", .example = "torvela-cli verify image.mot", .files = 1, .sends_file = true},
+        {.name = "target-direct-write", .click = unit_3mode_Click, .file = file_use::rom_data,
+         .what = "target direct write of FILE", .example = "torvela-cli --limit 10 target-direct-write image.mot",
+         .files = 1, .sends_file = true},
+        {.name = "version-up", .click = writer_versionup_Click, .file = file_use::rom_data,
+         .what = "writer version up from FILE", .example = "torvela-cli version-up writer.mot", .files = 1,
+         .own_filter = true, .sends_file = true},
+        {.name = "id-check", .click = id_check_Click, .file = file_use::any_file, .how = start::needs_open_port,
+         .what = "writer-ID check (FILE as the window's chosen file)", .example = "torvela-cli id-check unit.dat",
+         .files = 1},
+        {.name = "block-erase", .click = block_erase_Click, .how = start::needs_open_port,
+         .what = "erase the blocks of --blocks (needs --m32r or --m16c)",
+         .example = "torvela-cli --m32r --blocks 3,4 block-erase", .needs_family = true, .says_ticked = true},
+        {.name = "lock-read", .click = rockbit_read_Click, .how = start::needs_open_port,
+         .what = "read the lock bits of --blocks (needs --m32r or --m16c)",
+         .example = "torvela-cli --m32r --blocks 3 lock-read", .needs_family = true},
+        {.name = "lock-set", .click = rockbit_set_Click, .how = start::needs_open_port,
+         .what = "set the lock bits of --blocks (needs --m32r or --m16c)",
+         .example = "torvela-cli --m32r --blocks 3 lock-set", .needs_family = true},
+        {.name = "lock-enable", .click = rockbit_on_Click, .how = start::needs_open_port,
+         .what = "enable the lock bits", .example = "torvela-cli lock-enable"},
+        {.name = "lock-disable", .click = rockbit_non_Click, .how = start::needs_open_port,
+         .what = "disable the lock bits", .example = "torvela-cli lock-disable"},
+        {.name = "switch", .click = swon_en_Click, .how = start::needs_open_port, .what = "switch operation",
+         .example = "torvela-cli switch"},
+        {.name = "target-write", .click = target_write_Click, .how = start::needs_open_port,
+         .what = "writer to target write (waits as long as it takes; Ctrl+C ends it)",
+         .example = "torvela-cli target-write"},
+        {.name = "write-count", .click = write_count_Click, .how = start::opens_port,
+         .what = "read the writer's write counts", .example = "torvela-cli write-count",
+         .results = print_write_counts},
+        {.name = "info", .click = start_writer_info,
+         .what = "what the writer holds: CPU type, machine version, write counts, memories held or blank "
+                 "(reads only)",
+         .example = "torvela-cli --port COM2 --json info", .results = print_info},
+        {.name = "compare", .click = start_memories_compare, .file = file_use::memories_file,
+         .what = "FILE against the writer's memories, page by page (reads only; exit 4 when they differ)",
+         .example = "torvela-cli compare unit.dat", .files = 1, .results = print_differences},
+        {.name = "show", .file = file_use::memories_file, .how = start::no_writer,
+         .what = "a memories file page by page, in hex with its text (no port)", .example = "torvela-cli show unit.dat",
+         .files = 1, .run = show_file},
+        {.name = "diff", .file = file_use::memories_file, .how = start::no_writer,
+         .what = "the pages and bytes in which two memories files differ (no port; exit 4 when they do)",
+         .example = "torvela-cli diff before.dat after.dat", .files = 2, .run = diff_files},
+        {.name = "ports", .how = start::no_writer,
+         .what = "COM1 to COM16: the device each stands for and whether it is there; the serial devices present",
+         .example = "torvela-cli ports", .run = list_ports},
     };
     return ops;
+}
+
+namespace {
+
+const operation* find_operation(std::string_view name) {
+    for (const operation& op : operations())
+        if (name == op.name) return &op;
+    return nullptr;
+}
+
+std::string synopsis(const operation& op) {
+    return std::string(op.name) + (op.files == 2 ? " FILE FILE" : op.files == 1 ? " FILE" : "");
 }
 
 void usage(std::FILE* to) {
     std::fprintf(to,
                  "usage: torvela-cli [--port COMn|DEVICE] [--m32r|--m16c] [--blocks LIST] [--limit N|unlimited]\n"
-                 "                   [--id TEXT] [--trace] [--quiet] [--] OPERATION [FILE]\n"
-                 "       torvela-cli [--port COMn|DEVICE] ports\n"
+                 "                   [--id TEXT] [--trace] [--quiet] [--json] [--dry-run] [--] OPERATION [FILE]\n"
+                 "       torvela-cli help OPERATION | OPERATION --help\n"
                  "       torvela-cli --help | --version\n\n"
                  "Options take their value as the next argument or after '=' (--port=COM3).\n"
                  "  -p, --port COMn|DEVICE\n"
-                 "                      the writer's port (default COM1): COMn as in the window (the link\n"
-                 "                      comN in $XDG_CONFIG_HOME/torvela/ports, else /dev/ttyS<N-1>;\n"
-                 "                      COMn on Windows), or a device path\n"
+                 "                      the writer's port (default $TORVELA_PORT, else COM1): COMn as in the\n"
+                 "                      window (the link comN in $XDG_CONFIG_HOME/torvela/ports, else\n"
+                 "                      /dev/ttyS<N-1>; COMn on Windows), or a device path\n"
                  "  --m32r, --m16c      the CPU family's block map (Option1, Option2)\n"
                  "  --blocks LIST       blocks 1 to 9, as 3,4: ticks Check1..Check9 and, for block-write,\n"
                  "                      the block dialog\n"
@@ -123,36 +187,32 @@ void usage(std::FILE* to) {
                  "  --id TEXT           the previous ID (ticks the ID check box)\n"
                  "  --trace             every frame on the line in hex\n"
                  "  -q, --quiet         only the last status\n"
+                 "  --json              every line on standard output as one JSON object\n"
+                 "  -n, --dry-run       for an operation that sends a file: its checks, then what it would\n"
+                 "                      send, without opening the port\n"
                  "  -h, --help          this text\n"
                  "  -V, --version       the version\n\n"
-                 "operations:\n"
-                 "  ports                COM1 to COM16: the device each stands for and whether it is there\n");
-    for (const operation& op : operations())
-        std::fprintf(to, "  %-20s %s\n",
-                     (std::string(op.name) + (op.file != file_use::none ? " FILE" : "")).c_str(), op.what);
+                 "operations:\n");
+    for (const operation& op : operations()) std::fprintf(to, "  %-20s %s\n", synopsis(op).c_str(), op.what);
     std::fprintf(to,
                  "\nEvery change of the status line is printed with the seconds since the start.\n"
                  "Exit status: 0 the operation ended with its success text; 1 it ended with an error\n"
                  "text (also on standard error) or was interrupted; 2 usage error or a file that cannot\n"
-                 "be used; 3 the port cannot be opened.\n");
+                 "be used; 3 the port cannot be opened; 4 compare or diff found differences.\n");
 }
 
-struct options {
-    std::optional<int> com;
-    std::string device;
-    int family = 0;  // 1 M32R, 2 M16C
-    std::optional<std::set<int>> blocks;
-    std::string limit, id, file;
-    bool id_given = false, trace = false, quiet = false, ports = false;
-    const operation* op = nullptr;
-};
+int help_operation(const operation& op) {
+    std::printf("torvela-cli %s\n\n  %s\n\nexample:\n  %s\n", synopsis(op).c_str(), op.what, op.example);
+    if (op.needs_family) std::printf("\nneeds --m32r or --m16c (the block map) and --blocks\n");
+    if (op.sends_file) std::printf("\n--dry-run shows its checks and what it would send, without the port\n");
+    return success;
+}
 
-// Parses the arguments; an empty text means they are good.
-// "--opt=value" as two arguments, "-p" as "--port"; after "--" nothing is
-// an option.
+// "--opt=value" as two arguments, short options as long ones; after "--"
+// nothing is an option.
 std::vector<std::string> normalise(const std::vector<std::string>& args) {
     static const std::pair<const char*, const char*> shorts[] = {
-        {"-p", "--port"}, {"-q", "--quiet"}, {"-h", "--help"}, {"-V", "--version"}};
+        {"-p", "--port"}, {"-q", "--quiet"}, {"-h", "--help"}, {"-V", "--version"}, {"-n", "--dry-run"}};
     std::vector<std::string> out;
     bool options_end = false;
     for (const std::string& a : args) {
@@ -175,91 +235,101 @@ std::vector<std::string> normalise(const std::vector<std::string>& args) {
     return out;
 }
 
+std::string parse_port(const std::string& v, options& o) {
+    if (v.size() > 3 && (v.rfind("COM", 0) == 0 || v.rfind("com", 0) == 0) &&
+        v.find_first_not_of("0123456789", 3) == std::string::npos) {
+        const std::string digits = v.substr(3);
+        const int n = digits.size() <= 2 ? std::stoi(digits) : 0;
+        if (n < 1 || n > 16) return "--port: COM1 to COM16";
+        o.com = n, o.device.clear();
+    } else if (v.empty()) {
+        return "--port needs COMn or a device";
+    } else {
+        o.device = v, o.com.reset();
+    }
+    return {};
+}
+
+std::string parse_blocks(const std::string& v, options& o) {
+    std::set<int> b;
+    std::size_t at = 0;
+    while (at <= v.size()) {
+        const std::size_t comma = std::min(v.find(',', at), v.size());
+        const std::string n = v.substr(at, comma - at);
+        if (n.size() != 1 || n[0] < '1' || n[0] > '9') return "--blocks: numbers 1 to 9, as 3,4";
+        b.insert(n[0] - '0');
+        at = comma + 1;
+    }
+    o.blocks = b;
+    return {};
+}
+
+std::string parse_limit(const std::string& v, options& o) {
+    if (v == "unlimited") {
+        o.limit = "UNLIMITED";
+        return {};
+    }
+    if (v.empty() || v.size() > 3 || v.find_first_not_of("0123456789") != std::string::npos || std::stoi(v) < 1 ||
+        std::stoi(v) > 200)
+        return "--limit: 1 to 200 or unlimited";
+    o.limit = std::to_string(std::stoi(v));
+    return {};
+}
+
+// One option at args[i] (its value after it); an empty text when it is good.
+std::string parse_option(const std::vector<std::string>& args, std::size_t& i, options& o) {
+    const std::string& a = args[i];
+    std::string v;
+    auto value = [&](const char* missing) -> std::string {
+        if (i + 1 >= args.size()) return missing;
+        v = args[++i];
+        return {};
+    };
+    std::string why;
+    if (a == "--port") return !(why = value("--port needs COMn or a device")).empty() ? why : parse_port(v, o);
+    if (a == "--blocks") return !(why = value("--blocks needs a list")).empty() ? why : parse_blocks(v, o);
+    if (a == "--limit") return !(why = value("--limit needs N or unlimited")).empty() ? why : parse_limit(v, o);
+    if (a == "--id") {
+        o.id_given = true;
+        return !(why = value("--id needs a text")).empty() ? why : (o.id = v, std::string());
+    }
+    if (a == "--m32r" || a == "--m16c") {
+        if (o.family != 0) return "--m32r and --m16c: one of them";
+        o.family = a == "--m32r" ? 1 : 2;
+        return {};
+    }
+    bool* flag = a == "--trace" ? &o.trace : a == "--quiet" ? &o.quiet : a == "--json" ? &o.json
+               : a == "--dry-run" ? &o.dry_run : nullptr;
+    if (!flag) return "unknown option " + a;
+    *flag = true;
+    return {};
+}
+
 std::string parse(const std::vector<std::string>& args, options& o) {
+    // The environment's port first; --port overrides it.
+    if (const char* env = std::getenv("TORVELA_PORT"); env && *env)
+        if (std::string why = parse_port(env, o); !why.empty()) return "TORVELA_PORT: " + why;
     std::vector<std::string> rest;
     bool options_end = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (options_end) {
-            rest.push_back(a);
-            continue;
-        }
-        if (a == "--") {
+        if (!options_end && a == "--") {
             options_end = true;
-            continue;
-        }
-        auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) return false;
-            out = args[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "--port") {
-            if (!value(v)) return "--port needs COMn or a device";
-            if (v.size() > 3 && (v.rfind("COM", 0) == 0 || v.rfind("com", 0) == 0) &&
-                v.find_first_not_of("0123456789", 3) == std::string::npos) {
-                const std::string digits = v.substr(3);
-                const int n = digits.size() <= 2 ? std::stoi(digits) : 0;
-                if (n < 1 || n > 16) return "--port: COM1 to COM16";
-                o.com = n;
-            } else if (v.empty()) {
-                return "--port needs COMn or a device";
-            } else {
-                o.device = v;
-            }
-        } else if (a == "--m32r" || a == "--m16c") {
-            if (o.family != 0) return "--m32r and --m16c: one of them";
-            o.family = a == "--m32r" ? 1 : 2;
-        } else if (a == "--blocks") {
-            if (!value(v)) return "--blocks needs a list";
-            std::set<int> b;
-            std::size_t at = 0;
-            while (at <= v.size()) {
-                const std::size_t comma = std::min(v.find(',', at), v.size());
-                const std::string n = v.substr(at, comma - at);
-                if (n.size() != 1 || n[0] < '1' || n[0] > '9') return "--blocks: numbers 1 to 9, as 3,4";
-                b.insert(n[0] - '0');
-                at = comma + 1;
-            }
-            o.blocks = b;
-        } else if (a == "--limit") {
-            if (!value(v)) return "--limit needs N or unlimited";
-            if (v == "unlimited") {
-                o.limit = "UNLIMITED";
-            } else {
-                if (v.empty() || v.size() > 3 || v.find_first_not_of("0123456789") != std::string::npos ||
-                    std::stoi(v) < 1 || std::stoi(v) > 200)
-                    return "--limit: 1 to 200 or unlimited";
-                o.limit = std::to_string(std::stoi(v));
-            }
-        } else if (a == "--id") {
-            if (!value(o.id)) return "--id needs a text";
-            o.id_given = true;
-        } else if (a == "--trace") {
-            o.trace = true;
-        } else if (a == "--quiet") {
-            o.quiet = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return "unknown option " + a;
+        } else if (!options_end && a.size() > 1 && a[0] == '-') {
+            if (std::string why = parse_option(args, i, o); !why.empty()) return why;
         } else {
             rest.push_back(a);
         }
     }
     if (rest.empty()) return "no operation";
-    // "ports" takes the options any operation takes, and needs none of them.
-    if (rest[0] == "ports") {
-        o.ports = true;
-        return rest.size() > 1 ? "too many arguments" : "";
-    }
-    for (const operation& op : operations())
-        if (rest[0] == op.name) o.op = &op;
+    o.op = find_operation(rest[0]);
     if (!o.op) return "unknown operation " + rest[0];
-    if (o.family == 0 && std::string_view(o.op->what).find("needs --m32r or --m16c") != std::string_view::npos)
-        return std::string(o.op->name) + " needs --m32r or --m16c (the block map)";
-    const bool wants_file = o.op->file != file_use::none;
-    if (wants_file && rest.size() < 2) return std::string(o.op->name) + " needs a FILE";
-    if (rest.size() > (wants_file ? 2u : 1u)) return "too many arguments";
-    if (wants_file) o.file = rest[1];
+    if (o.family == 0 && o.op->needs_family) return std::string(o.op->name) + " needs --m32r or --m16c (the block map)";
+    if (rest.size() < static_cast<std::size_t>(1 + o.op->files))
+        return std::string(o.op->name) + " needs " + (o.op->files == 2 ? "two FILEs" : "a FILE");
+    if (rest.size() > static_cast<std::size_t>(1 + o.op->files)) return "too many arguments";
+    if (o.dry_run && !o.op->sends_file) return std::string("--dry-run: ") + o.op->name + " sends no file";
+    o.files.assign(rest.begin() + 1, rest.end());
     return {};
 }
 
@@ -310,179 +380,121 @@ void catch_interrupts() {
 }
 #endif
 
-// Why a file cannot be used for the operation, or an empty text.
-std::string check_file(main_form& f, const options& o) {
-    const std::filesystem::path p = path_from_utf8(o.file);
-    std::error_code ec;
-    if (o.op->file == file_use::memories_save) {
-        if (std::filesystem::is_directory(p, ec)) return o.file + " is a folder";
-        const save_target target = check_save_target(p);
-        if (target != save_target::new_file && target != save_target::replaceable)
-            return o.file + " " + save_target_problem(target) + ": it is not replaced";
-        // The save's own first step, tried and undone: its folder must take
-        // the new file beside the chosen one.
-        pending_save probe;
-        if (!probe.begin(o.file)) return o.file + " cannot be saved: " + probe.problem();
-        probe.discard();
-    } else if (!is_plain_file(p)) {
-        return o.file + " is no readable file";
-    }
-    file_select_Click(f);
-    if (o.op->file == file_use::rom_data) {
-        // The job converts the file again; a file it would refuse is refused
-        // here, before the port is opened. The store-bound operations use
-        // the store's filter.
-        const std::uint8_t filter = f.block_filter_on;
-        if (o.op->click != writer_versionup_Click) f.block_filter_on = 1;
-        const bool usable = convert_or_report(f);
-        f.files.close(1);
-        f.files.close(2);
-        f.block_filter_on = filter;
-        if (!usable) return o.file + ": " + f.Label9.caption + (f.detail.empty() ? "" : ": " + f.detail);
-        f.Label9.caption.clear();
-    }
-    if (o.op->file == file_use::memories_save && !f.ramdata_get.visible)
-        return o.file + " holds saved memories: the window offers TRANSMIT MEMORIES for it (use transmit)";
-    if (o.op->file == file_use::memories_file && !f.ramdata_store.visible)
-        return o.file + " is no memories file";
-    return {};
-}
-
-bool stdout_is_terminal() {
+bool is_terminal(int fd) {
 #ifdef _WIN32
-    return _isatty(1) != 0;
+    return _isatty(fd) != 0;
 #else
-    return isatty(STDOUT_FILENO) != 0;
+    return isatty(fd) != 0;
 #endif
 }
 
-// What the command line prints while an operation runs: the status lines,
-// and the progress line of the pass under way. On a terminal that is one
-// line redrawn in place under the status lines; elsewhere (a file, a pipe)
-// a plain line every 16 pages and at the last.
-class run_report {
-public:
-    explicit run_report(bool live) : live_(live) {}
-    // A line of its own: the progress line is cleared first.
-    void print(double at, const std::string& text) {
-        clear();
-        std::printf("%8.3f  %s\n", at, text.c_str());
-    }
-    void progress(double at, const main_form& f, const progress_line& line) {
-        const auto& p = f.progress;
-        if (p.total == 0) return;
-        if (live_) {
-            // A pass's last figures are drawn once, not again under every
-            // status line that follows it.
-            if (line.text() == drawn_ || (p.pass == pass_ && p.done == p.total && done_ == p.total)) return;
-            pass_ = p.pass, done_ = p.done;
-            // Padded over what stood there before; no terminal codes needed.
-            std::printf("\r%8.3f  %-*s", at, static_cast<int>(drawn_.size()), line.text().c_str());
-            drawn_ = line.text();
-        } else if ((p.pass != pass_ || p.done != done_) && (p.done % 16 == 0 || p.done == p.total)) {
-            pass_ = p.pass, done_ = p.done;
-            std::printf("%8.3f  %s\n", at, line.text().c_str());
-        }
-    }
-    // The last figures stay on screen; what follows starts on a new line.
-    void finish() {
-        if (!drawn_.empty()) std::printf("\n");
-        drawn_.clear();
-        std::fflush(stdout);
-    }
-
-private:
-    void clear() {
-        if (drawn_.empty()) return;
-        std::printf("\r%*s\r", static_cast<int>(drawn_.size()) + 10, "");
-        drawn_.clear();
-    }
-    bool live_;
-    std::string drawn_;
-    std::uint32_t pass_ = 0;
-    int done_ = -1;
-};
-
-// Standard output and standard error are the one terminal.
-bool same_terminal() {
+// Runs the pressed operation to its end on the three timers; the exit
+// status of an interrupt, or success when it ran to its end.
+int run_to_end(main_form& f, traced_port& serial, seq_files& files, output& out, bool is_job) {
+    auto running = [&] { return f.engine_step != 0 || (is_job && f.job_no != 0); };
+    progress_line progress;
+    const auto started = std::chrono::steady_clock::now();
+    auto now_ms = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+            .count();
+    };
+    std::string shown = f.Label9.caption;
+    // After every tick: the status line and the progress line.
+    auto report = [&] {
+        if (f.Label9.caption != shown) out.status(shown = f.Label9.caption);
+        progress.update(f, now_ms());
+        out.progress(f, progress);
+    };
 #ifdef _WIN32
-    return _isatty(1) && _isatty(2);
-#else
-    return isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
+    // The 4 ms engine needs a finer sleep than the default 15.6 ms.
+    timeBeginPeriod(1);
 #endif
+    timer_driver clock(f, serial.tick, timer_driver::offered::by_one_loop);
+    clock.start(now_ms());
+    int code = success;
+    while (running()) {
+        if (interrupted) {
+            abort_sequence(f, outcome::interrupted, "INTERRUPTED", file1::close);
+            files.close(2);
+            code = failed;
+            break;
+        }
+        std::this_thread::sleep_until(started + std::chrono::milliseconds(clock.next_due()));
+        const std::int64_t now = now_ms();
+        for (int i = 0; i < timer_driver::timers && running(); ++i)
+            if (clock.offer(i, now)) report();
+    }
+#ifdef _WIN32
+    timeEndPeriod(1);
+#endif
+    out.finish();
+    return code;
 }
 
-}  // namespace
-
-// COM1 to COM16 as this machine resolves them, then the serial devices
-// present and the COMn that stands for each.
-int list_ports() {
-    namespace fs = std::filesystem;
-    std::map<std::string, std::string> named;  // a device's real path: the COMn that stand for it
-    for (int n = 1; n <= 16; ++n) {
-        const port_choice c = resolve_port(n);
-        std::error_code ec;
-        const bool there = !c.device.empty() && fs::exists(path_from_utf8(c.device), ec);
-        const char* state = !c.error.empty() ? c.error.c_str() : there ? "present" : "missing";
-        std::printf("COM%-3d %-24s %s\n", n, c.device.empty() ? "-" : c.device.c_str(), state);
-        if (there) {
-            const std::string real = fs::canonical(path_from_utf8(c.device), ec).string();
-            named[real] += (named[real].empty() ? "COM" : ", COM") + std::to_string(n);
-        }
+// How the operation ended: its results, the exit status, and on standard
+// error (once) what failed and what happened.
+int conclude(const main_form& f, const options& o, output& out, int interrupted_code) {
+    const std::string& last = f.Label9.caption;
+    int code = interrupted_code != success          ? interrupted_code
+               : f.last_outcome == outcome::success   ? success
+               : f.last_outcome == outcome::different ? different
+                                                      : failed;
+    if (o.op->results && (code == success || code == different)) o.op->results(f, out);
+    out.end(outcome_name(f.last_outcome), last, f.detail, code);
+    if (code == success) return code;
+    if (interrupted_code != success) {
+        std::fprintf(stderr, "interrupted\n");
+    } else if (!(o.quiet && is_terminal(1) && is_terminal(2)) || o.json) {
+        // The status once on a terminal: --quiet has just printed it there.
+        std::fprintf(stderr, "%s\n", last.empty() ? "the operation did not start" : last.c_str());
     }
-#ifndef _WIN32
-    std::vector<std::string> devices;
-    std::error_code ec;
-    for (fs::directory_iterator it("/dev/serial/by-id", ec), end; !ec && it != end; it.increment(ec))
-        devices.push_back(it->path().string());
-    for (fs::directory_iterator it("/dev", ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0) devices.push_back(it->path().string());
-    }
-    std::sort(devices.begin(), devices.end());
-    std::printf("\nserial devices present:%s\n", devices.empty() ? " none (no USB adapter plugged in)" : "");
-    for (const std::string& d : devices) {
-        const std::string real = fs::canonical(d, ec).string();
-        const auto as = named.find(real);
-        std::printf("  %-48s %s\n", d.c_str(),
-                    as != named.end() ? as->second.c_str()
-                                      : ("no COMn: ln -s " + d + " " + ports_folder() + "/comN").c_str());
-    }
-#endif
-    return success;
+    if (!f.detail.empty()) std::fprintf(stderr, "torvela-cli: %s\n", f.detail.c_str());
+    return code;
 }
 
-int main(int argc, char** argv) {
-    const std::vector<std::string> args = normalise(std::vector<std::string>(argv + 1, argv + argc));
-    for (const std::string& a : args) {
-        if (a == "--") break;
-        if (a == "--help") {
-            usage(stdout);
-            return success;
-        }
-        if (a == "--version") {
-            std::printf("torvela-cli %s\n", TORVELA_VERSION);
-            return success;
-        }
-    }
-    options o;
-    if (const std::string why = parse(args, o); !why.empty()) {
-        std::fprintf(stderr, "torvela-cli: %s\nTry 'torvela-cli --help' for more information.\n", why.c_str());
-        return unusable;
-    }
-    if (o.ports) return list_ports();
+int run_with_writer(const options& o, output& out) {
     catch_interrupts();
-
     std_seq_files files;
     device_port device;
     device.device_override = o.device;
     traced_port serial(device);
     yes_box box;
     argument_dialogs dlg;
-    dlg.file = o.file;
+    dlg.file = o.files.empty() ? std::string() : o.files[0];
     dlg.blocks = o.blocks;
     main_form f(serial, box, dlg, files);
     Form_Load(f);
+    set_up_form(f, o);
+    if (o.op->file != file_use::none) {
+        if (const std::string why = check_file(f, o); !why.empty()) {
+            std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());
+            return unusable;
+        }
+    }
+    if (o.trace) serial.on_line = [&](const trace_line& t) { out.trace(trace_text(t)); };
+    auto port_error = [&] {
+        if (out.json()) out.end(outcome_name(outcome::no_port), "PORT OPEN ERROR", f.detail, no_port);
+        std::fprintf(stderr, "PORT OPEN ERROR\ntorvela-cli: %s\n", f.detail.c_str());
+        return no_port;
+    };
+    if (o.op->how == start::needs_open_port && !open_port_prologue(f)) return port_error();
+    const std::string before = f.Label9.caption;
+    guarded(f, o.op->click);
+    if (f.Label9.caption != before) out.status(f.Label9.caption);
+    if (f.last_outcome == outcome::no_port) return port_error();
+    const int code = run_to_end(f, serial, files, out, o.op->how == start::job);
+    // One-step operations leave the port as they found it: closed.
+    if (o.op->how != start::job) close_port(f);
+    Form_Unload(f);
+#ifdef _WIN32
+    cleaned_up = true;
+#endif
+    return conclude(f, o, out, code);
+}
+
+}  // namespace
+
+void set_up_form(main_form& f, const options& o) {
     if (o.com) {
         f.Combo2.caption = "COM" + std::to_string(*o.com);
         Combo2_Click(f);
@@ -493,7 +505,7 @@ int main(int argc, char** argv) {
     }
     if (o.blocks)
         for (int n = 1; n <= 9; ++n) f.check(n).value = o.blocks->count(n) ? 1 : 0;
-    if (o.op->click == block_erase_Click && !o.blocks) {
+    if (o.op->says_ticked && !o.blocks) {
         // Say what will go before it goes.
         std::string ticked;
         for (int n = 1; n <= 9; ++n)
@@ -509,93 +521,71 @@ int main(int argc, char** argv) {
         f.ID.caption = o.id;
         f.privious_id_match.value = 1;
     }
-    if (o.op->file != file_use::none) {
-        if (const std::string why = check_file(f, o); !why.empty()) {
-            std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());
-            return unusable;
-        }
+}
+
+std::string check_file(main_form& f, const options& o) {
+    const std::string& file = o.files.at(0);
+    const std::filesystem::path p = path_from_utf8(file);
+    std::error_code ec;
+    if (o.op->file == file_use::memories_save) {
+        if (std::filesystem::is_directory(p, ec)) return file + " is a folder";
+        const save_target target = check_save_target(p);
+        if (target != save_target::new_file && target != save_target::replaceable)
+            return file + " " + save_target_problem(target) + ": it is not replaced";
+        // The save's own first step, tried and undone: its folder must take
+        // the new file beside the chosen one.
+        pending_save probe;
+        if (!probe.begin(file)) return file + " cannot be saved: " + probe.problem();
+        probe.discard();
+    } else if (!is_plain_file(p)) {
+        return file + " is no readable file";
     }
-
-    using steady = std::chrono::steady_clock;
-    const steady::time_point started = steady::now();
-    auto stamp = [&] { return std::chrono::duration<double>(steady::now() - started).count(); };
-    auto now_ms = [&] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - started).count();
-    };
-    std::string shown = f.Label9.caption;
-    run_report out(stdout_is_terminal());
-    progress_line progress;
-    if (o.trace) serial.on_line = [&](const trace_line& t) { out.print(stamp(), trace_text(t)); };
-    // After every handler and tick: the status line and the progress line.
-    auto report = [&] {
-        if (o.quiet) return;
-        if (f.Label9.caption != shown) {
-            shown = f.Label9.caption;
-            out.print(stamp(), shown);
-        }
-        progress.update(f, now_ms());
-        out.progress(stamp(), f, progress);
-        std::fflush(stdout);
-    };
-    auto port_error = [&] {
-        std::fprintf(stderr, "PORT OPEN ERROR\ntorvela-cli: %s\n", f.detail.c_str());
-        return no_port;
-    };
-
-    if (o.op->how == start::needs_open_port && !open_port_prologue(f)) {
-        report();
-        return port_error();
+    file_select_Click(f);
+    if (o.op->file == file_use::rom_data) {
+        // The job converts the file again; a file it would refuse is refused
+        // here, before the port is opened. The store-bound operations use
+        // the store's filter.
+        const std::uint8_t filter = f.block_filter_on;
+        if (!o.op->own_filter) f.block_filter_on = 1;
+        const bool usable = convert_or_report(f);
+        f.files.close(1);
+        f.files.close(2);
+        f.block_filter_on = filter;
+        if (!usable) return file + ": " + f.Label9.caption + (f.detail.empty() ? "" : ": " + f.detail);
+        f.Label9.caption.clear();
     }
-    guarded(f, o.op->click);
-    report();
-    if (f.last_outcome == outcome::no_port) return port_error();
-    const bool is_job = o.op->how == start::job;
-    auto running = [&] { return f.engine_step != 0 || (is_job && f.job_no != 0); };
+    if (o.op->file == file_use::memories_save && !f.ramdata_get.visible)
+        return file + " holds saved memories: the window offers TRANSMIT MEMORIES for it (use transmit)";
+    if (o.op->file == file_use::memories_file && !f.ramdata_store.visible) return file + " is no memories file";
+    return {};
+}
 
-#ifdef _WIN32
-    // The 4 ms engine needs a finer sleep than the default 15.6 ms.
-    timeBeginPeriod(1);
-#endif
-    // The three timers on one steady clock, as every window drives them.
-    timer_driver clock(f, serial.tick, timer_driver::offered::by_one_loop);
-    clock.start(now_ms());
-    int code = success;
-    while (running()) {
-        if (interrupted) {
-            abort_sequence(f, outcome::interrupted, "INTERRUPTED", file1::close);
-            files.close(2);
-            out.finish();
-            std::fprintf(stderr, "interrupted\n");
-            if (!f.detail.empty()) std::fprintf(stderr, "torvela-cli: %s\n", f.detail.c_str());
-            code = failed;
-            break;
-        }
-        std::this_thread::sleep_until(started + std::chrono::milliseconds(clock.next_due()));
-        const std::int64_t now = now_ms();
-        for (int i = 0; i < timer_driver::timers && running(); ++i)
-            if (clock.offer(i, now)) report();
+}  // namespace cli
+
+int main(int argc, char** argv) {
+    using namespace cli;
+    const std::vector<std::string> args = normalise(std::vector<std::string>(argv + 1, argv + argc));
+    const bool help = std::find(args.begin(), args.end(), "--help") < std::find(args.begin(), args.end(), "--");
+    // help OPERATION, OPERATION --help
+    for (std::size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+        const operation* op = find_operation(args[i]);
+        if (op && (help || (i > 0 && args[i - 1] == "help"))) return help_operation(*op);
     }
-#ifdef _WIN32
-    timeEndPeriod(1);
-#endif
-    out.finish();
-
-    // One-step operations leave the port as they found it: closed.
-    if (!is_job) close_port(f);
-    Form_Unload(f);
-#ifdef _WIN32
-    cleaned_up = true;
-#endif
-    if (code != success) return code;
-    const std::string& last = f.Label9.caption;
-    const bool succeeded = f.last_outcome == outcome::success;
-    if (o.op->click == write_count_Click && succeeded)
-        std::printf("WRITE COUNTS %s %s\n", f.Label6.caption.c_str(), f.Label7.caption.c_str());
-    if (o.quiet) std::printf("%s\n", last.c_str());
-    if (succeeded) return success;
-    // The status once on a terminal: --quiet has just printed it there.
-    if (!(o.quiet && same_terminal()))
-        std::fprintf(stderr, "%s\n", last.empty() ? "the operation did not start" : last.c_str());
-    if (!f.detail.empty()) std::fprintf(stderr, "torvela-cli: %s\n", f.detail.c_str());
-    return failed;
+    if (help || (args.size() == 1 && args[0] == "help")) {
+        usage(stdout);
+        return success;
+    }
+    if (std::find(args.begin(), args.end(), "--version") < std::find(args.begin(), args.end(), "--")) {
+        std::printf("torvela-cli %s\n", TORVELA_VERSION);
+        return success;
+    }
+    options o;
+    if (const std::string why = parse(args, o); !why.empty()) {
+        std::fprintf(stderr, "torvela-cli: %s\nTry 'torvela-cli --help' for more information.\n", why.c_str());
+        return unusable;
+    }
+    output out(o.json ? style::json : is_terminal(1) ? style::terminal : style::plain, o.quiet);
+    if (o.op->run) return o.op->run(o, out);
+    if (o.dry_run) return rehearse(o, out);
+    return run_with_writer(o, out);
 }

@@ -19,7 +19,7 @@
 #include "window/front.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "link/link.hpp"
-#include "memories/look.hpp"
+#include "service/look.hpp"
 #include "memories/memories.hpp"
 #include "rom_data/page_exchange.hpp"
 #include "service/confirm_commands.hpp"

@@ -1,4 +1,4 @@
-#include "memories/look.hpp"
+#include "service/look.hpp"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,0 +1,156 @@
+#include "output.hpp"
+
+#include <cstdio>
+
+#include "console/main_form.hpp"
+#include "window/front.hpp"
+
+namespace cli {
+
+namespace {
+
+// The length of the UTF-8 sequence at `i`, or 0 when it is none.
+std::size_t utf8_length(std::string_view s, std::size_t i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const std::size_t len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + len > s.size()) return 0;
+    for (std::size_t k = 1; k < len; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+    return len;
+}
+
+const char* pass_name(torvela::main_form::page_progress::kind k) {
+    using kind = torvela::main_form::page_progress::kind;
+    return k == kind::write ? "WRITE" : k == kind::verify ? "VERIFY" : "READ";
+}
+
+}  // namespace
+
+std::string json_string(std::string_view s) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < s.size();) {
+        const char c = s[i];
+        const std::size_t len = utf8_length(s, i);
+        if (c == '"' || c == '\\') {
+            out += '\\', out += c;
+        } else if (len > 1) {
+            out.append(s.substr(i, len));
+            i += len;
+            continue;
+        } else if (len == 0 || static_cast<unsigned char>(c) < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04X", static_cast<unsigned char>(c));
+            out += esc;
+        } else {
+            out += c;
+        }
+        ++i;
+    }
+    return out + "\"";
+}
+
+output::output(style how, bool quiet) : how_(how), quiet_(quiet) {}
+
+double output::seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+}
+
+void output::line(const std::string& text) {
+    clear();
+    std::printf("%8.3f  %s\n", seconds(), text.c_str());
+    std::fflush(stdout);
+}
+
+void output::object(const std::vector<field>& fields) {
+    std::string o = "{";
+    for (const field& f : fields) {
+        if (o.size() > 1) o += ",";
+        o += json_string(f.key) + ":" + (f.is_number ? std::to_string(f.number) : json_string(f.text));
+    }
+    std::printf("%s}\n", o.c_str());
+    std::fflush(stdout);
+}
+
+void output::status(const std::string& text) {
+    if (quiet_) return;
+    if (json()) {
+        char t[32];
+        std::snprintf(t, sizeof t, "%.3f", seconds());
+        std::printf("{\"t\":%s,\"status\":%s}\n", t, json_string(text).c_str());
+        std::fflush(stdout);
+        return;
+    }
+    line(text);
+}
+
+void output::trace(const std::string& text) {
+    if (json()) {
+        char t[32];
+        std::snprintf(t, sizeof t, "%.3f", seconds());
+        std::printf("{\"t\":%s,\"trace\":%s}\n", t, json_string(text).c_str());
+        return;
+    }
+    line(text);
+}
+
+void output::progress(const torvela::main_form& f, const torvela::progress_line& pl) {
+    const auto& p = f.progress;
+    if (quiet_ || p.total == 0) return;
+    if (how_ == style::terminal) {
+        // A pass's last figures are drawn once, not again under every
+        // status line that follows it.
+        if (pl.text() == drawn_ || (p.pass == pass_ && p.done == p.total && done_ == p.total)) return;
+        pass_ = p.pass, done_ = p.done;
+        // Padded over what stood there before; no terminal codes needed.
+        std::printf("\r%8.3f  %-*s", seconds(), static_cast<int>(drawn_.size()), pl.text().c_str());
+        std::fflush(stdout);
+        drawn_ = pl.text();
+        return;
+    }
+    if ((p.pass == pass_ && p.done == done_) || (p.done % 16 != 0 && p.done != p.total)) return;
+    pass_ = p.pass, done_ = p.done;
+    if (!json()) {
+        line(pl.text());
+        return;
+    }
+    char t[32];
+    std::snprintf(t, sizeof t, "%.3f", seconds());
+    std::printf("{\"t\":%s,\"pass\":\"%s\",\"done\":%d,\"total\":%d%s}\n", t, pass_name(p.what), p.done, p.total,
+                pl.left_ms() >= 0 ? (",\"left_s\":" + std::to_string((pl.left_ms() + 999) / 1000)).c_str() : "");
+    std::fflush(stdout);
+}
+
+void output::result(const std::string& text, const std::vector<field>& fields) {
+    if (json()) {
+        object(fields);
+        return;
+    }
+    clear();
+    std::printf("%s\n", text.c_str());
+}
+
+void output::end(const std::string& outcome, const std::string& status, const std::string& detail, int exit_status) {
+    finish();
+    if (json()) {
+        std::vector<field> fields = {number_field("exit", exit_status), text_field("outcome", outcome),
+                                     text_field("status", status)};
+        if (!detail.empty()) fields.push_back(text_field("detail", detail));
+        object(fields);
+        return;
+    }
+    if (quiet_) std::printf("%s\n", status.c_str());
+}
+
+void output::finish() {
+    if (!drawn_.empty()) std::printf("\n");
+    drawn_.clear();
+    std::fflush(stdout);
+}
+
+void output::clear() {
+    if (drawn_.empty()) return;
+    std::printf("\r%*s\r", static_cast<int>(drawn_.size()) + 10, "");
+    drawn_.clear();
+}
+
+}  // namespace cli

@@ -1,0 +1,95 @@
+// --dry-run: the operation's own checks, then the operation itself run in
+// virtual time against the model writer (a blank flash, answering every
+// command as a writer does), and what reached that writer: the blocks it
+// would erase and the pages it would write. The port is never opened.
+#include <cstdio>
+
+#include "cli.hpp"
+#include "engine/engine.hpp"
+#include "erase/block_form.hpp"
+#include "harness.hpp"
+#include "link/link.hpp"
+#include "rom_data/memory_files.hpp"
+
+namespace cli {
+
+using namespace torvela;
+
+namespace {
+
+std::string hex6(std::uint32_t v) {
+    char b[12];
+    std::snprintf(b, sizeof b, "%06X", v);
+    return b;
+}
+
+// Store page addresses as runs: "000000, 000500, 020000-05FF00".
+std::string page_runs(const std::vector<std::uint32_t>& pages) {
+    std::string out;
+    for (std::size_t i = 0; i < pages.size();) {
+        std::size_t j = i;
+        while (j + 1 < pages.size() && pages[j + 1] == pages[j] + 0x100) ++j;
+        out += (out.empty() ? "" : ", ") + hex6(pages[i]) + (j > i ? "-" + hex6(pages[j]) : "");
+        i = j + 1;
+    }
+    return out.empty() ? "none" : out;
+}
+
+std::string block_list(const std::vector<int>& blocks) {
+    std::string out;
+    for (const int code : blocks) {
+        const auto [from, size] = writer_sim::writer::block_range(code);
+        out += (out.empty() ? "" : ", ") + std::to_string(code) + " (" + hex6(from) + "-" + hex6(from + size - 1) + ")";
+    }
+    return out.empty() ? "none" : out;
+}
+
+}  // namespace
+
+int rehearse(const options& o, output& out) {
+    writer_sim::rig r;
+    r.sim.store.fill(0xFF);
+    if (o.com) r.port.present_ports.push_back(*o.com);
+    r.dlg.files = {o.files[0], o.files[0]};
+    r.dlg.on_block_form = [&](main_form& f, block_form& dlg) {
+        for (int n = 1; n <= 9; ++n) dlg.target_block[static_cast<std::size_t>(n - 1)].value = o.blocks && o.blocks->count(n);
+        OK_buttun_Click(dlg, f);
+    };
+    main_form& f = *r.form;
+    set_up_form(f, o);
+    if (const std::string why = check_file(f, o); !why.empty()) {
+        std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());
+        return unusable;
+    }
+    if (o.op->how == start::needs_open_port) open_port_prologue(f);
+    guarded(f, o.op->click);
+    r.run_job(3'600'000'000ull);
+    if (f.last_outcome != outcome::success) {
+        std::fprintf(stderr, "torvela-cli: the dry run against a writer with a blank flash ended with %s%s\n",
+                     f.Label9.caption.c_str(), f.detail.empty() ? "" : (": " + f.detail).c_str());
+        out.end(outcome_name(f.last_outcome), f.Label9.caption, f.detail, failed);
+        return failed;
+    }
+    const auto& w = r.sim;
+    std::string text = "DRY RUN of " + std::string(o.op->name) + " " + o.files[0] +
+                       ": its checks passed; nothing was sent. Against a writer with a blank flash it would\n";
+    if (w.erase_all_count > 0) text += "  erase all flash\n";
+    text += "  erase blocks " + block_list(w.erased_blocks) + "\n";
+    text += "  write " + std::to_string(w.written_pages.size()) + " pages: " + page_runs(w.written_pages) + "\n";
+    if (w.program_pages_written > 0)
+        text += "  write " + std::to_string(w.program_pages_written) + " pages of the writer's own program\n";
+    text += "  and read " + std::to_string(w.pages_read) + " pages (its checks and its verify), ending with " +
+            f.Label9.caption;
+    std::string erased;
+    for (const int code : w.erased_blocks) erased += (erased.empty() ? "" : ",") + std::to_string(code);
+    out.result(text, {text_field("dry_run", o.op->name), text_field("erase_blocks", erased),
+                      number_field("erase_all", w.erase_all_count),
+                      number_field("pages_written", static_cast<long long>(w.written_pages.size())),
+                      text_field("pages", page_runs(w.written_pages)),
+                      number_field("program_pages_written", w.program_pages_written),
+                      number_field("pages_read", w.pages_read), text_field("status", f.Label9.caption)});
+    out.end("success", f.Label9.caption, "", success);
+    return success;
+}
+
+}  // namespace cli
