@@ -28,7 +28,7 @@
 #include "erase/erase.hpp"
 #include "link/link.hpp"
 #include "link/trace.hpp"
-#include "memories/look.hpp"
+#include "service/look.hpp"
 #include "memories/memories.hpp"
 #include "platform/disk_files.hpp"
 #include "platform/seq_files.hpp"
