@@ -98,6 +98,54 @@ stop_sim
 check "the memories area is back byte for byte" cmp -s -n 32768 -i 65536:65536 "$work/store.bin" "$work/after.bin"
 check "the machine version page is back" cmp -s -n 21 -i 2560:2560 "$work/store.bin" "$work/after.bin"
 
+# ---- the service engineer's looks: read commands only, the writer unchanged
+python3 - "$work/unit.dat" "$work/changed.dat" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+at = 23 + 6 + 5 * 530 + 10 + 130 + 30  # page 0500, byte 4F
+data[at] = ord("0") if data[at] != ord("0") else ord("1")
+open(sys.argv[2], "wb").write(data)
+PY
+json_lines() { python3 -c 'import json, sys; [json.loads(l) for l in open(sys.argv[1])]' "$1"; }
+json_field() {  # FILE KEY VALUE: some object in FILE has KEY equal to VALUE
+    python3 -c 'import json, sys; sys.exit(not any(str(json.loads(l).get(sys.argv[2])) == sys.argv[3] for l in open(sys.argv[1])))' "$@"
+}
+start_sim --load "$work/store.bin" --save "$work/looked.bin"
+TORVELA_PORT=COM1 "$cli" --json --trace info >"$work/out" 2>"$work/err"
+check "info --json exits 0" [ $? = 0 ]
+check "every line of --json is a JSON object" json_lines "$work/out"
+check "info names the CPU type" json_field "$work/out" cpu M32R
+check "info shows the machine version as a header line" json_field "$work/out" machine_version "UNIT_1/V2.0_A/LINE_3/"
+check "info says the writer holds memories" json_field "$work/out" memories held
+check "info's last object is the exit status" json_field <(tail -n 1 "$work/out") exit 0
+cp "$work/out" "$work/frames"
+run 0 --trace compare "$work/unit.dat"
+check "compare of the unit's own file says OK" grep -q "COMPARE MEMORIES OK" "$work/out"
+cat "$work/out" >>"$work/frames"
+run 4 --port=COM1 compare "$work/changed.dat"
+check "compare names the differing page and offset" grep -q "DIFFERENT 00000500 offset 4F" "$work/out"
+check "compare says nothing was written" grep -q "nothing was written or erased" "$work/err"
+stop_sim
+check "the looks left the writer as it was" cmp -s "$work/store.bin" "$work/looked.bin"
+check "the looks sent no write, erase, lock or switch command" \
+    not grep -Eq '> (41 41|20 20|A7 A7|77 77|7A 7A|75 75|25 25|C5 C5)' "$work/frames"
+TORVELA_PORT=COM9 "$cli" info >"$work/out" 2>"$work/err"
+check "TORVELA_PORT chooses the port" [ $? = 3 ]
+check "TORVELA_PORT's port is named" grep -q "COM9" "$work/err"
+run 0 show "$work/unit.dat"
+check "show prints the header" grep -q "^HEADER  UNIT_1/V2.0_A/LINE_3/" "$work/out"
+check "show prints every page" grep -q "^PAGE 00007F00" "$work/out"
+run 4 diff "$work/unit.dat" "$work/changed.dat"
+check "diff names the page and the byte" grep -qx "00000500 bytes 4F" "$work/out"
+run 0 --json diff "$work/unit.dat" "$work/unit.dat"
+check "diff of a file with itself is equal" json_field "$work/out" exit 0
+run 0 help compare
+ops_in_help=$("$cli" --help | awk '/^operations:/ { on = 1; next } on && /^  [a-z]/ { print $1 } on && /^$/ { exit }' | sort)
+ops_in_completion=$(sed -n '/local ops="/,/"$/p' "$src/packaging/torvela-cli.bash-completion" |
+    sed 's/local ops=//; s/"//g' | tr ' ' '\n' | grep -v '^help$' | grep . | sort)
+check "the completion offers every operation --help lists" [ "$ops_in_help" = "$ops_in_completion" ]
+check "help OPERATION gives an example" grep -q "torvela-cli compare unit.dat" "$work/out"
+
 # ---- a small ROM image (S28) into the image area at 020000
 if command -v srec_cat >/dev/null; then
     head -c 4096 /dev/urandom >"$work/image.bin"
@@ -105,6 +153,10 @@ if command -v srec_cat >/dev/null; then
     start_sim --save "$work/rom.bin"
     run 0 --trace transmit-rom "$work/image.mot"
     check "--trace shows the frames" grep -q "> 41 41" "$work/out"
+    # A dry run sends nothing (no writer on COM9 at all) and names the pages.
+    run 0 --port COM9 --dry-run transmit-rom "$work/image.mot"
+    check "a dry run names the pages it would write" grep -q "write 19 pages: 000000, 000500-000600, 020000-020F00" "$work/out"
+    check "a dry run names the blocks it would erase" grep -q "erase blocks 0 (000000-00FFFF), 2 " "$work/out"
     # On a terminal the progress is one line redrawn in place.
     script -qec "'$cli' transmit-rom '$work/image.mot'" /dev/null >"$work/tty"
     check "on a terminal the progress line is redrawn in place" grep -q $'\r *[0-9.]*  WRITE  PAGES 8/16 .* LEFT *\r' "$work/tty"
