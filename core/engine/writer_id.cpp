@@ -7,6 +7,11 @@
 
 namespace torvela {
 
+namespace {
+// The rows of the writer-ID check: the echo of F5 F5, the verdict on the ID frame.
+enum id_row : std::uint8_t { id_echo = 5, id_verdict = 51 };
+}  // namespace
+
 std::array<std::uint8_t, id_frame_len> build_id_frame() {
     std::array<std::uint8_t, id_frame_len> frame{};  // byte 10 stays 0
     frame[0] = protocol::writer_id_mark[0];
@@ -29,8 +34,8 @@ void id_check_Click(main_form& f) {
 // F5 F5, the echo, the ID frame; D0 D0: the writer knows the code, AC AC:
 // it refuses it.
 constexpr exchange_step writer_id_steps[] = {
-    {.step = 5, .wait = awaits::echo, .code = protocol::writer_id, .then = sends::id_frame, .next = 51},
-    {.step = 51, .wait = awaits::verdict, .status = "CHECK WRITER-ID OK", .ends = true},
+    {.step = id_echo, .wait = awaits::echo, .code = protocol::writer_id, .then = sends::id_frame, .next = id_verdict},
+    {.step = id_verdict, .wait = awaits::verdict, .status = "CHECK WRITER-ID OK", .ends = true},
 };
 const exchange writer_id_exchange = {"writer-ID check", protocol::writer_id, writer_id_steps, 12};
 

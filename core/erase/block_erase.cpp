@@ -42,17 +42,20 @@ void block_erase_Click(main_form& f) {
 
 namespace {
 
+// The rows of a block's erase: the next block, its echo, its verdict.
+enum erase_row : std::uint8_t { erase_next = 4, erase_echo = 41, erase_verdict = 42 };
+
 // The next chosen block's command, or the end when none is left.
 void next_block(main_form& f) {
     f.tx_frame = {protocol::block_erase, protocol::block_erase};
-    send_block_command(f);
+    send_block_command(f, erase_echo);
 }
 
 // Per block: 20 20, the echo, the block frame, the verdict; then the next.
 constexpr exchange_step block_erase_steps[] = {
-    {.step = 4, .body = next_block},
-    {.step = 41, .wait = awaits::echo, .code = protocol::block_erase, .then = sends::block_frame, .next = 42},
-    {.step = 42, .wait = awaits::verdict, .status = "BLOCK ERASE OK", .next = 4, .ends = true},
+    {.step = erase_next, .body = next_block},
+    {.step = erase_echo, .wait = awaits::echo, .code = protocol::block_erase, .then = sends::block_frame, .next = erase_verdict},
+    {.step = erase_verdict, .wait = awaits::verdict, .status = "BLOCK ERASE OK", .next = erase_next, .ends = true},
 };
 
 }  // namespace

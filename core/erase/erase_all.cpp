@@ -7,6 +7,10 @@
 
 namespace torvela {
 
+namespace {
+enum erase_all_row : std::uint8_t { erase_all_echo = 3, erase_all_verdict = 31 };
+}  // namespace
+
 void allunlock_erase_Click(main_form& f) {
     if (f.engine_step != 0 || f.job_no != 0) return;
     if (!f.msgbox.yes_no("OK TO ERASE ALL FLASH?", "TORVELA")) return;
@@ -35,9 +39,9 @@ void job7_phase2(main_form& f) {
 
 // A7 A7, the echo, the go-ahead, the verdict once the flash is blank.
 constexpr exchange_step erase_all_steps[] = {
-    {.step = 3, .wait = awaits::echo, .code = protocol::erase_all, .status = "ERASE NOW!", .then = sends::go_ahead,
-     .next = 31},
-    {.step = 31, .wait = awaits::verdict, .status = "ALL FLASH ERASE COMPLETE", .ends = true},
+    {.step = erase_all_echo, .wait = awaits::echo, .code = protocol::erase_all, .status = "ERASE NOW!", .then = sends::go_ahead,
+     .next = erase_all_verdict},
+    {.step = erase_all_verdict, .wait = awaits::verdict, .status = "ALL FLASH ERASE COMPLETE", .ends = true},
 };
 const exchange erase_all_exchange = {"erase all flash", protocol::erase_all, erase_all_steps, 2};
 

@@ -142,13 +142,13 @@ bool block_to_send(const main_form& f) {
     return false;
 }
 
-void send_block_command(main_form& f) {
+void send_block_command(main_form& f, std::uint8_t echo_row) {
     for (int i = 2; i <= 8; ++i) {
         if (f.block_select[i] != 1) continue;
         f.block_frame = {protocol::block_frame_mark, static_cast<std::uint8_t>(i - 2), 0, 0};
         send_bytes(f, f.tx_frame);
         f.block_select[i] = 0;
-        f.engine_step = static_cast<std::uint8_t>(f.engine_step * 10 + 1);
+        f.engine_step = echo_row;
         return;
     }
     f.engine_step = 0;

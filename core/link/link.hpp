@@ -48,7 +48,9 @@ bool reply_read(main_form& f, int threshold);
 bool ack(const main_form& f, std::uint8_t code);
 
 void send_address_frame(main_form& f);
-void send_block_command(main_form& f);
+// The next chosen block's frame goes with tx_frame's command, and the
+// exchange waits at `echo_row`; none left: the exchange is over.
+void send_block_command(main_form& f, std::uint8_t echo_row);
 // Whether send_block_command has a block to send (block_select 2..8).
 bool block_to_send(const main_form& f);
 // The block frame prepared by send_block_command: shown in Label15..Label18

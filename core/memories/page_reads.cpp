@@ -46,18 +46,27 @@ void advance_page_address(main_form& f) {
 
 namespace {
 
-// The first two rows of every page read: FF FF, its echo, the address frame;
-// D0 D0 for the address, the same frame again to ask for the page.
-constexpr exchange_step echo_row(std::uint8_t step, std::uint8_t next, const char* label, file1 file) {
-    return {.step = step, .wait = awaits::echo, .code = protocol::page_read, .file = file, .status = label,
-            .then = sends::address_frame, .next = next};
+// Every page read: FF FF, its echo, the address frame; D0 D0 for the
+// address, the same frame again to ask for the page; the page. The labels
+// of its rows: the echo, the address's verdict, the page.
+struct page_read_rows {
+    std::uint8_t echo, address, page;
+};
+constexpr page_read_rows installer_rows{191, 194, 192}, version_rows{161, 164, 162}, cpu_rows{151, 154, 152},
+    memories_rows{131, 134, 132}, version_check_rows{201, 204, 202}, memory_full_rows{211, 214, 212};
+// After a memories page: the next one.
+constexpr std::uint8_t memories_next = 133;
+
+constexpr exchange_step echo_row(page_read_rows rows, const char* label, file1 file) {
+    return {.step = rows.echo, .wait = awaits::echo, .code = protocol::page_read, .file = file, .status = label,
+            .then = sends::address_frame, .next = rows.address};
 }
-constexpr exchange_step address_row(std::uint8_t step, std::uint8_t next, const char* label, file1 file) {
-    return {.step = step, .wait = awaits::verdict, .file = file, .status = label, .then = sends::address_frame,
-            .next = next};
+constexpr exchange_step address_row(page_read_rows rows, const char* label, file1 file) {
+    return {.step = rows.address, .wait = awaits::verdict, .file = file, .status = label,
+            .then = sends::address_frame, .next = rows.page};
 }
-constexpr exchange_step page_row(std::uint8_t step, step_body judge) {
-    return {.step = step, .wait = awaits::bytes, .count = page_len, .body = judge};
+constexpr exchange_step page_row(page_read_rows rows, step_body judge) {
+    return {.step = rows.page, .wait = awaits::bytes, .count = page_len, .body = judge};
 }
 
 bool empty_word(const main_form& f) {
@@ -108,7 +117,7 @@ void cpu_page_read(main_form& f) {
 void memories_page_read(main_form& f) {
     write_memories_page(f);
     page_done(f);
-    f.engine_step = 133;
+    f.engine_step = memories_next;
 }
 
 void next_memories_page_read(main_form& f) {
@@ -148,35 +157,35 @@ void memory_page_checked(main_form& f) {
 }
 
 constexpr exchange_step installer_steps[] = {
-    echo_row(191, 194, installer_label, file1::stays),
-    address_row(194, 192, installer_label, file1::stays),
-    page_row(192, installer_page_read),
+    echo_row(installer_rows, installer_label, file1::stays),
+    address_row(installer_rows, installer_label, file1::stays),
+    page_row(installer_rows, installer_page_read),
 };
 constexpr exchange_step version_read_steps[] = {
-    echo_row(161, 164, version_label, file1::stays),
-    address_row(164, 162, version_label, file1::stays),
-    page_row(162, version_page_read),
+    echo_row(version_rows, version_label, file1::stays),
+    address_row(version_rows, version_label, file1::stays),
+    page_row(version_rows, version_page_read),
 };
 constexpr exchange_step cpu_read_steps[] = {
-    echo_row(151, 154, cpu_label, file1::close),
-    address_row(154, 152, cpu_label, file1::close),
-    page_row(152, cpu_page_read),
+    echo_row(cpu_rows, cpu_label, file1::close),
+    address_row(cpu_rows, cpu_label, file1::close),
+    page_row(cpu_rows, cpu_page_read),
 };
 constexpr exchange_step memories_read_steps[] = {
-    echo_row(131, 134, read_label, file1::close),
-    address_row(134, 132, read_label, file1::close),
-    page_row(132, memories_page_read),
-    {.step = 133, .body = next_memories_page_read},
+    echo_row(memories_rows, read_label, file1::close),
+    address_row(memories_rows, read_label, file1::close),
+    page_row(memories_rows, memories_page_read),
+    {.step = memories_next, .body = next_memories_page_read},
 };
 constexpr exchange_step version_check_steps[] = {
-    echo_row(201, 204, version_label, file1::stays),
-    address_row(204, 202, version_label, file1::stays),
-    page_row(202, version_page_checked),
+    echo_row(version_check_rows, version_label, file1::stays),
+    address_row(version_check_rows, version_label, file1::stays),
+    page_row(version_check_rows, version_page_checked),
 };
 constexpr exchange_step memory_full_steps[] = {
-    echo_row(211, 214, cpu_label, file1::stays),
-    address_row(214, 212, cpu_label, file1::stays),
-    page_row(212, memory_page_checked),
+    echo_row(memory_full_rows, cpu_label, file1::stays),
+    address_row(memory_full_rows, cpu_label, file1::stays),
+    page_row(memory_full_rows, memory_page_checked),
 };
 
 }  // namespace

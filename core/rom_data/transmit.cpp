@@ -8,6 +8,12 @@
 
 namespace torvela {
 
+namespace {
+// The rows of the page writes: the echo of 41 41, then the verdict on the
+// page.
+enum write_row : std::uint8_t { page_ack = 2, page_verdict = 21, memories_page_ack = 181, memories_page_verdict = 182 };
+}  // namespace
+
 void end_pass(main_form& f, const char* status, const exchange& x) {
     f.files.close(1);
     f.engine_step = 0;
@@ -29,14 +35,14 @@ void next_write_request(main_form& f, const exchange& x) {
 void send_page(main_form& f) {
     if (!ack(f, protocol::page_write)) return;
     f.Label9.caption = "TRANSMIT NOW!";
-    f.engine_step = 21;
+    f.engine_step = page_verdict;
     send_address_frame(f);
     send_page_data(f);
 }
 
 void page_written(main_form& f) {
     page_done(f);
-    f.engine_step = 2;
+    f.engine_step = page_ack;
     if (f.files.eof(1)) {
         transmitted(f, page_write_exchange);
         return;
@@ -52,14 +58,14 @@ void page_written(main_form& f) {
 void send_memories_page(main_form& f) {
     if (!ack(f, protocol::page_write)) return;
     f.Label9.caption = "TRANSMIT NOW!";
-    f.engine_step = 182;
+    f.engine_step = memories_page_verdict;
     send_address_frame(f);
     send_memories_page_data(f);
 }
 
 void memories_page_written(main_form& f) {
     page_done(f);
-    f.engine_step = 181;
+    f.engine_step = memories_page_ack;
     if (f.files.eof(1)) {
         transmitted(f, memories_write_exchange);
         return;
@@ -74,13 +80,13 @@ void memories_page_written(main_form& f) {
 
 // Per page: 41 41, the echo, the address frame and the page, the verdict.
 constexpr exchange_step page_write_steps[] = {
-    {.step = 2, .wait = awaits::bytes, .count = ack_len, .body = send_page},
-    {.step = 21, .wait = awaits::verdict, .file = file1::close, .body = page_written},
+    {.step = page_ack, .wait = awaits::bytes, .count = ack_len, .body = send_page},
+    {.step = page_verdict, .wait = awaits::verdict, .file = file1::close, .body = page_written},
 };
 
 constexpr exchange_step memories_write_steps[] = {
-    {.step = 181, .wait = awaits::bytes, .count = ack_len, .body = send_memories_page},
-    {.step = 182, .wait = awaits::verdict, .file = file1::close, .body = memories_page_written},
+    {.step = memories_page_ack, .wait = awaits::bytes, .count = ack_len, .body = send_memories_page},
+    {.step = memories_page_verdict, .wait = awaits::verdict, .file = file1::close, .body = memories_page_written},
 };
 
 }  // namespace

@@ -14,6 +14,15 @@
 namespace torvela {
 
 namespace {
+// The rows of a page's verify: its echo, the address's verdict, the page,
+// then the next page.
+enum verify_row : std::uint8_t {
+    verify_ack = 1, verify_address = 10, verify_page_row = 11, verify_next = 12,
+    memories_verify_echo = 141, memories_verify_address = 144, memories_verify_page = 142, memories_verify_next = 143,
+};
+}  // namespace
+
+namespace {
 
 // Compares the expected page with the reply; every difference counts.
 bool compare(main_form& f, const page_bytes& expected) {
@@ -111,7 +120,7 @@ void verify_page(main_form& f) {
     if (f.files.eof(1))
         verified(f, verify_exchange);
     else
-        f.engine_step = 12;
+        f.engine_step = verify_next;
 }
 
 void verify_memories_page(main_form& f) {
@@ -124,7 +133,7 @@ void verify_memories_page(main_form& f) {
     if (f.files.eof(1))
         verified(f, memories_verify_exchange);
     else
-        f.engine_step = 143;
+        f.engine_step = memories_verify_next;
 }
 
 namespace {
@@ -135,7 +144,7 @@ void ask_page(main_form& f) {
         abort_sequence(f, outcome::communication_lost, "COMMIMUCATION ERROR", file1::close);
         return;
     }
-    f.engine_step = 10;
+    f.engine_step = verify_address;
     f.Label9.caption = "VERIFY NOW!";
     send_address_frame(f);
 }
@@ -161,20 +170,20 @@ void next_memories_page_to_verify(main_form& f) {
 // Per page: FF FF, the echo, the address frame, D0 D0, the address frame
 // again, the page; compared, then the next page.
 constexpr exchange_step verify_steps[] = {
-    {.step = 1, .wait = awaits::bytes, .count = ack_len, .body = ask_page},
-    {.step = 10, .wait = awaits::verdict, .file = file1::close, .status = "VERIFY NOW!",
-     .then = sends::address_frame, .next = 11},
-    {.step = 11, .wait = awaits::bytes, .count = page_len, .body = verify_page},
-    {.step = 12, .body = next_page},
+    {.step = verify_ack, .wait = awaits::bytes, .count = ack_len, .body = ask_page},
+    {.step = verify_address, .wait = awaits::verdict, .file = file1::close, .status = "VERIFY NOW!",
+     .then = sends::address_frame, .next = verify_page_row},
+    {.step = verify_page_row, .wait = awaits::bytes, .count = page_len, .body = verify_page},
+    {.step = verify_next, .body = next_page},
 };
 
 constexpr exchange_step memories_verify_steps[] = {
-    {.step = 141, .wait = awaits::echo, .code = protocol::page_read, .file = file1::close, .status = "VERIFY NOW!",
-     .then = sends::address_frame, .next = 144},
-    {.step = 144, .wait = awaits::verdict, .file = file1::close, .status = "VERIFY NOW!",
-     .then = sends::address_frame, .next = 142},
-    {.step = 142, .wait = awaits::bytes, .count = page_len, .body = verify_memories_page},
-    {.step = 143, .body = next_memories_page_to_verify},
+    {.step = memories_verify_echo, .wait = awaits::echo, .code = protocol::page_read, .file = file1::close, .status = "VERIFY NOW!",
+     .then = sends::address_frame, .next = memories_verify_address},
+    {.step = memories_verify_address, .wait = awaits::verdict, .file = file1::close, .status = "VERIFY NOW!",
+     .then = sends::address_frame, .next = memories_verify_page},
+    {.step = memories_verify_page, .wait = awaits::bytes, .count = page_len, .body = verify_memories_page},
+    {.step = memories_verify_next, .body = next_memories_page_to_verify},
 };
 
 }  // namespace

@@ -10,6 +10,14 @@ namespace torvela {
 
 namespace {
 
+// The rows of the lock exchanges: per block the next block, the echo and
+// the answer; the enable and disable echo and verdict.
+enum lock_row : std::uint8_t {
+    set_next = 6, set_echo = 61, set_answer = 62,
+    read_next = 7, read_echo = 71, read_answer = 72,
+    enable_echo = 8, enable_verdict = 81, disable_echo = 9, disable_verdict = 91,
+};
+
 // A one-step button acts only on an idle tool: between two phases of a job
 // it would overwrite the job's phase.
 bool may_start(const main_form& f) { return f.MSComm1.PortOpen() && f.engine_step == 0 && f.job_no == 0; }
@@ -29,7 +37,7 @@ bool done(const main_form& f) { return f.rx_bytes[2] == protocol::done && f.rx_b
 
 void next_set(main_form& f) {
     f.tx_frame = {protocol::lock_set, protocol::lock_set};
-    send_block_command(f);
+    send_block_command(f, set_echo);
 }
 
 void block_set(main_form& f) {
@@ -37,14 +45,14 @@ void block_set(main_form& f) {
         abort_sequence(f, outcome::writer_refused, "ROCK BIT ERROR");
         return;
     }
-    f.engine_step = 6;
+    f.engine_step = set_next;
     report(f, outcome::success, "ROCK BIT SET OK");
     f.job_phase = lock_set_exchange.completion;
 }
 
 void next_read(main_form& f) {
     f.tx_frame = {protocol::lock_read, protocol::lock_read};
-    send_block_command(f);
+    send_block_command(f, read_echo);
 }
 
 // Bit 6 of both status bytes: set = not locked, clear = locked.
@@ -55,33 +63,33 @@ void block_read(main_form& f) {
         return;
     }
     report(f, outcome::success, a != 0 ? "ROCK NONBLOCK" : "ROCK EXISTBLOCK");
-    f.engine_step = 7;
+    f.engine_step = read_next;
 }
 
 // Set and read, block by block: the command, its echo, the block frame, the
 // four-byte answer; then the next block.
 constexpr exchange_step lock_set_steps[] = {
-    {.step = 6, .body = next_set},
-    {.step = 61, .wait = awaits::echo, .code = protocol::lock_set, .then = sends::block_frame, .next = 62},
-    {.step = 62, .wait = awaits::bytes, .count = lock_answer_len, .body = block_set},
+    {.step = set_next, .body = next_set},
+    {.step = set_echo, .wait = awaits::echo, .code = protocol::lock_set, .then = sends::block_frame, .next = set_answer},
+    {.step = set_answer, .wait = awaits::bytes, .count = lock_answer_len, .body = block_set},
 };
 
 constexpr exchange_step lock_read_steps[] = {
-    {.step = 7, .body = next_read},
-    {.step = 71, .wait = awaits::echo, .code = protocol::lock_read, .then = sends::block_frame, .next = 72},
-    {.step = 72, .wait = awaits::bytes, .count = lock_answer_len, .body = block_read},
+    {.step = read_next, .body = next_read},
+    {.step = read_echo, .wait = awaits::echo, .code = protocol::lock_read, .then = sends::block_frame, .next = read_answer},
+    {.step = read_answer, .wait = awaits::bytes, .count = lock_answer_len, .body = block_read},
 };
 
 // Enable and disable: the command, its echo, the go-ahead, the verdict.
 constexpr exchange_step lock_enable_steps[] = {
-    {.step = 8, .wait = awaits::echo, .code = protocol::lock_enable, .then = sends::go_ahead, .next = 81},
-    {.step = 81, .wait = awaits::verdict, .refusal = "ROCK BIT VALIDITY ERROR", .status = "ROCK BIT VALIDITY OK",
+    {.step = enable_echo, .wait = awaits::echo, .code = protocol::lock_enable, .then = sends::go_ahead, .next = enable_verdict},
+    {.step = enable_verdict, .wait = awaits::verdict, .refusal = "ROCK BIT VALIDITY ERROR", .status = "ROCK BIT VALIDITY OK",
      .ends = true},
 };
 
 constexpr exchange_step lock_disable_steps[] = {
-    {.step = 9, .wait = awaits::echo, .code = protocol::lock_disable, .then = sends::go_ahead, .next = 91},
-    {.step = 91, .wait = awaits::verdict, .refusal = "ROCK BIT INVALIDITY ERROR",
+    {.step = disable_echo, .wait = awaits::echo, .code = protocol::lock_disable, .then = sends::go_ahead, .next = disable_verdict},
+    {.step = disable_verdict, .wait = awaits::verdict, .refusal = "ROCK BIT INVALIDITY ERROR",
      .status = "ROCK BIT INVALIDITY OK", .ends = true},
 };
 

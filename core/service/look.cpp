@@ -63,11 +63,12 @@ std::string hex_byte(std::uint8_t b) {
 }
 
 // FF FF, its echo, the address frame; D0 D0, the frame again; the page.
+enum look_row : std::uint8_t { look_echo = 221, look_address = 224, look_page = 222 };
 constexpr exchange_step look_read_steps[] = {
-    {.step = 221, .wait = awaits::echo, .code = protocol::page_read, .status = "READ NOW!",
-     .then = sends::address_frame, .next = 224},
-    {.step = 224, .wait = awaits::verdict, .status = "READ NOW!", .then = sends::address_frame, .next = 222},
-    {.step = 222, .wait = awaits::bytes, .count = page_len, .body = look_page_read},
+    {.step = look_echo, .wait = awaits::echo, .code = protocol::page_read, .status = "READ NOW!",
+     .then = sends::address_frame, .next = look_address},
+    {.step = look_address, .wait = awaits::verdict, .status = "READ NOW!", .then = sends::address_frame, .next = look_page},
+    {.step = look_page, .wait = awaits::bytes, .count = page_len, .body = look_page_read},
 };
 
 }  // namespace

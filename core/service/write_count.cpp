@@ -8,6 +8,11 @@
 
 namespace torvela {
 
+namespace {
+// The rows of a count page's read: the echo, then the page.
+enum count_row : std::uint8_t { count_echo = 121, count_page_row = 122 };
+}  // namespace
+
 count_words decode_count_words(std::span<const std::uint8_t> page) {
     count_words w{};
     std::array<std::uint8_t, 4> b = {page[0], page[1], page[2], page[3]};
@@ -66,7 +71,7 @@ void show_bytes(main_form& f, const std::array<std::uint8_t, 4>& b) {
 // The address of the count page (sent once: the writer answers a count page
 // address with the page itself).
 void ask_count_page(main_form& f) {
-    f.engine_step = 122;
+    f.engine_step = count_page_row;
     f.Label9.caption = "WRITER CNT READ NOW!";
     const protocol::page_address page = f.count_pass < 2 ? protocol::count_page_a : protocol::count_page_b;
     f.address_frame = {protocol::address_read, page.high, page.mid, 0};
@@ -118,8 +123,8 @@ void count_page(main_form& f) {
 // Four passes, each FF FF, the echo, the count page's address, the page:
 // the count words twice, the unary count twice.
 constexpr exchange_step write_count_steps[] = {
-    {.step = 121, .wait = awaits::echo, .code = protocol::page_read, .file = file1::close, .body = ask_count_page},
-    {.step = 122, .wait = awaits::bytes, .count = page_len, .body = count_page},
+    {.step = count_echo, .wait = awaits::echo, .code = protocol::page_read, .file = file1::close, .body = ask_count_page},
+    {.step = count_page_row, .wait = awaits::bytes, .count = page_len, .body = count_page},
 };
 
 }  // namespace
