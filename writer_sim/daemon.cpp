@@ -26,6 +26,8 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <variant>
 #include <thread>
 #include <string>
 #include <vector>
@@ -127,14 +129,16 @@ bool write_marker(const std::string& marker, const std::string& terminal) {
     return close(fd) == 0 && ok;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the command line asks for.
+struct settings {
     int port = 1;
     std::string ports_dir = default_ports_dir(), load, save;
     bool log = false, blank = false, background = false;
-    writer_sim::writer w;
-    w.erase_all_delay_us = 400'000;
+};
+
+// Reads the arguments into `set` and the writer's options and faults; an
+// exit status when the program ends here.
+std::optional<int> parse_arguments(int argc, char** argv, settings& set, writer_sim::writer& w) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -144,13 +148,13 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        if (a == "--port") port = std::atoi(value().c_str());
-        else if (a == "--ports-dir") ports_dir = value();
-        else if (a == "--load") load = value();
-        else if (a == "--save") save = value();
-        else if (a == "--log") log = true;
-        else if (a == "--blank") blank = true;
-        else if (a == "--background") background = true;
+        if (a == "--port") set.port = std::atoi(value().c_str());
+        else if (a == "--ports-dir") set.ports_dir = value();
+        else if (a == "--load") set.load = value();
+        else if (a == "--save") set.save = value();
+        else if (a == "--log") set.log = true;
+        else if (a == "--blank") set.blank = true;
+        else if (a == "--background") set.background = true;
         else if (a == "--erase-ms") w.erase_all_delay_us = std::strtoull(value().c_str(), nullptr, 10) * 1000;
         else if (a == "--target-write-ms") w.target_write_delay_us = std::strtoull(value().c_str(), nullptr, 10) * 1000;
         else if (a == "--fault") {
@@ -160,10 +164,7 @@ int main(int argc, char** argv) {
             const auto n = k == std::string::npos ? k : f.rfind(':', k - 1);
             writer_sim::fault_kind kind{};
             std::vector<std::uint8_t> bytes;
-            if (n == std::string::npos || !parse_kind(f.substr(k + 1), kind, bytes)) {
-                usage();
-                return 2;
-            }
+            if (n == std::string::npos || !parse_kind(f.substr(k + 1), kind, bytes)) return usage(), 2;
             w.add_fault({f.substr(0, n), std::atoi(f.substr(n + 1, k - n - 1).c_str()), kind, bytes});
         } else if (a == "--version" || a == "-V") {
             std::printf("torvela-writer-sim %s\n", TORVELA_VERSION);
@@ -172,207 +173,254 @@ int main(int argc, char** argv) {
             usage(stdout);
             return 0;
         } else {
-            usage();
-            return 2;
+            return usage(), 2;
         }
     }
-    if (port < 1 || port > 16) {
-        usage();
-        return 2;
-    }
-    if (!load.empty()) {
-        std::ifstream in(load, std::ios::binary);
+    if (set.port < 1 || set.port > 16) return usage(), 2;
+    return std::nullopt;
+}
+
+bool load_store(const settings& set, writer_sim::writer& w) {
+    if (!set.load.empty()) {
+        std::ifstream in(set.load, std::ios::binary);
         in.read(reinterpret_cast<char*>(w.store.data()), static_cast<std::streamsize>(w.store.size()));
         if (!in && in.gcount() == 0) {
-            std::fprintf(stderr, "torvela-writer-sim: cannot read %s\n", load.c_str());
-            return 2;
+            std::fprintf(stderr, "torvela-writer-sim: cannot read %s\n", set.load.c_str());
+            return false;
         }
-    } else if (!blank) {
+    } else if (!set.blank) {
         w.hold_sample_unit();
     }
+    return true;
+}
 
-    // --background: the simulator goes on in a child process, and the call
-    // returns once comN is linked, printing the child's process number; it
-    // fails with the child's status when the child cannot link.
-    int ready_fd = -1;
-    if (background) {
-        int p[2];
-        if (pipe(p) != 0) {
-            std::perror("pipe");
-            return 1;
+// --background: the simulator goes on in a child process, and the call
+// returns once comN is linked, printing the child's process number; it
+// fails with the child's status when the child cannot link. In the child:
+// the pipe to tell the parent it is ready (-1 without --background); in the
+// parent: its exit status.
+std::variant<int, std::optional<int>> go_background(bool background) {
+    if (!background) return -1;
+    int p[2];
+    if (pipe(p) != 0) return std::perror("pipe"), std::optional<int>(1);
+    const pid_t child = fork();
+    if (child < 0) return std::perror("fork"), std::optional<int>(1);
+    if (child > 0) {
+        close(p[1]);
+        char ok = 0;
+        if (read(p[0], &ok, 1) == 1) {
+            std::printf("%ld\n", static_cast<long>(child));
+            return std::optional<int>(0);
         }
-        const pid_t child = fork();
-        if (child < 0) {
-            std::perror("fork");
-            return 1;
-        }
-        if (child > 0) {
-            close(p[1]);
-            char ok = 0;
-            if (read(p[0], &ok, 1) == 1) {
-                std::printf("%ld\n", static_cast<long>(child));
-                return 0;
-            }
-            int status = 0;
-            waitpid(child, &status, 0);
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-        }
-        close(p[0]);
-        ready_fd = p[1];
-        setsid();
-        // Nothing of the caller's stays open: a $(...) around the call ends
-        // when the parent does.
-        const int null = open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            dup2(null, STDIN_FILENO);
-            dup2(null, STDOUT_FILENO);
-            close(null);
-        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return std::optional<int>(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
     }
+    close(p[0]);
+    setsid();
+    // Nothing of the caller's stays open: a $(...) around the call ends
+    // when the parent does.
+    const int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        dup2(null, STDIN_FILENO);
+        dup2(null, STDOUT_FILENO);
+        close(null);
+    }
+    return p[1];
+}
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        std::perror("pseudo-terminal");
-        return 1;
-    }
-    const std::string slave_name = ptsname(master);
-    // Holding the slave open keeps the master readable while no tool is
-    // connected; raw mode so that no byte is changed or echoed.
-    const int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
-    termios t{};
-    if (slave < 0 || tcgetattr(slave, &t) != 0) {
-        std::perror(slave_name.c_str());
-        return 1;
-    }
-    cfmakeraw(&t);
-    cfsetspeed(&t, B57600);
-    tcsetattr(slave, TCSANOW, &t);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+// The pseudo-terminal: its master, and its slave held open in raw mode so
+// that the master stays readable while no tool is connected and no byte is
+// changed or echoed.
+struct terminal {
+    int master = -1, slave = -1;
+    std::string name;
+};
+std::optional<terminal> open_terminal() {
+    terminal t;
+    t.master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (t.master < 0 || grantpt(t.master) != 0 || unlockpt(t.master) != 0) return std::perror("pseudo-terminal"), std::nullopt;
+    t.name = ptsname(t.master);
+    t.slave = open(t.name.c_str(), O_RDWR | O_NOCTTY);
+    termios mode{};
+    if (t.slave < 0 || tcgetattr(t.slave, &mode) != 0) return std::perror(t.name.c_str()), std::nullopt;
+    cfmakeraw(&mode);
+    cfsetspeed(&mode, B57600);
+    tcsetattr(t.slave, TCSANOW, &mode);
+    fcntl(t.master, F_SETFL, fcntl(t.master, F_GETFL) | O_NONBLOCK);
+    return t;
+}
 
+// comN linked to the terminal, with the marker naming this process; a stale
+// link of a killed simulator is taken over, anyone else's is left alone.
+bool link_port(const std::string& link, const std::string& marker, const std::string& terminal_name) {
     std::error_code ec;
-    fs::create_directories(ports_dir, ec);
-    const std::string link = ports_dir + "/com" + std::to_string(port);
-    const std::string marker = link + ".sim-pid";
+    fs::create_directories(fs::path(link).parent_path(), ec);
     if (fs::symlink_status(link, ec).type() != fs::file_type::not_found) {
         const std::string why = why_not_stale(link, marker);
         if (!why.empty()) {
             std::fprintf(stderr, "torvela-writer-sim: %s %s; it is left as it is.\n"
                                  "Choose another --port, or remove it yourself.\n",
                          link.c_str(), why.c_str());
-            return 1;
+            return false;
         }
         fs::remove(link, ec);  // left by a simulator that was killed
     }
-    fs::create_symlink(slave_name, link, ec);
+    fs::create_symlink(terminal_name, link, ec);
     if (ec) {
         std::fprintf(stderr, "cannot make %s: %s\n", link.c_str(), ec.message().c_str());
-        return 1;
+        return false;
     }
-    if (!write_marker(marker, slave_name)) {
+    if (!write_marker(marker, terminal_name)) {
         std::fprintf(stderr, "cannot write %s: %s\n", marker.c_str(), std::strerror(errno));
         fs::remove(link, ec);
-        return 1;
+        return false;
     }
-    std::fprintf(stderr, "simulated writer on %s, linked as %s\n", slave_name.c_str(), link.c_str());
-    if (ready_fd >= 0) {
-        const char ok = 1;
-        if (write(ready_fd, &ok, 1) != 1) std::perror("ready");
-        close(ready_fd);
-        // The caller's pipe or terminal is let go too (a $(... 2>&1) ends
-        // now); a log file the caller chose goes on getting the frames.
-        struct stat st {};
-        if (fstat(STDERR_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) {
-            const int null = open("/dev/null", O_WRONLY);
-            if (null >= 0) {
-                dup2(null, STDERR_FILENO);
-                close(null);
-            }
+    return true;
+}
+
+// The parent of --background is told; the caller's pipe or terminal is let
+// go too (a $(... 2>&1) ends now); a log file the caller chose goes on
+// getting the frames.
+void tell_ready(int ready_fd) {
+    if (ready_fd < 0) return;
+    const char ok = 1;
+    if (write(ready_fd, &ok, 1) != 1) std::perror("ready");
+    close(ready_fd);
+    struct stat st {};
+    if (fstat(STDERR_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, STDERR_FILENO);
+            close(null);
         }
     }
-    std::signal(SIGINT, on_signal);
-    std::signal(SIGTERM, on_signal);
-    std::signal(SIGHUP, on_signal);
+}
 
-    bool dropped = false;
-    w.on_drop = [&] { dropped = true; };
+// The line between the terminal and the writer: bytes each with the time it
+// has crossed it, so the tool's bytes reach the writer one byte time after
+// another, as on a real line, however fast the terminal hands them over.
+class line_model {
+public:
+    line_model(int master, writer_sim::writer& w, bool log) : master_(master), w_(w), log_(log) {}
+    // Until a signal or the writer drops the line; true when it dropped.
+    bool run() {
+        bool dropped = false;
+        w_.on_drop = [&] { dropped = true; };
+        while (!stop && !dropped) {
+            const auto now = clock_type::now();
+            deliver_to_writer(now, dropped);
+            send_to_tool(now);
+            take_from_tool(wait_ms(now));
+        }
+        return dropped;
+    }
 
-    // Bytes on the line, each with the time it has crossed it: the tool's
-    // bytes reach the writer one byte time after another, as on a real
-    // line, however fast the terminal hands them over.
+private:
     struct timed {
         clock_type::time_point at;
         std::uint8_t byte;
     };
-    std::deque<timed> outgoing, incoming;
-    const auto byte_time = std::chrono::microseconds(174);  // 10 bits at 57600 baud
-    clock_type::time_point line_free = clock_type::now(), in_free = clock_type::now();
-    std::vector<std::uint8_t> rx_log, tx_log;
+    static constexpr auto byte_time = std::chrono::microseconds(174);  // 10 bits at 57600 baud
 
-    while (!stop && !dropped) {
-        const auto now = clock_type::now();
-        while (!incoming.empty() && incoming.front().at <= now && !dropped) {
-            const timed in = incoming.front();
-            incoming.pop_front();
-            rx_log.push_back(in.byte);
+    void deliver_to_writer(clock_type::time_point now, const bool& dropped) {
+        while (!incoming_.empty() && incoming_.front().at <= now && !dropped) {
+            const timed in = incoming_.front();
+            incoming_.pop_front();
+            rx_log_.push_back(in.byte);
             std::vector<writer_sim::reply> replies;
-            w.receive(in.byte, replies);
+            w_.receive(in.byte, replies);
             if (!replies.empty()) {
-                log_frame(log, "tool ->", rx_log);
-                rx_log.clear();
+                log_frame(log_, "tool ->", rx_log_);
+                rx_log_.clear();
             }
             auto ready = in.at;
             for (const auto& r : replies) {
                 ready += std::chrono::microseconds(r.delay_us);
-                auto at = std::max(ready, line_free);
-                for (std::uint8_t b : r.bytes) {
-                    at += byte_time;
-                    outgoing.push_back({at, b});
-                }
-                line_free = at;
-                ready = at;
+                auto at = std::max(ready, line_free_);
+                for (std::uint8_t b : r.bytes) outgoing_.push_back({at += byte_time, b});
+                line_free_ = ready = at;
             }
         }
-        while (!outgoing.empty() && outgoing.front().at <= now) {
-            const std::uint8_t b = outgoing.front().byte;
-            if (write(master, &b, 1) != 1) break;
-            tx_log.push_back(b);
-            outgoing.pop_front();
+    }
+    void send_to_tool(clock_type::time_point now) {
+        while (!outgoing_.empty() && outgoing_.front().at <= now) {
+            const std::uint8_t b = outgoing_.front().byte;
+            if (write(master_, &b, 1) != 1) break;
+            tx_log_.push_back(b);
+            outgoing_.pop_front();
         }
-        if (outgoing.empty() && !tx_log.empty()) {
-            log_frame(log, "writer ->", tx_log);
-            tx_log.clear();
+        if (outgoing_.empty() && !tx_log_.empty()) {
+            log_frame(log_, "writer ->", tx_log_);
+            tx_log_.clear();
         }
+    }
+    int wait_ms(clock_type::time_point now) const {
         int timeout_ms = 100;
-        for (const std::deque<timed>* q : {&outgoing, &incoming}) {
+        for (const std::deque<timed>* q : {&outgoing_, &incoming_}) {
             if (q->empty()) continue;
             // Rounded up: bytes go in small bursts rather than in a busy loop.
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(q->front().at - now);
             timeout_ms = std::min(timeout_ms, static_cast<int>(std::max<long long>(0, wait.count())));
         }
-        pollfd p{master, POLLIN, 0};
-        if (poll(&p, 1, timeout_ms) < 0) continue;
-        if (!(p.revents & POLLIN)) continue;
+        return timeout_ms;
+    }
+    void take_from_tool(int timeout_ms) {
+        pollfd p{master_, POLLIN, 0};
+        if (poll(&p, 1, timeout_ms) < 0 || !(p.revents & POLLIN)) return;
         std::uint8_t buf[512];
-        const ssize_t n = read(master, buf, sizeof buf);
-        if (n <= 0) continue;
-        in_free = std::max(in_free, clock_type::now());
-        for (ssize_t i = 0; i < n; ++i) {
-            in_free += byte_time;
-            incoming.push_back({in_free, buf[i]});
-        }
+        const ssize_t n = read(master_, buf, sizeof buf);
+        if (n <= 0) return;
+        in_free_ = std::max(in_free_, clock_type::now());
+        for (ssize_t i = 0; i < n; ++i) incoming_.push_back({in_free_ += byte_time, buf[i]});
     }
 
-    // Only our own link goes; whoever replaced it keeps theirs.
-    if (fs::read_symlink(link, ec) == fs::path(slave_name)) fs::remove(link, ec);
+    int master_;
+    writer_sim::writer& w_;
+    bool log_;
+    std::deque<timed> outgoing_, incoming_;
+    clock_type::time_point line_free_ = clock_type::now(), in_free_ = clock_type::now();
+    std::vector<std::uint8_t> rx_log_, tx_log_;
+};
+
+// Only our own link goes; whoever replaced it keeps theirs.
+void unlink_port(const std::string& link, const std::string& marker, const std::string& terminal_name) {
+    std::error_code ec;
+    if (fs::read_symlink(link, ec) == fs::path(terminal_name)) fs::remove(link, ec);
     long marker_pid = 0;
     std::ifstream(marker) >> marker_pid;
     if (marker_pid == static_cast<long>(getpid())) fs::remove(marker, ec);
-    if (!save.empty()) {
-        std::ofstream out(save, std::ios::binary);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    settings set;
+    writer_sim::writer w;
+    w.erase_all_delay_us = 400'000;
+    if (const auto done = parse_arguments(argc, argv, set, w)) return *done;
+    if (!load_store(set, w)) return 2;
+    const auto background = go_background(set.background);
+    if (const auto* parent = std::get_if<std::optional<int>>(&background)) return parent->value_or(1);
+    const int ready_fd = std::get<int>(background);
+    const auto term = open_terminal();
+    if (!term) return 1;
+    const std::string link = set.ports_dir + "/com" + std::to_string(set.port);
+    const std::string marker = link + ".sim-pid";
+    if (!link_port(link, marker, term->name)) return 1;
+    std::fprintf(stderr, "simulated writer on %s, linked as %s\n", term->name.c_str(), link.c_str());
+    tell_ready(ready_fd);
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    std::signal(SIGHUP, on_signal);
+    const bool dropped = line_model(term->master, w, set.log).run();
+    unlink_port(link, marker, term->name);
+    if (!set.save.empty()) {
+        std::ofstream out(set.save, std::ios::binary);
         out.write(reinterpret_cast<const char*>(w.store.data()), static_cast<std::streamsize>(w.store.size()));
     }
-    close(slave);
-    close(master);
+    close(term->slave);
+    close(term->master);
     if (dropped) std::fprintf(stderr, "line dropped\n");
     return dropped ? 3 : 0;
 }

@@ -178,6 +178,135 @@ std::array<std::uint8_t, store_size>* writer::read_memory(std::uint8_t command) 
     return command == 0x03 ? &store : command == 0x00 ? &program : nullptr;
 }
 
+void writer::on_id_frame(const std::vector<std::uint8_t>& f, std::vector<reply>& out) {
+    const bool ok = f[0] == 0xDF && f[1] == 0xFF && f[2] == 0x07 &&
+                    std::equal(id_code.begin(), id_code.end(), f.begin() + 3) && f[10] == 0x00;
+    if (ok) {
+        ++id_checks_passed;
+        emit("done:F5", {0xD0, 0xD0}, echo_delay_us, out);
+    } else {
+        ++id_checks_refused;
+        emit("done:F5", {0xAC, 0xAC}, echo_delay_us, out);
+    }
+}
+
+void writer::on_erase_go(const std::vector<std::uint8_t>& f, std::vector<reply>& out) {
+    if (f[0] != 0xD0 || f[1] != 0xD0) {
+        emit("done:A7", {0xAC, 0xAC}, echo_delay_us, out);
+        return;
+    }
+    // Everything from the memories area up; the system pages of block 0
+    // (control, CPU type, installer mode, machine version, counts) stay.
+    erase_range(0x10000, static_cast<std::uint32_t>(store_size - 0x10000));
+    ++erase_all_count;
+    emit("done:A7", {0xD0, 0xD0}, erase_all_delay_us, out);
+}
+
+void writer::on_block_frame(const std::vector<std::uint8_t>& f, std::vector<reply>& out) {
+    const auto [start, len] = block_range(f[1]);
+    if (f[0] != 0xD8 || len == 0 || f[2] != 0 || f[3] != 0) {
+        emit("done:20", {0xAC, 0xAC}, echo_delay_us, out);
+        return;
+    }
+    if (locks_enabled && locked[f[1]]) {
+        emit("done:20", {0xAC, 0xAC}, echo_delay_us, out);
+        return;
+    }
+    erase_range(start, len);
+    locked[f[1]] = false;  // erasing a block clears its lock bit
+    erased_blocks.push_back(f[1]);
+    emit("done:20", {0xD0, 0xD0}, block_erase_delay_us, out);
+}
+
+void writer::on_read_address(const std::vector<std::uint8_t>& f, std::vector<reply>& out) {
+    const std::uint32_t a = page_address(f);
+    if (!read_memory(f[0]) || f[3] != 0 || a + page_size > store_size) {
+        emit("addr:FF", {0xEE, 0xEE}, echo_delay_us, out);
+        return;
+    }
+    if (f[0] == 0x03 && (a == 0x000400 || a == 0x000700)) {
+        // The count pages are answered at once, without the second frame.
+        ++pages_read;
+        read_pages.push_back(a);
+        emit("page:" + hex_address(a), {store.begin() + a, store.begin() + a + page_size},
+             page_read_delay_us, out);
+        return;
+    }
+    emit("addr:FF", {0xD0, 0xD0}, echo_delay_us, out);
+    read_command_ = f[0];
+    state_ = state::read_again;
+    frame_len_ = 4;
+}
+
+void writer::on_read_again(const std::vector<std::uint8_t>& f, std::vector<reply>& out) {
+    const std::uint32_t a = page_address(f);
+    if (f[0] != read_command_ || f[3] != 0 || a + page_size > store_size) {
+        emit("page:" + hex_address(a), {0xEE, 0xEE}, echo_delay_us, out);
+        return;
+    }
+    const auto& memory = *read_memory(read_command_);
+    ++pages_read;
+    read_pages.push_back(a);
+    emit("page:" + hex_address(a), {memory.begin() + a, memory.begin() + a + page_size},
+         page_read_delay_us, out);
+}
+
+void writer::on_write_page(const std::vector<std::uint8_t>& f, std::vector<reply>& out) {
+    const std::uint32_t a = page_address(f);
+    if ((f[0] != 0x02 && f[0] != 0x00) || f[3] != 0 || a + page_size > store_size) {
+        emit("done:41", {0xEE, 0xEE}, echo_delay_us, out);
+        return;
+    }
+    if (f[0] == 0x00) {
+        std::copy(f.begin() + 4, f.begin() + 4 + page_size, program.begin() + a);
+        ++program_pages_written;
+        emit("done:41", {0xD0, 0xD0}, page_write_delay_us, out);
+        return;
+    }
+    for (std::size_t i = 0; i < page_size; ++i) {
+        std::uint8_t& cell = store[a + i];
+        cell = flash_write_and ? static_cast<std::uint8_t>(cell & f[4 + i]) : f[4 + i];
+    }
+    ++pages_written;
+    written_pages.push_back(a);
+    emit("done:41", {0xD0, 0xD0}, page_write_delay_us, out);
+}
+
+void writer::on_confirm_go(const std::vector<std::uint8_t>& f, std::vector<reply>& out) {
+    const std::string tag = "done:" + hex_code(confirm_code_);
+    if (f[0] != 0xD0 || f[1] != 0xD0) {
+        emit(tag, {0xAC, 0xAC}, echo_delay_us, out);
+        return;
+    }
+    std::uint64_t delay = confirm_delay_us;
+    if (confirm_code_ == 0xC5) {
+        count_target_write();
+        delay = target_write_delay_us;
+    } else if (confirm_code_ == 0x25) {
+        ++switch_sets;
+    } else if (confirm_code_ == 0x7A) {
+        locks_enabled = true;
+        ++lock_enables;
+    } else {
+        ++cpu_type_checks;
+        locks_enabled = false;
+        ++lock_disables;
+    }
+    emit(tag, {0xD0, 0xD0}, delay, out);
+}
+
+void writer::on_lock_frame(const std::vector<std::uint8_t>& f, std::vector<reply>& out) {
+    const std::string tag = "done:" + hex_code(lock_code_);
+    if (f[0] != 0xD8 || f[1] > 6 || f[2] != 0 || f[3] != 0) {
+        emit(tag, {0xFF, 0xFF, 0xAC, 0xAC}, echo_delay_us, out);
+        return;
+    }
+    if (lock_code_ == 0x77) locked[f[1]] = true;
+    // Status bit 6 set: not locked.
+    const std::uint8_t status = locked[f[1]] ? 0x80 : 0xC0;
+    emit(tag, {status, status, 0xD0, 0xD0}, echo_delay_us, out);
+}
+
 void writer::on_frame_complete(std::vector<reply>& out) {
     const std::vector<std::uint8_t> f = std::move(frame_);
     frame_.clear();
@@ -185,136 +314,15 @@ void writer::on_frame_complete(std::vector<reply>& out) {
     state_ = state::command;
     frame_len_ = 2;
     switch (was) {
-    case state::id_frame: {
-        const bool ok = f[0] == 0xDF && f[1] == 0xFF && f[2] == 0x07 &&
-                        std::equal(id_code.begin(), id_code.end(), f.begin() + 3) && f[10] == 0x00;
-        if (ok) {
-            ++id_checks_passed;
-            emit("done:F5", {0xD0, 0xD0}, echo_delay_us, out);
-        } else {
-            ++id_checks_refused;
-            emit("done:F5", {0xAC, 0xAC}, echo_delay_us, out);
-        }
-        return;
-    }
-    case state::erase_go:
-        if (f[0] != 0xD0 || f[1] != 0xD0) {
-            emit("done:A7", {0xAC, 0xAC}, echo_delay_us, out);
-            return;
-        }
-        // Everything from the memories area up; the system pages of block 0
-        // (control, CPU type, installer mode, machine version, counts) stay.
-        erase_range(0x10000, static_cast<std::uint32_t>(store_size - 0x10000));
-        ++erase_all_count;
-        emit("done:A7", {0xD0, 0xD0}, erase_all_delay_us, out);
-        return;
-    case state::block_frame: {
-        const auto [start, len] = block_range(f[1]);
-        if (f[0] != 0xD8 || len == 0 || f[2] != 0 || f[3] != 0) {
-            emit("done:20", {0xAC, 0xAC}, echo_delay_us, out);
-            return;
-        }
-        if (locks_enabled && locked[f[1]]) {
-            emit("done:20", {0xAC, 0xAC}, echo_delay_us, out);
-            return;
-        }
-        erase_range(start, len);
-        locked[f[1]] = false;  // erasing a block clears its lock bit
-        erased_blocks.push_back(f[1]);
-        emit("done:20", {0xD0, 0xD0}, block_erase_delay_us, out);
-        return;
-    }
-    case state::read_address: {
-        const std::uint32_t a = page_address(f);
-        if (!read_memory(f[0]) || f[3] != 0 || a + page_size > store_size) {
-            emit("addr:FF", {0xEE, 0xEE}, echo_delay_us, out);
-            return;
-        }
-        if (f[0] == 0x03 && (a == 0x000400 || a == 0x000700)) {
-            // The count pages are answered at once, without the second frame.
-            ++pages_read;
-            read_pages.push_back(a);
-            emit("page:" + hex_address(a), {store.begin() + a, store.begin() + a + page_size},
-                 page_read_delay_us, out);
-            return;
-        }
-        emit("addr:FF", {0xD0, 0xD0}, echo_delay_us, out);
-        read_command_ = f[0];
-        state_ = state::read_again;
-        frame_len_ = 4;
-        return;
-    }
-    case state::read_again: {
-        const std::uint32_t a = page_address(f);
-        if (f[0] != read_command_ || f[3] != 0 || a + page_size > store_size) {
-            emit("page:" + hex_address(a), {0xEE, 0xEE}, echo_delay_us, out);
-            return;
-        }
-        const auto& memory = *read_memory(read_command_);
-        ++pages_read;
-        read_pages.push_back(a);
-        emit("page:" + hex_address(a), {memory.begin() + a, memory.begin() + a + page_size},
-             page_read_delay_us, out);
-        return;
-    }
-    case state::write_page: {
-        const std::uint32_t a = page_address(f);
-        if ((f[0] != 0x02 && f[0] != 0x00) || f[3] != 0 || a + page_size > store_size) {
-            emit("done:41", {0xEE, 0xEE}, echo_delay_us, out);
-            return;
-        }
-        if (f[0] == 0x00) {
-            std::copy(f.begin() + 4, f.begin() + 4 + page_size, program.begin() + a);
-            ++program_pages_written;
-            emit("done:41", {0xD0, 0xD0}, page_write_delay_us, out);
-            return;
-        }
-        for (std::size_t i = 0; i < page_size; ++i) {
-            std::uint8_t& cell = store[a + i];
-            cell = flash_write_and ? static_cast<std::uint8_t>(cell & f[4 + i]) : f[4 + i];
-        }
-        ++pages_written;
-        written_pages.push_back(a);
-        emit("done:41", {0xD0, 0xD0}, page_write_delay_us, out);
-        return;
-    }
-    case state::confirm_go: {
-        const std::string tag = "done:" + hex_code(confirm_code_);
-        if (f[0] != 0xD0 || f[1] != 0xD0) {
-            emit(tag, {0xAC, 0xAC}, echo_delay_us, out);
-            return;
-        }
-        std::uint64_t delay = confirm_delay_us;
-        if (confirm_code_ == 0xC5) {
-            count_target_write();
-            delay = target_write_delay_us;
-        } else if (confirm_code_ == 0x25) {
-            ++switch_sets;
-        } else if (confirm_code_ == 0x7A) {
-            locks_enabled = true;
-            ++lock_enables;
-        } else {
-            ++cpu_type_checks;
-            locks_enabled = false;
-            ++lock_disables;
-        }
-        emit(tag, {0xD0, 0xD0}, delay, out);
-        return;
-    }
-    case state::lock_frame: {
-        const std::string tag = "done:" + hex_code(lock_code_);
-        if (f[0] != 0xD8 || f[1] > 6 || f[2] != 0 || f[3] != 0) {
-            emit(tag, {0xFF, 0xFF, 0xAC, 0xAC}, echo_delay_us, out);
-            return;
-        }
-        if (lock_code_ == 0x77) locked[f[1]] = true;
-        // Status bit 6 set: not locked.
-        const std::uint8_t status = locked[f[1]] ? 0x80 : 0xC0;
-        emit(tag, {status, status, 0xD0, 0xD0}, echo_delay_us, out);
-        return;
-    }
-    case state::command:
-        return;
+    case state::id_frame: return on_id_frame(f, out);
+    case state::erase_go: return on_erase_go(f, out);
+    case state::block_frame: return on_block_frame(f, out);
+    case state::read_address: return on_read_address(f, out);
+    case state::read_again: return on_read_again(f, out);
+    case state::write_page: return on_write_page(f, out);
+    case state::confirm_go: return on_confirm_go(f, out);
+    case state::lock_frame: return on_lock_frame(f, out);
+    case state::command: return;
     }
 }
 

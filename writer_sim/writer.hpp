@@ -137,6 +137,15 @@ private:
               std::vector<reply>& out);
     void on_command(std::uint8_t code, std::vector<reply>& out);
     void on_frame_complete(std::vector<reply>& out);
+    // Each complete frame, by the state that awaited it.
+    void on_id_frame(const std::vector<std::uint8_t>& f, std::vector<reply>& out);
+    void on_erase_go(const std::vector<std::uint8_t>& f, std::vector<reply>& out);
+    void on_block_frame(const std::vector<std::uint8_t>& f, std::vector<reply>& out);
+    void on_read_address(const std::vector<std::uint8_t>& f, std::vector<reply>& out);
+    void on_read_again(const std::vector<std::uint8_t>& f, std::vector<reply>& out);
+    void on_write_page(const std::vector<std::uint8_t>& f, std::vector<reply>& out);
+    void on_confirm_go(const std::vector<std::uint8_t>& f, std::vector<reply>& out);
+    void on_lock_frame(const std::vector<std::uint8_t>& f, std::vector<reply>& out);
 
     state state_ = state::command;
     std::vector<std::uint8_t> frame_;
