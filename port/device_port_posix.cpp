@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -168,12 +169,15 @@ void device_port::close_device() {
         ::close(fd);
     }
     found_settings_.clear();
+    pending_.clear();
+    stalled_since_ms_ = -1;
     handle_ = -1;
     open_ = false;
 }
 
 int device_port::InBufferCount() {
     if (!open_) return -1;
+    if (!pending_.empty() && !send_pending()) return -1;
     const int fd = static_cast<int>(handle_);
     // A terminal whose other side has gone reports a hang-up, and nothing
     // else tells: no byte arrives and no error is raised.
@@ -213,26 +217,38 @@ std::string device_port::Input() {
 
 bool device_port::Output(std::span<const std::uint8_t> bytes) {
     if (!open_) return false;
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    return send_pending();
+}
+
+// A page is 260 bytes, far below what a terminal takes at once. Should the
+// driver's buffer be full, the rest waits for the next tick rather than the
+// caller (the window's thread) waiting for room; a device that takes
+// nothing for a second is lost.
+bool device_port::send_pending() {
     const int fd = static_cast<int>(handle_);
-    std::size_t at = 0;
-    // A page is 260 bytes, far below what a terminal takes at once; should
-    // the driver's buffer be full, wait for room rather than drop bytes.
-    while (at < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+    while (!pending_.empty()) {
+        const ssize_t n = ::write(fd, pending_.data(), pending_.size());
         if (n > 0) {
-            at += static_cast<std::size_t>(n);
+            pending_.erase(pending_.begin(), pending_.begin() + n);
+            stalled_since_ms_ = -1;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, 1000) > 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) continue;
+            constexpr std::int64_t stall_limit_ms = 1000;
+            const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now().time_since_epoch())
+                                         .count();
+            if (stalled_since_ms_ < 0) stalled_since_ms_ = now;
+            if (now - stalled_since_ms_ < stall_limit_ms) return true;
             lose("the device takes no more bytes");
             return false;
         }
         lose(reason(errno));
         return false;
     }
+    stalled_since_ms_ = -1;
     return true;
 }
 

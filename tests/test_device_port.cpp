@@ -13,6 +13,7 @@
 
 #include "device_port.hpp"
 #include "files.hpp"
+#include "support.hpp"
 
 using namespace torvela;
 
@@ -184,4 +185,34 @@ TEST(DevicePort, HangUpIsALostLine) {
     EXPECT_EQ(port.InBufferCount(), -1);
     EXPECT_FALSE(port.PortOpen());
     EXPECT_EQ(port.last_error(), "the other end hung up");
+}
+
+// A device whose buffer is full: the bytes it does not take wait for the
+// following ticks instead of holding the caller, and arrive whole and in
+// order once it reads again; one that takes nothing for a second is lost.
+TEST(DevicePort, AFullDeviceNeverHoldsTheCaller) {
+    terminal t;
+    device_port port;
+    port.device_override = t.name;
+    ASSERT_TRUE(port.PortOpen(true));
+    std::string sent;
+    // Far more than a terminal's buffer, nobody reading: every call returns.
+    for (int page = 0; page < 1024; ++page) {
+        const std::string bytes = test_support::random_bytes(260, static_cast<unsigned>(page));
+        ASSERT_TRUE(port.Output(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())));
+        sent += bytes;
+    }
+    std::string got;
+    char buf[4096];
+    while (got.size() < sent.size()) {
+        ASSERT_GE(port.InBufferCount(), 0) << port.last_error();  // a tick: the rest goes on
+        const ssize_t n = read(t.master, buf, sizeof buf);
+        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+    }
+    EXPECT_TRUE(got == sent);
+
+    ASSERT_TRUE(port.Output(std::span(reinterpret_cast<const std::uint8_t*>(sent.data()), sent.size())));
+    sleep(2);
+    EXPECT_EQ(port.InBufferCount(), -1);
+    EXPECT_EQ(port.last_error(), "the device takes no more bytes");
 }
