@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "cli.hpp"
+#include "console/status_texts.hpp"
 #include "device_port.hpp"
 #include "engine/engine.hpp"
 #include "erase/block_form.hpp"
@@ -448,7 +449,7 @@ int conclude(const main_form& f, const options& o, output& out, int interrupted_
         // The status once on a terminal: --quiet has just printed it there.
         std::fprintf(stderr, "%s\n", last.empty() ? "the operation did not start" : last.c_str());
     }
-    if (!f.detail.empty()) std::fprintf(stderr, "torvela-cli: %s\n", f.detail.c_str());
+    if (const std::string note = failure_note(f); !note.empty()) std::fprintf(stderr, "torvela-cli: %s\n", note.c_str());
     return code;
 }
 

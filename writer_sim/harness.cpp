@@ -1,9 +1,11 @@
 #include "harness.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 #include <cmath>
 
+#include "console/status_texts.hpp"
 #include "engine/engine.hpp"
 
 namespace writer_sim {
@@ -180,7 +182,13 @@ bool rig::run_until(const std::function<bool()>& done, std::uint64_t limit_us) {
 }
 
 bool rig::run_job(std::uint64_t limit_us) {
-    return run_until([this] { return form->job_no == 0 && form->engine_step == 0; }, limit_us);
+    if (!run_until([this] { return form->job_no == 0 && form->engine_step == 0; }, limit_us)) return false;
+    // Every operation ends with a text of the status table, with its outcome.
+    const torvela::main_form& f = *form;
+    if (f.last_outcome == torvela::outcome::none || torvela::find_status(f.Label9.caption, f.last_outcome)) return true;
+    std::fprintf(stderr, "the status \"%s\" (%s) is not in the status table\n", f.Label9.caption.c_str(),
+                 torvela::outcome_name(f.last_outcome));
+    return false;
 }
 
 void rig::run_for(std::uint64_t us) {

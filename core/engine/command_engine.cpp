@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "console/status_texts.hpp"
 #include "engine/steps.hpp"
 #include "engine/writer_id.hpp"
 #include "link/link.hpp"
@@ -149,7 +150,8 @@ void end_job(main_form& f, const job_end& how) {
     if (how.port == port_after::closed) close_port(f);
     // A save that ends before its commit leaves no file behind.
     f.save.discard();
-    const std::string said = f.detail.empty() || how.result == outcome::success ? "" : ": " + f.detail;
+    const std::string note = failure_note(f);
+    const std::string said = note.empty() ? "" : ": " + note;
     if (job != 0)
         f.MSComm1.note("job " + std::to_string(job) + " ends: " + f.Label9.caption + " (" + outcome_name(how.result) +
                        ")" + said);

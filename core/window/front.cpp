@@ -6,6 +6,7 @@
 #include <span>
 #include <tuple>
 
+#include "console/status_texts.hpp"
 #include "engine/engine.hpp"
 #include "link/link.hpp"
 
@@ -196,8 +197,8 @@ std::string window_title(const main_form& f, const progress_line& p) {
     std::string title = "TORVELA - COM" + std::to_string(f.comm_port);
     if (p.running() && !p.text().empty()) return title + " - " + p.text();
     // A failure says what happened and what to do, until the next start.
-    if (!f.detail.empty() && f.last_outcome != outcome::success && f.job_no == 0)
-        return title + " - " + f.Label9.caption + ": " + f.detail;
+    if (const std::string note = failure_note(f); !note.empty() && f.job_no == 0)
+        return title + " - " + f.Label9.caption + ": " + note;
     return title;
 }
 
