@@ -7,6 +7,7 @@
 #include "link/link.hpp"
 #include "memories/memories.hpp"
 #include "support.hpp"
+#include "window/front.hpp"
 
 using namespace torvela;
 using test_support::busy_pictures_reset;
@@ -124,3 +125,34 @@ INSTANTIATE_TEST_SUITE_P(
                       button_needs{"rockbit_non", false, true}, button_needs{"swon_en", false, true},
                       button_needs{"target_write", false, true}, button_needs{"write_count", false, false}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// A pass counts its own pages and no more; the progress line shows them,
+// and the time left only while pages remain in this pass or a later one.
+TEST(Progress, APassCountsItsPagesOnly) {
+    writer_sim::rig r;
+    main_form& f = *r.form;
+    using kind = main_form::page_progress::kind;
+    f.job_no = 6;
+    start_progress(f, 3, kind::write, {{kind::verify, 3}});
+    progress_line line;
+    const struct {
+        int pages_done;
+        const char* text;  // the line once that many pages were done
+    } rows[] = {
+        // 3 writes of 52 ms, the next tick at 500 ms, 3 verifies of 60 ms,
+        // the tick at 1 s, the closing phase: 1.5 s, shown as 2.
+        {0, "WRITE  PAGES 0/3  0:00 ELAPSED  0:02 LEFT"},
+        {2, "WRITE  PAGES 2/3  0:00 ELAPSED  0:02 LEFT"},
+        {5, "WRITE  PAGES 3/3  0:00 ELAPSED  0:01 LEFT"},  // a fourth page is no page of the pass
+    };
+    int done = 0;
+    for (const auto& row : rows) {
+        for (; done < row.pages_done; ++done) page_done(f);
+        line.update(f, 0);
+        EXPECT_EQ(line.text(), row.text);
+    }
+    start_progress(f, 3, kind::verify);
+    for (int i = 0; i < 4; ++i) page_done(f);
+    line.update(f, 0);
+    EXPECT_EQ(line.text(), "VERIFY  PAGES 3/3  0:00 ELAPSED");
+}

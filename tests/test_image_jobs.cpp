@@ -283,6 +283,9 @@ INSTANTIATE_TEST_SUITE_P(
         lock_reply_case{"read_wrong_echo", rockbit_read_Click, {garbled("echo:71")}, "COMMUNICATION ERROR"},
         lock_reply_case{"set_zero_status_ok", rockbit_set_Click, {{"done:77", 1, fault_kind::replace, {0x00, 0x00, 0xD0, 0xD0}}}, "ROCK BIT SET OK"},
         lock_reply_case{"set_refused", rockbit_set_Click, {{"done:77", 1, fault_kind::replace, {0x80, 0x80, 0xAC, 0xAC}}}, "ROCK BIT ERROR"},
+        // Each byte of the verdict counts on its own.
+        lock_reply_case{"set_third_byte_wrong", rockbit_set_Click, {{"done:77", 1, fault_kind::replace, {0x80, 0x80, 0xAC, 0xD0}}}, "ROCK BIT ERROR"},
+        lock_reply_case{"set_last_byte_wrong", rockbit_set_Click, {{"done:77", 1, fault_kind::replace, {0x80, 0x80, 0xD0, 0xAC}}}, "ROCK BIT ERROR"},
         lock_reply_case{"set_wrong_echo", rockbit_set_Click, {garbled("echo:77")}, "COMMUNICATION ERROR"},
         lock_reply_case{"enable_refused", rockbit_on_Click, {refused("done:7A")}, "ROCK BIT VALIDITY ERROR"},
         lock_reply_case{"enable_garbled", rockbit_on_Click, {garbled("done:7A")}, "COMMUNICATION ERROR"},

@@ -274,7 +274,25 @@ struct bad_file_case {
     const char* name;
     std::string content;
     conversion result;
+    const char* said = "";  // in the detail: which check refused it
 };
+
+// An S-record of `type` with the count byte `count` and its checksum made
+// right for it, whatever the bytes that follow.
+std::string srec(char type, int count, const std::vector<std::uint8_t>& body) {
+    std::string text = std::string("S") + type;
+    unsigned sum = static_cast<unsigned>(count);
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", count);
+    text += hex;
+    for (const std::uint8_t b : body) {
+        std::snprintf(hex, sizeof hex, "%02X", b);
+        text += hex;
+        sum += b;
+    }
+    std::snprintf(hex, sizeof hex, "%02X", ~sum & 0xFFu);
+    return text + hex + "\n";
+}
 
 class ConversionRefuses : public ::testing::TestWithParam<bad_file_case> {};
 
@@ -283,6 +301,7 @@ TEST_P(ConversionRefuses, NothingIsSent) {
     write_file(r.dir.file("bad.mot"), GetParam().content);
     r.form->memory_file_path = r.dir.file("bad.mot");
     EXPECT_EQ(convert_rom_data_file(*r.form), GetParam().result);
+    EXPECT_NE(r.form->detail.find(GetParam().said), std::string::npos) << r.form->detail;
     EXPECT_FALSE(r.files.is_open(1));
     EXPECT_FALSE(r.files.is_open(2));
 
@@ -310,7 +329,18 @@ INSTANTIATE_TEST_SUITE_P(
                       conversion::bad_record},
         bad_file_case{"non_hex_character", s2_record(0x000100, {1, 2, 3}).replace(11, 1, "G") + "\n",
                       conversion::bad_record},
-        bad_file_case{"s3_above_24_bits", "S30801000000AABBCCC5\n", conversion::bad_record},
+        bad_file_case{"s3_above_24_bits", "S30801000000AABBCCC5\n", conversion::bad_record, "above FFFFFF"},
+        // Each wrong in one way only, all else right.
+        bad_file_case{"two_characters", "S1\n", conversion::bad_record, "is no S-record"},
+        bad_file_case{"not_an_s", "X" + s2_record(0x000100, {1, 2, 3}).substr(1) + "\n", conversion::bad_record,
+                      "is no S-record"},
+        // "G0" would read as F0 if a digit's value were not checked.
+        bad_file_case{"digit_that_would_sum", s2_record(0x000100, {0xF0}).replace(10, 1, "G") + "\n",
+                      conversion::bad_record, "is no S-record"},
+        bad_file_case{"count_one_short", srec('2', 6, {0x00, 0x01, 0x00, 1, 2, 3}), conversion::bad_record,
+                      "is no S-record"},
+        bad_file_case{"count_shorter_than_address", srec('2', 3, {0x01, 0x02}), conversion::bad_record,
+                      "is no S-record"},
         bad_file_case{"s4_record", "S40800000000AABBCCC6\n", conversion::bad_record},
         bad_file_case{"trailing_space", s2_record(0x000100, {1, 2, 3}) + " \n", conversion::bad_record},
         bad_file_case{"line_ends_early", "S2140000000102\n", conversion::bad_record},

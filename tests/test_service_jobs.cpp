@@ -39,8 +39,9 @@ TEST_P(UnaryCount, Decodes) {
 INSTANTIATE_TEST_SUITE_P(
     Pages, UnaryCount,
     ::testing::Values(unary_case{{}, 0}, unary_case{{0xFE}, 1}, unary_case{{0x7F}, 1}, unary_case{{0x7E}, 2},
-                      unary_case{{0x3F}, 2}, unary_case{{0x1F}, 3}, unary_case{{0x0F}, 4},
-                      unary_case{{0x07}, 5}, unary_case{{0x03}, 6}, unary_case{{0x02}, 7},
+                      unary_case{{0x3F}, 2}, unary_case{{0x3E}, 3}, unary_case{{0x1F}, 3}, unary_case{{0x1E}, 4},
+                      unary_case{{0x0F}, 4}, unary_case{{0x0E}, 5}, unary_case{{0x07}, 5}, unary_case{{0x06}, 6},
+                      unary_case{{0x03}, 6}, unary_case{{0x02}, 7},
                       unary_case{{0x01}, 7}, unary_case{{0x00, 0x00, 0x1F}, 19},
                       unary_case{{0x00, 0x00, 0x3F, 0xFF}, 18},
                       unary_case{std::vector<std::uint8_t>(256, 0x00), 2048}));
