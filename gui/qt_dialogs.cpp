@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "erase/block_form.hpp"
+#include "window/front.hpp"
 
 namespace torvela_gui {
 
@@ -75,25 +76,28 @@ void qt_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& dlg
     QDialog d(parent_);
     d.setObjectName("block_form");
     d.setWindowTitle("block_form");
-    d.setFixedSize(4500 / 15, 2550 / 15);
+    d.setFixedSize(torvela::block_dialog_width, torvela::block_dialog_height);
+    auto place = [](QWidget* w, const torvela::control& c) {
+        const torvela::rect r = torvela::dialog_place(c);
+        w->setGeometry(r.x, r.y, r.width, r.height);
+    };
     std::vector<QCheckBox*> boxes;
     for (std::size_t i = 0; i < 9; ++i) {
         const torvela::control& c = dlg.target_block[i];
         auto* box = new QCheckBox(&d);
         box->setObjectName(QString::fromStdString(c.name));
-        box->setGeometry(c.left / 15, c.top / 15, c.width / 15, c.height / 15);
+        place(box, c);
         box->setVisible(c.visible);
         boxes.push_back(box);
         const torvela::control& l = dlg.block[i];
         auto* label = new QLabel(QString::fromStdString(l.caption), &d);
         label->setObjectName(QString::fromStdString(l.name));
-        label->setGeometry(l.left / 15, l.top / 15, l.width / 15, l.height / 15);
+        place(label, l);
         label->setVisible(l.visible);
     }
     auto* ok = new QPushButton(QString::fromStdString(dlg.OK_buttun.caption), &d);
     ok->setObjectName("OK_buttun");
-    ok->setGeometry(dlg.OK_buttun.left / 15, dlg.OK_buttun.top / 15, dlg.OK_buttun.width / 15,
-                    dlg.OK_buttun.height / 15);
+    place(ok, dlg.OK_buttun);
     QObject::connect(ok, &QPushButton::clicked, &d, [&] {
         for (std::size_t i = 0; i < 9; ++i) dlg.target_block[i].value = boxes[i]->isChecked() ? 1 : 0;
         torvela::OK_buttun_Click(dlg, f);

@@ -172,15 +172,16 @@ void win32_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& 
     }();
     (void)registered;
     block_dialog_state s{&f, &dlg, {}};
-    RECT r{0, 0, 4500 / 15, 2550 / 15};
+    RECT r{0, 0, torvela::block_dialog_width, torvela::block_dialog_height};
     AdjustWindowRectEx(&r, WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME);
     HWND w = CreateWindowExW(WS_EX_DLGMODALFRAME, L"torvela_block_form", L"block_form", WS_CAPTION | WS_SYSMENU,
                              CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, owner, nullptr,
                              GetModuleHandleW(nullptr), nullptr);
     SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&s));
     auto child = [&](const torvela::control& c, const wchar_t* cls, DWORD style, int id) {
+        const torvela::rect at = torvela::dialog_place(c);
         HWND h = CreateWindowExW(0, cls, wide(c.caption).c_str(), WS_CHILD | style | (c.visible ? WS_VISIBLE : 0),
-                                 c.left / 15, c.top / 15, c.width / 15, c.height / 15, w,
+                                 at.x, at.y, at.width, at.height, w,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
         SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         return h;

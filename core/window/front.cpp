@@ -22,6 +22,10 @@ void tick(main_form& f, control& timer) {
     if (timer.click) guarded(f, timer.click);
 }
 
+rect dialog_place(const control& c) {
+    return {c.left / twips_per_pixel, c.top / twips_per_pixel, c.width / twips_per_pixel, c.height / twips_per_pixel};
+}
+
 bool shown(const control& c, bool service_view) {
     const bool service = c.top >= client_height * twips_per_pixel || c.service_top != 0;
     return c.visible || (service_view && service);

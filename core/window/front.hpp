@@ -85,6 +85,9 @@ bool shown(const control& c, bool service_view);
 // Where it stands: a job button hidden in the operator's area moves to its
 // service row while the service view is on.
 rect place(const control& c, bool service_view);
+// The block dialog: its client area, and where a control of it stands.
+inline constexpr int block_dialog_width = 4500 / twips_per_pixel, block_dialog_height = 2550 / twips_per_pixel;
+rect dialog_place(const control& c);
 // Timer1's interval now: its own while the port is open, else the idle one.
 int engine_interval(const main_form& f);
 
