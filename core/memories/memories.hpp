@@ -7,6 +7,7 @@
 #include "console/main_form.hpp"
 #include "engine/engine.hpp"
 #include "link/protocol.hpp"
+#include "rom_data/memory_files.hpp"
 
 namespace torvela {
 
@@ -26,6 +27,13 @@ void ramdata_store_Click(main_form& f);
 // Ends a job whose file ran out or is unusable: message, job over,
 // indicator reset; the port stays open.
 void end_job_no_memory(main_form& f, const char* message = "NO MEMORY ERROR");
+
+// The chosen memories file checked whole, as it must be before anything
+// goes to the writer: its checked copy in `copy`. Else the detail says what
+// did not happen (`nothing`), where the file fails and what to do, and
+// `memories_check_status` gives the status the job ends with.
+memories_check check_chosen_memories_file(main_form& f, std::string& copy, const char* nothing);
+const char* memories_check_status(memories_check checked);
 
 // Opens a memories file as file 1 at its first page for the page `command`
 // (2 write, 3 read back); false when the job has ended (the file would not

@@ -28,25 +28,37 @@ void ramdata_store_Click(main_form& f) {
 // Nothing goes to the writer before the whole file is known to be a
 // complete memories file: a file cut short would otherwise leave the writer
 // erased and half written.
-void job6_phase99(main_form& f) {
-    f.Label9.caption = "START TO TRANSMIT MEMORIES";
-    std::string copy, why;
+memories_check check_chosen_memories_file(main_form& f, std::string& copy, const char* nothing) {
+    std::string why;
     const memories_check checked = check_memories_file(f.memory_file_path, copy, &why);
     if (checked != memories_check::complete)
-        f.detail = "nothing was sent: " + f.memory_file_path +
-                   (why.empty() ? std::string(" cannot be read") : ", " + why) +
-                   "; choose the file a save wrote";
+        f.detail = std::string(nothing) + ": " + f.memory_file_path +
+                   (why.empty() ? std::string(" cannot be read") : ", " + why) + "; choose the file a save wrote";
+    return checked;
+}
+
+const char* memories_check_status(memories_check checked) {
     switch (checked) {
-    case memories_check::complete:
-        break;
-    case memories_check::unreadable:
-        abort_sequence(f, outcome::file_problem, "FILE OPEN ERROR", file1::close);
+    case memories_check::complete: return nullptr;
+    case memories_check::unreadable: return "FILE OPEN ERROR";
+    case memories_check::short_of_pages: return "NO MEMORY ERROR";
+    case memories_check::malformed: return "MEMORY FILE ERROR";
+    }
+    return nullptr;
+}
+
+void job6_phase99(main_form& f) {
+    f.Label9.caption = "START TO TRANSMIT MEMORIES";
+    std::string copy;
+    const memories_check checked = check_chosen_memories_file(f, copy, "nothing was sent");
+    // An unreadable file ends as the other open failures do, port closed; a
+    // short or malformed one leaves it open, like NO MEMORY ERROR.
+    if (checked == memories_check::unreadable) {
+        abort_sequence(f, outcome::file_problem, memories_check_status(checked), file1::close);
         return;
-    case memories_check::short_of_pages:
-        end_job_no_memory(f);
-        return;
-    case memories_check::malformed:
-        end_job_no_memory(f, "MEMORY FILE ERROR");
+    }
+    if (checked != memories_check::complete) {
+        end_job_no_memory(f, memories_check_status(checked));
         return;
     }
     if (!write_small_file(path_from_utf8(f.memories_copy_path), copy)) {

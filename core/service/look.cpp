@@ -1,7 +1,6 @@
 #include "service/look.hpp"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
@@ -56,12 +55,6 @@ std::string cpu_of(const std::array<std::uint8_t, 256>& page) {
     return hex(std::span(page).first(2)) + (page[0] == protocol::empty_byte ? " (blank)" : " (unknown)");
 }
 
-std::string hex_byte(std::uint8_t b) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02X", b);
-    return text;
-}
-
 // FF FF, its echo, the address frame; D0 D0, the frame again; the page.
 enum look_row : std::uint8_t { look_echo = 221, look_address = 224, look_page = 222 };
 constexpr exchange_step look_read_steps[] = {
@@ -97,15 +90,9 @@ void job8_phase99(main_form& f) {
 // memories file, as TRANSMIT MEMORIES checks it.
 void job9_phase99(main_form& f) {
     f.Label9.caption = "START TO COMPARE MEMORIES";
-    std::string why;
-    const memories_check checked = check_memories_file(f.memory_file_path, f.look.file_copy, &why);
+    const memories_check checked = check_chosen_memories_file(f, f.look.file_copy, "nothing was read");
     if (checked != memories_check::complete) {
-        f.detail = "nothing was read: " + f.memory_file_path +
-                   (why.empty() ? std::string(" cannot be read") : ", " + why) + "; choose the file a save wrote";
-        const char* text = checked == memories_check::unreadable       ? "FILE OPEN ERROR"
-                           : checked == memories_check::short_of_pages ? "NO MEMORY ERROR"
-                                                                       : "MEMORY FILE ERROR";
-        abort_sequence(f, outcome::file_problem, text, file1::close);
+        abort_sequence(f, outcome::file_problem, memories_check_status(checked), file1::close);
         return;
     }
     start_writer_id_check(f);
@@ -148,8 +135,8 @@ void job9_phase21(main_form& f) {
         if (at.first == theirs.end()) continue;
         ++pages_differing;
         look.differences.push_back({address_line(static_cast<std::uint32_t>(p) * 256),
-                                    static_cast<int>(at.first - theirs.begin()), hex_byte(*at.first),
-                                    hex_byte(*at.second)});
+                                    static_cast<int>(at.first - theirs.begin()), hex2(*at.first),
+                                    hex2(*at.second)});
     }
     if (look.differences.empty()) {
         end_job(f, {outcome::success, "COMPARE MEMORIES OK", indicator::all, port_after::closed});
