@@ -28,16 +28,6 @@ std::optional<memories_image> read_memories(const std::string& path) {
     return memories_image_of(copy);
 }
 
-std::string hex_text(const std::uint8_t* bytes, std::size_t n) {
-    std::string out;
-    char b[4];
-    for (std::size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02X", bytes[i]);
-        out += b;
-    }
-    return out;
-}
-
 // Sixteen bytes as an engineer reads them: offset, hex, and the printable
 // characters beside.
 std::string dump_row(const page_bytes& page, std::size_t at) {
@@ -52,6 +42,13 @@ std::string dump_row(const page_bytes& page, std::size_t at) {
     row += "  |";
     for (std::size_t i = at; i < at + 16; ++i) row += page[i] >= 0x20 && page[i] < 0x7F ? static_cast<char>(page[i]) : '.';
     return row + "|";
+}
+
+// A page's 512 digits, as its four lines in a memories file.
+std::string page_digits(const page_bytes& page) {
+    std::string out;
+    for (const std::string& line : page_lines(page)) out += line;
+    return out;
 }
 
 std::string page_address(std::size_t p) { return address_line(static_cast<std::uint32_t>(p) * 256); }
@@ -80,7 +77,7 @@ int show_file(const options& o, output& out) {
         const page_bytes& page = image->pages[p];
         std::string text = "PAGE " + page_address(p);
         for (std::size_t at = 0; at < page.size(); at += 16) text += "\n" + dump_row(page, at);
-        out.result(text, {text_field("page", page_address(p)), text_field("bytes", hex_text(page.data(), page.size()))});
+        out.result(text, {text_field("page", page_address(p)), text_field("bytes", page_digits(page))});
     }
     return success;
 }
