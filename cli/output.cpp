@@ -71,26 +71,24 @@ void output::object(const std::vector<field>& fields) {
     std::fflush(stdout);
 }
 
+void output::timed_object(const std::string& fields) {
+    std::printf("{\"t\":%.3f,%s}\n", seconds(), fields.c_str());
+    std::fflush(stdout);
+}
+
 void output::status(const std::string& text) {
     if (quiet_) return;
-    if (json()) {
-        char t[32];
-        std::snprintf(t, sizeof t, "%.3f", seconds());
-        std::printf("{\"t\":%s,\"status\":%s}\n", t, json_string(text).c_str());
-        std::fflush(stdout);
-        return;
-    }
-    line(text);
+    if (json())
+        timed_object("\"status\":" + json_string(text));
+    else
+        line(text);
 }
 
 void output::trace(const std::string& text) {
-    if (json()) {
-        char t[32];
-        std::snprintf(t, sizeof t, "%.3f", seconds());
-        std::printf("{\"t\":%s,\"trace\":%s}\n", t, json_string(text).c_str());
-        return;
-    }
-    line(text);
+    if (json())
+        timed_object("\"trace\":" + json_string(text));
+    else
+        line(text);
 }
 
 void output::progress(const torvela::main_form& f, const torvela::progress_line& pl) {
@@ -113,11 +111,9 @@ void output::progress(const torvela::main_form& f, const torvela::progress_line&
         line(pl.text());
         return;
     }
-    char t[32];
-    std::snprintf(t, sizeof t, "%.3f", seconds());
-    std::printf("{\"t\":%s,\"pass\":\"%s\",\"done\":%d,\"total\":%d%s}\n", t, pass_name(p.what), p.done, p.total,
-                pl.left_ms() >= 0 ? (",\"left_s\":" + std::to_string((pl.left_ms() + 999) / 1000)).c_str() : "");
-    std::fflush(stdout);
+    timed_object("\"pass\":\"" + std::string(pass_name(p.what)) + "\",\"done\":" + std::to_string(p.done) +
+                 ",\"total\":" + std::to_string(p.total) +
+                 (pl.left_ms() >= 0 ? ",\"left_s\":" + std::to_string((pl.left_ms() + 999) / 1000) : ""));
 }
 
 void output::result(const std::string& text, const std::vector<field>& fields) {

@@ -55,6 +55,9 @@ public:
 private:
     void line(const std::string& text);
     void object(const std::vector<field>& fields);
+    // One object of the seconds since the start ("t") and `fields`, JSON
+    // already.
+    void timed_object(const std::string& fields);
     void clear();
     style how_;
     bool quiet_;
