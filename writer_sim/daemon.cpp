@@ -27,7 +27,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <variant>
 #include <thread>
 #include <string>
 #include <vector>
@@ -196,25 +195,26 @@ bool load_store(const settings& set, writer_sim::writer& w) {
 
 // --background: the simulator goes on in a child process, and the call
 // returns once comN is linked, printing the child's process number; it
-// fails with the child's status when the child cannot link. In the child:
-// the pipe to tell the parent it is ready (-1 without --background); in the
-// parent: its exit status.
-std::variant<int, std::optional<int>> go_background(bool background) {
-    if (!background) return -1;
+// fails with the child's status when the child cannot link. The exit
+// status when this process ends here (the parent, or a failure); the child
+// goes on with `ready_fd`, the pipe to tell the parent it is ready.
+std::optional<int> go_background(bool background, int& ready_fd) {
+    ready_fd = -1;
+    if (!background) return std::nullopt;
     int p[2];
-    if (pipe(p) != 0) return std::perror("pipe"), std::optional<int>(1);
+    if (pipe(p) != 0) return std::perror("pipe"), 1;
     const pid_t child = fork();
-    if (child < 0) return std::perror("fork"), std::optional<int>(1);
+    if (child < 0) return std::perror("fork"), 1;
     if (child > 0) {
         close(p[1]);
         char ok = 0;
         if (read(p[0], &ok, 1) == 1) {
             std::printf("%ld\n", static_cast<long>(child));
-            return std::optional<int>(0);
+            return 0;
         }
         int status = 0;
         waitpid(child, &status, 0);
-        return std::optional<int>(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
     }
     close(p[0]);
     setsid();
@@ -226,7 +226,8 @@ std::variant<int, std::optional<int>> go_background(bool background) {
         dup2(null, STDOUT_FILENO);
         close(null);
     }
-    return p[1];
+    ready_fd = p[1];
+    return std::nullopt;
 }
 
 // The pseudo-terminal: its master, and its slave held open in raw mode so
@@ -400,9 +401,8 @@ int main(int argc, char** argv) {
     w.erase_all_delay_us = 400'000;
     if (const auto done = parse_arguments(argc, argv, set, w)) return *done;
     if (!load_store(set, w)) return 2;
-    const auto background = go_background(set.background);
-    if (const auto* parent = std::get_if<std::optional<int>>(&background)) return parent->value_or(1);
-    const int ready_fd = std::get<int>(background);
+    int ready_fd = -1;
+    if (const auto done = go_background(set.background, ready_fd)) return *done;
     const auto term = open_terminal();
     if (!term) return 1;
     const std::string link = set.ports_dir + "/com" + std::to_string(set.port);
