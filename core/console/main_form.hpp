@@ -243,8 +243,8 @@ void Timer3_Timer(main_form& f);
 // hidden.
 void stop_busy_indicator(main_form& f, indicator reset);
 
-// A pass over `total` pages begins, with `later` pages in the passes of the
-// job still to come; one page of it is done.
+// A pass over `total` pages begins, with the passes of the job still to
+// come and the sequencer intervals after the last; one page of it is done.
 void start_progress(main_form& f, int total, main_form::page_progress::kind what,
                     std::vector<main_form::page_progress::pass_plan> later = {}, int closing_phases = 1);
 void page_done(main_form& f);
