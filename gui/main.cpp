@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "main_window.hpp"
+#include "window/driver.hpp"
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -15,9 +16,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (a == "--help" || a == "-h") {
-            std::printf("usage: torvela [-h|--help] [-V|--version] [Qt options]\n\n"
-                        "The service window for the ROM writer on an RS-232 line. Ctrl+Shift+F12\n"
-                        "shows the service view. The writer's operations from a shell: torvela-cli.\n");
+            std::printf("usage: torvela [-h|--help] [-V|--version] [Qt options]\n\n%s", torvela::window_help);
             return 0;
         }
     }

@@ -3,25 +3,26 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFile>
+#include <QDir>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QStandardPaths>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <QStandardPaths>
 
 #include "pictures.hpp"
-#include "window/front.hpp"
 
 namespace torvela_gui {
 
 namespace {
 
 using torvela::control_event;
-constexpr int client_w = torvela::client_width, client_h = torvela::client_height;
+using torvela::redraw_part;
+
+QRect to_qt(const torvela::rect& r) { return {r.x, r.y, r.width, r.height}; }
 
 }  // namespace
 
@@ -30,113 +31,82 @@ main_window::main_window() : box_(this), dialogs_(this) {
     setWindowTitle("TORVELA");
     clock_.start();
     form_ = std::make_unique<torvela::main_form>(serial_, box_, dialogs_, files_);
+    // The three timers on the driver's clock: one precise single-shot timer
+    // wakes when the next is due.
+    driver_ = std::make_unique<torvela::front_driver>(*form_, serial_, torvela::timer_driver::offered::by_one_timer);
     build();
-    torvela::Form_Load(*form_);
-    // The three timers on one clock, as every front end drives them: one
-    // precise single-shot timer wakes when the next is due.
-    timers_ = std::make_unique<torvela::timer_driver>(*form_, serial_.tick,
-                                                      torvela::timer_driver::offered::by_one_timer);
+    driver_->load(clock_.elapsed());
     pump_.setTimerType(Qt::PreciseTimer);
     pump_.setSingleShot(true);
     connect(&pump_, &QTimer::timeout, this, [this] { on_tick(); });
-    timers_->start(clock_.elapsed());
     schedule();
     auto* toggle = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), this);
-    connect(toggle, &QShortcut::activated, this, [this] { set_service_view(!service_view_); });
+    connect(toggle, &QShortcut::activated, this, [this] { set_service_view(!service_view()); });
     set_service_view(false);
-    refresh();
 }
 
-main_window::~main_window() { unload(); }
+main_window::~main_window() { driver_->unload(); }
 
 void main_window::closeEvent(QCloseEvent* e) {
-    unload();
+    driver_->unload();
     e->accept();
 }
 
-// The form is unloaded once, when the window closes or, without a close,
-// when it goes.
-void main_window::unload() {
-    if (unloaded_) return;
-    unloaded_ = true;
-    torvela::Form_Unload(*form_);
+QWidget* main_window::make(torvela::control& c) {
+    torvela::control* p = &c;
+    // An event reaches the core only when the operator made it, not while
+    // the window draws the model.
+    auto forward = [this, p](control_event e) {
+        if (!syncing_) fire(*p, e);
+    };
+    switch (c.kind) {
+    case torvela::control_kind::label: return new QLabel(this);
+    case torvela::control_kind::button: {
+        auto* b = new QPushButton(this);
+        connect(b, &QPushButton::clicked, this, [forward] { forward(control_event::click); });
+        return b;
+    }
+    case torvela::control_kind::combo: {
+        auto* cb = new QComboBox(this);
+        cb->setEditable(true);
+        cb->setInsertPolicy(QComboBox::NoInsert);
+        connect(cb, &QComboBox::textActivated, this, [this, p, forward](const QString& text) {
+            if (!syncing_) p->caption = text.toStdString();
+            forward(control_event::click);
+        });
+        connect(cb, &QComboBox::editTextChanged, this, [this, p, forward](const QString& text) {
+            if (!syncing_) p->caption = text.toStdString();
+            forward(control_event::change);
+        });
+        return cb;
+    }
+    case torvela::control_kind::check:
+    case torvela::control_kind::option: {
+        QAbstractButton* b = c.kind == torvela::control_kind::check ? static_cast<QAbstractButton*>(new QCheckBox(this))
+                                                                    : new QRadioButton(this);
+        connect(b, &QAbstractButton::clicked, this, [this, p, forward](bool on) {
+            if (!syncing_) p->value = on ? 1 : 0;
+            forward(control_event::click);
+        });
+        return b;
+    }
+    case torvela::control_kind::text: {
+        auto* e = new QLineEdit(this);
+        connect(e, &QLineEdit::textEdited, this, [p](const QString& text) { p->caption = text.toStdString(); });
+        return e;
+    }
+    case torvela::control_kind::image: return new picture(QString::fromStdString(c.name).mid(5).toInt(), this);
+    case torvela::control_kind::timer: break;
+    }
+    return nullptr;
 }
 
 void main_window::build() {
     for (torvela::control* c : form_->controls) {
-        const QString name = QString::fromStdString(c->name);
-        QWidget* w = nullptr;
-        const std::string n = c->name;
-        switch (c->kind) {
-        case torvela::control_kind::label: {
-            auto* l = new QLabel(this);
-            l->setWordWrap(false);
-            w = l;
-            break;
-        }
-        case torvela::control_kind::button: {
-            auto* b = new QPushButton(this);
-            connect(b, &QPushButton::clicked, this, [this, c] {
-                if (!syncing_) fire(*c, control_event::click);
-            });
-            w = b;
-            break;
-        }
-        case torvela::control_kind::combo: {
-            auto* cb = new QComboBox(this);
-            cb->setEditable(true);
-            cb->setInsertPolicy(QComboBox::NoInsert);
-            connect(cb, &QComboBox::textActivated, this, [this, c](const QString& text) {
-                if (syncing_) return;
-                c->caption = text.toStdString();
-                fire(*c, control_event::click);
-            });
-            connect(cb, &QComboBox::editTextChanged, this, [this, c](const QString& text) {
-                if (syncing_) return;
-                c->caption = text.toStdString();
-                fire(*c, control_event::change);
-            });
-            w = cb;
-            break;
-        }
-        case torvela::control_kind::check: {
-            auto* cb = new QCheckBox(this);
-            connect(cb, &QCheckBox::clicked, this, [this, c](bool on) {
-                if (syncing_) return;
-                c->value = on ? 1 : 0;
-                fire(*c, control_event::click);
-            });
-            w = cb;
-            break;
-        }
-        case torvela::control_kind::option: {
-            auto* rb = new QRadioButton(this);
-            connect(rb, &QRadioButton::clicked, this, [this, c](bool on) {
-                if (syncing_) return;
-                c->value = on ? 1 : 0;
-                fire(*c, control_event::click);
-            });
-            w = rb;
-            break;
-        }
-        case torvela::control_kind::text: {
-            auto* e = new QLineEdit(this);
-            connect(e, &QLineEdit::textEdited, this, [c](const QString& text) { c->caption = text.toStdString(); });
-            w = e;
-            break;
-        }
-        case torvela::control_kind::image: {
-            w = new picture(QString::fromStdString(n).mid(5).toInt(), this);
-            break;
-        }
-        case torvela::control_kind::timer:
-            continue;
-        }
-        w->setObjectName(name);
-        binding b{};
-        b.c = c;
-        b.w = w;
-        bindings_.push_back(b);
+        QWidget* w = make(*c);
+        if (!w) continue;
+        w->setObjectName(QString::fromStdString(c->name));
+        widgets_[c] = w;
     }
     trace_ = new QPlainTextEdit(this);
     trace_->setObjectName("trace");
@@ -144,190 +114,125 @@ void main_window::build() {
     trace_->setMaximumBlockCount(torvela::trace_view_lines);
     trace_->setLineWrapMode(QPlainTextEdit::NoWrap);  // a page's hex is not wrapped again on every append
     trace_->setFont(QFont("Monospace", 8));
-    trace_->setGeometry(client_w + 8, 8, torvela::trace_width - 16, torvela::service_height - 16);
+    trace_->setGeometry(to_qt(torvela::trace_view_place));
     progress_ = new QLabel(this);
     progress_->setObjectName("progress");
-    progress_->setGeometry(8, torvela::service_row_top, 360, torvela::service_button_height);
+    progress_->setGeometry(to_qt(torvela::progress_place));
     auto* save = new QPushButton("SAVE TRACE", this);
     save->setObjectName("save_trace");
-    save->setGeometry(torvela::save_trace_left, torvela::service_row_top, torvela::service_button_width,
-                      torvela::service_button_height);
+    save->setGeometry(to_qt(torvela::save_trace_place));
     connect(save, &QPushButton::clicked, this, [this] {
-        const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        const QString path = QFileDialog::getSaveFileName(this, "SAVE TRACE", docs + "/torvela-trace.txt",
+        const QString folder = QString::fromStdString(torvela::first_folder(
+            {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString(),
+             QDir::homePath().toStdString()}));
+        const QString path = QFileDialog::getSaveFileName(this, "SAVE TRACE", folder + "/" + torvela::trace_file_name,
                                                           "TEXT (*.txt)");
-        // A trace that did not reach its file says so: the engineer keeps
-        // it for a reason.
         if (!path.isEmpty() && !save_trace(path))
             QMessageBox::warning(this, "SAVE TRACE",
-                                 path + " could not be written (a full disk, or a folder you may not write to); "
-                                        "the trace is still here: choose another file.");
+                                 QString::fromStdString(torvela::trace_not_saved(path.toStdString())));
     });
     save_trace_ = save;
 }
 
 QString main_window::trace_text(std::size_t last) const {
-    QStringList lines;
-    const auto& trace = serial_.recent();
-    for (auto it = trace.size() > last ? trace.end() - static_cast<std::ptrdiff_t>(last) : trace.begin();
-         it != trace.end(); ++it)
-        lines << QString::fromStdString(torvela::format_trace_line(*it));
-    return lines.join('\n');
+    return QString::fromStdString(driver_->trace_text(last));
 }
 
-bool main_window::save_trace(const QString& path) const {
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    const std::string text = serial_.document(TORVELA_VERSION, form_->memory_file_path);
-    // Written through to the device: a full disk fails here, not later.
-    const bool written = out.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
-    const bool flushed = out.flush();
-    out.close();
-    return written && flushed && out.error() == QFileDevice::NoError;
-}
+bool main_window::save_trace(const QString& path) const { return driver_->save_trace(path.toStdString()); }
 
-QString main_window::progress_text() const { return QString::fromStdString(progress_line_.text()); }
+QString main_window::progress_text() const { return QString::fromStdString(driver_->progress().text()); }
 
-void main_window::update_progress() {
-    // Each pass is timed from its start, whether the figures are shown or not.
-    progress_line_.update(*form_, clock_.elapsed());
-    const QString title = QString::fromStdString(torvela::window_title(*form_, progress_line_));
-    if (windowTitle() != title) setWindowTitle(title);
-    if (!service_view_) return;
-    const QString text = progress_text();
-    if (progress_->text() != text) progress_->setText(text);
+std::vector<QString> main_window::status_history() const {
+    std::vector<QString> texts;
+    for (const std::string& s : driver_->status_history()) texts.push_back(QString::fromStdString(s));
+    return texts;
 }
 
 QWidget* main_window::widget(const QString& name) const {
-    for (const binding& b : bindings_)
-        if (b.w->objectName() == name) return b.w;
+    for (const auto& [c, w] : widgets_)
+        if (w->objectName() == name) return w;
     return findChild<QWidget*>(name, Qt::FindDirectChildrenOnly);
 }
 
 void main_window::set_service_view(bool on) {
-    service_view_ = on;
-    if (on)
-        setFixedSize(client_w + torvela::trace_width, torvela::service_height);
-    else
-        setFixedSize(client_w, client_h);
-    trace_->setVisible(on);
-    progress_->setVisible(on);
-    save_trace_->setVisible(on);
-    if (on) {
-        trace_feed_.restart();
-        update_trace();
-    }
-    for (binding& b : bindings_) {
-        b.shown = -1;
-        place(b);
-    }
+    driver_->set_service_view(on);
+    const torvela::rect area = torvela::window_area(on);
+    setFixedSize(area.width, area.height);
+    for (QWidget* w : {static_cast<QWidget*>(trace_), static_cast<QWidget*>(progress_), save_trace_})
+        w->setVisible(on);
     refresh();
 }
 
 void main_window::fire(torvela::control& c, torvela::control_event e) {
-    torvela::fire(*form_, c, e);
-    timers_->after_event(clock_.elapsed());
+    driver_->event(c, e, clock_.elapsed());
     refresh();
     schedule();  // an opened port makes the engine due sooner
 }
 
 void main_window::on_tick() {
-    const qint64 now = clock_.elapsed();
-    bool ran = false;
-    for (int i = 0; i < torvela::timer_driver::timers; ++i) {
-        if (!timers_->offer(i, now)) continue;
-        ran = true;
-        if (i == 2) ++spinner_steps;
-    }
-    if (ran) refresh();
+    if (driver_->tick(clock_.elapsed())) refresh();
     schedule();
 }
 
 void main_window::schedule() {
-    pump_.start(static_cast<int>(std::max<qint64>(0, timers_->next_due() - clock_.elapsed())));
+    pump_.start(static_cast<int>(std::max<qint64>(0, driver_->next_due() - clock_.elapsed())));
 }
 
-void main_window::place(binding& b) {
-    const torvela::rect r = torvela::place(*b.c, service_view_);
-    b.w->setGeometry(r.x, r.y, r.width, r.height);
-}
-
-void main_window::sync(binding& b) {
-    torvela::control& c = *b.c;
-    const int shown = torvela::shown(c, service_view_) ? 1 : 0;
-    if (shown != b.shown) {
-        b.w->setVisible(shown == 1);
-        b.shown = shown;
-    }
-    if (c.enabled != (b.enabled == 1)) {
-        b.w->setEnabled(c.enabled);
-        b.enabled = c.enabled ? 1 : 0;
-    }
+void main_window::draw(const torvela::control_change& change) {
+    const torvela::control& c = *change.c;
+    QWidget* w = widgets_.at(change.c);
+    if (change.has(redraw_part::place)) w->setGeometry(to_qt(change.at));
+    if (change.has(redraw_part::shown)) w->setVisible(change.shown);
+    if (change.has(redraw_part::enabled)) w->setEnabled(c.enabled);
+    const QString caption = QString::fromStdString(c.caption);
+    const bool new_caption = change.has(redraw_part::caption);
     switch (c.kind) {
     case torvela::control_kind::label:
-        if (b.caption != c.caption) static_cast<QLabel*>(b.w)->setText(QString::fromStdString(c.caption));
+        if (new_caption) static_cast<QLabel*>(w)->setText(caption);
         break;
     case torvela::control_kind::button:
-        if (b.caption != c.caption) static_cast<QPushButton*>(b.w)->setText(QString::fromStdString(c.caption));
+    case torvela::control_kind::check:
+    case torvela::control_kind::option: {
+        auto* b = static_cast<QAbstractButton*>(w);
+        if (new_caption) b->setText(caption);
+        if (change.has(redraw_part::value)) b->setChecked(c.value == 1);
         break;
+    }
     case torvela::control_kind::combo: {
-        auto* cb = static_cast<QComboBox*>(b.w);
-        bool refilled = false;
-        if (b.items != c.items.size()) {
+        auto* cb = static_cast<QComboBox*>(w);
+        if (change.has(redraw_part::items)) {
             cb->clear();
             for (const std::string& item : c.items) cb->addItem(QString::fromStdString(item));
-            b.items = c.items.size();
-            refilled = true;  // the text was replaced: set it again
         }
         // Only a text that differs from what the box shows is set: setting it
         // while the operator types would move the cursor to the end.
-        const QString text = QString::fromStdString(c.caption);
-        if (refilled || cb->currentText() != text) cb->setEditText(text);
+        if (new_caption && cb->currentText() != caption) cb->setEditText(caption);
         break;
     }
-    case torvela::control_kind::check:
-        if (b.value != c.value) static_cast<QCheckBox*>(b.w)->setChecked(c.value == 1);
-        if (b.caption != c.caption) static_cast<QCheckBox*>(b.w)->setText(QString::fromStdString(c.caption));
-        break;
-    case torvela::control_kind::option:
-        if (b.value != c.value) static_cast<QRadioButton*>(b.w)->setChecked(c.value == 1);
-        if (b.caption != c.caption) static_cast<QRadioButton*>(b.w)->setText(QString::fromStdString(c.caption));
-        break;
     case torvela::control_kind::text:
-        if (b.caption != c.caption) static_cast<QLineEdit*>(b.w)->setText(QString::fromStdString(c.caption));
+        if (new_caption && static_cast<QLineEdit*>(w)->text() != caption) static_cast<QLineEdit*>(w)->setText(caption);
         break;
     case torvela::control_kind::image:
     case torvela::control_kind::timer:
         break;
     }
-    b.caption = c.caption;
-    b.value = c.value;
 }
 
 void main_window::refresh() {
+    const torvela::front_driver::redraw r = driver_->refresh(clock_.elapsed());
     syncing_ = true;
-    for (binding& b : bindings_) sync(b);
+    for (const torvela::control_change& change : r.controls) draw(change);
     syncing_ = false;
-    if (status_history.empty() || last_status_ != form_->Label9.caption) {
-        last_status_ = form_->Label9.caption;
-        status_history.push_back(QString::fromStdString(last_status_));
-    }
+    if (r.title) setWindowTitle(QString::fromStdString(*r.title));
     // The status text stays as it is; the reason behind a port that would
     // not open is on it as a tooltip, for an operator who never sees the
     // trace.
-    const QString why = QString::fromStdString(torvela::status_reason(*form_));
-    if (status_tip_ != why) {
-        status_tip_ = why;
-        widget("Label9")->setToolTip(why);
-    }
-    if (service_view_) update_trace();
-    update_progress();
+    if (r.status_tip) widget("Label9")->setToolTip(QString::fromStdString(*r.status_tip));
+    if (r.progress) progress_->setText(QString::fromStdString(*r.progress));
+    show_trace(r.trace);
 }
 
-void main_window::update_trace() {
-    // Only the new lines, a few times a second: the view costs the job
-    // nothing however fast the frames go.
-    const torvela::trace_feed::update u = trace_feed_.take(serial_, clock_.elapsed());
+void main_window::show_trace(const torvela::trace_feed::update& u) {
     if (u.text.empty()) return;
     QString text = QString::fromStdString(u.text);
     text.replace("\r\n", "\n");

@@ -1,6 +1,6 @@
-// The TORVELA window: it mirrors the core's control model and has no logic
-// of its own. Every click, text change and timer tick goes to the core's
-// handler; the widgets are refreshed from the model afterwards.
+// The TORVELA window: it draws the core's controls and has no logic of its
+// own. Every click, text change and timer tick goes to the core's driver;
+// the widgets it says changed are drawn again afterwards.
 #pragma once
 
 #include <QElapsedTimer>
@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -18,7 +19,7 @@
 #include "device_port.hpp"
 #include "link/trace.hpp"
 #include "platform/seq_files.hpp"
-#include "window/front.hpp"
+#include "window/driver.hpp"
 
 namespace torvela_gui {
 
@@ -31,12 +32,12 @@ public:
     torvela::main_form& form() { return *form_; }
     torvela::traced_port& serial() { return serial_; }
     QWidget* widget(const QString& name) const;
-    bool service_view() const { return service_view_; }
+    bool service_view() const { return driver_->service_view(); }
     void set_service_view(bool on);
     // Status line texts in the order they appeared.
-    std::vector<QString> status_history;
-    // Timer3 ticks so far (the spinner's steps).
-    int spinner_steps = 0;
+    std::vector<QString> status_history() const;
+    // Timer3 ticks so far (the busy pictures' steps).
+    std::uint64_t spinner_steps() const { return driver_->ticks_run(2); }
     // Called after the first paint (startup measurement).
     std::function<void()> on_first_paint;
     // The trace as text, one frame or note a line (the last `lines`, or all
@@ -51,26 +52,14 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    struct binding {
-        torvela::control* c;
-        QWidget* w;
-        // What the widget shows now, to touch it only on change.
-        std::string caption;
-        int value = -1;
-        int shown = -1;
-        int enabled = -1;
-        std::size_t items = 0;
-    };
     void build();
+    QWidget* make(torvela::control& c);
     void refresh();
+    void draw(const torvela::control_change& change);
     void fire(torvela::control& c, torvela::control_event e);
     void on_tick();
     void schedule();
-    void unload();
-    void sync(binding& b);
-    void update_trace();
-    void update_progress();
-    void place(binding& b);
+    void show_trace(const torvela::trace_feed::update& u);
 
     torvela::std_seq_files files_;
     torvela::device_port device_;
@@ -78,21 +67,15 @@ private:
     qt_message_box box_;
     qt_dialogs dialogs_;
     std::unique_ptr<torvela::main_form> form_;
-    std::vector<binding> bindings_;
+    std::unique_ptr<torvela::front_driver> driver_;
+    std::map<const torvela::control*, QWidget*> widgets_;
     QTimer pump_;
-    std::unique_ptr<torvela::timer_driver> timers_;
     QPlainTextEdit* trace_ = nullptr;
     QLabel* progress_ = nullptr;
     QWidget* save_trace_ = nullptr;
     QElapsedTimer clock_;
-    torvela::progress_line progress_line_;
-    bool unloaded_ = false;
-    bool service_view_ = false;
     bool syncing_ = false;
     bool painted_ = false;
-    torvela::trace_feed trace_feed_;
-    std::string last_status_;
-    QString status_tip_;
 };
 
 }  // namespace torvela_gui

@@ -196,8 +196,8 @@ private slots:
         QCOMPARE(run_job(w, "allunlock_erase"), QString("ALL FLASH ERASE COMPLETE"));
         const std::vector<QString> expected = {"", "START TO ERASE ALL FLASH  ", "CHECK WRITER-ID OK", "ERASE NOW!",
                                                "ALL FLASH ERASE COMPLETE"};
-        QCOMPARE(w.status_history, expected);
-        QVERIFY(w.spinner_steps > 0);
+        QCOMPARE(w.status_history(), expected);
+        QVERIFY(w.spinner_steps() > 0);
         QVERIFY(!w.serial().PortOpen());
         QCOMPARE(QString::fromStdString(w.form().Combo1.caption), QString("commimucation stop"));
         QVERIFY(w.widget("Image1")->isVisible());

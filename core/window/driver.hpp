@@ -1,0 +1,134 @@
+// The one driver every front end runs the form on: the Qt window, the
+// Windows window, the command line and the virtual-time harness. It owns
+// when each timer ticks, what of each control changed since it was last
+// drawn, the title, the status line's history and reason, the progress line
+// and the trace view's new lines. A front end forwards the operator's events
+// and its clock's ticks here, then draws what `refresh` says changed.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "window/front.hpp"
+
+namespace torvela {
+
+// The service view's own parts, in design pixels.
+inline constexpr rect trace_view_place{client_width + 8, 8, trace_width - 16, service_height - 16};
+inline constexpr rect progress_place{8, service_row_top, 360, service_button_height};
+inline constexpr rect save_trace_place{save_trace_left, service_row_top, service_button_width,
+                                       service_button_height};
+// The window's client area in design pixels, with or without the view.
+constexpr rect window_area(bool service_view) {
+    return service_view ? rect{0, 0, client_width + trace_width, service_height}
+                        : rect{0, 0, client_width, client_height};
+}
+
+// What of a control its widget must show again.
+enum class redraw_part : unsigned { caption = 1, value = 2, shown = 4, enabled = 8, items = 16, place = 32 };
+struct control_change {
+    control* c;
+    unsigned parts;
+    bool has(redraw_part p) const { return (parts & static_cast<unsigned>(p)) != 0; }
+    bool shown;  // whether it shows now
+    rect at;     // where it stands now
+};
+
+class front_driver {
+public:
+    // `trace` is the port the form talks through; its tick count goes up
+    // with each engine tick.
+    front_driver(main_form& f, traced_port& trace, timer_driver::offered how);
+
+    // The form's load with the timers started at `now_ms`, and its unload
+    // (once, whether the window was closed or went away).
+    void load(std::int64_t now_ms);
+    void unload();
+
+    // The operator set the control's value or text (the widget shows it
+    // already) and the event follows.
+    void event(control& c, control_event e, std::int64_t now_ms);
+    // The front end's clock at `now_ms`: every timer due runs. True when
+    // one ran (then the front end refreshes).
+    bool tick(std::int64_t now_ms);
+    // When the next timer is due.
+    std::int64_t next_due() const { return timers_.next_due(); }
+    // Timer ticks that ran, per timer (Timer3's are the busy pictures' steps).
+    std::uint64_t ticks_run(int index) const { return ticks_run_[index]; }
+
+    bool service_view() const { return service_view_; }
+    // Every control is placed again (and the view's parts shown or hidden).
+    void set_service_view(bool on);
+
+    // A new status line since the last look, which the history keeps.
+    std::optional<std::string> take_status();
+    // The status line's texts in the order they appeared.
+    const std::vector<std::string>& status_history() const { return status_history_; }
+    // The progress line at `now_ms`.
+    const progress_line& progress(std::int64_t now_ms);
+    const progress_line& progress() const { return progress_; }
+
+    struct redraw {
+        std::vector<control_change> controls;
+        std::optional<std::string> title;
+        std::optional<std::string> status_tip;  // the reason behind the status line
+        std::optional<std::string> progress;    // only while the service view shows
+        trace_feed::update trace;                // likewise
+    };
+    // What changed since the last refresh.
+    redraw refresh(std::int64_t now_ms);
+
+    // The last `lines` trace lines as text, one a line.
+    std::string trace_text(std::size_t lines) const;
+    // The whole trace document into `path` (UTF-8): true when every byte
+    // reached the file.
+    bool save_trace(const std::string& path) const;
+
+private:
+    struct drawn {
+        control* c;
+        std::string caption;
+        int value = 0;
+        std::size_t items = 0;
+        bool shown = false, enabled = false;
+        rect at{};
+        bool fresh = true;  // never drawn: every part is drawn
+    };
+    main_form& f_;
+    traced_port& trace_;
+    timer_driver timers_;
+    progress_line progress_;
+    trace_feed feed_;
+    std::vector<drawn> drawn_;
+    std::vector<std::string> status_history_;
+    std::optional<std::string> title_, tip_, progress_text_;
+    std::uint64_t ticks_run_[timer_driver::timers] = {};
+    bool service_view_ = false;
+    bool loaded_ = false, unloaded_ = false;
+};
+
+// The folder a file dialog opens first: the first of `candidates` (the
+// documents folder, then home or the profile) that is a folder.
+std::string first_folder(const std::vector<std::string>& candidates);
+inline constexpr const char* trace_file_name = "torvela-trace.txt";
+// A trace that did not reach its file says so: the engineer keeps it for a reason.
+std::string trace_not_saved(const std::string& path);
+// The window's --help, after its usage line.
+inline constexpr const char* window_help =
+    "The service window for the ROM writer on an RS-232 line. Ctrl+Shift+F12\n"
+    "shows the service view. The writer's operations from a shell: torvela-cli.\n";
+
+// The busy pictures (Image1 to Image16) as shapes to paint in `r`.
+struct shape {
+    enum class kind : std::uint8_t { ellipse, pie, line, box, rounded_box } what;
+    rect at;                   // the shape's box (a line: from x,y to x+width,y+height)
+    std::uint32_t pen, brush;  // 0xRRGGBB; brush `no_fill` for none
+    int pen_width = 1;
+    int start_deg = 0, span_deg = 0;  // a pie: counter-clockwise from three o'clock
+};
+inline constexpr std::uint32_t no_fill = 0xFF000000;
+std::vector<shape> picture_shapes(int image, rect r);
+
+}  // namespace torvela
