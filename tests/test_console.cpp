@@ -7,7 +7,7 @@
 #include "link/link.hpp"
 #include "memories/memories.hpp"
 #include "support.hpp"
-#include "window/front.hpp"
+#include "window/driver.hpp"
 
 using namespace torvela;
 using test_support::busy_pictures_reset;
@@ -155,4 +155,79 @@ TEST(Progress, APassCountsItsPagesOnly) {
     for (int i = 0; i < 4; ++i) page_done(f);
     line.update(f, 0);
     EXPECT_EQ(line.text(), "VERIFY  PAGES 3/3  0:00 ELAPSED");
+}
+
+// The driver every front end draws from: a control is drawn again only for
+// what changed since, the widget the operator set is not set back, and the
+// service view places everything again.
+TEST(FrontDriver, DrawsOnlyWhatChanged) {
+    writer_sim::rig r;
+    front_driver& d = *r.driver;
+    main_form& f = *r.form;
+    auto names = [](const front_driver::redraw& rd, redraw_part part) {
+        std::set<std::string> n;
+        for (const control_change& c : rd.controls)
+            if (c.has(part)) n.insert(c.c->name);
+        return n;
+    };
+    const auto first = d.refresh(0);
+    EXPECT_EQ(first.controls.size(), f.controls.size() - 3);  // all but the timers
+    EXPECT_EQ(first.title, "TORVELA - COM1");
+    EXPECT_TRUE(d.refresh(0).controls.empty());
+    // The operator picks M16C: the block labels change; the option he
+    // clicked already shows it.
+    f.Option2.value = 1;
+    d.event(f.Option2, control_event::click, 0);
+    const auto picked = d.refresh(0);
+    EXPECT_EQ(names(picked, redraw_part::caption),
+              (std::set<std::string>{"Label23", "Label24", "Label25", "Label26", "Label27", "Label28", "Label29"}));
+    EXPECT_TRUE(names(picked, redraw_part::value).empty());
+    EXPECT_FALSE(picked.title);
+    // The service view: every control placed again, the service rows shown.
+    d.set_service_view(true);
+    const auto view = d.refresh(0);
+    EXPECT_EQ(names(view, redraw_part::place).size(), f.controls.size() - 3);
+    EXPECT_TRUE(names(view, redraw_part::shown).count("command1"));
+    EXPECT_EQ(view.progress, "");
+}
+
+// A press between two sequencer ticks: the job's phases run a whole
+// interval apart from the press on, and the driver never names a moment
+// already past as the next (a front end would spin on it).
+TEST(FrontDriver, APressStartsTheSequencerGrid) {
+    writer_sim::rig r;
+    r.run_for(1'234'000);
+    r.driver->event(r.form->allunlock_erase, control_event::click, 1234);
+    const std::uint64_t before = r.driver->ticks_run(1);
+    std::int64_t first_phase = -1;
+    bool names_the_past = false;
+    r.after_event = [&](writer_sim::rig& rr) {
+        const auto now = static_cast<std::int64_t>(rr.line.now_us / 1000);
+        names_the_past = names_the_past || rr.driver->next_due() <= now;
+        if (first_phase < 0 && rr.driver->ticks_run(1) > before) first_phase = now;
+    };
+    ASSERT_TRUE(r.run_until([&] { return names_the_past || (r.form->job_no == 0 && r.form->engine_step == 0); },
+                            60'000'000));
+    EXPECT_FALSE(names_the_past);
+    EXPECT_EQ(first_phase, 1734);
+    EXPECT_EQ(r.form->Label9.caption, "ALL FLASH ERASE COMPLETE");
+}
+
+// The trace view takes the last lines once, then only the new ones, a few
+// times a second.
+TEST(FrontDriver, TraceViewTakesOnlyNewLines) {
+    writer_sim::rig r;
+    front_driver& d = *r.driver;
+    d.set_service_view(true);
+    allunlock_erase_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    const auto whole = d.refresh(0).trace;
+    EXPECT_TRUE(whole.replace);
+    EXPECT_TRUE(d.refresh(100).trace.text.empty());  // nothing new, and too soon
+    r.traced.note("one more");
+    EXPECT_TRUE(d.refresh(200).trace.text.empty());
+    const auto next = d.refresh(250).trace;
+    EXPECT_FALSE(next.replace);
+    EXPECT_EQ(std::count(next.text.begin(), next.text.end(), '\n'), 1);
+    EXPECT_NE(next.text.find("one more"), std::string::npos);
 }

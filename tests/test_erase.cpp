@@ -37,7 +37,7 @@ TEST(EraseAll, EndToEnd) {
     EXPECT_FALSE(r.port.PortOpen());
     EXPECT_EQ(r.form->Combo1.caption, "commimucation stop");
     EXPECT_TRUE(test_support::busy_pictures_reset(*r.form));
-    EXPECT_GT(r.timer3_ticks, 0u);
+    EXPECT_GT(r.driver->ticks_run(2), 0u);
 
     const auto fr = test_support::frames(r);
     ASSERT_EQ(fr.size(), 4u);

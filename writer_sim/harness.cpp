@@ -138,37 +138,18 @@ rig::rig() {
     line.attach(port);
     sim.on_drop = [this] { line.drop(); };
     form = std::make_unique<torvela::main_form>(traced, box, dlg, files);
-    torvela::Form_Load(*form);
-    next_t1_ = form->Timer1.interval * 1000ull;
-    next_t2_ = form->Timer2.interval * 1000ull;
-    next_t3_ = 0;
+    // The timers as every front end runs them, on the line's virtual clock.
+    driver = std::make_unique<torvela::front_driver>(*form, traced, torvela::timer_driver::offered::by_one_loop);
+    driver->load(0);
+    driver->take_status();
 }
 
 void rig::step_event() {
-    torvela::main_form& f = *form;
-    if (f.Timer3.enabled && !t3_was_enabled_) next_t3_ = line.now_us + f.Timer3.interval * 1000ull;
-    t3_was_enabled_ = f.Timer3.enabled;
-    std::uint64_t next = std::min(next_t1_, next_t2_);
-    if (f.Timer3.enabled) next = std::min(next, next_t3_);
-    line.advance_to(next);
-    const std::string before = f.Label9.caption;
-    if (next == next_t1_) {
-        next_t1_ += f.Timer1.interval * 1000ull;
-        ++timer1_ticks;
-        ++traced.tick;
-        torvela::Timer1_Timer(f);
-    } else if (next == next_t2_) {
-        next_t2_ += f.Timer2.interval * 1000ull;
-        ++timer2_ticks;
-        torvela::Timer2_Timer(f);
-    } else {
-        next_t3_ += f.Timer3.interval * 1000ull;
-        ++timer3_ticks;
-        torvela::Timer3_Timer(f);
-    }
-    if (f.Timer3.enabled && !t3_was_enabled_) next_t3_ = line.now_us + f.Timer3.interval * 1000ull;
-    t3_was_enabled_ = f.Timer3.enabled;
-    if (f.Label9.caption != before) status_history.push_back(f.Label9.caption);
+    // Whole milliseconds, as the front ends' clocks count.
+    const auto due = static_cast<std::uint64_t>(std::max<std::int64_t>(0, driver->next_due())) * 1000;
+    line.advance_to(std::max(line.now_us, due));
+    driver->tick(static_cast<std::int64_t>(line.now_us / 1000));
+    if (auto status = driver->take_status()) status_history.push_back(*status);
     if (after_event) after_event(*this);
 }
 

@@ -14,6 +14,7 @@
 #include "console/main_form.hpp"
 #include "link/trace.hpp"
 #include "platform/seq_files.hpp"
+#include "window/driver.hpp"
 #include "writer.hpp"
 
 namespace writer_sim {
@@ -129,7 +130,7 @@ struct rig {
     torvela::std_seq_files files;
     std::unique_ptr<torvela::main_form> form;
 
-    std::uint64_t timer1_ticks = 0, timer2_ticks = 0, timer3_ticks = 0;
+    std::unique_ptr<torvela::front_driver> driver;
 
     // Runs the timers until `done` holds or `limit_us` of virtual time passed;
     // returns whether `done` held.
@@ -144,8 +145,6 @@ struct rig {
     std::function<void(rig&)> after_event;
 
 private:
-    std::uint64_t next_t1_, next_t2_, next_t3_;
-    bool t3_was_enabled_ = false;
     void step_event();
 };
 

@@ -82,8 +82,11 @@ void timer_driver::after_event(std::int64_t now_ms) {
 }
 
 std::int64_t timer_driver::next_due() const {
-    std::int64_t next = due_[0];
-    for (int i = 0; i < timers; ++i) next = std::min({next, due_[i], last_[i] + interval(i)});
+    // The engine sooner when the port has just opened (see `offer`); the
+    // others when due, and no sooner: a sequencer held back to the press's
+    // grid would otherwise be offered, and refused, until then.
+    std::int64_t next = std::min(due_[0], last_[0] + interval(0));
+    for (int i = 1; i < timers; ++i) next = std::min(next, due_[i]);
     return next;
 }
 
