@@ -40,7 +40,7 @@
 #include "service/lock_bits.hpp"
 #include "service/write_count.hpp"
 #include "engine/writer_id.hpp"
-#include "window/front.hpp"
+#include "window/driver.hpp"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -389,29 +389,20 @@ bool is_terminal(int fd) {
 #endif
 }
 
-// Runs the pressed operation to its end on the three timers; the exit
+// Milliseconds on the steady clock since the program began.
+std::int64_t now_ms() {
+    static const auto started = std::chrono::steady_clock::now();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+}
+
+// Runs the pressed operation to its end on the driver's timers; the exit
 // status of an interrupt, or success when it ran to its end.
-int run_to_end(main_form& f, traced_port& serial, seq_files& files, output& out, bool is_job) {
+int run_to_end(front_driver& driver, main_form& f, seq_files& files, output& out, bool is_job) {
     auto running = [&] { return f.engine_step != 0 || (is_job && f.job_no != 0); };
-    progress_line progress;
-    const auto started = std::chrono::steady_clock::now();
-    auto now_ms = [&] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
-            .count();
-    };
-    std::string shown = f.Label9.caption;
-    // After every tick: the status line and the progress line.
-    auto report = [&] {
-        if (f.Label9.caption != shown) out.status(shown = f.Label9.caption);
-        progress.update(f, now_ms());
-        out.progress(f, progress);
-    };
 #ifdef _WIN32
     // The 4 ms engine needs a finer sleep than the default 15.6 ms.
     timeBeginPeriod(1);
 #endif
-    timer_driver clock(f, serial.tick, timer_driver::offered::by_one_loop);
-    clock.start(now_ms());
     int code = success;
     while (running()) {
         if (interrupted) {
@@ -420,10 +411,12 @@ int run_to_end(main_form& f, traced_port& serial, seq_files& files, output& out,
             code = failed;
             break;
         }
-        std::this_thread::sleep_until(started + std::chrono::milliseconds(clock.next_due()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::max<std::int64_t>(0, driver.next_due() - now_ms())));
         const std::int64_t now = now_ms();
-        for (int i = 0; i < timer_driver::timers && running(); ++i)
-            if (clock.offer(i, now)) report();
+        if (!driver.tick(now)) continue;
+        // The status line and the progress line, as a window draws them.
+        if (const auto status = driver.take_status()) out.status(*status);
+        out.progress(f, driver.progress(now));
     }
 #ifdef _WIN32
     timeEndPeriod(1);
@@ -464,7 +457,8 @@ int run_with_writer(const options& o, output& out) {
     dlg.file = o.files.empty() ? std::string() : o.files[0];
     dlg.blocks = o.blocks;
     main_form f(serial, box, dlg, files);
-    Form_Load(f);
+    front_driver driver(f, serial, timer_driver::offered::by_one_loop);
+    driver.load(now_ms());
     set_up_form(f, o);
     if (o.op->file != file_use::none) {
         if (const std::string why = check_file(f, o); !why.empty()) {
@@ -479,14 +473,14 @@ int run_with_writer(const options& o, output& out) {
         return no_port;
     };
     if (o.op->how == start::needs_open_port && !open_port_prologue(f)) return port_error();
-    const std::string before = f.Label9.caption;
+    driver.take_status();
     guarded(f, o.op->click);
-    if (f.Label9.caption != before) out.status(f.Label9.caption);
+    if (const auto status = driver.take_status()) out.status(*status);
     if (f.last_outcome == outcome::no_port) return port_error();
-    const int code = run_to_end(f, serial, files, out, o.op->how == start::job);
+    const int code = run_to_end(driver, f, files, out, o.op->how == start::job);
     // One-step operations leave the port as they found it: closed.
     if (o.op->how != start::job) close_port(f);
-    Form_Unload(f);
+    driver.unload();
 #ifdef _WIN32
     cleaned_up = true;
 #endif
