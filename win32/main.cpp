@@ -23,9 +23,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return 0;
     }
     if (help) {
-        MessageBoxW(nullptr,
-                    L"torvela [--help] [--version]\n\nThe service window for the ROM writer on an RS-232 line.\n"
-                    L"Ctrl+Shift+F12 shows the service view. The writer's operations from a console: torvela-cli.",
+        MessageBoxW(nullptr, torvela_win32::wide(std::string("torvela [--help] [--version]\n\n") + torvela::window_help).c_str(),
                     L"TORVELA", MB_OK);
         return 0;
     }

@@ -1,26 +1,19 @@
 // The TORVELA window on Windows: native controls drawn from the core's
-// control table. Every click, text change and timer tick goes to the core;
-// the controls are refreshed from the model afterwards.
+// control table. Every click, text change and timer tick goes to the core's
+// driver; the controls it says changed are drawn again afterwards.
 #include "window.hpp"
 
-#include <commdlg.h>
 #include <mmsystem.h>
-#include <shlobj.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <deque>
+#include <cmath>
 #include <exception>
-
-#include "erase/block_form.hpp"
-#include "rom_data/memory_files.hpp"
 
 namespace torvela_win32 {
 
 namespace {
 
-constexpr UINT tick_message = WM_APP + 1;    // wParam: 0, 1, 2 for Timer1..Timer3
-constexpr UINT inform_message = WM_APP + 2;  // a message box waits to be shown
+constexpr UINT tick_message = WM_APP + 1;
 
 std::wstring window_text(HWND w) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(w)) + 1, L'\0');
@@ -28,197 +21,77 @@ std::wstring window_text(HWND w) {
     return text;
 }
 
-// The documents folder when there is one, else the user's profile.
-std::wstring first_folder() {
-    PWSTR path = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &path)) &&
-        GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
-        folder = path;
-    CoTaskMemFree(path);
-    if (folder.empty()) {
-        wchar_t profile[MAX_PATH];
-        if (GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH) > 0) folder = profile;
-    }
-    return folder;
+// Sets the text only where the control shows another: setting it while the
+// operator types would move the cursor.
+void set_text_if_other(HWND w, const std::string& text) {
+    if (utf8(window_text(w)) != text) SetWindowTextW(w, wide(text).c_str());
 }
 
-// ---- pictures of the busy indicator --------------------------------------------
+COLORREF colour(std::uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
+// A busy picture, as the core's shapes.
 void draw_picture(HDC dc, RECT r, int n) {
     FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
-    HGDIOBJ old_pen = SelectObject(dc, GetStockObject(BLACK_PEN));
-    if (n >= 1 && n <= 4) {
-        HBRUSH light = CreateSolidBrush(RGB(230, 230, 230)), blue = CreateSolidBrush(RGB(20, 90, 200));
-        HGDIOBJ old = SelectObject(dc, light);
-        Ellipse(dc, r.left, r.top, r.right, r.bottom);
-        SelectObject(dc, blue);
-        // One quarter filled, turning clockwise from the top.
-        const int cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2, q = n - 1;
-        const POINT ends[5] = {{cx, r.top}, {r.right, cy}, {cx, r.bottom}, {r.left, cy}, {cx, r.top}};
-        Pie(dc, r.left, r.top, r.right, r.bottom, ends[q + 1].x, ends[q + 1].y, ends[q].x, ends[q].y);
-        SelectObject(dc, old);
-        DeleteObject(light);
-        DeleteObject(blue);
-    } else if ((n >= 5 && n <= 9) || (n >= 12 && n <= 16)) {
-        const bool down = n <= 9;
-        const int count = down ? n - 5 : n - 12;
-        HPEN pen = CreatePen(PS_SOLID, 2, RGB(200, 60, 20));
-        SelectObject(dc, pen);
-        const int h = (r.bottom - r.top) / 5, cx = (r.left + r.right) / 2;
-        for (int i = 0; i < count; ++i) {
-            const int y = down ? r.top + 2 + i * h : r.bottom - 2 - i * h;
-            const int tip = down ? y + h - 2 : y - h + 2;
-            MoveToEx(dc, r.left + 2, y, nullptr);
-            LineTo(dc, cx, tip);
-            LineTo(dc, r.right - 2, y);
+    for (const torvela::shape& s : torvela::picture_shapes(n, {r.left, r.top, r.right - r.left, r.bottom - r.top})) {
+        HPEN pen = CreatePen(PS_SOLID, s.pen_width, colour(s.pen));
+        HBRUSH brush = s.brush == torvela::no_fill ? nullptr : CreateSolidBrush(colour(s.brush));
+        const HGDIOBJ old_pen = SelectObject(dc, pen);
+        const HGDIOBJ old_brush = SelectObject(dc, brush ? static_cast<HGDIOBJ>(brush) : GetStockObject(NULL_BRUSH));
+        const int l = s.at.x, t = s.at.y, rr = s.at.x + s.at.width, b = s.at.y + s.at.height;
+        switch (s.what) {
+        case torvela::shape::kind::ellipse: Ellipse(dc, l, t, rr, b); break;
+        case torvela::shape::kind::pie: {
+            // Counter-clockwise from the first radial to the second.
+            const double from = std::min(s.start_deg, s.start_deg + s.span_deg) * 3.14159265358979 / 180;
+            const double to = std::max(s.start_deg, s.start_deg + s.span_deg) * 3.14159265358979 / 180;
+            const double cx = (l + rr) / 2.0, cy = (t + b) / 2.0, rx = s.at.width / 2.0, ry = s.at.height / 2.0;
+            Pie(dc, l, t, rr, b, static_cast<int>(cx + rx * std::cos(from)), static_cast<int>(cy - ry * std::sin(from)),
+                static_cast<int>(cx + rx * std::cos(to)), static_cast<int>(cy - ry * std::sin(to)));
+            break;
+        }
+        case torvela::shape::kind::line:
+            MoveToEx(dc, l, t, nullptr);
+            LineTo(dc, rr, b);
+            break;
+        case torvela::shape::kind::box: Rectangle(dc, l, t, rr, b); break;
+        case torvela::shape::kind::rounded_box: RoundRect(dc, l, t, rr, b, 4, 4); break;
         }
         SelectObject(dc, old_pen);
+        SelectObject(dc, old_brush);
         DeleteObject(pen);
-    } else if (n == 10 || n == 11) {
-        HBRUSH body = CreateSolidBrush(n == 10 ? RGB(210, 215, 225) : RGB(90, 90, 95));
-        HGDIOBJ old = SelectObject(dc, body);
-        Rectangle(dc, r.left + 1, r.top + 1, r.right - 1, n == 10 ? r.bottom - (r.bottom - r.top) / 4 : r.bottom - 1);
-        SelectObject(dc, old);
-        DeleteObject(body);
+        if (brush) DeleteObject(brush);
     }
-    SelectObject(dc, old_pen);
+}
+
+// The monitor's pixels per 96 (the design's), read where the system says.
+double dpi_scale(HWND w) {
+    using get_dpi = UINT(WINAPI*)(HWND);
+    static const auto for_window = reinterpret_cast<get_dpi>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    const UINT dpi = for_window ? for_window(w) : 96;
+    return dpi > 0 ? dpi / 96.0 : 1.0;
 }
 
 }  // namespace
-
-// ---- message boxes and dialogs ---------------------------------------------------
-
-bool win32_box::yes_no(std::string_view prompt, std::string_view title) {
-    // The box runs its own message loop: the timers' messages go on being
-    // dispatched to the window meanwhile.
-    return MessageBoxW(owner, wide(prompt).c_str(), wide(title).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
-}
-
-void win32_box::inform(std::string_view text, std::string_view title) {
-    // Shown once the handler that calls this has returned.
-    pending.emplace_back(wide(text), wide(title));
-    PostMessageW(owner, inform_message, 0, 0);
-}
-
-win32_dialogs::win32_dialogs() : folder_(first_folder()) {}
-
-std::string win32_dialogs::open_file(std::string_view filter) {
-    // "NAME|PATTERNS|NAME|PATTERNS": the dialog wants them NUL-separated.
-    std::wstring pairs = wide(filter);
-    std::replace(pairs.begin(), pairs.end(), L'|', L'\0');
-    pairs.push_back(L'\0');
-    pairs.push_back(L'\0');
-    std::wstring file(32768, L'\0');
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = owner;
-    ofn.lpstrFilter = pairs.c_str();
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = file.data();
-    ofn.nMaxFile = static_cast<DWORD>(file.size());
-    ofn.lpstrInitialDir = folder_.empty() ? nullptr : folder_.c_str();
-    ofn.lpstrTitle = L"SELECT FILE";
-    ofn.lpstrDefExt = L"dat";
-    // A new name is allowed: a save into a file that is not there yet.
-    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-    if (!GetOpenFileNameW(&ofn)) return {};
-    file.resize(wcslen(file.c_str()));
-    folder_ = file.substr(0, file.find_last_of(L"\\/"));
-    return utf8(file);
-}
-
-namespace {
-
-struct block_dialog_state {
-    torvela::main_form* f;
-    torvela::block_form* dlg;
-    std::vector<HWND> boxes;
-    bool done = false;
-};
-
-LRESULT CALLBACK block_dialog_proc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
-    auto* s = reinterpret_cast<block_dialog_state*>(GetWindowLongPtrW(w, GWLP_USERDATA));
-    switch (msg) {
-    case WM_COMMAND:
-        if (s && LOWORD(wp) == IDOK) {
-            for (std::size_t i = 0; i < s->boxes.size(); ++i)
-                s->dlg->target_block[i].value = SendMessageW(s->boxes[i], BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
-            torvela::OK_buttun_Click(*s->dlg, *s->f);
-            s->done = true;
-            return 0;
-        }
-        break;
-    case WM_CLOSE:
-        if (s) s->done = true;
-        return 0;
-    default:
-        break;
-    }
-    return DefWindowProcW(w, msg, wp, lp);
-}
-
-}  // namespace
-
-void win32_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& dlg) {
-    static const bool registered = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = block_dialog_proc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-        wc.lpszClassName = L"torvela_block_form";
-        return RegisterClassW(&wc) != 0;
-    }();
-    (void)registered;
-    block_dialog_state s{&f, &dlg, {}};
-    RECT r{0, 0, torvela::block_dialog_width, torvela::block_dialog_height};
-    AdjustWindowRectEx(&r, WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME);
-    HWND w = CreateWindowExW(WS_EX_DLGMODALFRAME, L"torvela_block_form", L"block_form", WS_CAPTION | WS_SYSMENU,
-                             CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, owner, nullptr,
-                             GetModuleHandleW(nullptr), nullptr);
-    SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&s));
-    auto child = [&](const torvela::control& c, const wchar_t* cls, DWORD style, int id) {
-        const torvela::rect at = torvela::dialog_place(c);
-        HWND h = CreateWindowExW(0, cls, wide(c.caption).c_str(), WS_CHILD | style | (c.visible ? WS_VISIBLE : 0),
-                                 at.x, at.y, at.width, at.height, w,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-        SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-        return h;
-    };
-    for (std::size_t i = 0; i < 9; ++i) {
-        torvela::control box = dlg.target_block[i];
-        box.caption.clear();
-        s.boxes.push_back(child(box, L"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP, static_cast<int>(200 + i)));
-        child(dlg.block[i], L"STATIC", SS_LEFT | SS_NOPREFIX, static_cast<int>(300 + i));
-    }
-    child(dlg.OK_buttun, L"BUTTON", BS_DEFPUSHBUTTON | WS_TABSTOP, IDOK);
-    // Modal: the main window is disabled while the dialog's loop runs, and
-    // the timers' messages go on being dispatched.
-    EnableWindow(owner, FALSE);
-    ShowWindow(w, SW_SHOW);
-    MSG msg;
-    while (!s.done && GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (IsDialogMessageW(w, &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    EnableWindow(owner, TRUE);
-    DestroyWindow(w);
-    SetForegroundWindow(owner);
-    if (!dlg.unloaded) torvela::Form_Unload(dlg);
-}
-
-// ---- the main window ---------------------------------------------------------------
 
 main_window* main_window::self_ = nullptr;
 
-main_window::main_window() { self_ = this; }
+main_window::main_window() {
+    self_ = this;
+    QueryPerformanceFrequency(&frequency_);
+    QueryPerformanceCounter(&started_);
+}
 
 main_window::~main_window() {
-    stop_timers();
+    stop_timer();
     unload();
     self_ = nullptr;
+}
+
+std::int64_t main_window::now() const {
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return (t.QuadPart - started_.QuadPart) * 1000 / frequency_.QuadPart;
 }
 
 bool main_window::create(HINSTANCE instance) {
@@ -237,13 +110,12 @@ bool main_window::create(HINSTANCE instance) {
     box_.owner = hwnd_;
     dialogs_.owner = hwnd_;
     form_ = std::make_unique<torvela::main_form>(serial_, box_, dialogs_, files_);
-    clock_ = std::make_unique<torvela::timer_driver>(*form_, serial_.tick, torvela::timer_driver::offered::by_one_timer);
+    driver_ = std::make_unique<torvela::front_driver>(*form_, serial_, torvela::timer_driver::offered::by_one_timer);
     build();
-    torvela::Form_Load(*form_);
-    clock_start_ = GetTickCount64();
+    driver_->load(now());
     set_service_view(false);
     ShowWindow(hwnd_, SW_SHOW);
-    start_timers();
+    start_timer();
     return true;
 }
 
@@ -266,36 +138,33 @@ void main_window::build() {
         }
         HWND w = CreateWindowExW(0, cls, L"", style, 0, 0, 1, 1, hwnd_,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(this_id)), instance, nullptr);
-        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-        bindings_.push_back({c, w, this_id});
+        widgets_.push_back({c, w, this_id});
     }
-    trace_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                             // Long lines scroll sideways: wrapping a page's hex
-                             // on every append would cost the engine its ticks.
-                             WS_CHILD | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL |
-                                 WS_HSCROLL,
-                             0, 0, 1, 1, hwnd_,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(trace_id)), instance, nullptr);
-    progress_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 1, 1, hwnd_,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(progress_id)), instance, nullptr);
-    save_trace_ = CreateWindowExW(0, L"BUTTON", L"SAVE TRACE", WS_CHILD | BS_PUSHBUTTON, 0, 0, 1, 1, hwnd_,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(save_trace_id)), instance, nullptr);
-    for (HWND w : {trace_, progress_, save_trace_}) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    auto child = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int child_id, DWORD ex = 0) {
+        return CreateWindowExW(ex, cls, text, WS_CHILD | style, 0, 0, 1, 1, hwnd_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(child_id)), instance, nullptr);
+    };
+    // Long lines scroll sideways: wrapping a page's hex on every append
+    // would cost the engine its ticks.
+    trace_ = child(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL | WS_HSCROLL,
+                   trace_id, WS_EX_CLIENTEDGE);
+    progress_ = child(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, progress_id);
+    save_trace_ = child(L"BUTTON", L"SAVE TRACE", BS_PUSHBUTTON, save_trace_id);
 }
 
-// The monitor's pixels per 96 (the design's), read where the system says.
-static double dpi_scale(HWND w) {
-    using get_dpi = UINT(WINAPI*)(HWND);
-    static const auto for_window =
-        reinterpret_cast<get_dpi>(reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    const UINT dpi = for_window ? for_window(w) : 96;
-    return dpi > 0 ? dpi / 96.0 : 1.0;
+void main_window::set_fonts(double scale) {
+    if (scale == scale_ && font_) return;
+    scale_ = scale;
+    HFONT old = font_;
+    font_ = japanese_ui_font(-px(12));
+    dialogs_.font = font_;
+    for (const widget& b : widgets_) SendMessageW(b.w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+    for (HWND w : {trace_, progress_, save_trace_}) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+    if (old) DeleteObject(old);
 }
 
 void main_window::set_service_view(bool on) {
-    service_view_ = on;
-    const int width = torvela::client_width + (on ? torvela::trace_width : 0);
-    const int height = on ? torvela::service_height : torvela::client_height;
+    const torvela::rect area = torvela::window_area(on);
     // The design at the monitor's DPI; where that is taller than the work
     // area (the service view on a 1366x768 laptop), scaled down to fit it.
     const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE));
@@ -306,118 +175,66 @@ void main_window::set_service_view(bool on) {
     GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &mi);
     const int room_w = mi.rcWork.right - mi.rcWork.left - (frame.right - frame.left);
     const int room_h = mi.rcWork.bottom - mi.rcWork.top - (frame.bottom - frame.top);
-    const double scale = std::min({dpi_scale(hwnd_), static_cast<double>(room_h) / height,
-                                   static_cast<double>(room_w) / width});
-    if (scale != scale_ || !font_) {
-        scale_ = scale;
-        HFONT old = font_;
-        font_ = japanese_ui_font(-px(12));
-        dialogs_.font = font_;
-        for (const binding& b : bindings_) SendMessageW(b.w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
-        for (HWND w : {trace_, progress_, save_trace_}) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
-        if (old) DeleteObject(old);
-    }
-    RECT r{0, 0, px(width), px(height)};
+    set_fonts(std::min({dpi_scale(hwnd_), static_cast<double>(room_h) / area.height,
+                        static_cast<double>(room_w) / area.width}));
+    RECT r{0, 0, px(area.width), px(area.height)};
     AdjustWindowRectEx(&r, style, FALSE, 0);
     // Moved up where the grown window would reach below the work area.
-    RECT now{};
-    GetWindowRect(hwnd_, &now);
-    const int top = std::max<int>(mi.rcWork.top, std::min<int>(now.top, mi.rcWork.bottom - (r.bottom - r.top)));
-    const int left = std::max<int>(mi.rcWork.left, std::min<int>(now.left, mi.rcWork.right - (r.right - r.left)));
+    RECT at{};
+    GetWindowRect(hwnd_, &at);
+    const int top = std::max<int>(mi.rcWork.top, std::min<int>(at.top, mi.rcWork.bottom - (r.bottom - r.top)));
+    const int left = std::max<int>(mi.rcWork.left, std::min<int>(at.left, mi.rcWork.right - (r.right - r.left)));
     SetWindowPos(hwnd_, nullptr, left, top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
-    MoveWindow(trace_, px(torvela::client_width + 8), px(8), px(torvela::trace_width - 16),
-               px(torvela::service_height - 16), TRUE);
-    MoveWindow(progress_, px(8), px(torvela::service_row_top), px(360), px(torvela::service_button_height), TRUE);
-    MoveWindow(save_trace_, px(torvela::save_trace_left), px(torvela::service_row_top), px(torvela::service_button_width),
-               px(torvela::service_button_height), TRUE);
-    for (HWND w : {trace_, progress_, save_trace_}) ShowWindow(w, on ? SW_SHOW : SW_HIDE);
-    trace_feed_.restart();
-    for (binding& b : bindings_) b.shown = -1;
+    const std::pair<HWND, torvela::rect> parts[] = {
+        {trace_, torvela::trace_view_place}, {progress_, torvela::progress_place}, {save_trace_, torvela::save_trace_place}};
+    for (const auto& [w, place] : parts) {
+        MoveWindow(w, px(place.x), px(place.y), px(place.width), px(place.height), TRUE);
+        ShowWindow(w, on ? SW_SHOW : SW_HIDE);
+    }
+    driver_->set_service_view(on);
     refresh();
 }
 
 void main_window::fire(torvela::control& c, torvela::control_event e) {
-    torvela::fire(*form_, c, e);
-    clock_->after_event(static_cast<std::int64_t>(timeGetTime()));
+    driver_->event(c, e, now());
     refresh();
 }
 
-void main_window::sync(binding& b) {
-    const torvela::control& c = *b.c;
-    const torvela::rect r = torvela::place(c, service_view_);
-    int height = r.height;
-    if (c.kind == torvela::control_kind::combo) height *= 8;  // room for the list
-    if (b.shown == -1 || r.x != b.at.x || r.y != b.at.y) {
-        MoveWindow(b.w, px(r.x), px(r.y), px(r.width), px(height), TRUE);
-        b.at = r;
+void main_window::draw(const torvela::control_change& change) {
+    const torvela::control& c = *change.c;
+    HWND w = find(change.c)->w;
+    using part = torvela::redraw_part;
+    if (change.has(part::place)) {
+        const torvela::rect& r = change.at;
+        // A combo box's height takes its list.
+        const int height = c.kind == torvela::control_kind::combo ? r.height * 8 : r.height;
+        MoveWindow(w, px(r.x), px(r.y), px(r.width), px(height), TRUE);
     }
-    const int shown = torvela::shown(c, service_view_) ? 1 : 0;
-    if (shown != b.shown) {
-        ShowWindow(b.w, shown ? SW_SHOW : SW_HIDE);
-        b.shown = shown;
+    if (change.has(part::shown)) ShowWindow(w, change.shown ? SW_SHOW : SW_HIDE);
+    if (change.has(part::enabled)) EnableWindow(w, c.enabled);
+    if (change.has(part::items)) {
+        SendMessageW(w, CB_RESETCONTENT, 0, 0);
+        for (const std::string& item : c.items) SendMessageW(w, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(item).c_str()));
     }
-    if (c.enabled != (b.enabled == 1)) {
-        EnableWindow(b.w, c.enabled);
-        b.enabled = c.enabled ? 1 : 0;
-    }
-    switch (c.kind) {
-    case torvela::control_kind::combo: {
-        if (b.items != c.items.size()) {
-            SendMessageW(b.w, CB_RESETCONTENT, 0, 0);
-            for (const std::string& item : c.items)
-                SendMessageW(b.w, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(item).c_str()));
-            b.items = c.items.size();
-            b.caption = "\x01";  // set the text again
-        }
-        // Only a text that differs from what the box shows is set: setting it
-        // while the operator types would move the cursor.
-        if (b.caption != c.caption && utf8(window_text(b.w)) != c.caption) SetWindowTextW(b.w, wide(c.caption).c_str());
-        break;
-    }
-    case torvela::control_kind::check:
-    case torvela::control_kind::option:
-        if (b.value != c.value) SendMessageW(b.w, BM_SETCHECK, c.value == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
-        if (b.caption != c.caption) SetWindowTextW(b.w, wide(c.caption).c_str());
-        break;
-    case torvela::control_kind::text:
-        if (b.caption != c.caption && utf8(window_text(b.w)) != c.caption) SetWindowTextW(b.w, wide(c.caption).c_str());
-        break;
-    case torvela::control_kind::image:
-        if (shown) InvalidateRect(b.w, nullptr, FALSE);
-        break;
-    default:
-        if (b.caption != c.caption) SetWindowTextW(b.w, wide(c.caption).c_str());
-        break;
-    }
-    b.caption = c.caption;
-    b.value = c.value;
+    if (change.has(part::value)) SendMessageW(w, BM_SETCHECK, c.value == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (!change.has(part::caption)) return;
+    if (c.kind == torvela::control_kind::combo || c.kind == torvela::control_kind::text)
+        set_text_if_other(w, c.caption);
+    else if (c.kind != torvela::control_kind::image)
+        SetWindowTextW(w, wide(c.caption).c_str());
 }
 
 void main_window::refresh() {
+    const torvela::front_driver::redraw r = driver_->refresh(now());
     syncing_ = true;
-    for (binding& b : bindings_) sync(b);
+    for (const torvela::control_change& change : r.controls) draw(change);
     syncing_ = false;
-    progress_line_.update(*form_, static_cast<std::int64_t>(GetTickCount64() - clock_start_));
-    const std::wstring title = wide(torvela::window_title(*form_, progress_line_));
-    if (title != title_) {
-        title_ = title;
-        SetWindowTextW(hwnd_, title.c_str());
-    }
-    if (service_view_) {
-        const std::wstring text = wide(progress_line_.text());
-        if (text != progress_text_) {
-            progress_text_ = text;
-            SetWindowTextW(progress_, text.c_str());
-        }
-        update_trace();
-    }
+    if (r.title) SetWindowTextW(hwnd_, wide(*r.title).c_str());
+    if (r.progress) SetWindowTextW(progress_, wide(*r.progress).c_str());
+    show_trace(r.trace);
 }
 
-void main_window::update_trace() {
-    // Only the new lines, a few times a second: the view costs the job
-    // nothing however fast the frames go.
-    const torvela::trace_feed::update u =
-        trace_feed_.take(serial_, static_cast<std::int64_t>(GetTickCount64() - clock_start_));
+void main_window::show_trace(const torvela::trace_feed::update& u) {
     if (u.text.empty()) return;
     const std::wstring text = wide(u.text);
     if (u.replace) {
@@ -433,94 +250,60 @@ void main_window::update_trace() {
 }
 
 void main_window::save_trace() {
-    std::wstring file(32768, L'\0');
-    const std::wstring name = L"torvela-trace.txt";
-    std::copy(name.begin(), name.end(), file.begin());
-    const std::wstring folder = first_folder();
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = hwnd_;
-    ofn.lpstrFilter = L"TEXT (*.txt)\0*.txt\0All files (*)\0*\0";
-    ofn.lpstrFile = file.data();
-    ofn.nMaxFile = static_cast<DWORD>(file.size());
-    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    ofn.lpstrTitle = L"SAVE TRACE";
-    ofn.lpstrDefExt = L"txt";
-    ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
-    if (!GetSaveFileNameW(&ofn)) return;
-    file.resize(wcslen(file.c_str()));
-    // A trace that did not reach its file says so.
-    if (!write_trace(file))
-        MessageBoxW(hwnd_,
-                    (file + L" could not be written (a full disk, or a folder you may not write to); the trace is "
-                            L"still here: choose another file.").c_str(),
-                    L"SAVE TRACE", MB_OK | MB_ICONWARNING);
+    const std::string path = choose_trace_file(hwnd_);
+    if (!path.empty() && !driver_->save_trace(path))
+        MessageBoxW(hwnd_, wide(torvela::trace_not_saved(path)).c_str(), L"SAVE TRACE", MB_OK | MB_ICONWARNING);
 }
 
-bool main_window::write_trace(const std::wstring& path) const {
-    const std::string text = serial_.document(TORVELA_VERSION, form_->memory_file_path);
-    std::FILE* out = _wfopen(path.c_str(), L"wb");
-    if (!out) return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    return std::fclose(out) == 0 && written;
-}
-
-// ---- timers -------------------------------------------------------------------------
+// ---- the timers ---------------------------------------------------------------------
 // Timer1 steps every 4 ms: finer than a window timer's 10 ms and more, so
-// the three timers are multimedia timers that post a message to the window;
-// one message of a timer waits at a time, a late tick is not made up for.
+// one multimedia timer at the engine's interval posts a message to the
+// window, and the driver runs each of the three timers when it is due; one
+// message waits at a time, a late tick is not made up for.
 constexpr DWORD lost_tick_ms = 50;
 
 void CALLBACK main_window::timer_callback(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
     auto* t = reinterpret_cast<timer_slot*>(user);
     // A modal loop that ends may drop a message it has already taken out of
     // the queue: a tick that has waited for long is posted again.
-    const DWORD now = timeGetTime();
-    if (t->pending.exchange(true) && now - t->posted_at < lost_tick_ms) return;
-    t->posted_at = now;
-    if (!PostMessageW(t->window, tick_message, static_cast<WPARAM>(t->index), 0)) t->pending = false;
+    const DWORD at = timeGetTime();
+    if (t->pending.exchange(true) && at - t->posted_at < lost_tick_ms) return;
+    t->posted_at = at;
+    if (!PostMessageW(t->window, tick_message, 0, 0)) t->pending = false;
 }
 
-void main_window::start_timers() {
+void main_window::start_timer() {
     timeBeginPeriod(1);
-    // One multimedia timer at the engine's 4 ms drives all three: the
-    // sequencer's phases then fall on one grid that starts at the press.
-    slots_[0].window = hwnd_;
-    slots_[0].index = 0;
-    slots_[0].id = timeSetEvent(static_cast<UINT>(form_->Timer1.interval), 1, timer_callback,
-                                reinterpret_cast<DWORD_PTR>(&slots_[0]), TIME_PERIODIC | TIME_KILL_SYNCHRONOUS);
+    slot_.window = hwnd_;
+    slot_.id = timeSetEvent(static_cast<UINT>(form_->Timer1.interval), 1, timer_callback,
+                            reinterpret_cast<DWORD_PTR>(&slot_), TIME_PERIODIC | TIME_KILL_SYNCHRONOUS);
 }
 
-void main_window::stop_timers() {
-    bool any = false;
-    for (timer_slot& t : slots_)
-        if (t.id != 0) {
-            timeKillEvent(t.id);
-            t.id = 0;
-            any = true;
-        }
-    if (any) timeEndPeriod(1);
+void main_window::stop_timer() {
+    if (slot_.id == 0) return;
+    timeKillEvent(slot_.id);
+    slot_.id = 0;
+    timeEndPeriod(1);
 }
 
-void main_window::on_tick(int index) {
-    slots_[index].pending = false;
-    // Each timer runs when it is due; ticks that queued while the window was
-    // held run once, not in a burst.
-    const auto now = static_cast<std::int64_t>(timeGetTime());
-    bool ran = false;
-    for (int i = 0; i < torvela::timer_driver::timers; ++i) ran = clock_->offer(i, now) || ran;
-    if (ran) refresh();
+void main_window::on_tick() {
+    slot_.pending = false;
+    if (driver_->tick(now())) refresh();
 }
 
 void main_window::unload() {
-    if (unloaded_ || !form_) return;
-    unloaded_ = true;
-    torvela::Form_Unload(*form_);
+    if (driver_) driver_->unload();
 }
 
-main_window::binding* main_window::find(int id) {
-    for (binding& b : bindings_)
+main_window::widget* main_window::find(int id) {
+    for (widget& b : widgets_)
         if (b.id == id) return &b;
+    return nullptr;
+}
+
+main_window::widget* main_window::find(const torvela::control* c) {
+    for (widget& b : widgets_)
+        if (b.c == c) return &b;
     return nullptr;
 }
 
@@ -528,77 +311,68 @@ bool main_window::pre_translate(const MSG& msg) {
     // Ctrl+Shift+F12 toggles the service view wherever the focus is.
     if (msg.message == WM_KEYDOWN && msg.wParam == VK_F12 && (GetKeyState(VK_CONTROL) & 0x8000) &&
         (GetKeyState(VK_SHIFT) & 0x8000)) {
-        set_service_view(!service_view_);
+        set_service_view(!driver_->service_view());
         return true;
     }
     return false;
 }
 
+void main_window::command(int id, int code) {
+    if (id == save_trace_id && code == BN_CLICKED) return save_trace();
+    widget* b = find(id);
+    if (!b || syncing_) return;
+    torvela::control& c = *b->c;
+    switch (c.kind) {
+    case torvela::control_kind::button:
+        if (code == BN_CLICKED) fire(c, torvela::control_event::click);
+        break;
+    case torvela::control_kind::check:
+    case torvela::control_kind::option:
+        if (code != BN_CLICKED) break;
+        c.value = SendMessageW(b->w, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+        fire(c, torvela::control_event::click);
+        break;
+    case torvela::control_kind::combo:
+        if (code == CBN_SELCHANGE) {
+            const LRESULT i = SendMessageW(b->w, CB_GETCURSEL, 0, 0);
+            if (i < 0 || static_cast<std::size_t>(i) >= c.items.size()) break;
+            c.caption = c.items[static_cast<std::size_t>(i)];
+            fire(c, torvela::control_event::click);
+        } else if (code == CBN_EDITCHANGE) {
+            c.caption = utf8(window_text(b->w));
+            fire(c, torvela::control_event::change);
+        }
+        break;
+    case torvela::control_kind::text:
+        if (code == EN_CHANGE) c.caption = utf8(window_text(b->w));
+        break;
+    default:
+        break;
+    }
+}
+
 LRESULT main_window::handle(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case tick_message:
-        on_tick(static_cast<int>(wp));
+        on_tick();
         return 0;
     case inform_message:
-        while (!box_.pending.empty()) {
-            const auto [text, title] = box_.pending.front();
-            box_.pending.pop_front();
-            MessageBoxW(hwnd_, text.c_str(), title.c_str(), MB_OK | MB_ICONWARNING);
-        }
+        box_.show_pending();
         return 0;
-    case WM_COMMAND: {
-        const int id = LOWORD(wp), code = HIWORD(wp);
-        if (id == save_trace_id && code == BN_CLICKED) {
-            save_trace();
-            return 0;
-        }
-        binding* b = find(id);
-        if (!b || syncing_) break;
-        torvela::control& c = *b->c;
-        switch (c.kind) {
-        case torvela::control_kind::button:
-            if (code == BN_CLICKED) fire(c, torvela::control_event::click);
-            break;
-        case torvela::control_kind::check:
-        case torvela::control_kind::option:
-            if (code == BN_CLICKED) {
-                c.value = SendMessageW(b->w, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
-                fire(c, torvela::control_event::click);
-            }
-            break;
-        case torvela::control_kind::combo:
-            if (code == CBN_SELCHANGE) {
-                const LRESULT i = SendMessageW(b->w, CB_GETCURSEL, 0, 0);
-                if (i >= 0 && static_cast<std::size_t>(i) < c.items.size()) {
-                    c.caption = c.items[static_cast<std::size_t>(i)];
-                    fire(c, torvela::control_event::click);
-                }
-            } else if (code == CBN_EDITCHANGE) {
-                c.caption = utf8(window_text(b->w));
-                fire(c, torvela::control_event::change);
-            }
-            break;
-        case torvela::control_kind::text:
-            if (code == EN_CHANGE) c.caption = utf8(window_text(b->w));
-            break;
-        default:
-            break;
-        }
+    case WM_COMMAND:
+        command(LOWORD(wp), HIWORD(wp));
         return 0;
-    }
     case 0x02E0:  // WM_DPICHANGED: dragged to a monitor of another DPI
-        set_service_view(service_view_);
+        set_service_view(driver_->service_view());
         return 0;
     case WM_DRAWITEM: {
         const auto* d = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
-        if (const binding* b = find(static_cast<int>(d->CtlID))) {
-            const std::string& name = b->c->name;
-            draw_picture(d->hDC, d->rcItem, std::atoi(name.c_str() + 5));  // "ImageN"
-        }
+        if (const widget* b = find(static_cast<int>(d->CtlID)))
+            draw_picture(d->hDC, d->rcItem, std::atoi(b->c->name.c_str() + 5));  // "ImageN"
         return TRUE;
     }
     case WM_CLOSE:
-        stop_timers();
+        stop_timer();
         unload();
         DestroyWindow(hwnd_);
         return 0;

@@ -1,44 +1,21 @@
-// The TORVELA window on Windows: native controls mirroring the core's
-// control model.
+// The TORVELA window on Windows: native controls drawn from the core's
+// control table by the core's front-end driver.
 #pragma once
 
-
 #include <atomic>
-#include <deque>
 #include <memory>
 #include <string>
-#include <string_view>
-#include <utility>
 #include <vector>
 
 #include "console/main_form.hpp"
 #include "device_port.hpp"
+#include "dialogs.hpp"
 #include "link/trace.hpp"
 #include "platform/seq_files.hpp"
 #include "text.hpp"
-#include "window/front.hpp"
+#include "window/driver.hpp"
 
 namespace torvela_win32 {
-
-class win32_box final : public torvela::message_box {
-public:
-    bool yes_no(std::string_view prompt, std::string_view title) override;
-    void inform(std::string_view text, std::string_view title) override;
-    HWND owner = nullptr;
-    std::deque<std::pair<std::wstring, std::wstring>> pending;
-};
-
-class win32_dialogs final : public torvela::dialogs {
-public:
-    win32_dialogs();
-    std::string open_file(std::string_view filter) override;
-    void show_block_form(torvela::main_form& f, torvela::block_form& dlg) override;
-    HWND owner = nullptr;
-    HFONT font = nullptr;
-
-private:
-    std::wstring folder_;
-};
 
 class main_window {
 public:
@@ -53,21 +30,14 @@ public:
     bool pre_translate(const MSG& msg);
 
 private:
-    struct binding {
+    struct widget {
         torvela::control* c;
         HWND w;
         int id;
-        // What the control shows now, to touch it only on change.
-        std::string caption = "\x01";
-        int value = -1;
-        int shown = -1;
-        int enabled = -1;
-        std::size_t items = static_cast<std::size_t>(-1);
-        torvela::rect at{-1, -1, 0, 0};
     };
+    // The engine's multimedia timer posts a tick; one waits at a time.
     struct timer_slot {
         HWND window = nullptr;
-        int index = 0;
         UINT id = 0;
         std::atomic<bool> pending{false};
         std::atomic<DWORD> posted_at{0};
@@ -76,19 +46,23 @@ private:
     static LRESULT CALLBACK proc(HWND w, UINT msg, WPARAM wp, LPARAM lp);
     static void CALLBACK timer_callback(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR);
     LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
+    void command(int id, int code);
     void build();
     void set_service_view(bool on);
+    void set_fonts(double scale);
     void fire(torvela::control& c, torvela::control_event e);
-    void sync(binding& b);
+    void draw(const torvela::control_change& change);
     void refresh();
-    void update_trace();
+    void show_trace(const torvela::trace_feed::update& u);
     void save_trace();
-    bool write_trace(const std::wstring& path) const;
-    void start_timers();
-    void stop_timers();
-    void on_tick(int index);
+    void start_timer();
+    void stop_timer();
+    void on_tick();
     void unload();
-    binding* find(int id);
+    widget* find(int id);
+    widget* find(const torvela::control* c);
+    // Milliseconds on the performance counter since the window was made.
+    std::int64_t now() const;
 
     static main_window* self_;
     HWND hwnd_ = nullptr;
@@ -99,21 +73,16 @@ private:
     win32_box box_;
     win32_dialogs dialogs_;
     std::unique_ptr<torvela::main_form> form_;
-    std::vector<binding> bindings_;
+    std::unique_ptr<torvela::front_driver> driver_;
+    std::vector<widget> widgets_;
     HWND trace_ = nullptr, progress_ = nullptr, save_trace_ = nullptr;
-    timer_slot slots_[3];
-    std::unique_ptr<torvela::timer_driver> clock_;
-    torvela::progress_line progress_line_;
-    unsigned long long clock_start_ = 0;
-    std::wstring title_, progress_text_;
-    bool service_view_ = false;
+    timer_slot slot_;
+    LARGE_INTEGER started_{}, frequency_{};
     // Design pixels to the window's: the monitor's DPI, less where the
     // service view would not fit the work area.
     double scale_ = 0;
     int px(int v) const { return static_cast<int>(v * scale_ + 0.5); }
     bool syncing_ = false;
-    torvela::trace_feed trace_feed_;
-    bool unloaded_ = false;
 };
 
 }  // namespace torvela_win32

@@ -118,7 +118,8 @@ std::string trace_not_saved(const std::string& path);
 // The window's --help, after its usage line.
 inline constexpr const char* window_help =
     "The service window for the ROM writer on an RS-232 line. Ctrl+Shift+F12\n"
-    "shows the service view. The writer's operations from a shell: torvela-cli.\n";
+    "shows the service view. The writer's operations from the command line:\n"
+    "torvela-cli.\n";
 
 // The busy pictures (Image1 to Image16) as shapes to paint in `r`.
 struct shape {
