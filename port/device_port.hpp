@@ -63,7 +63,7 @@ private:
     std::vector<unsigned char> found_settings_;
     std::string device_, error_;
     // Bytes the device did not take yet: they go on the following ticks,
-    // never holding the caller up (POSIX). How long it has taken none.
+    // never holding the caller up. How long it has taken none.
     std::vector<std::uint8_t> pending_;
     std::int64_t stalled_since_ms_ = -1;
     bool send_pending();

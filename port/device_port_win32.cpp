@@ -49,7 +49,13 @@ bool set_line(HANDLE h, std::string& why, std::vector<unsigned char>& found) {
         why = GetLastError() == ERROR_INVALID_FUNCTION ? std::string("not a serial device") : reason(GetLastError());
         return false;
     }
+    COMMTIMEOUTS found_timeouts{};
+    GetCommTimeouts(h, &found_timeouts);
+    // What the device had, given back when it is closed: its line, then its
+    // timeouts.
     found.assign(reinterpret_cast<const unsigned char*>(&dcb), reinterpret_cast<const unsigned char*>(&dcb) + sizeof dcb);
+    found.insert(found.end(), reinterpret_cast<const unsigned char*>(&found_timeouts),
+                 reinterpret_cast<const unsigned char*>(&found_timeouts) + sizeof found_timeouts);
     dcb.BaudRate = CBR_57600;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
@@ -66,13 +72,14 @@ bool set_line(HANDLE h, std::string& why, std::vector<unsigned char>& found) {
     dcb.fNull = FALSE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     dcb.fAbortOnError = FALSE;
-    // Reads return what has arrived, at once; writes may take their time.
+    // Reads return what has arrived, at once; a write returns within a
+    // millisecond with what the driver took (the rest goes on later ticks).
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = MAXDWORD;
     t.ReadTotalTimeoutMultiplier = 0;
     t.ReadTotalTimeoutConstant = 0;
     t.WriteTotalTimeoutMultiplier = 0;
-    t.WriteTotalTimeoutConstant = 2000;
+    t.WriteTotalTimeoutConstant = 1;
     if (!SetCommState(h, &dcb) || !SetCommTimeouts(h, &t)) {
         why = reason(GetLastError());
         return false;
@@ -109,20 +116,26 @@ bool device_port::open_device() {
 // The port is given back with the settings it had when it was opened.
 void device_port::close_device() {
     if (handle_ != -1) {
-        if (found_settings_.size() == sizeof(DCB)) {
+        if (found_settings_.size() == sizeof(DCB) + sizeof(COMMTIMEOUTS)) {
             DCB dcb{};
+            COMMTIMEOUTS t{};
             std::memcpy(&dcb, found_settings_.data(), sizeof dcb);
+            std::memcpy(&t, found_settings_.data() + sizeof dcb, sizeof t);
             SetCommState(as_handle(handle_), &dcb);
+            SetCommTimeouts(as_handle(handle_), &t);
         }
         CloseHandle(as_handle(handle_));
     }
     found_settings_.clear();
+    pending_.clear();
+    stalled_since_ms_ = -1;
     handle_ = -1;
     open_ = false;
 }
 
 int device_port::InBufferCount() {
     if (!open_) return -1;
+    if (!pending_.empty() && !send_pending()) return -1;
     DWORD errors = 0;
     COMSTAT stat{};
     // A vanished device (an unplugged adapter) fails here.
@@ -151,19 +164,35 @@ std::string device_port::Input() {
 
 bool device_port::Output(std::span<const std::uint8_t> bytes) {
     if (!open_) return false;
-    std::size_t at = 0;
-    while (at < bytes.size()) {
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    return send_pending();
+}
+
+// A page is 260 bytes, far below the driver's queue. Should it be full, the
+// rest waits for the next tick rather than the caller (the window's thread)
+// waiting for room; a device that takes nothing for a second is lost.
+bool device_port::send_pending() {
+    while (!pending_.empty()) {
         DWORD n = 0;
-        if (!WriteFile(as_handle(handle_), bytes.data() + at, static_cast<DWORD>(bytes.size() - at), &n, nullptr)) {
-            lose(reason(GetLastError()));
+        const BOOL ok = WriteFile(as_handle(handle_), pending_.data(), static_cast<DWORD>(pending_.size()), &n, nullptr);
+        const DWORD err = ok ? ERROR_SUCCESS : GetLastError();
+        if (!ok && err != ERROR_SEM_TIMEOUT && err != ERROR_TIMEOUT) {
+            lose(reason(err));
             return false;
         }
-        if (n == 0) {
-            lose("the device takes no more bytes");
-            return false;
+        if (n > 0) {
+            pending_.erase(pending_.begin(), pending_.begin() + n);
+            stalled_since_ms_ = -1;
+            continue;
         }
-        at += n;
+        constexpr std::int64_t stall_limit_ms = 1000;
+        const auto now = static_cast<std::int64_t>(GetTickCount64());
+        if (stalled_since_ms_ < 0) stalled_since_ms_ = now;
+        if (now - stalled_since_ms_ < stall_limit_ms) return true;
+        lose("the device takes no more bytes");
+        return false;
     }
+    stalled_since_ms_ = -1;
     return true;
 }
 
