@@ -8,20 +8,13 @@
 #include <vector>
 
 #include "console/main_form.hpp"
+#include "window/script_setup.hpp"
 #include "output.hpp"
 
 namespace cli {
 
 enum exit_code : int { success = 0, failed = 1, unusable = 2, no_port = 3, different = 4 };
 
-// What an operation's FILE is.
-enum class file_use {
-    none,
-    memories_save,  // a save target: new, or a file that may be replaced
-    memories_file,  // a memories file (checked as TRANSMIT MEMORIES checks it)
-    rom_data,       // a ROM data file (converted as the job converts it)
-    any_file,       // any readable file (the window's chosen file)
-};
 // How it runs: a job of the sequencer, a step on the port opened first, a
 // step that opens the port itself, or without the writer at all.
 enum class start { job, needs_open_port, opens_port, no_writer };
@@ -30,7 +23,7 @@ struct options;
 struct operation {
     const char* name;
     void (*click)(torvela::main_form&) = nullptr;  // what a run presses
-    file_use file = file_use::none;
+    torvela::file_use file = torvela::file_use::none;
     start how = start::job;
     const char* what = "";
     const char* example = "";
@@ -47,13 +40,10 @@ struct operation {
 const std::vector<operation>& operations();
 
 struct options {
-    std::optional<int> com;
+    torvela::script_choices choices;
     std::string device;
-    int family = 0;  // 1 M32R, 2 M16C
-    std::optional<std::set<int>> blocks;
-    std::string limit, id;
     std::vector<std::string> files;
-    bool id_given = false, trace = false, quiet = false, json = false, dry_run = false;
+    bool trace = false, quiet = false, json = false, dry_run = false;
     const operation* op = nullptr;
 };
 
@@ -62,10 +52,9 @@ int list_ports(const options& o, output& out);
 int show_file(const options& o, output& out);
 int diff_files(const options& o, output& out);
 
-// The form as the options set it up: port, family, blocks, limit, ID.
-void set_up_form(torvela::main_form& f, const options& o);
-// Why the operation's file cannot be used, or an empty text.
-std::string check_file(torvela::main_form& f, const options& o);
+// The form as the options set it up, and why the operation's file cannot
+// be used (an empty text when it can).
+std::string set_up(torvela::main_form& f, const options& o);
 // --dry-run: the checks, then what the operation would send, from a
 // rehearsal against a model writer in virtual time; no port is opened.
 int rehearse(const options& o, output& out);

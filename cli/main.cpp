@@ -242,11 +242,11 @@ std::string parse_port(const std::string& v, options& o) {
         const std::string digits = v.substr(3);
         const int n = digits.size() <= 2 ? std::stoi(digits) : 0;
         if (n < 1 || n > 16) return "--port: COM1 to COM16";
-        o.com = n, o.device.clear();
+        o.choices.com = n, o.device.clear();
     } else if (v.empty()) {
         return "--port needs COMn or a device";
     } else {
-        o.device = v, o.com.reset();
+        o.device = v, o.choices.com.reset();
     }
     return {};
 }
@@ -261,19 +261,19 @@ std::string parse_blocks(const std::string& v, options& o) {
         b.insert(n[0] - '0');
         at = comma + 1;
     }
-    o.blocks = b;
+    o.choices.blocks = b;
     return {};
 }
 
 std::string parse_limit(const std::string& v, options& o) {
     if (v == "unlimited") {
-        o.limit = "UNLIMITED";
+        o.choices.limit = "UNLIMITED";
         return {};
     }
     if (v.empty() || v.size() > 3 || v.find_first_not_of("0123456789") != std::string::npos || std::stoi(v) < 1 ||
         std::stoi(v) > 200)
         return "--limit: 1 to 200 or unlimited";
-    o.limit = std::to_string(std::stoi(v));
+    o.choices.limit = std::to_string(std::stoi(v));
     return {};
 }
 
@@ -291,12 +291,11 @@ std::string parse_option(const std::vector<std::string>& args, std::size_t& i, o
     if (a == "--blocks") return !(why = value("--blocks needs a list")).empty() ? why : parse_blocks(v, o);
     if (a == "--limit") return !(why = value("--limit needs N or unlimited")).empty() ? why : parse_limit(v, o);
     if (a == "--id") {
-        o.id_given = true;
-        return !(why = value("--id needs a text")).empty() ? why : (o.id = v, std::string());
+        return !(why = value("--id needs a text")).empty() ? why : (o.choices.id = v, std::string());
     }
     if (a == "--m32r" || a == "--m16c") {
-        if (o.family != 0) return "--m32r and --m16c: one of them";
-        o.family = a == "--m32r" ? 1 : 2;
+        if (o.choices.family != cpu_choice::none) return "--m32r and --m16c: one of them";
+        o.choices.family = a == "--m32r" ? cpu_choice::m32r : cpu_choice::m16c;
         return {};
     }
     bool* flag = a == "--trace" ? &o.trace : a == "--quiet" ? &o.quiet : a == "--json" ? &o.json
@@ -325,7 +324,7 @@ std::string parse(const std::vector<std::string>& args, options& o) {
     if (rest.empty()) return "no operation";
     o.op = find_operation(rest[0]);
     if (!o.op) return "unknown operation " + rest[0];
-    if (o.family == 0 && o.op->needs_family) return std::string(o.op->name) + " needs --m32r or --m16c (the block map)";
+    if (o.choices.family == cpu_choice::none && o.op->needs_family) return std::string(o.op->name) + " needs --m32r or --m16c (the block map)";
     if (rest.size() < static_cast<std::size_t>(1 + o.op->files))
         return std::string(o.op->name) + " needs " + (o.op->files == 2 ? "two FILEs" : "a FILE");
     if (rest.size() > static_cast<std::size_t>(1 + o.op->files)) return "too many arguments";
@@ -455,16 +454,13 @@ int run_with_writer(const options& o, output& out) {
     yes_box box;
     argument_dialogs dlg;
     dlg.file = o.files.empty() ? std::string() : o.files[0];
-    dlg.blocks = o.blocks;
+    dlg.blocks = o.choices.blocks;
     main_form f(serial, box, dlg, files);
     front_driver driver(f, serial, timer_driver::offered::by_one_loop);
     driver.load(now_ms());
-    set_up_form(f, o);
-    if (o.op->file != file_use::none) {
-        if (const std::string why = check_file(f, o); !why.empty()) {
-            std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());
-            return unusable;
-        }
+    if (const std::string why = set_up(f, o); !why.empty()) {
+        std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());
+        return unusable;
     }
     if (o.trace) serial.on_line = [&](const trace_line& t) { out.trace(trace_text(t)); };
     auto port_error = [&] {
@@ -489,70 +485,14 @@ int run_with_writer(const options& o, output& out) {
 
 }  // namespace
 
-void set_up_form(main_form& f, const options& o) {
-    if (o.com) {
-        f.Combo2.caption = "COM" + std::to_string(*o.com);
-        Combo2_Click(f);
-    }
-    if (o.family != 0) {
-        (o.family == 1 ? f.Option1 : f.Option2).value = 1;
-        (o.family == 1 ? Option1_Click : Option2_Click)(f);
-    }
-    if (o.blocks)
-        for (int n = 1; n <= 9; ++n) f.check(n).value = o.blocks->count(n) ? 1 : 0;
-    if (o.op->says_ticked && !o.blocks) {
-        // Say what will go before it goes.
-        std::string ticked;
-        for (int n = 1; n <= 9; ++n)
-            if (f.check(n).value == 1) ticked += (ticked.empty() ? "" : ",") + std::to_string(n);
+std::string set_up(main_form& f, const options& o) {
+    set_up_form(f, o.choices);
+    // Say what will go before it goes.
+    if (o.op->says_ticked && !o.choices.blocks)
         std::fprintf(stderr, "torvela-cli: no --blocks: erasing the blocks ticked at start, %s\n",
-                     ticked.empty() ? "none" : ticked.c_str());
-    }
-    if (!o.limit.empty()) {
-        f.Combo3.caption = o.limit;
-        Combo3_Click(f);
-    }
-    if (o.id_given) {
-        f.ID.caption = o.id;
-        f.privious_id_match.value = 1;
-    }
-}
-
-std::string check_file(main_form& f, const options& o) {
-    const std::string& file = o.files.at(0);
-    const std::filesystem::path p = path_from_utf8(file);
-    std::error_code ec;
-    if (o.op->file == file_use::memories_save) {
-        if (std::filesystem::is_directory(p, ec)) return file + " is a folder";
-        const save_target target = check_save_target(p);
-        if (target != save_target::new_file && target != save_target::replaceable)
-            return file + " " + save_target_problem(target) + ": it is not replaced";
-        // The save's own first step, tried and undone: its folder must take
-        // the new file beside the chosen one.
-        pending_save probe;
-        if (!probe.begin(file)) return file + " cannot be saved: " + probe.problem();
-        probe.discard();
-    } else if (!is_plain_file(p)) {
-        return file + " is no readable file";
-    }
-    file_select_Click(f);
-    if (o.op->file == file_use::rom_data) {
-        // The job converts the file again; a file it would refuse is refused
-        // here, before the port is opened. The store-bound operations use
-        // the store's filter.
-        const std::uint8_t filter = f.block_filter_on;
-        if (!o.op->own_filter) f.block_filter_on = 1;
-        const bool usable = convert_or_report(f);
-        f.files.close(1);
-        f.files.close(2);
-        f.block_filter_on = filter;
-        if (!usable) return file + ": " + f.Label9.caption + (f.detail.empty() ? "" : ": " + f.detail);
-        f.Label9.caption.clear();
-    }
-    if (o.op->file == file_use::memories_save && !f.ramdata_get.visible)
-        return file + " holds saved memories: the window offers TRANSMIT MEMORIES for it (use transmit)";
-    if (o.op->file == file_use::memories_file && !f.ramdata_store.visible) return file + " is no memories file";
-    return {};
+                     ticked_blocks(f).c_str());
+    if (o.op->file == file_use::none) return {};
+    return check_operation_file(f, o.op->file, o.files.at(0), o.op->own_filter ? rom_filter::own : rom_filter::store);
 }
 
 }  // namespace cli

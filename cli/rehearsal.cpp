@@ -49,15 +49,14 @@ std::string block_list(const std::vector<int>& blocks) {
 int rehearse(const options& o, output& out) {
     writer_sim::rig r;
     r.sim.store.fill(0xFF);
-    if (o.com) r.port.present_ports.push_back(*o.com);
+    if (o.choices.com) r.port.present_ports.push_back(*o.choices.com);
     r.dlg.files = {o.files[0], o.files[0]};
     r.dlg.on_block_form = [&](main_form& f, block_form& dlg) {
-        for (int n = 1; n <= 9; ++n) dlg.target_block[static_cast<std::size_t>(n - 1)].value = o.blocks && o.blocks->count(n);
+        for (int n = 1; n <= 9; ++n) dlg.target_block[static_cast<std::size_t>(n - 1)].value = o.choices.blocks && o.choices.blocks->count(n);
         OK_buttun_Click(dlg, f);
     };
     main_form& f = *r.form;
-    set_up_form(f, o);
-    if (const std::string why = check_file(f, o); !why.empty()) {
+    if (const std::string why = set_up(f, o); !why.empty()) {
         std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());
         return unusable;
     }

@@ -3,6 +3,11 @@
 // device_port_win32.cpp.
 #include "device_port.hpp"
 
+#include <algorithm>
+#include <filesystem>
+
+#include "platform/disk_files.hpp"
+
 namespace torvela {
 
 device_port::~device_port() { close_device(); }
@@ -20,6 +25,45 @@ bool device_port::PortOpen(bool open) {
 void device_port::lose(std::string why) {
     error_ = std::move(why);
     close_device();
+}
+
+std::vector<port_state> com_ports() {
+    std::vector<port_state> ports;
+    for (int n = 1; n <= 16; ++n) {
+        const port_choice c = resolve_port(n);
+        std::error_code ec;
+        const bool there = !c.device.empty() && std::filesystem::exists(path_from_utf8(c.device), ec);
+        ports.push_back({n, c.device, !c.error.empty() ? c.error : there ? "present" : "missing"});
+    }
+    return ports;
+}
+
+std::vector<serial_device> serial_devices_present(const std::vector<port_state>& ports) {
+    namespace fs = std::filesystem;
+    std::vector<serial_device> devices;
+#ifndef _WIN32
+    std::error_code ec;
+    for (fs::directory_iterator it("/dev/serial/by-id", ec), end; !ec && it != end; it.increment(ec))
+        devices.push_back({it->path().string(), {}});
+    for (fs::directory_iterator it("/dev", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0) devices.push_back({it->path().string(), {}});
+    }
+    std::sort(devices.begin(), devices.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    // A device and a COMn are the same when their links end at one file.
+    for (serial_device& d : devices) {
+        const fs::path real = fs::canonical(d.path, ec);
+        if (ec) continue;
+        for (const port_state& p : ports) {
+            const fs::path com = fs::canonical(path_from_utf8(p.device), ec);
+            if (!ec && p.state == "present" && com == real)
+                d.coms += (d.coms.empty() ? "COM" : ", COM") + std::to_string(p.com);
+        }
+    }
+#else
+    (void)ports;
+#endif
+    return devices;
 }
 
 }  // namespace torvela

@@ -25,6 +25,20 @@ port_choice resolve_port(int n);
 // $XDG_CONFIG_HOME/torvela/ports, else ~/.config/torvela/ports (POSIX).
 std::string ports_folder();
 
+// COM1 to COM16 as this machine resolves them: the device, and "present",
+// "missing" or why none may be opened.
+struct port_state {
+    int com;
+    std::string device, state;
+};
+std::vector<port_state> com_ports();
+// The serial adapters plugged in (POSIX: /dev/serial/by-id, ttyUSB, ttyACM)
+// and the COMn that stand for each ("COM2, COM5"; empty when none).
+struct serial_device {
+    std::string path, coms;
+};
+std::vector<serial_device> serial_devices_present(const std::vector<port_state>& ports);
+
 class device_port final : public serial_port {
 public:
     device_port() = default;

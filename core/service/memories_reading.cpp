@@ -1,0 +1,46 @@
+#include "service/memories_reading.hpp"
+
+#include <cstdio>
+
+namespace torvela {
+
+std::string hex_row(const page_bytes& page, std::size_t at) {
+    std::string row(2, ' ');
+    char b[8];
+    std::snprintf(b, sizeof b, "%02zX ", at);
+    row += b;
+    for (std::size_t i = at; i < at + 16; ++i) {
+        std::snprintf(b, sizeof b, " %02X", page[i]);
+        row += b;
+    }
+    row += "  |";
+    for (std::size_t i = at; i < at + 16; ++i) row += page[i] >= 0x20 && page[i] < 0x7F ? static_cast<char>(page[i]) : '.';
+    return row + "|";
+}
+
+std::string page_digits(const page_bytes& page) {
+    std::string out;
+    for (const std::string& line : page_lines(page)) out += line;
+    return out;
+}
+
+std::string page_address(std::size_t p) { return address_line(static_cast<std::uint32_t>(p) * 256); }
+
+std::string differing_bytes(const page_bytes& a, const page_bytes& b) {
+    std::string runs;
+    char r[16];
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] == b[i]) continue;
+        std::size_t to = i;
+        while (to + 1 < a.size() && a[to + 1] != b[to + 1]) ++to;
+        if (to == i)
+            std::snprintf(r, sizeof r, "%02zX", i);
+        else
+            std::snprintf(r, sizeof r, "%02zX-%02zX", i, to);
+        runs += (runs.empty() ? "" : ", ") + std::string(r);
+        i = to;
+    }
+    return runs;
+}
+
+}  // namespace torvela

@@ -1,0 +1,79 @@
+#include "window/script_setup.hpp"
+
+#include <filesystem>
+
+#include "link/link.hpp"
+#include "platform/disk_files.hpp"
+#include "platform/pending_save.hpp"
+#include "platform/seq_files.hpp"
+#include "rom_data/memory_files.hpp"
+#include "rom_data/page_exchange.hpp"
+
+namespace torvela {
+
+void set_up_form(main_form& f, const script_choices& c) {
+    if (c.com) {
+        f.Combo2.caption = "COM" + std::to_string(*c.com);
+        Combo2_Click(f);
+    }
+    if (c.family != cpu_choice::none) {
+        const bool m32r = c.family == cpu_choice::m32r;
+        (m32r ? f.Option1 : f.Option2).value = 1;
+        (m32r ? Option1_Click : Option2_Click)(f);
+    }
+    if (c.blocks)
+        for (int n = 1; n <= 9; ++n) f.check(n).value = c.blocks->count(n) ? 1 : 0;
+    if (!c.limit.empty()) {
+        f.Combo3.caption = c.limit;
+        Combo3_Click(f);
+    }
+    if (c.id) {
+        f.ID.caption = *c.id;
+        f.privious_id_match.value = 1;
+    }
+}
+
+std::string ticked_blocks(main_form& f) {
+    std::string ticked;
+    for (int n = 1; n <= 9; ++n)
+        if (f.check(n).value == 1) ticked += (ticked.empty() ? "" : ",") + std::to_string(n);
+    return ticked.empty() ? "none" : ticked;
+}
+
+std::string check_operation_file(main_form& f, file_use use, const std::string& file, rom_filter filter) {
+    const std::filesystem::path p = path_from_utf8(file);
+    std::error_code ec;
+    if (use == file_use::memories_save) {
+        if (std::filesystem::is_directory(p, ec)) return file + " is a folder";
+        const save_target target = check_save_target(p);
+        if (target != save_target::new_file && target != save_target::replaceable)
+            return file + " " + save_target_problem(target) + ": it is not replaced";
+        // The save's own first step, tried and undone: its folder must take
+        // the new file beside the chosen one.
+        pending_save probe;
+        if (!probe.begin(file)) return file + " cannot be saved: " + probe.problem();
+        probe.discard();
+    } else if (!is_plain_file(p)) {
+        return file + " is no readable file";
+    }
+    file_select_Click(f);
+    if (use == file_use::rom_data) {
+        // The job converts the file again; a file it would refuse is refused
+        // here, before the port is opened. The store-bound operations use
+        // the store's filter.
+        const std::uint8_t was = f.block_filter_on;
+        if (filter == rom_filter::store) f.block_filter_on = 1;
+        const bool usable = convert_or_report(f);
+        f.files.close(1);
+        f.files.close(2);
+        f.block_filter_on = was;
+        if (!usable) return file + ": " + f.Label9.caption + (f.detail.empty() ? "" : ": " + f.detail);
+        f.Label9.caption.clear();
+    }
+    if (use == file_use::memories_save && !f.ramdata_get.visible)
+        return file + " holds saved memories: the window offers TRANSMIT MEMORIES for it (use transmit)";
+    if (use == file_use::memories_file && !f.ramdata_store.visible) return file + " is no memories file";
+    return {};
+}
+
+}  // namespace torvela
