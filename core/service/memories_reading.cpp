@@ -28,7 +28,7 @@ std::string page_address(std::size_t p) { return address_line(static_cast<std::u
 
 std::string differing_bytes(const page_bytes& a, const page_bytes& b) {
     std::string runs;
-    char r[16];
+    char r[40];  // two offsets of up to 16 digits
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (a[i] == b[i]) continue;
         std::size_t to = i;
