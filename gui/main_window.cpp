@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,7 +10,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
-#include <QStandardPaths>
 
 #include "pictures.hpp"
 
@@ -122,10 +120,8 @@ void main_window::build() {
     save->setObjectName("save_trace");
     save->setGeometry(to_qt(torvela::save_trace_place));
     connect(save, &QPushButton::clicked, this, [this] {
-        const QString folder = QString::fromStdString(torvela::first_folder(
-            {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString(),
-             QDir::homePath().toStdString()}));
-        const QString path = QFileDialog::getSaveFileName(this, "SAVE TRACE", folder + "/" + torvela::trace_file_name,
+        const QString path = QFileDialog::getSaveFileName(this, "SAVE TRACE",
+                                                          first_folder() + "/" + torvela::trace_file_name,
                                                           "TEXT (*.txt)");
         if (!path.isEmpty() && !save_trace(path))
             QMessageBox::warning(this, "SAVE TRACE",

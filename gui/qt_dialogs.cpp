@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "erase/block_form.hpp"
-#include "window/front.hpp"
+#include "window/driver.hpp"
 
 namespace torvela_gui {
 
@@ -35,16 +35,11 @@ void qt_message_box::inform(std::string_view text, std::string_view title) {
     box->open();
 }
 
-namespace {
-
-// The documents folder when there is one, else the home folder.
 QString first_folder() {
-    const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (!docs.isEmpty() && QFileInfo(docs).isDir()) return docs;
-    return QDir::homePath();
+    return QString::fromStdString(
+        torvela::first_folder({QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString(),
+                               QDir::homePath().toStdString()}));
 }
-
-}  // namespace
 
 qt_dialogs::qt_dialogs(QWidget* parent) : parent_(parent), folder_(first_folder()) {}
 

@@ -10,6 +10,10 @@
 
 namespace torvela_gui {
 
+// The folder a file dialog opens first: the documents folder when there is
+// one, else the home folder.
+QString first_folder();
+
 class qt_message_box final : public torvela::message_box {
 public:
     explicit qt_message_box(QWidget* parent) : parent_(parent) {}
