@@ -17,7 +17,6 @@
 #endif
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string_view>
 #include <thread>
 
@@ -31,10 +30,8 @@
 #include "link/trace.hpp"
 #include "service/look.hpp"
 #include "memories/memories.hpp"
-#include "platform/disk_files.hpp"
 #include "platform/seq_files.hpp"
 #include "rom_data/image_jobs.hpp"
-#include "rom_data/memory_files.hpp"
 #include "rom_data/page_exchange.hpp"
 #include "service/confirm_commands.hpp"
 #include "service/lock_bits.hpp"
