@@ -51,14 +51,16 @@ std::vector<serial_device> serial_devices_present(const std::vector<port_state>&
     }
     std::sort(devices.begin(), devices.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
     // A device and a COMn are the same when their links end at one file.
+    std::vector<std::pair<fs::path, int>> present;
+    for (const port_state& p : ports) {
+        fs::path real = fs::canonical(path_from_utf8(p.device), ec);
+        if (!ec && p.state == "present") present.emplace_back(std::move(real), p.com);
+    }
     for (serial_device& d : devices) {
         const fs::path real = fs::canonical(d.path, ec);
         if (ec) continue;
-        for (const port_state& p : ports) {
-            const fs::path com = fs::canonical(path_from_utf8(p.device), ec);
-            if (!ec && p.state == "present" && com == real)
-                d.coms += (d.coms.empty() ? "COM" : ", COM") + std::to_string(p.com);
-        }
+        for (const auto& [com_real, com] : present)
+            if (com_real == real) d.coms += (d.coms.empty() ? "COM" : ", COM") + std::to_string(com);
     }
 #else
     (void)ports;
