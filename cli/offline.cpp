@@ -35,9 +35,9 @@ int show_file(const options& o, output& out) {
                {text_field("header", image->header), text_field("cpu", image->cpu)});
     for (std::size_t p = 0; p < image->pages.size(); ++p) {
         const page_bytes& page = image->pages[p];
-        std::string text = "PAGE " + page_address(p);
+        std::string text = "PAGE " + page_address_line(p);
         for (std::size_t at = 0; at < page.size(); at += 16) text += "\n" + hex_row(page, at);
-        out.result(text, {text_field("page", page_address(p)), text_field("bytes", page_digits(page))});
+        out.result(text, {text_field("page", page_address_line(p)), text_field("bytes", page_digits(page))});
     }
     return success;
 }
@@ -56,7 +56,7 @@ int diff_files(const options& o, output& out) {
         const std::string ranges = differing_bytes(a->pages[p], b->pages[p]);
         if (ranges.empty()) continue;
         ++pages;
-        out.result(page_address(p) + " bytes " + ranges, {text_field("where", page_address(p)), text_field("bytes", ranges)});
+        out.result(page_address_line(p) + " bytes " + ranges, {text_field("where", page_address_line(p)), text_field("bytes", ranges)});
     }
     const bool equal = differ == 0 && pages == 0;
     const std::string summary = equal ? "the two memories files are equal"

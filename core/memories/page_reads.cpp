@@ -27,7 +27,7 @@ void start_page_read(main_form& f, protocol::page_address page, const exchange& 
 
 void write_memories_page(main_form& f) {
     // The store page 01PP00 is the file's page PP00.
-    f.files.print_line(1, address_line(static_cast<std::uint32_t>(f.address_frame[2]) * 256));
+    f.files.print_line(1, page_address_line(f.address_frame[2]));
     page_bytes page{};
     std::copy_n(f.rx_bytes.begin(), page.size(), page.begin());
     for (const std::string& line : page_lines(page)) f.files.print_line(1, line);

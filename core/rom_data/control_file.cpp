@@ -77,7 +77,7 @@ bool build_control_file(main_form& f) {
     if (!f.files.open_output(1, f.control_file_path)) return false;
     for (std::size_t p = 0; p < 32; ++p) {
         if (pages[p] == std::string(page_text, 'F')) continue;
-        f.files.print_line(1, address_line(static_cast<std::uint32_t>(p) * 256));
+        f.files.print_line(1, page_address_line(p));
         for (std::size_t k = 0; k < 4; ++k) f.files.print_line(1, pages[p].substr(128 * k, 128));
     }
     return f.files.close(1);

@@ -84,7 +84,7 @@ memories_check check_memories_file(const std::string& path, std::string& copy, s
     };
     memories_check r = expect("the CPU line (M32R or M16C)", [](std::string_view l) { return family_called(l) != nullptr; });
     for (std::uint32_t p = 0; r == memories_check::complete && p < memories_pages; ++p) {
-        const std::string address = address_line(p * 256);
+        const std::string address = page_address_line(p);
         r = expect("the address line " + address, [&](std::string_view l) { return l == address; });
         for (int k = 0; k < 4 && r == memories_check::complete; ++k)
             r = expect("a line of 128 upper-case hex digits of page " + address,

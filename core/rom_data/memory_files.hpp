@@ -34,6 +34,8 @@ int address_digit(char c);
 std::string hex2(std::uint8_t b);
 // The address line of a page: its address as eight hex digits ("000C0000").
 std::string address_line(std::uint32_t page_address);
+// The address line of the page numbered `page` (256 bytes a page).
+inline std::string page_address_line(std::size_t page) { return address_line(static_cast<std::uint32_t>(page) * 256); }
 
 // The four data lines of a page.
 std::array<std::string, 4> page_lines(const page_bytes& page);

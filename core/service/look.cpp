@@ -134,7 +134,7 @@ void job9_phase21(main_form& f) {
         const auto at = std::mismatch(theirs.begin(), theirs.end(), mine.begin());
         if (at.first == theirs.end()) continue;
         ++pages_differing;
-        look.differences.push_back({address_line(static_cast<std::uint32_t>(p) * 256),
+        look.differences.push_back({page_address_line(p),
                                     static_cast<int>(at.first - theirs.begin()), hex2(*at.first),
                                     hex2(*at.second)});
     }

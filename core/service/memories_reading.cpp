@@ -24,8 +24,6 @@ std::string page_digits(const page_bytes& page) {
     return out;
 }
 
-std::string page_address(std::size_t p) { return address_line(static_cast<std::uint32_t>(p) * 256); }
-
 std::string differing_bytes(const page_bytes& a, const page_bytes& b) {
     std::string runs;
     char r[40];  // two offsets of up to 16 digits

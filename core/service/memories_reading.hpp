@@ -13,8 +13,6 @@ namespace torvela {
 std::string hex_row(const page_bytes& page, std::size_t at);
 // A page's 512 digits, as its four lines in a memories file.
 std::string page_digits(const page_bytes& page);
-// Page `p`'s address as its file line says it.
-std::string page_address(std::size_t p);
 // The runs of bytes in which two pages differ, as "00-1F, 80"; empty when
 // they are equal.
 std::string differing_bytes(const page_bytes& a, const page_bytes& b);
