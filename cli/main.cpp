@@ -431,6 +431,8 @@ int conclude(const main_form& f, const options& o, output& out, int interrupted_
                                                       : failed;
     if (o.op->results && (code == success || code == different)) o.op->results(f, out);
     out.end(outcome_name(f.last_outcome), last, f.detail, code);
+    // A success with something to add (the file a link led to).
+    if (code == success && !f.detail.empty() && !o.json) std::fprintf(stderr, "torvela-cli: %s\n", f.detail.c_str());
     if (code == success) return code;
     if (interrupted_code != success) {
         std::fprintf(stderr, "interrupted\n");

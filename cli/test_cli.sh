@@ -173,6 +173,15 @@ stop_sim
 start_sim --fault echo:F5:1:no_reply
 run 1 id-check "$work/unit.dat"
 check "a silent writer is a communication error" grep -q "COMMUNICATION ERROR" "$work/err"
+check "a silent writer is to be switched off and on" grep -q "switch it off and on" "$work/err"
+stop_sim
+# A wrong echo leaves the writer inside the frame the tool began; it drops
+# that frame after a pause, as a writer does, and the next job completes.
+start_sim --load "$work/store.bin" --fault echo:F5:1:wrong_echo
+run 1 erase
+check "a wrong echo is a communication error" grep -q "COMMUNICATION ERROR" "$work/err"
+run 0 info
+check "the job after a wrong echo reads the writer" grep -q "WRITER INFORMATION COMPLETE" "$work/out"
 stop_sim
 start_sim --target-write-ms 600000
 "$cli" target-write >"$work/out" 2>"$work/err" &
@@ -224,6 +233,21 @@ for signal in HUP TERM INT; do
     check "SIG$signal leaves nothing behind" no_leftovers
     stop_sim
 done
+# A save killed outright (a crash, a logout) can give nothing back: the
+# port is free for the next job at once all the same, and the next save to
+# the same file takes the unit and the killed save's leftover away.
+start_sim --load "$work/store.bin"
+"$cli" save "$work/killed.dat" >"$work/out" 2>"$work/err" &
+cli_pid=$!
+for _ in $(seq 300); do grep -q "PAGES" "$work/out" && break; sleep 0.1; done
+sleep 1
+kill -KILL "$cli_pid"
+wait "$cli_pid" 2>/dev/null
+run 0 save "$work/killed.dat"
+check "after a killed save the port is not in use" not grep -q "in use" "$work/err"
+check "the save after a killed one holds the unit" cmp -s "$work/unit.dat" "$work/killed.dat"
+check "the killed save's leftover is gone" no_leftovers
+stop_sim
 start_sim
 "$cli" save "$work/signal.dat" 2>"$work/err" | head -n 1 >/dev/null
 check "a closed pipe (SIGPIPE) ends the save with 1" [ "${PIPESTATUS[0]}" = 1 ]

@@ -70,30 +70,48 @@ TEST(DevicePort, OpensRaw57600EightNoneOneWithoutFlowControl) {
     EXPECT_EQ(port.Input(), std::string(out, out + sizeof out));
 }
 
-// Every failed open leaves the port closed with the platform's reason.
+// Every failed open leaves the port closed with the platform's reason; a
+// port in use names the process holding it; a holder that died leaves the
+// terminal exclusive (as only a simulated writer or the last close clears
+// it), and that is told apart from a live holder.
 TEST(DevicePort, OpenFailuresSayWhy) {
     private_work_folder dir;
-    terminal t;
+    terminal t, orphaned;
     device_port holder;
     holder.device_override = t.name;
     ASSERT_TRUE(holder.PortOpen(true));
+    const pid_t died = fork();
+    if (died == 0) {
+        device_port port;
+        port.device_override = orphaned.name;
+        if (port.PortOpen(true)) kill(getpid(), SIGKILL);
+        _exit(1);
+    }
+    int status = 0;
+    waitpid(died, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
     const std::string plain = dir.file("plain.bin");
     test_support::write_file(plain, "x");
     const struct {
         std::string device;
-        const char* reason;
+        std::string reason;
+        bool only_for_an_ordinary_user;  // root opens an exclusive terminal
     } rows[] = {
-        {dir.file("no-such-device"), "No such file or directory"},
-        {t.name, "the port is in use by another program"},
-        {plain, "not a serial device"},
-        {dir.path(), "not a serial device"},
+        {dir.file("no-such-device"), "No such file or directory", false},
+        {t.name, "the port is in use by another program, process " + std::to_string(getpid()) + " (", false},
+        {orphaned.name, "the port is held exclusively by a program that takes no lock, or was left so by one that "
+                        "ended without giving it back", true},
+        {"/dev/ptmx", "it is the side of a pseudo-terminal that makes new terminals, not a port", false},
+        {plain, "not a serial device", false},
+        {dir.path(), "not a serial device", false},
     };
     for (const auto& row : rows) {
+        if (row.only_for_an_ordinary_user && geteuid() == 0) continue;
         device_port port;
         port.device_override = row.device;
         EXPECT_FALSE(port.PortOpen(true)) << row.device;
         EXPECT_FALSE(port.PortOpen());
-        EXPECT_EQ(port.last_error(), row.reason) << row.device;
+        EXPECT_EQ(port.last_error().rfind(row.reason, 0), 0u) << row.device << ": " << port.last_error();
     }
 }
 
@@ -119,6 +137,15 @@ TEST(DevicePort, ComNumbersStandForTheLinkOrNothing) {
     EXPECT_EQ(resolve_port(2).device, "/dev/ttyS1");
     EXPECT_EQ(resolve_port(3).device, t.name);
     EXPECT_EQ(resolve_port(4).error, "the link com4 points to " + dir.file("unplugged") + ", which does not exist");
+    // A device behind a folder this user may not search is not "missing".
+    fs::create_directories(dir.file("locked"));
+    fs::create_symlink(dir.file("locked") + "/ttyUSB0", ports / "com6");
+    fs::permissions(dir.file("locked"), fs::perms::none);
+    if (geteuid() != 0) {
+        EXPECT_EQ(resolve_port(6).error, "the link com6 points to " + dir.file("locked") +
+                                             "/ttyUSB0, which cannot be looked at: Permission denied");
+    }
+    fs::permissions(dir.file("locked"), fs::perms::owner_all);
     EXPECT_EQ(resolve_port(5).error.rfind("the simulated writer behind COM5 has stopped", 0), 0u) << resolve_port(5).error;
     device_port port;
     for (int n : {4, 5}) {

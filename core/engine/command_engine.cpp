@@ -48,7 +48,9 @@ std::string exchange_at(const main_form& f) {
     return std::string(at.of ? at.of->name : "the exchange") + " (step " + std::to_string(f.engine_step) + ")";
 }
 
-constexpr const char* check_the_line = "check that the writer is switched on and its cable is in this port, then try again";
+constexpr const char* check_the_line =
+    "check that the writer is switched on and its cable is in this port; if it is, switch it off and on (it may "
+    "still be waiting for the rest of a frame), then try again";
 
 // One tick of the row engine_step names.
 void run_row(main_form& f, const exchange& x, const exchange_step& r) {

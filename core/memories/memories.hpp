@@ -39,5 +39,7 @@ const char* memories_check_status(memories_check checked);
 // (2 write, 3 read back); false when the job has ended (the file would not
 // open, or holds no page).
 bool open_memories_file(main_form& f, const std::string& path, std::uint8_t command);
+// The same for a file 1 that `opened` says was opened (or not) already.
+bool start_memories_pass(main_form& f, bool opened, std::uint8_t command);
 
 }  // namespace torvela

@@ -31,7 +31,11 @@ void end_job_no_memory(main_form& f, const char* message) {
 }
 
 bool open_memories_file(main_form& f, const std::string& path, std::uint8_t command) {
-    if (!f.files.open_input(1, path)) {
+    return start_memories_pass(f, f.files.open_input(1, path), command);
+}
+
+bool start_memories_pass(main_form& f, bool opened, std::uint8_t command) {
+    if (!opened) {
         abort_sequence(f, outcome::file_problem, "FILE OPEN ERROR", file1::close);
         return false;
     }
@@ -54,15 +58,9 @@ bool open_memories_file(main_form& f, const std::string& path, std::uint8_t comm
 void ramdata_get_Click(main_form& f) {
     if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
     if (!f.msgbox.yes_no("OK TO SAVE MEMORIES TO FILE?", "TORVELA")) return;
-    // The chosen file may have changed since it was chosen: what cannot be
-    // replaced is refused before anything is read from the writer.
-    const save_target target = check_save_target(path_from_utf8(f.memory_file_path));
-    if (target != save_target::new_file && target != save_target::replaceable) {
-        report(f, outcome::file_problem, "FILE OPEN ERROR");
-        return;
-    }
-    // The new file is made now, beside the chosen one: a folder that cannot
-    // take it is refused before anything is sent.
+    // The chosen file may have changed since it was chosen, and the new
+    // file is made now, beside it: what cannot be replaced, and a folder
+    // that cannot take the new file, are refused before anything is sent.
     if (!f.save.begin(f.memory_file_path)) {
         report(f, outcome::file_problem, "FILE OPEN ERROR");
         f.detail = "nothing was sent: " + f.memory_file_path + " cannot be saved, " + f.save.problem() +
@@ -89,7 +87,7 @@ void job4_phase12(main_form& f) { start_page_read(f, protocol::installer_page, i
 void job4_phase16(main_form& f) { start_page_read(f, protocol::version_page, version_read_exchange); }
 
 void job4_phase14(main_form& f) {
-    if (!f.save.active() || !f.files.open_output(1, f.save.path())) {
+    if (!f.save.active() || !f.files.adopt(1, f.save.open_new_file(true), true)) {
         abort_sequence(f, outcome::file_problem, "FILE OPEN ERROR", file1::close);
         return;
     }
@@ -105,7 +103,7 @@ void job4_phase15(main_form& f) {
 }
 
 void job4_phase11(main_form& f) {
-    if (!open_memories_file(f, f.save.path(), protocol::address_read)) return;
+    if (!start_memories_pass(f, f.files.adopt(1, f.save.open_new_file(false), false), protocol::address_read)) return;
     start_exchange(f, memories_verify_exchange);
 }
 
@@ -128,6 +126,11 @@ void job4_phase13(main_form& f) {
 }
 
 void job4_phase3(main_form& f) {
+    // The chosen name is a link: the operator is told which file holds the
+    // memories.
+    if (!f.save.written_elsewhere().empty())
+        f.detail = "the memories are in " + f.save.written_elsewhere() + ", where the link " + f.memory_file_path +
+                   " leads";
     end_job(f, {outcome::success, "SAVE MEMORIES TO FILE COMPLETE", indicator::all, port_after::closed});
 }
 

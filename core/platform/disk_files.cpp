@@ -6,11 +6,13 @@
 #include <system_error>
 
 #ifdef _WIN32
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <share.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
@@ -91,6 +93,89 @@ const char* save_target_problem(save_target t) {
     return "";
 }
 
+#ifdef _WIN32
+std::string system_reason(unsigned long err) {
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string out;
+    if (n > 0 && text) out = utf8_from_path(fs::path(std::wstring(text, n)));
+    if (text) ::LocalFree(text);
+    // The system's own full stop goes: ours follows.
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
+        out.pop_back();
+    return out.empty() ? "error " + std::to_string(err) : out;
+}
+#endif
+
+namespace {
+
+#ifndef _WIN32
+file_identity identity_of(const struct stat& st) {
+    file_identity id;
+    id.exists = true;
+    id.type = S_ISREG(st.st_mode)   ? file_identity::kind::file
+              : S_ISLNK(st.st_mode) ? file_identity::kind::link
+              : S_ISDIR(st.st_mode) ? file_identity::kind::folder
+                                    : file_identity::kind::other;
+    id.device = static_cast<std::uint64_t>(st.st_dev);
+    id.inode = static_cast<std::uint64_t>(st.st_ino);
+    id.size = static_cast<std::uint64_t>(st.st_size);
+    id.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    id.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+    id.mode = static_cast<std::uint32_t>(st.st_mode);
+    id.owner = static_cast<std::uint32_t>(st.st_uid);
+    id.group = static_cast<std::uint32_t>(st.st_gid);
+    return id;
+}
+
+int folder_fd(std::intptr_t handle) { return static_cast<int>(handle); }
+#endif
+
+// Moves `from` to `to` only when nothing is at `to`, in one step where the
+// file system can (a save racing another to the same new name never
+// replaces the other's file). POSIX names are taken in the folder `dir`.
+bool rename_no_replace(int dir, const fs::path& from, const fs::path& to, bool& taken) {
+    taken = false;
+#ifdef _WIN32
+    (void)dir;
+    // The C library's rename never replaces a file.
+    if (_wrename(from.c_str(), to.c_str()) == 0) return true;
+    std::error_code ec;
+    taken = fs::exists(to, ec);
+    return false;
+#else
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) {
+        taken = true;
+        return false;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+#endif
+    // A file system without the call: a second name for the file, which
+    // fails when the name is taken, then the first name goes.
+    if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) == 0) {
+        ::unlinkat(dir, from.c_str(), 0);
+        return true;
+    }
+    if (errno == EEXIST) {
+        taken = true;
+        return false;
+    }
+    // No links either (FAT on a memory stick): look, then rename.
+    struct stat st {};
+    if (::fstatat(dir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        taken = true;
+        return false;
+    }
+    return ::renameat(dir, from.c_str(), dir, to.c_str()) == 0;
+#endif
+}
+
+}  // namespace
+
 create_result held_file::create(const fs::path& p) {
     release();
     problem_.clear();
@@ -110,6 +195,93 @@ create_result held_file::create(const fs::path& p) {
     if (fd_ >= 0) return create_result::created;
     problem_ = std::strerror(errno);
     return errno == EEXIST ? create_result::name_taken : create_result::failed;
+}
+
+create_result held_file::create(const held_folder& folder, const fs::path& name) {
+#ifdef _WIN32
+    return create(folder.below(name));
+#else
+    release();
+    problem_.clear();
+    const int dir = folder_fd(folder.handle_);
+    fd_ = ::openat(dir, name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        problem_ = std::strerror(errno);
+        ::close(fd_);
+        ::unlinkat(dir, name.c_str(), 0);
+        fd_ = -1;
+        return create_result::failed;
+    }
+    if (fd_ >= 0) return create_result::created;
+    problem_ = std::strerror(errno);
+    return errno == EEXIST ? create_result::name_taken : create_result::failed;
+#endif
+}
+
+std::FILE* held_file::stream(bool output) {
+    if (fd_ < 0) return nullptr;
+#ifdef _WIN32
+    const int fd = _dup(fd_);
+    if (fd < 0) return nullptr;
+    if (_lseeki64(fd, 0, SEEK_SET) != 0 || (output && _chsize_s(fd, 0) != 0)) {
+        _close(fd);
+        return nullptr;
+    }
+    std::FILE* fp = _fdopen(fd, output ? "wb" : "rb");
+    if (!fp) _close(fd);
+#else
+    // A second descriptor shares the position with the held one, which
+    // never reads or writes itself.
+    const int fd = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    if (::lseek(fd, 0, SEEK_SET) != 0 || (output && ::ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE* fp = ::fdopen(fd, output ? "wb" : "rb");
+    if (!fp) ::close(fd);
+#endif
+    return fp;
+}
+
+bool held_file::sync() {
+    if (fd_ < 0) return false;
+#ifdef _WIN32
+    return _commit(fd_) == 0;
+#else
+    return ::fsync(fd_) == 0;
+#endif
+}
+
+file_identity held_file::identity() const {
+    file_identity id;
+    if (fd_ < 0) return id;
+#ifdef _WIN32
+    struct _stat64 st {};
+    if (_fstat64(fd_, &st) != 0) return id;
+    id.exists = true;
+    id.type = file_identity::kind::file;
+    id.size = static_cast<std::uint64_t>(st.st_size);
+    id.modified = st.st_mtime;
+    return id;
+#else
+    struct stat st {};
+    return ::fstat(fd_, &st) == 0 ? identity_of(st) : id;
+#endif
+}
+
+bool held_file::take_mode_and_owner(const file_identity& like) {
+    if (fd_ < 0) return false;
+#ifdef _WIN32
+    (void)like;
+    return true;
+#else
+    if (::fchmod(fd_, static_cast<mode_t>(like.mode & 07777)) != 0) return false;
+    if (::fchown(fd_, like.owner, like.group) != 0 && ::fchown(fd_, static_cast<uid_t>(-1), like.group) != 0) {
+        // Not allowed: the file stays this user's.
+    }
+    return true;
+#endif
 }
 
 void held_file::release() {
@@ -145,94 +317,232 @@ file_identity identify(const fs::path& p) {
 #ifdef _WIN32
     struct _stat64 st {};
     if (_wstat64(p.c_str(), &st) != 0) return id;
+    id.exists = true;
+    id.type = (st.st_mode & _S_IFDIR) ? file_identity::kind::folder
+              : (st.st_mode & _S_IFREG) ? file_identity::kind::file
+                                        : file_identity::kind::other;
     id.device = static_cast<std::uint64_t>(st.st_dev);
     id.inode = static_cast<std::uint64_t>(st.st_ino);
+    id.size = static_cast<std::uint64_t>(st.st_size);
     id.modified = st.st_mtime;
     id.changed = st.st_ctime;
+    id.mode = static_cast<std::uint32_t>(st.st_mode);
+    return id;
 #else
     struct stat st {};
-    if (::lstat(p.c_str(), &st) != 0) return id;
-    id.device = static_cast<std::uint64_t>(st.st_dev);
-    id.inode = static_cast<std::uint64_t>(st.st_ino);
-    id.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-    id.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+    return ::lstat(p.c_str(), &st) == 0 ? identity_of(st) : id;
 #endif
-    id.exists = true;
-    id.size = static_cast<std::uint64_t>(st.st_size);
-    return id;
 }
 
-bool rename_no_replace(const fs::path& from, const fs::path& to, bool& taken) {
+// ---- held_folder ------------------------------------------------------------
+
+bool held_folder::open(const fs::path& folder, std::string& why, const held_folder* from) {
+    close();
+    const fs::path wanted = folder.empty() ? fs::path(".") : folder;
+    path_ = from && wanted.is_relative() ? from->where() / wanted : wanted;
+#ifdef _WIN32
+    // Nobody may rename or remove the folder while it is held: its path
+    // leads to it until the hold ends.
+    const HANDLE h = ::CreateFileW(path_.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD err = ::GetLastError();
+        why = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? "its folder does not exist"
+              : err == ERROR_SHARING_VIOLATION ? "its folder is being moved or removed by another program"
+                                               : "its folder cannot be opened (" + system_reason(err) + ")";
+        return false;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+#else
+    const int base = from && wanted.is_relative() ? folder_fd(from->handle_) : AT_FDCWD;
+    const int fd = ::openat(base, wanted.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        why = errno == ENOENT ? "its folder does not exist"
+              : errno == ENOTDIR ? "its folder is not a folder"
+                                 : std::string("its folder cannot be opened (") + std::strerror(errno) + ")";
+        return false;
+    }
+    handle_ = fd;
+#endif
+    return true;
+}
+
+void held_folder::close() {
+    if (handle_ == -1) return;
+#ifdef _WIN32
+    ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+#else
+    ::close(folder_fd(handle_));
+#endif
+    handle_ = -1;
+}
+
+fs::path held_folder::where() const {
+#ifdef _WIN32
+    wchar_t buf[32768];
+    const DWORD n = ::GetFinalPathNameByHandleW(reinterpret_cast<HANDLE>(handle_), buf, 32768, FILE_NAME_NORMALIZED);
+    if (n == 0 || n >= 32768) return path_;
+    std::wstring text(buf, n);
+    if (text.rfind(L"\\\\?\\UNC\\", 0) == 0) return fs::path(L"\\\\" + text.substr(8));
+    if (text.rfind(L"\\\\?\\", 0) == 0) return fs::path(text.substr(4));
+    return fs::path(text);
+#else
+    char buf[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(folder_fd(handle_));
+    const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf || buf[0] != '/') return path_;
+    return fs::path(std::string(buf, static_cast<std::size_t>(n)));
+#endif
+}
+
+file_identity held_folder::self() const {
+    file_identity id;
+#ifdef _WIN32
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &info)) return id;
+    id.exists = true;
+    id.type = file_identity::kind::folder;
+    id.device = info.dwVolumeSerialNumber;
+    id.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return id;
+#else
+    struct stat st {};
+    return ::fstat(folder_fd(handle_), &st) == 0 ? identity_of(st) : id;
+#endif
+}
+
+file_identity held_folder::identify(const fs::path& name) const {
+#ifdef _WIN32
+    return torvela::identify(below(name));
+#else
+    struct stat st {};
+    if (::fstatat(folder_fd(handle_), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return {};
+    return identity_of(st);
+#endif
+}
+
+fs::path held_folder::read_link(const fs::path& name) const {
+#ifdef _WIN32
+    std::error_code ec;
+    return fs::read_symlink(below(name), ec);
+#else
+    char buf[4096];
+    const ssize_t n = ::readlinkat(folder_fd(handle_), name.c_str(), buf, sizeof buf);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf) return {};
+    return fs::path(std::string(buf, static_cast<std::size_t>(n)));
+#endif
+}
+
+save_target held_folder::save_target_of(const fs::path& name) const {
+#ifdef _WIN32
+    return check_save_target(below(name));
+#else
+    const file_identity id = identify(name);
+    if (!id.exists) return save_target::new_file;
+    if (id.type != file_identity::kind::file) return save_target::not_a_file;
+    // The owner's bits count even for a user the system lets past them.
+    const int dir = folder_fd(handle_);
+    const auto can_open = [&](mode_t owner_bit, int how) {
+        if ((id.mode & owner_bit) == 0) return false;
+        const int fd = ::openat(dir, name.c_str(), how | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return false;
+        ::close(fd);
+        return true;
+    };
+    if (!can_open(S_IRUSR, O_RDONLY)) return save_target::unreadable;
+    // Opened for writing, not truncated: the file is not changed.
+    if (!can_open(S_IWUSR, O_WRONLY)) return save_target::read_only;
+    return save_target::replaceable;
+#endif
+}
+
+bool held_folder::rename(const fs::path& from, const fs::path& to, bool replace, bool& taken,
+                         std::string& why) const {
     taken = false;
 #ifdef _WIN32
-    // The C library's rename never replaces a file.
-    if (_wrename(from.c_str(), to.c_str()) == 0) return true;
-    taken = fs::exists(to);
+    std::error_code ec;
+    if (!replace) {
+        if (rename_no_replace(-1, below(from), below(to), taken)) return true;
+        why = taken ? "its name was taken" : "it cannot be renamed";
+        return false;
+    }
+    fs::rename(below(from), below(to), ec);
+    if (ec) why = ec.message();
+    return !ec;
+#else
+    const int dir = folder_fd(handle_);
+    if (!replace) {
+        if (rename_no_replace(dir, from, to, taken)) return true;
+        why = taken ? "its name was taken" : std::strerror(errno);
+        return false;
+    }
+    if (::renameat(dir, from.c_str(), dir, to.c_str()) == 0) return true;
+    why = std::strerror(errno);
     return false;
-#else
-#ifdef RENAME_NOREPLACE
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno == EEXIST) {
-        taken = true;
-        return false;
-    }
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
 #endif
-    // A file system without the call: a second name for the file, which
-    // fails when the name is taken, then the first name goes.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        ::unlink(from.c_str());
-        return true;
+}
+
+std::vector<fs::path> held_folder::names() const {
+    std::vector<fs::path> found;
+#ifdef _WIN32
+    std::error_code ec;
+    for (fs::directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec))
+        found.push_back(it->path().filename());
+#else
+    const int fd = ::fcntl(folder_fd(handle_), F_DUPFD_CLOEXEC, 0);
+    DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!d) {
+        if (fd >= 0) ::close(fd);
+        return found;
     }
-    if (errno == EEXIST) {
-        taken = true;
-        return false;
+    ::rewinddir(d);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") found.emplace_back(name);
     }
-    // No links either (FAT on a memory stick): look, then rename.
+    ::closedir(d);
+#endif
+    return found;
+}
+
+void held_folder::remove_unheld_leftover(const fs::path& name) const {
+#ifdef _WIN32
+    std::error_code ec;
+    if (is_unheld_leftover(below(name))) fs::remove(below(name), ec);
+#else
+    const int dir = folder_fd(handle_);
+    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
     struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0) {
-        taken = true;
-        return false;
-    }
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    // Held while it goes: the name is removed only while it still names
+    // the file looked at.
+    if (ours && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && identify(name).same_entry(identity_of(st)))
+        ::unlinkat(dir, name.c_str(), 0);
+    ::close(fd);
 #endif
 }
 
-void copy_owner(const fs::path& like, const fs::path& p) {
+bool held_folder::sync() const {
 #ifdef _WIN32
-    (void)like;
-    (void)p;
-#else
-    struct stat st {};
-    if (::stat(like.c_str(), &st) != 0) return;
-    if (::chown(p.c_str(), st.st_uid, st.st_gid) != 0 && ::chown(p.c_str(), static_cast<uid_t>(-1), st.st_gid) != 0) {
-        // Not allowed: the file stays this user's.
-    }
-#endif
-}
-
-bool flush_file_to_disk(const fs::path& p) {
-    std::FILE* fp = open_c_file(p, "r+b");
-    if (!fp) return false;
-    bool ok = std::fflush(fp) == 0;
-#ifdef _WIN32
-    ok = ok && _commit(_fileno(fp)) == 0;
-#else
-    ok = ok && ::fsync(fileno(fp)) == 0;
-#endif
-    return std::fclose(fp) == 0 && ok;
-}
-
-bool sync_folder(const fs::path& folder) {
-#ifdef _WIN32
-    (void)folder;
+    // A rename is on the disk when it returns.
     return true;
 #else
-    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    return ::fsync(folder_fd(handle_)) == 0;
+#endif
+}
+
+bool sync_held_folder(const held_folder& folder) { return folder.sync(); }
+
+bool system_follows_link(const file_identity& folder, const file_identity& link) {
+#ifdef _WIN32
+    (void)folder;
+    (void)link;
+    return true;
+#else
+    const bool shared_sticky = (folder.mode & S_ISVTX) != 0 && (folder.mode & S_IWOTH) != 0;
+    return !shared_sticky || link.owner == ::geteuid() || link.owner == folder.owner;
 #endif
 }
 

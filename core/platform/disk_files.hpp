@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace torvela {
 
@@ -36,6 +38,81 @@ save_target check_save_target(const std::filesystem::path& p);
 // first two.
 const char* save_target_problem(save_target t);
 
+// What a path is now, to tell whether it is still what was seen earlier:
+// nothing, or one entry with its kind, owner, mode, size and times (a link
+// is not followed).
+struct file_identity {
+    enum class kind { none, file, link, folder, other };
+    bool exists = false;
+    kind type = kind::none;
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t modified = 0, changed = 0;
+    std::uint32_t mode = 0, owner = 0, group = 0;
+    bool operator==(const file_identity&) const = default;
+    // The same entry of the file system (whatever happened to it since).
+    bool same_entry(const file_identity& o) const {
+        return exists && o.exists && device == o.device && inode == o.inode;
+    }
+};
+file_identity identify(const std::filesystem::path& p);
+
+// A folder held open: the names in it are looked up in the folder that was
+// opened, wherever it has been moved since, never through its path again.
+// POSIX: a descriptor and the *at calls. Windows: a handle that lets nobody
+// rename or remove the folder while it is held, and the path it was opened
+// by.
+class held_folder {
+public:
+    held_folder() = default;
+    held_folder(const held_folder&) = delete;
+    held_folder& operator=(const held_folder&) = delete;
+    ~held_folder() { close(); }
+    void swap(held_folder& other) noexcept {
+        std::swap(handle_, other.handle_);
+        path_.swap(other.path_);
+    }
+    // Opens `folder` as the system does for this user (links in it followed
+    // by the system, with its own guards); a relative `folder` is taken in
+    // `from` when given. False with the reason.
+    bool open(const std::filesystem::path& folder, std::string& why, const held_folder* from = nullptr);
+    void close();
+    bool is_open() const { return handle_ != -1; }
+    // Where the system says the held folder is now; the path it was opened
+    // by where the system cannot tell.
+    std::filesystem::path where() const;
+    // The folder itself.
+    file_identity self() const;
+    // What `name` in the folder is now (a link is not followed).
+    file_identity identify(const std::filesystem::path& name) const;
+    // The text of the link `name`; empty when it is none.
+    std::filesystem::path read_link(const std::filesystem::path& name) const;
+    // What a save may do with the regular file or new name `name`.
+    save_target save_target_of(const std::filesystem::path& name) const;
+    // Moves `from` to `to` inside the folder: replacing what is at `to`, or
+    // only when nothing is there (false with `taken` set when something is).
+    bool rename(const std::filesystem::path& from, const std::filesystem::path& to, bool replace, bool& taken,
+                std::string& why) const;
+    // Every name in the folder.
+    std::vector<std::filesystem::path> names() const;
+    // Removes `name` when it is a file this user owns that no held_file of
+    // any process holds: a file a killed program left behind.
+    void remove_unheld_leftover(const std::filesystem::path& name) const;
+    // Makes the folder's entries (a rename in it) durable.
+    bool sync() const;
+
+private:
+    friend class held_file;
+    std::filesystem::path below(const std::filesystem::path& name) const { return path_ / name; }
+    std::intptr_t handle_ = -1;
+    std::filesystem::path path_;
+};
+bool sync_held_folder(const held_folder& folder);
+// Whether the system follows, for this user, the link `link` found in
+// `folder`: in a sticky folder everyone may write to, only a link of this
+// user's or of the folder's owner (the guard against links planted in
+// shared folders); elsewhere always.
+bool system_follows_link(const file_identity& folder, const file_identity& link);
+
 // A new empty file, held open for as long as this object lives: another
 // process sees it held (is_unheld_leftover is false) and cannot remove it on
 // Windows. Creation fails when the name is taken, so the file is ours.
@@ -47,6 +124,19 @@ public:
     held_file& operator=(const held_file&) = delete;
     ~held_file() { release(); }
     create_result create(const std::filesystem::path& p);
+    // The same, named in a held folder.
+    create_result create(const held_folder& folder, const std::filesystem::path& name);
+    bool held() const { return fd_ >= 0; }
+    // A C stream on the held file from its start: for writing (the file
+    // emptied first) or for reading. Closing the stream keeps the hold.
+    std::FILE* stream(bool output);
+    // Pushes what the system holds of the file to the disk.
+    bool sync();
+    // The held file now.
+    file_identity identity() const;
+    // Gives the file the mode of `like`, and its owner and group where the
+    // system allows it (a file replaced by root stays the user's).
+    bool take_mode_and_owner(const file_identity& like);
     void release();
     // Windows renames no file that is held open: there the hold ends here.
     void release_before_rename() {
@@ -64,37 +154,17 @@ private:
 // True for a file this user owns that no held_file of any process holds: a
 // file a killed program left behind.
 bool is_unheld_leftover(const std::filesystem::path& p);
-
-// What a path is now, to tell whether it is still what was seen earlier:
-// nothing, or one file with its size and times (a link is not followed).
-struct file_identity {
-    bool exists = false;
-    std::uint64_t device = 0, inode = 0, size = 0;
-    std::int64_t modified = 0, changed = 0;
-    bool operator==(const file_identity&) const = default;
-};
-file_identity identify(const std::filesystem::path& p);
-
-// Moves `from` to `to` only when nothing is at `to`, in one step where the
-// file system can (a save racing another to the same new name never
-// replaces the other's file). False with `taken` set when `to` exists.
-bool rename_no_replace(const std::filesystem::path& from, const std::filesystem::path& to, bool& taken);
-// Gives `p` the owner and group of `like` where the system allows it (a
-// file replaced by root stays the user's); nothing on Windows.
-void copy_owner(const std::filesystem::path& like, const std::filesystem::path& p);
-
-// Writes what the system holds of the file to the disk.
-bool flush_file_to_disk(const std::filesystem::path& p);
-// Makes the entries of a folder (a rename in it) durable; nothing to do on
-// Windows, where the rename is.
-bool sync_folder(const std::filesystem::path& folder);
-
 // A whole small file. `too_large` when it holds more than `max_bytes`.
 enum class small_file { read, unreadable, too_large };
 small_file read_small_file(const std::filesystem::path& p, std::size_t max_bytes, std::string& out);
 // Creates or empties the file and writes `bytes`; false when not all of it
 // reached the file.
 bool write_small_file(const std::filesystem::path& p, std::string_view bytes);
+
+#ifdef _WIN32
+// The system's text for an error code, UTF-8, without its own full stop.
+std::string system_reason(unsigned long err);
+#endif
 
 // Twelve letters and digits nobody can guess, for names of our own.
 std::string random_tag();

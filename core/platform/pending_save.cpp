@@ -1,7 +1,5 @@
 #include "platform/pending_save.hpp"
 
-#include <system_error>
-
 #include "platform/disk_files.hpp"
 
 namespace torvela {
@@ -13,137 +11,181 @@ namespace {
 constexpr const char* save_infix = ".save-";
 constexpr const char* save_suffix = ".tmp";
 
-// The file a chosen path stands for, as the system would open it: its
-// folder with every link and ".." resolved by the file system (a linked
-// folder's ".." is that folder's real parent), and a chosen link followed
-// to the file it names, also one that does not exist yet. Empty when the
-// folder is not there.
-fs::path resolve(fs::path p) {
-    std::error_code ec;
-    for (int depth = 0; depth < 40; ++depth) {
-        const fs::path folder = fs::canonical(p.parent_path().empty() ? fs::path(".") : p.parent_path(), ec);
-        if (ec) return {};
-        p = folder / p.filename();
-        if (!fs::is_symlink(p, ec)) return p;
-        const fs::path to = fs::read_symlink(p, ec);
-        if (ec) return {};
-        p = to.is_absolute() ? to : folder / to;
-    }
-    return {};
-}
-
 bool starts_with(const std::string& s, const std::string& head) { return s.rfind(head, 0) == 0; }
 bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Files killed saves to `target` left behind: this user's, held by nobody.
-void remove_leftovers(const fs::path& target) {
-    const std::string head = "." + utf8_from_path(target.filename()) + save_infix;
-    std::error_code ec;
-    for (fs::directory_iterator it(target.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = utf8_from_path(it->path().filename());
-        if (starts_with(name, head) && ends_with(name, save_suffix) && is_unheld_leftover(it->path()))
-            fs::remove(it->path(), ec);
-    }
-}
+bool names_no_file(const fs::path& name) { return name.empty() || name == "." || name == ".."; }
 
 }  // namespace
 
-bool pending_save::begin(const std::string& chosen) {
-    discard();
-    kept_.clear();
-    problem_.clear();
-    target_ = resolve(path_from_utf8(chosen));
-    if (target_.empty()) {
-        problem_ = "its folder does not exist";
+std::string pending_save::in_folder(const fs::path& name) const { return utf8_from_path(folder_.where() / name); }
+
+bool pending_save::find_place(held_folder& folder, fs::path& name, bool& through_link) {
+    through_link = false;
+    const fs::path chosen = path_from_utf8(chosen_);
+    name = chosen.filename();
+    if (names_no_file(name)) {
+        problem_ = "it names a folder, not a file";
         return false;
     }
-    found_ = identify(target_);
-    remove_leftovers(target_);
-    const std::string name = utf8_from_path(target_.filename());
+    if (!folder.open(chosen.parent_path(), problem_)) return false;
+    for (int depth = 0; depth < 40; ++depth) {
+        const file_identity at = folder.identify(name);
+        if (at.type != file_identity::kind::link) return true;
+        const std::string link = utf8_from_path(name);
+        if (!system_follows_link(folder.self(), at)) {
+            problem_ = link + " in " + utf8_from_path(folder.where()) +
+                       " is a link another user made in a folder everyone may write to; the system follows "
+                       "such a link only for its owner, and so does the save";
+            return false;
+        }
+        const fs::path to = folder.read_link(name);
+        if (names_no_file(to.filename())) {
+            problem_ = "the link " + link + " leads to no file";
+            return false;
+        }
+        held_folder next;
+        std::string why;
+        if (!next.open(to.parent_path(), why, &folder)) {
+            problem_ = "the link " + link + " points to " + utf8_from_path(to) + ", and " + why;
+            return false;
+        }
+        folder.swap(next);
+        name = to.filename();
+        through_link = true;
+    }
+    problem_ = "it is a chain of too many links";
+    return false;
+}
+
+bool pending_save::begin(const std::string& chosen) {
+    discard();
+    folder_.close();
+    kept_.clear();
+    problem_.clear();
+    elsewhere_.clear();
+    chosen_ = chosen;
+    bool through_link = false;
+    if (!find_place(folder_, name_, through_link)) return false;
+    if (through_link) elsewhere_ = in_folder(name_);
+    const save_target target = folder_.save_target_of(name_);
+    if (target != save_target::new_file && target != save_target::replaceable) {
+        problem_ = (through_link ? elsewhere_ + ", where the link leads," : std::string("it")) + " " +
+                   save_target_problem(target) + ": it is not replaced";
+        folder_.close();
+        return false;
+    }
+    found_ = folder_.identify(name_);
+    const std::string head = "." + utf8_from_path(name_) + save_infix;
+    for (const fs::path& n : folder_.names()) {
+        const std::string text = utf8_from_path(n);
+        if (starts_with(text, head) && ends_with(text, save_suffix)) folder_.remove_unheld_leftover(n);
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         tag_ = random_tag();
-        const fs::path candidate = target_.parent_path() / path_from_utf8("." + name + save_infix + tag_ + save_suffix);
-        switch (hold_.create(candidate)) {
+        const fs::path candidate = path_from_utf8(head + tag_ + save_suffix);
+        switch (hold_.create(folder_, candidate)) {
         case create_result::created:
-            file_ = candidate;
+            hidden_ = candidate;
             return true;
         case create_result::name_taken:
             continue;
         case create_result::failed:
-            problem_ = "its folder takes no new file (" + hold_.problem() + ")";
+            problem_ = (through_link ? "the folder of " + elsewhere_ : std::string("its folder")) +
+                       " takes no new file (" + hold_.problem() + ")";
+            folder_.close();
             return false;
         }
     }
     problem_ = "no free name for the new file";
+    folder_.close();
     return false;
 }
 
-std::string pending_save::path() const { return utf8_from_path(file_); }
+// True when the chosen path, looked up as begin did, still leads to the
+// held folder and the same name in it.
+bool pending_save::still_leads_here() {
+    held_folder now;
+    fs::path name;
+    bool through_link = false;
+    const std::string kept_problem = problem_;
+    const bool found = find_place(now, name, through_link);
+    problem_ = kept_problem;
+    return found && name == name_ && now.self().same_entry(folder_.self());
+}
 
 bool pending_save::commit() {
     if (!active()) return false;
     problem_.clear();
-    std::error_code ec;
-    if (!flush_file_to_disk(file_)) problem_ = "the new file could not be written to the disk";
-    const file_identity now = identify(target_);
-    if (problem_.empty() && !(now == found_))
-        problem_ = utf8_from_path(target_.filename()) + " was written by someone else while the save ran";
-    if (problem_.empty() && now.exists) {
-        fs::permissions(file_, fs::status(target_, ec).permissions(), fs::perm_options::replace, ec);
-        if (ec) problem_ = "the new file cannot take the permissions of the old one";
-        copy_owner(target_, file_);
-    }
+    const std::string name = utf8_from_path(name_);
+    const std::string moved =
+        chosen_ + " no longer leads to the folder the save began in (it was moved or replaced while the save ran)";
+    if (!hold_.sync()) problem_ = "the new file could not be written to the disk";
+    if (problem_.empty() && !still_leads_here()) problem_ = moved;
+    const file_identity now = folder_.identify(name_);
+    if (problem_.empty() && !(now == found_)) problem_ = name + " was written by someone else while the save ran";
+    if (problem_.empty() && now.exists && !hold_.take_mode_and_owner(now))
+        problem_ = "the new file cannot take the permissions of the old one";
+    const file_identity mine = hold_.identity();
     // Windows renames no file that is held open; elsewhere it stays held
     // until it has its new name.
     hold_.release_before_rename();
     if (problem_.empty()) {
         bool taken = false;
-        // Replaces the checked file on every platform in one step; a new
-        // name is taken only while it is still free.
-        if (now.exists)
-            fs::rename(file_, target_, ec);
-        else if (!rename_no_replace(file_, target_, taken))
-            ec = std::make_error_code(taken ? std::errc::file_exists : std::errc::io_error);
-        if (ec)
-            problem_ = taken ? utf8_from_path(target_.filename()) + " was made by someone else while the save ran"
-                             : "it cannot be replaced (" + ec.message() + ")";
+        std::string why;
+        // Replaces the checked file in one step; a new name is taken only
+        // while it is still free.
+        if (!folder_.rename(hidden_, name_, now.exists, taken, why))
+            problem_ = taken ? name + " was made by someone else while the save ran"
+                             : "it cannot be replaced (" + why + ")";
     }
     if (!problem_.empty()) return keep_verified_copy();
     hold_.release();
-    file_.clear();
+    hidden_.clear();
+    const std::string written = in_folder(name_);
+    // Moved between the look and the rename: the memories are in the held
+    // folder, not where the chosen path leads now.
+    const bool mine_there = mine.inode == 0 || folder_.identify(name_).same_entry(mine);
+    if (!still_leads_here() || !mine_there) {
+        problem_ = moved;
+        kept_ = written;
+        return false;
+    }
     // Until the folder is on the disk, a power cut may bring the old file
     // back: the writer must not be erased yet. The memories are in the
     // chosen file, which is what the operator is told.
-    if (!folder_sync(target_.parent_path())) {
+    if (!folder_sync(folder_)) {
         problem_ = "its folder could not be written to the disk";
-        kept_ = utf8_from_path(target_);
+        kept_ = written;
         return false;
     }
+    folder_.close();
     return true;
 }
 
 // The writer still holds the memories, and so does this verified copy:
-// give it a name the operator sees and no later save removes.
+// give it a name the operator sees and no later save removes, in the held
+// folder wherever it is now.
 bool pending_save::keep_verified_copy() {
-    std::error_code ec;
-    const fs::path kept = target_.parent_path() /
-                          path_from_utf8(utf8_from_path(target_.stem()) + ".verified-" + tag_ +
-                                         utf8_from_path(target_.extension()));
+    const fs::path kept =
+        path_from_utf8(utf8_from_path(name_.stem()) + ".verified-" + tag_ + utf8_from_path(name_.extension()));
     bool taken = false;
-    kept_ = utf8_from_path(rename_no_replace(file_, kept, taken) ? kept : file_);
+    std::string why;
+    kept_ = in_folder(folder_.rename(hidden_, kept, false, taken, why) ? kept : hidden_);
     hold_.release();
-    file_.clear();
+    hidden_.clear();
+    folder_.close();
     return false;
 }
 
 void pending_save::discard() {
     hold_.release();
     if (!active()) return;
-    std::error_code ec;
-    fs::remove(file_, ec);
-    file_.clear();
+    folder_.remove_unheld_leftover(hidden_);
+    hidden_.clear();
+    folder_.close();
 }
 
 }  // namespace torvela

@@ -49,6 +49,20 @@ bool std_seq_files::open_output(int n, const std::string& path) {
     return s->fp != nullptr;
 }
 
+bool std_seq_files::adopt(int n, std::FILE* fp, bool output) {
+    slot* s = get(n);
+    if (!s || !fp) {
+        if (fp) std::fclose(fp);
+        return false;
+    }
+    close(n);
+    s->fp = fp;
+    s->output = output;
+    s->lines = 0;
+    s->failed = false;
+    return true;
+}
+
 bool std_seq_files::is_open(int n) const {
     const slot* s = get(n);
     return s && s->fp;

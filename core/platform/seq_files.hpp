@@ -17,6 +17,10 @@ public:
     virtual bool open_input(int n, const std::string& path) = 0;
     // Creates or empties the file.
     virtual bool open_output(int n, const std::string& path) = 0;
+    // Takes a stream already open on a file the caller holds (a save's new
+    // file): for output or for input; it is closed with the number. False
+    // for no stream.
+    virtual bool adopt(int n, std::FILE* fp, bool output) = 0;
     virtual bool is_open(int n) const = 0;
     // One whole line without its ending; empty at end of file. A line ending
     // inside the first `min_len` bytes is taken as data (a header line may
@@ -42,6 +46,7 @@ public:
     ~std_seq_files() override;
     bool open_input(int n, const std::string& path) override;
     bool open_output(int n, const std::string& path) override;
+    bool adopt(int n, std::FILE* fp, bool output) override;
     bool is_open(int n) const override;
     std::string read_line(int n, std::size_t min_len) override;
     using seq_files::read_line;

@@ -45,11 +45,8 @@ std::string check_operation_file(main_form& f, file_use use, const std::string& 
     std::error_code ec;
     if (use == file_use::memories_save) {
         if (std::filesystem::is_directory(p, ec)) return file + " is a folder";
-        const save_target target = check_save_target(p);
-        if (target != save_target::new_file && target != save_target::replaceable)
-            return file + " " + save_target_problem(target) + ": it is not replaced";
-        // The save's own first step, tried and undone: its folder must take
-        // the new file beside the chosen one.
+        // The save's own first step, tried and undone: what is there must
+        // be replaceable, and its folder must take the new file beside it.
         pending_save probe;
         if (!probe.begin(file)) return file + " cannot be saved: " + probe.problem();
         probe.discard();
