@@ -5,12 +5,15 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -74,8 +77,13 @@ port_choice resolve_port(int n) {
     if (sim.pid > 0 && sim.terminal == to.string() && ::kill(static_cast<pid_t>(sim.pid), 0) != 0 && errno == ESRCH)
         return {{}, "the simulated writer behind COM" + std::to_string(n) + " has stopped (process " +
                         std::to_string(sim.pid) + "); start it again, or remove " + entry.string()};
-    if (!fs::exists(entry, ec))
-        return {{}, "the link " + name + " points to " + target.string() + ", which does not exist"};
+    struct stat dev {};
+    if (::stat(entry.c_str(), &dev) != 0) {
+        if (errno == ENOENT)
+            return {{}, "the link " + name + " points to " + target.string() + ", which does not exist"};
+        return {{}, "the link " + name + " points to " + target.string() + ", which cannot be looked at: " +
+                        std::strerror(errno)};
+    }
     const fs::path real = fs::canonical(entry, ec);
     return {ec ? target.string() : real.string(), {}};
 }
@@ -83,6 +91,62 @@ port_choice resolve_port(int n) {
 namespace {
 
 std::string reason(int err) { return std::strerror(err); }
+
+// The process holding the serial tools' lock on the device, from the
+// system's table of locks (readable by everyone): "process N (NAME)";
+// empty when nobody holds it.
+std::string lock_holder(const std::string& device) {
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0) return {};
+    char key[64];
+    std::snprintf(key, sizeof key, "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
+    std::string table;
+    if (read_small_file("/proc/locks", 1 << 20, table) != small_file::read) return {};
+    std::size_t at = 0;
+    while (at < table.size()) {
+        const std::size_t end = std::min(table.find('\n', at), table.size());
+        const std::string line = table.substr(at, end - at);
+        at = end + 1;
+        // "1: FLOCK  ADVISORY  WRITE 1234 00:19:6 0 EOF"
+        char kind[16] = {}, entry[64] = {};
+        long pid = 0;
+        if (std::sscanf(line.c_str(), "%*d: %15s %*s %*s %ld %63s", kind, &pid, entry) != 3) continue;
+        if (std::string(kind) != "FLOCK" || std::string(entry) != key || pid <= 0) continue;
+        std::string name;
+        read_small_file("/proc/" + std::to_string(pid) + "/comm", 256, name);
+        while (!name.empty() && name.back() == '\n') name.pop_back();
+        return "process " + std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
+    }
+    return {};
+}
+
+// A terminal held exclusively refuses the open to everyone but root. Held
+// by a program that ended without giving it back, it stays so: a simulated
+// writer frees its terminal within a few hundredths of a second, a real
+// port frees itself at its last close. With nobody holding the lock, tried
+// again for a moment; then why, with the holder where the system tells.
+int open_terminal(const std::string& device, std::string& why) {
+    for (int attempt = 0;; ++attempt) {
+        const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) return fd;
+        if (errno != EBUSY) {
+            why = reason(errno);
+            return -1;
+        }
+        const std::string holder = lock_holder(device);
+        if (!holder.empty()) {
+            why = "the port is in use by another program, " + holder;
+            return -1;
+        }
+        if (attempt == 10) {
+            why = "the port is held exclusively by a program that takes no lock, or was left so by one that "
+                  "ended without giving it back (unplug and plug in the adapter)";
+            return -1;
+        }
+        ::usleep(20'000);
+    }
+}
 
 // Raw 57600 8N1: no echo, no line editing, no character mapping, no flow
 // control of either kind, reads that return at once.
@@ -126,17 +190,26 @@ bool device_port::open_device() {
         error_ = "not a serial device";
         return false;
     }
-    const int fd = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        // A terminal another program holds exclusively refuses the open.
-        error_ = errno == EBUSY ? "the port is in use by another program" : reason(errno);
+    const int fd = open_terminal(device_, error_);
+    if (fd < 0) return false;
+    // The multiplexer of pseudo-terminals makes a new terminal at each
+    // open, with nobody on its other side.
+    int terminal_number = 0;
+    if (::ioctl(fd, TIOCGPTN, &terminal_number) == 0) {
+        error_ = "it is the side of a pseudo-terminal that makes new terminals, not a port; name the terminal "
+                 "itself (/dev/pts/N)";
+        ::close(fd);
         return false;
     }
     // One program on the line at a time: a second open of the device fails,
     // through the lock that serial tools take (it holds for root too) and
     // the terminal's exclusive mode.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error_ = errno == EWOULDBLOCK ? "the port is in use by another program" : reason(errno);
+        if (errno != EWOULDBLOCK) error_ = reason(errno);
+        else error_ = "the port is in use by another program" + [&] {
+            const std::string holder = lock_holder(device_);
+            return holder.empty() ? std::string() : ", " + holder;
+        }();
         ::close(fd);
         return false;
     }

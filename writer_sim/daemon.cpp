@@ -10,6 +10,8 @@
 // is never touched: the simulator refuses to start.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <signal.h>
@@ -19,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cerrno>
@@ -303,12 +306,14 @@ void tell_ready(int ready_fd) {
 // another, as on a real line, however fast the terminal hands them over.
 class line_model {
 public:
-    line_model(int master, writer_sim::writer& w, bool log) : master_(master), w_(w), log_(log) {}
+    line_model(const terminal& t, writer_sim::writer& w, bool log)
+        : master_(t.master), slave_(t.slave), w_(w), log_(log) {}
     // Until a signal or the writer drops the line; true when it dropped.
     bool run() {
         bool dropped = false;
         w_.on_drop = [&] { dropped = true; };
         while (!stop && !dropped) {
+            if (tool_died()) forget_the_tool();
             const auto now = clock_type::now();
             deliver_to_writer(now, dropped);
             send_to_tool(now);
@@ -324,11 +329,39 @@ private:
     };
     static constexpr auto byte_time = std::chrono::microseconds(174);  // 10 bits at 57600 baud
 
+    // A tool holds the terminal exclusively and under its lock while it
+    // has the port open. Exclusive with nobody holding the lock: the tool
+    // ended without giving the port back (killed, crashed), and the mode
+    // would stay on the terminal, shutting every ordinary user out, for as
+    // long as this side is open. A real port drops it at its last close.
+    bool tool_died() {
+        int exclusive = 0;
+        if (ioctl(slave_, TIOCGEXCL, &exclusive) != 0 || !exclusive) return false;
+        if (flock(slave_, LOCK_EX | LOCK_NB) != 0) return false;
+        ioctl(slave_, TIOCNXCL);
+        flock(slave_, LOCK_UN);
+        return true;
+    }
+    // Nothing of the dead tool's exchange goes to the next one: the frame it
+    // left half sent, the replies not yet on the line.
+    void forget_the_tool() {
+        std::fprintf(stderr, "torvela-writer-sim: the tool ended without closing the port; its exchange is dropped\n");
+        incoming_.clear();
+        outgoing_.clear();
+        w_.line_quiet(UINT64_MAX);
+        tcflush(slave_, TCIOFLUSH);
+    }
+
     void deliver_to_writer(clock_type::time_point now, const bool& dropped) {
         while (!incoming_.empty() && incoming_.front().at <= now && !dropped) {
             const timed in = incoming_.front();
             incoming_.pop_front();
             rx_log_.push_back(in.byte);
+            // Quiet since the last byte either way.
+            const auto last = std::max(last_in_, line_free_);
+            const auto quiet = std::chrono::duration_cast<std::chrono::microseconds>(in.at - last).count();
+            w_.line_quiet(quiet > 0 ? static_cast<std::uint64_t>(quiet) : 0);
+            last_in_ = in.at;
             std::vector<writer_sim::reply> replies;
             w_.receive(in.byte, replies);
             if (!replies.empty()) {
@@ -357,7 +390,9 @@ private:
         }
     }
     int wait_ms(clock_type::time_point now) const {
-        int timeout_ms = 100;
+        // Often enough that a port a killed tool left exclusive is free
+        // again before anyone could start the next job.
+        int timeout_ms = 20;
         for (const std::deque<timed>* q : {&outgoing_, &incoming_}) {
             if (q->empty()) continue;
             // Rounded up: bytes go in small bursts rather than in a busy loop.
@@ -376,11 +411,11 @@ private:
         for (ssize_t i = 0; i < n; ++i) incoming_.push_back({in_free_ += byte_time, buf[i]});
     }
 
-    int master_;
+    int master_, slave_;
     writer_sim::writer& w_;
     bool log_;
     std::deque<timed> outgoing_, incoming_;
-    clock_type::time_point line_free_ = clock_type::now(), in_free_ = clock_type::now();
+    clock_type::time_point line_free_ = clock_type::now(), in_free_ = clock_type::now(), last_in_{};
     std::vector<std::uint8_t> rx_log_, tx_log_;
 };
 
@@ -413,7 +448,7 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
     std::signal(SIGHUP, on_signal);
-    const bool dropped = line_model(term->master, w, set.log).run();
+    const bool dropped = line_model(*term, w, set.log).run();
     unlink_port(link, marker, term->name);
     if (!set.save.empty()) {
         std::ofstream out(set.save, std::ios::binary);

@@ -101,6 +101,9 @@ void virtual_line::advance_to(std::uint64_t t) {
             const in_flight b = to_writer_.front();
             to_writer_.pop_front();
             received_by_writer.push_back(b.byte);
+            const double quiet = b.arrive_us - std::max(last_to_writer_us_, rx_free_us_);
+            writer_.line_quiet(quiet > 0 ? static_cast<std::uint64_t>(quiet) : 0);
+            last_to_writer_us_ = b.arrive_us;
             std::vector<reply> replies;
             writer_.receive(b.byte, replies);
             double ready = b.arrive_us;

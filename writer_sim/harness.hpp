@@ -115,6 +115,7 @@ private:
     std::deque<in_flight> to_tool_;
     double tx_free_us_ = 0;  // when the tool's transmitter is free again
     double rx_free_us_ = 0;  // when the writer's transmitter is free again
+    double last_to_writer_us_ = 0;  // when the last byte reached the writer
     void deliver_reply(const reply& r, double ready_us);
 };
 

@@ -101,6 +101,14 @@ void writer::emit(const std::string& tag, std::vector<std::uint8_t> bytes, std::
     }
 }
 
+void writer::line_quiet(std::uint64_t quiet_us) {
+    if (quiet_us < frame_pause_us || (state_ == state::command && frame_.empty())) return;
+    ++frames_dropped;
+    frame_.clear();
+    state_ = state::command;
+    frame_len_ = 2;
+}
+
 void writer::receive(std::uint8_t byte, std::vector<reply>& out) {
     frame_.push_back(byte);
     if (state_ == state::command) {

@@ -56,6 +56,19 @@ public:
 
     // One byte off the line. Replies are appended to `out`.
     void receive(std::uint8_t byte, std::vector<reply>& out);
+    // The line has been quiet for `quiet_us` (no byte either way) before the
+    // next byte: a frame begun before a pause longer than frame_pause_us is
+    // dropped and the writer waits for a command again, as a writer's
+    // receiver does after a sender gave up in the middle of a frame.
+    void line_quiet(std::uint64_t quiet_us);
+    // The tool never leaves more than an engine tick or two (4 ms each)
+    // between the frames of one exchange, and never less than a sequencer
+    // period (500 ms) between the end of a job and the first frame of the
+    // next: 250 ms lies well between the two, so a half-received frame is
+    // dropped before the next job begins, and never inside a live one.
+    std::uint64_t frame_pause_us = 250'000;
+    // Frames dropped that way.
+    int frames_dropped = 0;
 
     // Erases restore every byte to 0xFF.
     std::array<std::uint8_t, store_size> store{};
