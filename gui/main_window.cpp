@@ -9,7 +9,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QShortcut>
+
+#include <algorithm>
+#include <cmath>
 
 #include "pictures.hpp"
 
@@ -20,12 +24,48 @@ namespace {
 using torvela::control_event;
 using torvela::redraw_part;
 
-QRect to_qt(const torvela::rect& r) { return {r.x, r.y, r.width, r.height}; }
+// What a window manager's frame takes around the window before the window
+// is shown and its real frame known: a title bar and thin borders.
+constexpr QMargins assumed_frame(4, 30, 4, 4);
 
 }  // namespace
 
+QRect main_window::placed(const torvela::rect& r) const {
+    const auto at = [this](int v) { return static_cast<int>(std::lround(v * scale_)); };
+    return {at(r.x), at(r.y), at(r.x + r.width) - at(r.x), at(r.y + r.height) - at(r.y)};
+}
+
+// The design as it is where the screen's free area takes it, else scaled
+// down to fit (fonts too), the window moved to lie within that area.
+void main_window::fit(const torvela::rect& area) {
+    const QScreen* s = screen();
+    const QRect room = s ? s->availableGeometry() : QRect(0, 0, area.width, area.height);
+    QMargins frame = assumed_frame;
+    if (isVisible() && frameGeometry() != geometry())
+        frame = QMargins(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                         frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    const double fit_w = static_cast<double>(room.width() - frame.left() - frame.right()) / area.width;
+    const double fit_h = static_cast<double>(room.height() - frame.top() - frame.bottom()) / area.height;
+    scale_ = std::min({1.0, fit_w, fit_h});
+    QFont f = design_font_;
+    f.setPointSizeF(design_font_.pointSizeF() * scale_);
+    setFont(f);
+    QFont t = trace_font_;
+    t.setPointSizeF(trace_font_.pointSizeF() * scale_);
+    trace_->setFont(t);
+    const QRect inside = placed(area);
+    setFixedSize(inside.width(), inside.height());
+    const int x = std::clamp(pos().x(), room.left(), std::max(room.left(), room.right() + 1 - frame.left() - frame.right() - inside.width()));
+    const int y = std::clamp(pos().y(), room.top(), std::max(room.top(), room.bottom() + 1 - frame.top() - frame.bottom() - inside.height()));
+    move(x, y);
+    trace_->setGeometry(placed(torvela::trace_view_place));
+    progress_->setGeometry(placed(torvela::progress_place));
+    save_trace_->setGeometry(placed(torvela::save_trace_place));
+}
+
 main_window::main_window() : box_(this), dialogs_(this) {
     setObjectName("main_form");
+    design_font_ = font();
     setWindowTitle("TORVELA");
     clock_.start();
     form_ = std::make_unique<torvela::main_form>(serial_, box_, dialogs_, files_);
@@ -111,14 +151,12 @@ void main_window::build() {
     trace_->setReadOnly(true);
     trace_->setMaximumBlockCount(torvela::trace_view_lines);
     trace_->setLineWrapMode(QPlainTextEdit::NoWrap);  // a page's hex is not wrapped again on every append
-    trace_->setFont(QFont("Monospace", 8));
-    trace_->setGeometry(to_qt(torvela::trace_view_place));
+    trace_font_ = QFont("Monospace", 8);
+    trace_->setFont(trace_font_);
     progress_ = new QLabel(this);
     progress_->setObjectName("progress");
-    progress_->setGeometry(to_qt(torvela::progress_place));
     auto* save = new QPushButton("SAVE TRACE", this);
     save->setObjectName("save_trace");
-    save->setGeometry(to_qt(torvela::save_trace_place));
     connect(save, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, "SAVE TRACE",
                                                           first_folder() + "/" + torvela::trace_file_name,
@@ -152,8 +190,7 @@ QWidget* main_window::widget(const QString& name) const {
 
 void main_window::set_service_view(bool on) {
     driver_->set_service_view(on);
-    const torvela::rect area = torvela::window_area(on);
-    setFixedSize(area.width, area.height);
+    fit(torvela::window_area(on));
     for (QWidget* w : {static_cast<QWidget*>(trace_), static_cast<QWidget*>(progress_), save_trace_})
         w->setVisible(on);
     refresh();
@@ -177,7 +214,7 @@ void main_window::schedule() {
 void main_window::draw(const torvela::control_change& change) {
     const torvela::control& c = *change.c;
     QWidget* w = widgets_.at(change.c);
-    if (change.has(redraw_part::place)) w->setGeometry(to_qt(change.at));
+    if (change.has(redraw_part::place)) w->setGeometry(placed(change.at));
     if (change.has(redraw_part::shown)) w->setVisible(change.shown);
     if (change.has(redraw_part::enabled)) w->setEnabled(c.enabled);
     const QString caption = QString::fromStdString(c.caption);

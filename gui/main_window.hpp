@@ -46,6 +46,10 @@ public:
     bool save_trace(const QString& path) const;
     // The progress line of the pass under way.
     QString progress_text() const;
+    // The design's pixels to the window's: 1 where the design fits the
+    // screen's free area, less where it does not (the service view on a
+    // laptop's 1366x768, or at a desktop scale of 150 %).
+    double scale() const { return scale_; }
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -60,6 +64,8 @@ private:
     void on_tick();
     void schedule();
     void show_trace(const torvela::trace_feed::update& u);
+    QRect placed(const torvela::rect& r) const;
+    void fit(const torvela::rect& area);
 
     torvela::std_seq_files files_;
     torvela::device_port device_;
@@ -76,6 +82,8 @@ private:
     QElapsedTimer clock_;
     bool syncing_ = false;
     bool painted_ = false;
+    double scale_ = 1.0;
+    QFont design_font_, trace_font_;
 };
 
 }  // namespace torvela_gui

@@ -12,6 +12,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QFontInfo>
+#include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -156,6 +158,39 @@ private slots:
     }
 
     void cleanup() { stop_sim(); }
+
+    // With the service view open the window lies within the screen's free
+    // area, every control inside it, SAVE TRACE on screen, the text no
+    // smaller on the screen than 8 pixels; the operator's view keeps the
+    // design's size where it fits. Run on a 1366x768 laptop screen at the
+    // desktop scales an operator sets (QT_SCALE_FACTOR).
+    void fits_the_screen() {
+        main_window w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QRect room = w.screen()->availableGeometry();
+        const QSize design = w.size();
+        w.set_service_view(true);
+        QCoreApplication::processEvents();
+        QVERIFY2(room.contains(w.frameGeometry()), qPrintable(QString("window %1x%2 at %3,%4 on %5x%6")
+                                                                  .arg(w.frameGeometry().width())
+                                                                  .arg(w.frameGeometry().height())
+                                                                  .arg(w.x())
+                                                                  .arg(w.y())
+                                                                  .arg(room.width())
+                                                                  .arg(room.height())));
+        for (QWidget* c : w.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (c->isVisibleTo(&w)) QVERIFY2(w.rect().contains(c->geometry()), qPrintable(c->objectName()));
+        QWidget* save = w.widget("save_trace");
+        QVERIFY(save->isVisible());
+        QVERIFY(room.contains(QRect(save->mapToGlobal(QPoint(0, 0)), save->size())));
+        const double on_screen = QFontInfo(w.font()).pixelSize() * w.devicePixelRatioF();
+        QVERIFY2(on_screen >= 8, qPrintable(QString::number(on_screen)));
+        QDir().mkpath(TORVELA_SHOTS);
+        w.grab().save(QString(TORVELA_SHOTS) + "/laptop-" + qgetenv("QT_SCALE_FACTOR") + ".png");
+        w.set_service_view(false);
+        if (room.height() >= 400 && room.width() >= 600) QCOMPARE(w.size(), design);
+    }
 
     void start_state_and_service_view() {
         main_window w;
