@@ -12,6 +12,7 @@
 #include "link/protocol.hpp"
 #include "memories/memories.hpp"
 #include "rom_data/image_jobs.hpp"
+#include "service/look.hpp"
 #include "service/write_count.hpp"
 #include "support.hpp"
 
@@ -86,6 +87,7 @@ struct fault_case {
     int reached = 0;
     int verify_retries = 0;
     bool (*disconnect_when)(const main_form&) = nullptr;  // Disconnect pressed once it holds
+    const char* holds = "";  // what the note says the writer holds now
 };
 
 // The version and CPU pages as the memory-full check reads them.
@@ -125,6 +127,9 @@ TEST_P(JobFaults, EndTheJobThroughTheAbort) {
                                                         : "COM1";
         EXPECT_NE(r.form->detail.find(said), std::string::npos) << r.form->detail;
         EXPECT_NE(r.traced.document("t").find(r.form->detail), std::string::npos);
+    }
+    if (!complete(c.status)) {
+        EXPECT_NE(r.form->detail.find(c.holds), std::string::npos) << r.form->detail;
     }
     EXPECT_FALSE(r.port.PortOpen());
     EXPECT_EQ(r.form->Combo1.caption, "commimucation stop");
@@ -178,7 +183,7 @@ const fault_case rows[] = {
     {"erase_garbage", job::erase, {garbled("done:A7")}, "COMMUNICATION ERROR", 1},
     {"erase_silent", job::erase, {silent("done:A7")}, "COMMUNICATION ERROR", 1},
     {"erase_long_reply", job::erase, {{"done:A7", 1, fault_kind::extra_bytes}}, "ALL FLASH ERASE COMPLETE", 1},
-    {"erase_line_drops", job::erase, {line_drops("done:A7")}, "COMMUNICATION ERROR", 1},
+    {"erase_line_drops", job::erase, {line_drops("done:A7")}, "COMMUNICATION ERROR", 1, 0, nullptr, "its flash may be partly erased"},
     {"erase_disconnect_between_phases", job::erase, {}, "COMMUNICATION ERROR", 0, 0, between_erase_phases},
     // SAVE MEMORIES TO FILE, up to the verify
     {"save_id_silent", job::save, {silent("echo:F5")}, "COMMUNICATION ERROR"},
@@ -200,7 +205,7 @@ const fault_case rows[] = {
     {"save_verify_mismatch_once", job::save, {corrupted("page:010500", 2)}, "SAVE MEMORIES TO FILE COMPLETE", 2, 1},
     // TRANSMIT MEMORIES; the memory-full check runs only without FF in
     // the version page and with a CPU page of a unit
-    {"transmit_id_wrong_echo", job::transmit, {garbled("echo:F5")}, "COMMUNICATION ERROR"},
+    {"transmit_id_wrong_echo", job::transmit, {garbled("echo:F5")}, "COMMUNICATION ERROR", 0, 0, nullptr, "the writer is as it was"},
     {"transmit_installer_mode", job::transmit, {page_reply("000600", {0x12})}, "INSTALLER MODE ERROR"},
     {"transmit_memory_full", job::transmit, unit_pages({0x41, 0x42}, {0x01, 0x6C}), "FULL MEMORY ERROR"},
     // (the CPU page is not read then: its fault strikes in the verify)
@@ -212,13 +217,13 @@ const fault_case rows[] = {
     {"transmit_version_check_refused", job::transmit, {refused("addr:FF", 2)}, "INSTALLER ERROR"},
     {"transmit_erase_wrong_echo", job::transmit, {garbled("echo:20")}, "COMMUNICATION ERROR"},
     {"transmit_write_never_ready", job::transmit, {garbled("echo:41", 3)}, "COMMUNICATION ERROR", 1},
-    {"transmit_page_refused", job::transmit, {refused("done:41", 5)}, "INSTALLER ERROR", 1},
+    {"transmit_page_refused", job::transmit, {refused("done:41", 50)}, "INSTALLER ERROR", 1, 0, nullptr, "holds the first 49 of the 130 pages of"},
     {"transmit_page_garbled", job::transmit, {garbled("done:41", 5)}, "COMMUNICATION ERROR", 1},
-    {"transmit_page_silent", job::transmit, {silent("done:41", 5)}, "COMMUNICATION ERROR", 1},
+    {"transmit_page_silent", job::transmit, {silent("done:41", 129)}, "COMMUNICATION ERROR", 1, 0, nullptr, "holds the first 128 of the 130 pages of"},
     {"transmit_line_drops_mid_page", job::transmit, {line_drops("done:41", 40)}, "COMMUNICATION ERROR", 1},
     {"transmit_verify_mismatch_once", job::transmit, {corrupted("page:010700")}, "TRANSMIT MEMORIES COMPLETE", 1, 1},
     {"transmit_verify_mismatch_twice", job::transmit, {corrupted("page:010700"), corrupted("page:010700", 2)},
-      "VERIFY ERROR", 1},
+      "VERIFY ERROR", 1, 0, nullptr, "all 130 pages of"},
     {"transmit_verify_address_refused", job::transmit, {refused("addr:FF", 4)}, "INSTALLER ERROR", 1},
     {"transmit_cpu_check_refused", job::transmit, {refused("done:75")}, "INSTALLER ERROR", 1},
     // TRANSMIT ROM DATA
@@ -228,7 +233,7 @@ const fault_case rows[] = {
     {"direct_erase_silent", job::direct_write, {silent("done:20", 3)}, "COMMUNICATION ERROR"},
     {"direct_disconnect_before_the_image", job::direct_write, {}, "COMMUNICATION ERROR", 0, 0, before_the_image},
     {"direct_write_ready_wrong", job::direct_write, {garbled("echo:41", 2)}, "COMMUNICATION ERROR"},
-    {"direct_page_refused", job::direct_write, {refused("done:41", 6)}, "INSTALLER ERROR"},
+    {"direct_page_refused", job::direct_write, {refused("done:41", 6)}, "INSTALLER ERROR", 0, 0, nullptr, "holds the first 5 of the 48 pages of"},
     {"direct_line_drops", job::direct_write, {line_drops("done:41", 8)}, "COMMUNICATION ERROR"},
     {"direct_verify_echo_wrong", job::direct_write, {garbled("echo:FF")}, "COMMIMUCATION ERROR"},
     {"direct_verify_mismatch_twice", job::direct_write, {corrupted("page:021000"), corrupted("page:021000", 2)},
@@ -249,9 +254,54 @@ const fault_case rows[] = {
     {"count_unary_disagrees", job::write_count, {page_reply("000700", {0x7F}, 2)}, "COMMUNICATION ERROR"},
     {"count_page_short", job::write_count, {{"page:000700", 1, fault_kind::truncated_page}}, "COMMUNICATION ERROR"},
     // BLOCK ERASE (the writer did the second block before it refused)
-    {"block_erase_second_refused", job::block_erase, {refused("done:20", 2)}, "INSTALLER ERROR", 2},
+    {"block_erase_second_refused", job::block_erase, {refused("done:20", 2)}, "INSTALLER ERROR", 2, 0, nullptr, "ブロック２ (00006000-00007FFF) was erased and ブロック３ (00008000-0000FFFF) may be partly erased"},
     {"block_erase_echo_wrong", job::block_erase, {garbled("echo:20")}, "COMMUNICATION ERROR"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Replies, JobFaults, ::testing::ValuesIn(rows),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// A transmit the writer refused at its 50th page leaves part of the unit.
+// The next transmit writes nothing over it and names the way out; a
+// compare shows the pages missing; the ways out the notes name bring the
+// whole unit back.
+TEST(TransmitStoppedPartway, IsFinishedTheWayTheNotesSay) {
+    job_rig r(job::transmit);
+    r.sim.add_fault(refused("done:41", 50));
+    r.press(job::transmit);
+    ASSERT_TRUE(r.run_job());
+    ASSERT_EQ(r.form->Label9.caption, "INSTALLER ERROR");
+    ASSERT_FALSE(r.writer_holds_memories());
+
+    const int pages_before = r.sim.pages_written;
+    r.press(job::transmit);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "FULL MEMORY ERROR");
+    EXPECT_EQ(r.sim.pages_written, pages_before);
+    for (const std::string& said : {std::string("a transmit that stopped partway"), "compare " + r.path,
+                                   "ERASE ALL FLASH, then TRANSMIT MEMORIES of " + r.path})
+        EXPECT_NE(r.form->detail.find(said), std::string::npos) << r.form->detail;
+
+    start_memories_compare(*r.form);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "COMPARE MEMORIES DIFFERENT");
+    EXPECT_FALSE(r.form->look.differences.empty());
+
+    // This writer keeps its machine version page through ERASE ALL FLASH,
+    // so the second way out is the one that brings the unit back.
+    r.press(job::erase);
+    ASSERT_TRUE(r.run_job());
+    ASSERT_EQ(r.form->Label9.caption, "ALL FLASH ERASE COMPLETE");
+    r.press(job::transmit);
+    ASSERT_TRUE(r.run_job());
+    ASSERT_EQ(r.form->Label9.caption, "FULL MEMORY ERROR");
+    r.choose_path(r.dir.file("the-part.dat"));
+    r.press(job::save);
+    ASSERT_TRUE(r.run_job());
+    ASSERT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE") << r.form->detail;
+    r.choose_path(r.path);
+    r.press(job::transmit);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "TRANSMIT MEMORIES COMPLETE") << r.form->detail;
+    EXPECT_TRUE(r.writer_holds_memories());
+}

@@ -118,6 +118,16 @@ struct main_form {
     // A command that erases, writes or locks went to the writer since the
     // job began.
     bool writer_changed = false;
+    // What those commands were, for the note on what the writer holds when
+    // the job fails: the erases and writes in the order they went (a block
+    // erase by its check box, a page write by its page), and whether a lock
+    // or target write went.
+    struct writer_changes {
+        bool erase_all = false;
+        std::vector<int> blocks;  // check boxes 3..9
+        int pages = 0;            // page writes sent
+        bool locks = false, target = false;
+    } changes;
     std::int16_t watchdog_ticks = 0;
     std::string rx_text;
     std::vector<std::uint8_t> rx_bytes;
@@ -223,6 +233,7 @@ struct main_form {
     // index 0..8, Label23..Label31 for Check1..Check9. A number out of range
     // is a fault of the caller: std::out_of_range.
     control& check(int n);
+    const control& check(int n) const { return const_cast<main_form*>(this)->check(n); }
     control& image(int n);
     control& fblock(int i);
     const control& fblock(int i) const { return const_cast<main_form*>(this)->fblock(i); }

@@ -38,13 +38,14 @@ constexpr status_text table[] = {
     {"COMMUNICATION ERROR", o::communication_lost,
      "the writer answered wrongly (the bytes are named), nothing within 11 s, or the line was lost, in the named "
      "exchange",
-     "check the writer is on and its cable is in the port, then again; nothing half-done is kept"},
+     "check the writer is on and its cable is in the port, then again; the detail says what the writer holds now "
+     "(as it was, or which blocks were erased and how many pages written)"},
     {"COMMIMUCATION ERROR", o::communication_lost, "the same, in the verify of a ROM image (the writer's spelling)",
      "as COMMUNICATION ERROR"},
     {"COMMUNICATION ERROR", o::internal_error},
     {"INSTALLER ERROR", o::writer_refused,
      "the writer refused the named exchange (AC AC), or a CPU type page the tool does not know",
-     "check the writer and the unit; the save and the writer are as they were"},
+     "check the writer and the unit; the detail says what the writer holds now"},
     {"INSTALLER ERROR", o::writer_state},
     {"INSTALLER MODE ERROR", o::writer_state, "the writer is not in the mode a save needs",
      "set the writer to its installer mode"},
@@ -53,8 +54,11 @@ constexpr status_text table[] = {
      "nothing to save / choose a whole memories file"},
     {"NO MEMORY ERROR", o::file_problem},
     {"FULL MEMORY ERROR", o::writer_state,
-     "TRANSMIT MEMORIES found a unit's memories still in the writer (ERASE ALL FLASH leaves them)",
-     "SAVE MEMORIES TO FILE first: it erases them once they are safe"},
+     "TRANSMIT MEMORIES found memories in the writer: a unit not yet saved, or a transmit that stopped partway; "
+     "nothing was written",
+     "`compare FILE` tells which: a unit not yet saved, SAVE MEMORIES TO FILE first (it erases them once they are "
+     "safe); part of FILE, ERASE ALL FLASH, then TRANSMIT MEMORIES of FILE (still FULL MEMORY ERROR: SAVE MEMORIES TO "
+     "FILE into a new file, which holds no unit, then TRANSMIT MEMORIES of FILE)"},
     {"MEMORY FILE ERROR", o::file_problem, "the memories file is malformed; nothing was sent",
      "choose the file a save wrote"},
     {"ROM DATA FILE ERROR", o::file_problem, "the S-record file cannot be converted; nothing was sent",
@@ -102,6 +106,12 @@ std::string failure_note(const main_form& f) {
     if (!f.detail.empty()) return f.detail;
     const status_text* s = find_status(f.Label9.caption, f.last_outcome);
     return s && *s->to_do ? s->to_do : "";
+}
+
+std::string partial_unit_way_out(const std::string& file) {
+    return "should the writer still answer FULL MEMORY ERROR, it keeps its machine version page through that erase: "
+           "take the part out with SAVE MEMORIES TO FILE into a new file, not " + file +
+           " (it holds no unit: set it aside), then TRANSMIT MEMORIES of " + file;
 }
 
 std::string failure_table() {

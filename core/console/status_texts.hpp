@@ -28,5 +28,9 @@ std::string failure_table();
 // Beside a failure's status: the detail of this failure when there is one,
 // else what the table says to do; empty after a success.
 std::string failure_note(const main_form& f);
+// The second way out of a writer left holding part of a unit by a transmit
+// that stopped partway: for a writer that keeps its machine version page
+// through ERASE ALL FLASH.
+std::string partial_unit_way_out(const std::string& file);
 
 }  // namespace torvela

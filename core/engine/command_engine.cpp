@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "console/cpu_family.hpp"
 #include "console/status_texts.hpp"
 #include "engine/steps.hpp"
 #include "engine/writer_id.hpp"
@@ -120,6 +121,12 @@ std::span<const exchange* const> exchanges() { return all_exchanges; }
 step_row find_step(std::uint8_t step) { return step_index()[step]; }
 
 void start_exchange(main_form& f, const exchange& x) {
+    // An exchange a button starts on its own is an operation of its own.
+    if (f.job_no == 0 && f.engine_step == 0) {
+        f.detail.clear();
+        f.writer_changed = false;
+        f.changes = {};
+    }
     if (x.command != no_command) send_command(f, x.command);
     f.engine_step = x.steps.front().step;
 }
@@ -130,9 +137,83 @@ void exchange_done(main_form& f) {
     if (at.of) f.job_phase = at.of->completion;
 }
 
+namespace {
+
+constexpr std::size_t block_label_bytes = sizeof("ブロック０") - 1;
+
+// A block as the window labels it beside its check box, with its range:
+// "ブロック２ (00006000-00007FFF)". Without a family chosen the codes the
+// writer is sent follow the M32R map.
+std::string block_named(const main_form& f, int check) {
+    std::string caption = f.check(check).caption;
+    if (caption.rfind("ブロック", 0) != 0) caption = m32r_family.block_captions[static_cast<std::size_t>(check - 1)];
+    if (caption.size() <= block_label_bytes) return caption;
+    return caption.substr(0, block_label_bytes) + " (" + caption.substr(block_label_bytes) + ")";
+}
+
+std::string listed(const std::vector<std::string>& items) {
+    std::string out;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    return out;
+}
+
+bool in_exchange(const main_form& f, const exchange& x) {
+    return f.engine_step != 0 && find_step(f.engine_step).of == &x;
+}
+
+// What the erases, writes and locks sent in this job have left on the
+// writer, and the way back to a writer that holds something whole.
+std::string writer_now(const main_form& f) {
+    const main_form::writer_changes& c = f.changes;
+    std::vector<std::string> done;
+    if (c.erase_all)
+        done.push_back(in_exchange(f, erase_all_exchange) ? "its flash may be partly erased (ERASE ALL FLASH was under way)"
+                                                           : "all its flash was erased");
+    if (!c.blocks.empty()) {
+        std::vector<std::string> whole;
+        for (const int check : c.blocks) whole.push_back(block_named(f, check));
+        std::string partly;
+        if (in_exchange(f, block_erase_exchange)) {
+            partly = whole.back() + " may be partly erased";
+            whole.pop_back();
+        }
+        if (!whole.empty()) done.push_back(listed(whole) + (whole.size() == 1 ? " was erased" : " were erased"));
+        if (!partly.empty()) done.push_back(partly);
+    }
+    const std::string& file = f.memory_file_path;
+    if (c.pages > 0) {
+        const bool writing = in_exchange(f, memories_write_exchange) || in_exchange(f, page_write_exchange);
+        const bool page_sent = writing && find_step(f.engine_step).of->steps.back().step == f.engine_step;
+        const int whole = c.pages - (writing ? 1 : 0);
+        const bool all = f.progress.what != main_form::page_progress::kind::write && !writing;
+        std::string pages;
+        if (all)
+            pages = "all " + std::to_string(c.pages) + " pages of " + file + " were written to it";
+        else
+            pages = "it holds the first " + std::to_string(whole) + " of the " + std::to_string(f.progress.total) +
+                    " pages of " + file;
+        if (page_sent) pages += " (page " + std::to_string(whole + 1) + " went and may be partly written)";
+        done.push_back(pages);
+    }
+    if (c.locks) done.push_back("lock bits may be set");
+    if (c.target) done.push_back("a target write was started");
+    std::string now = "the writer was changed: " + listed(done);
+    if (f.job_no == 6)
+        now += "; it holds no whole unit: ERASE ALL FLASH, then TRANSMIT MEMORIES of " + file + " again (" +
+               partial_unit_way_out(file) + ")";
+    else
+        now += "; run the operation again before the writer is used";
+    if (c.pages > 0) now += "; " + file + " itself was not changed";
+    return now;
+}
+
+}  // namespace
+
 void begin_job(main_form& f, std::uint8_t job_no) {
     f.detail.clear();
     f.writer_changed = false;
+    f.changes = {};
     f.job_no = job_no;
     f.job_phase = 99;
     f.verify_retries = 0;
@@ -141,6 +222,16 @@ void begin_job(main_form& f, std::uint8_t job_no) {
 }
 
 void end_job(main_form& f, const job_end& how) {
+    // Beside what went wrong, what the writer holds now (a save, and a
+    // job stopped from outside, say so themselves).
+    if (how.result != outcome::success && how.result != outcome::none && how.result != outcome::interrupted &&
+        how.result != outcome::different && f.job_no != 4) {
+        const std::string now = f.writer_changed ? writer_now(f)
+                                : f.detail.find("nothing was") == std::string::npos
+                                    ? "nothing was erased or written: the writer is as it was"
+                                    : "";
+        if (!now.empty()) f.detail += (f.detail.empty() ? "" : "; ") + now;
+    }
     if (how.file == file1::close) f.files.close(1);
     const std::uint8_t job = f.job_no;
     f.engine_step = 0;
@@ -194,8 +285,7 @@ std::string left_behind(const main_form& f) {
                                  : ", and the writer still holds them too");
     }
     if (!f.writer_changed) return "nothing was erased or written: the writer is as it was";
-    return "the writer was partly erased or written: run the operation again before the writer is used" +
-           std::string(f.job_no == 6 ? "; " + f.memory_file_path + " was not changed" : "");
+    return writer_now(f);
 }
 
 }  // namespace

@@ -89,6 +89,10 @@ void send_command(main_form& f, std::uint8_t code) {
     if (code == erase_all || code == block_erase || code == page_write || code == lock_set ||
         code == lock_enable || code == target_write)
         f.writer_changed = true;
+    if (code == erase_all) f.changes.erase_all = true;
+    if (code == page_write) ++f.changes.pages;
+    if (code == lock_set || code == lock_enable) f.changes.locks = true;
+    if (code == target_write) f.changes.target = true;
     f.tx_frame = {code, code};
     send_bytes(f, f.tx_frame);
 }
@@ -146,6 +150,9 @@ void send_block_command(main_form& f, std::uint8_t echo_row) {
     for (int i = 2; i <= 8; ++i) {
         if (f.block_select[i] != 1) continue;
         f.block_frame = {protocol::block_frame_mark, static_cast<std::uint8_t>(i - 2), 0, 0};
+        if (f.tx_frame[0] == protocol::block_erase) f.changes.blocks.push_back(i + 1);
+        if (f.tx_frame[0] == protocol::lock_set) f.changes.locks = true;
+        if (f.tx_frame[0] == protocol::block_erase || f.tx_frame[0] == protocol::lock_set) f.writer_changed = true;
         send_bytes(f, f.tx_frame);
         f.block_select[i] = 0;
         f.engine_step = echo_row;

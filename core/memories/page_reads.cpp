@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "console/status_texts.hpp"
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "link/link.hpp"
@@ -150,9 +151,12 @@ void memory_page_checked(main_form& f) {
         exchange_done(f);
         return;
     }
-    f.detail = "the writer on " + port_named(f) + " still holds a unit's memories (its machine version page " +
-               "and memories page are not blank; ERASE ALL FLASH leaves them): take them out with SAVE MEMORIES " +
-               "TO FILE first, which erases them once they are safe in a file; nothing was written";
+    const std::string& file = f.memory_file_path;
+    f.detail = "the writer on " + port_named(f) + " holds memories (its machine version page and CPU type " +
+               "page are not blank): a unit not yet saved, or a transmit that stopped partway; nothing was " +
+               "written. compare " + file + " tells which: a unit not yet saved, take it out with SAVE MEMORIES " +
+               "TO FILE first, which erases it once it is safe in a file; part of " + file +
+               ", ERASE ALL FLASH, then TRANSMIT MEMORIES of " + file + " again (" + partial_unit_way_out(file) + ")";
     abort_sequence(f, outcome::writer_state, "FULL MEMORY ERROR");
 }
 
