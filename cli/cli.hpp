@@ -30,7 +30,7 @@ struct operation {
     int files = 0;                 // FILE arguments (diff takes two)
     bool needs_family = false;     // --m32r or --m16c: the block map
     bool own_filter = false;       // the ROM data is checked with its own filter, not the store's
-    bool says_ticked = false;      // without --blocks, says which ticked blocks it takes
+    bool lists_blocks = false;     // says which blocks it sends, and asks on a terminal
     bool sends_file = false;       // --dry-run shows what it would send
     // After a run that ended well: what it found, for a person and a script.
     void (*results)(const torvela::main_form&, output&) = nullptr;
@@ -43,7 +43,7 @@ struct options {
     torvela::script_choices choices;
     std::string device;
     std::vector<std::string> files;
-    bool trace = false, quiet = false, json = false, dry_run = false;
+    bool trace = false, quiet = false, json = false, dry_run = false, yes = false;
     const operation* op = nullptr;
 };
 

@@ -116,13 +116,13 @@ const std::vector<operation>& operations() {
          .files = 1},
         {.name = "block-erase", .click = block_erase_Click, .how = start::needs_open_port,
          .what = "erase the blocks of --blocks (needs --m32r or --m16c)",
-         .example = "torvela-cli --m32r --blocks 3,4 block-erase", .needs_family = true, .says_ticked = true},
+         .example = "torvela-cli --m32r --blocks 3,4 block-erase", .needs_family = true, .lists_blocks = true},
         {.name = "lock-read", .click = rockbit_read_Click, .how = start::needs_open_port,
          .what = "read the lock bits of --blocks (needs --m32r or --m16c)",
          .example = "torvela-cli --m32r --blocks 3 lock-read", .needs_family = true},
         {.name = "lock-set", .click = rockbit_set_Click, .how = start::needs_open_port,
          .what = "set the lock bits of --blocks (needs --m32r or --m16c)",
-         .example = "torvela-cli --m32r --blocks 3 lock-set", .needs_family = true},
+         .example = "torvela-cli --m32r --blocks 3 lock-set", .needs_family = true, .lists_blocks = true},
         {.name = "lock-enable", .click = rockbit_on_Click, .how = start::needs_open_port,
          .what = "enable the lock bits", .example = "torvela-cli lock-enable"},
         {.name = "lock-disable", .click = rockbit_non_Click, .how = start::needs_open_port,
@@ -170,7 +170,7 @@ std::string synopsis(const operation& op) {
 void usage(std::FILE* to) {
     std::fprintf(to,
                  "usage: torvela-cli [--port COMn|DEVICE] [--m32r|--m16c] [--blocks LIST] [--limit N|unlimited]\n"
-                 "                   [--id TEXT] [--trace] [--quiet] [--json] [--dry-run] [--] OPERATION [FILE]\n"
+                 "                   [--id TEXT] [--trace] [--quiet] [--json] [--dry-run] [--yes] [--] OPERATION [FILE]\n"
                  "       torvela-cli help OPERATION | OPERATION --help\n"
                  "       torvela-cli --help | --version\n\n"
                  "Options take their value as the next argument or after '=' (--port=COM3).\n"
@@ -179,8 +179,12 @@ void usage(std::FILE* to) {
                  "                      window (the link comN in $XDG_CONFIG_HOME/torvela/ports, else\n"
                  "                      /dev/ttyS<N-1>; COMn on Windows), or a device path\n"
                  "  --m32r, --m16c      the CPU family's block map (Option1, Option2)\n"
-                 "  --blocks LIST       blocks 1 to 9, as 3,4: ticks Check1..Check9 and, for block-write,\n"
-                 "                      the block dialog\n"
+                 "  --blocks LIST       blocks as the window labels them, 0 to 8 for ブロック０..ブロック８\n"
+                 "                      (M16C: 0 to 6), as 2,3: ticks their check boxes and, for block-write,\n"
+                 "                      the block dialog's; block-erase and lock-set list them with their\n"
+                 "                      ranges first (on a terminal they ask); M32R's ブロック０ and ブロック１\n"
+                 "                      and the M16C map are never sent by block-erase, lock-read, lock-set\n"
+                 "  -y, --yes           block-erase and lock-set on a terminal: do not ask\n"
                  "  --limit N|unlimited the count of writing to the target (1 to 200)\n"
                  "  --id TEXT           the previous ID (ticks the ID check box)\n"
                  "  --trace             every frame on the line in hex\n"
@@ -210,7 +214,7 @@ int help_operation(const operation& op) {
 // nothing is an option.
 std::vector<std::string> normalise(const std::vector<std::string>& args) {
     static const std::pair<const char*, const char*> shorts[] = {
-        {"-p", "--port"}, {"-q", "--quiet"}, {"-h", "--help"}, {"-V", "--version"}, {"-n", "--dry-run"}};
+        {"-p", "--port"}, {"-q", "--quiet"}, {"-h", "--help"}, {"-V", "--version"}, {"-n", "--dry-run"}, {"-y", "--yes"}};
     std::vector<std::string> out;
     bool options_end = false;
     for (const std::string& a : args) {
@@ -254,7 +258,8 @@ std::string parse_blocks(const std::string& v, options& o) {
     while (at <= v.size()) {
         const std::size_t comma = std::min(v.find(',', at), v.size());
         const std::string n = v.substr(at, comma - at);
-        if (n.size() != 1 || n[0] < '1' || n[0] > '9') return "--blocks: numbers 1 to 9, as 3,4";
+        if (n.size() != 1 || n[0] < '0' || n[0] > '8')
+            return "--blocks: the block numbers the window shows, ブロック０ to ブロック８, as 2,3";
         b.insert(n[0] - '0');
         at = comma + 1;
     }
@@ -296,7 +301,7 @@ std::string parse_option(const std::vector<std::string>& args, std::size_t& i, o
         return {};
     }
     bool* flag = a == "--trace" ? &o.trace : a == "--quiet" ? &o.quiet : a == "--json" ? &o.json
-               : a == "--dry-run" ? &o.dry_run : nullptr;
+               : a == "--dry-run" ? &o.dry_run : a == "--yes" ? &o.yes : nullptr;
     if (!flag) return "unknown option " + a;
     *flag = true;
     return {};
@@ -325,6 +330,14 @@ std::string parse(const std::vector<std::string>& args, options& o) {
     if (rest.size() < static_cast<std::size_t>(1 + o.op->files))
         return std::string(o.op->name) + " needs " + (o.op->files == 2 ? "two FILEs" : "a FILE");
     if (rest.size() > static_cast<std::size_t>(1 + o.op->files)) return "too many arguments";
+    if (o.choices.blocks) {
+        if (o.choices.family == cpu_choice::m16c)
+            for (const int label : *o.choices.blocks)
+                if (label > 6) return "--blocks: the M16C map has ブロック０ to ブロック６";
+        if (o.op->needs_family)
+            if (std::string why = blocks_never_sent(o.choices.family, *o.choices.blocks); !why.empty())
+                return "--blocks: " + why;
+    }
     if (o.dry_run && !o.op->sends_file) return std::string("--dry-run: ") + o.op->name + " sends no file";
     o.files.assign(rest.begin() + 1, rest.end());
     return {};
@@ -348,7 +361,10 @@ public:
     std::optional<std::set<int>> blocks;
     std::string open_file(std::string_view) override { return file; }
     void show_block_form(main_form& f, block_form& dlg) override {
-        for (int n = 1; n <= 9; ++n) dlg.target_block[static_cast<std::size_t>(n - 1)].value = blocks && blocks->count(n);
+        for (auto& box : dlg.target_block) box.value = 0;
+        if (blocks)
+            for (const int label : *blocks)
+                if (const int n = check_of_block(block_map_of(f), label)) dlg.target_block[static_cast<std::size_t>(n - 1)].value = 1;
         OK_buttun_Click(dlg, f);
     }
 };
@@ -461,6 +477,19 @@ int run_with_writer(const options& o, output& out) {
         std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());
         return unusable;
     }
+    // On a terminal the operator confirms the blocks just listed, as the
+    // window's question does; a script says --yes.
+    if (o.op->lists_blocks && !o.yes && is_terminal(0) && is_terminal(2)) {
+        std::fprintf(stderr, "torvela-cli: %s these blocks on %s? [y/N] ",
+                     o.op->click == block_erase_Click ? "erase" : "set the lock bits of", f.Combo2.caption.c_str());
+        char answer[16] = {};
+        const bool read = std::fgets(answer, sizeof answer, stdin) != nullptr;
+        if (!read || (answer[0] != 'y' && answer[0] != 'Y')) {
+            std::fprintf(stderr, "%storvela-cli: not confirmed: nothing was sent, the writer is as it was\n", read ? "" : "\n");
+            out.end("no outcome", "", "not confirmed: nothing was sent", failed);
+            return failed;
+        }
+    }
     if (o.trace) serial.on_line = [&](const trace_line& t) { out.trace(trace_text(t)); };
     auto port_error = [&] {
         if (out.json()) out.end(outcome_name(outcome::no_port), "PORT OPEN ERROR", f.detail, no_port);
@@ -487,9 +516,9 @@ int run_with_writer(const options& o, output& out) {
 std::string set_up(main_form& f, const options& o) {
     set_up_form(f, o.choices);
     // Say what will go before it goes.
-    if (o.op->says_ticked && !o.choices.blocks)
-        std::fprintf(stderr, "torvela-cli: no --blocks: erasing the blocks ticked at start, %s\n",
-                     ticked_blocks(f).c_str());
+    if (o.op->lists_blocks)
+        std::fprintf(stderr, "torvela-cli: %s: %s%s\n", o.op->name,
+                     o.choices.blocks ? "" : "no --blocks, the blocks ticked at start: ", blocks_to_send(f).c_str());
     if (o.op->file == file_use::none) return {};
     return check_operation_file(f, o.op->file, o.files.at(0), o.op->own_filter ? rom_filter::own : rom_filter::store);
 }

@@ -35,12 +35,11 @@ std::string page_runs(const std::vector<std::uint32_t>& pages) {
     return out.empty() ? "none" : out;
 }
 
-std::string block_list(const std::vector<int>& blocks) {
+// The blocks erased, as the window labels them: the writer's code n is the
+// block of check box n + 3.
+std::string block_list(const main_form& f, const std::vector<int>& codes) {
     std::string out;
-    for (const int code : blocks) {
-        const auto [from, size] = writer_sim::writer::block_range(code);
-        out += (out.empty() ? "" : ", ") + std::to_string(code) + " (" + hex6(from) + "-" + hex6(from + size - 1) + ")";
-    }
+    for (const int code : codes) out += (out.empty() ? "" : ", ") + block_named(f, code + 3);
     return out.empty() ? "none" : out;
 }
 
@@ -52,7 +51,10 @@ int rehearse(const options& o, output& out) {
     if (o.choices.com) r.port.present_ports.push_back(*o.choices.com);
     r.dlg.files = {o.files[0], o.files[0]};
     r.dlg.on_block_form = [&](main_form& f, block_form& dlg) {
-        for (int n = 1; n <= 9; ++n) dlg.target_block[static_cast<std::size_t>(n - 1)].value = o.choices.blocks && o.choices.blocks->count(n);
+        for (auto& box : dlg.target_block) box.value = 0;
+        if (o.choices.blocks)
+            for (const int label : *o.choices.blocks)
+                if (const int n = check_of_block(block_map_of(f), label)) dlg.target_block[static_cast<std::size_t>(n - 1)].value = 1;
         OK_buttun_Click(dlg, f);
     };
     main_form& f = *r.form;
@@ -73,14 +75,13 @@ int rehearse(const options& o, output& out) {
     std::string text = "DRY RUN of " + std::string(o.op->name) + " " + o.files[0] +
                        ": its checks passed; nothing was sent. Against a writer with a blank flash it would\n";
     if (w.erase_all_count > 0) text += "  erase all flash\n";
-    text += "  erase blocks " + block_list(w.erased_blocks) + "\n";
+    text += "  erase blocks " + block_list(f, w.erased_blocks) + "\n";
     text += "  write " + std::to_string(w.written_pages.size()) + " pages: " + page_runs(w.written_pages) + "\n";
     if (w.program_pages_written > 0)
         text += "  write " + std::to_string(w.program_pages_written) + " pages of the writer's own program\n";
     text += "  and read " + std::to_string(w.pages_read) + " pages (its checks and its verify), ending with " +
             f.Label9.caption;
-    std::string erased;
-    for (const int code : w.erased_blocks) erased += (erased.empty() ? "" : ",") + std::to_string(code);
+    const std::string erased = w.erased_blocks.empty() ? "" : block_list(f, w.erased_blocks);
     out.result(text, {text_field("dry_run", o.op->name), text_field("erase_blocks", erased),
                       number_field("erase_all", w.erase_all_count),
                       number_field("pages_written", static_cast<long long>(w.written_pages.size())),

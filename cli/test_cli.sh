@@ -156,7 +156,7 @@ if command -v srec_cat >/dev/null; then
     # A dry run sends nothing (no writer on COM9 at all) and names the pages.
     run 0 --port COM9 --dry-run transmit-rom "$work/image.mot"
     check "a dry run names the pages it would write" grep -q "write 19 pages: 000000, 000500-000600, 020000-020F00" "$work/out"
-    check "a dry run names the blocks it would erase" grep -q "erase blocks 0 (000000-00FFFF), 2 " "$work/out"
+    check "a dry run names the blocks as the window labels them" grep -q "erase blocks ブロック２ (00006000-00007FFF), ブロック４ " "$work/out"
     # On a terminal the progress is one line redrawn in place.
     script -qec "'$cli' transmit-rom '$work/image.mot'" /dev/null >"$work/tty"
     check "on a terminal the progress line is redrawn in place" grep -q $'\r *[0-9.]*  WRITE  PAGES 8/16 .* LEFT *\r' "$work/tty"
@@ -215,8 +215,21 @@ run 2 transmit-rom "$work/mixed.mot"
 check "mixed.mot is a ROM DATA FILE ERROR" grep -q "ROM DATA FILE ERROR" "$work/err"
 check "the refusal names the line and why" grep -q "line 2 of .*mixed.mot is addressed for the other CPU family" "$work/err"
 s2 000100 000102030405060708090A0B0C0D0E0F >"$work/block0.mot"
-run 1 --m32r --blocks 9 block-write "$work/block0.mot"
+run 1 --m32r --blocks 8 block-write "$work/block0.mot"
 check "a block write with no page is no success" grep -q "NO PAGE ERROR" "$work/err"
+# Blocks as the window labels them: ブロック２ and ブロック３ are the codes 0
+# and 1, listed with their ranges before anything goes; erasing the system
+# block takes the unit's pages with it, as info then finds.
+run 0 --m32r --blocks 2,3 --trace block-erase
+check "block-erase lists the blocks with their ranges first" grep -q "block-erase: ブロック２ (00006000-00007FFF), ブロック３ (00008000-0000FFFF)" "$work/err"
+check "ブロック２ and ブロック３ are the codes 0 and 1" grep -q "> D8 00 00 00" "$work/out"
+check "ブロック３ is code 1" grep -q "> D8 01 00 00" "$work/out"
+check "no other block is erased" not grep -q "> D8 0[2-6]" "$work/out"
+script -qec "'$cli' --m32r --blocks 4 --trace block-erase" /dev/null </dev/null >"$work/tty"
+check "on a terminal block-erase asks; unconfirmed, it sends nothing" grep -q "not confirmed: nothing was sent" "$work/tty"
+check "no block erase went unconfirmed" not grep -q "> D8" "$work/tty"
+run 0 info
+check "info finds the unit's pages gone with the system block" grep -q "^CPU TYPE *FF FF (blank)" "$work/out"
 stop_sim
 
 # ---- signals end a job through the abort, and nothing is left behind
@@ -265,6 +278,11 @@ transmit-rom
 erase extra
 --blocks 3,x block-erase
 --blocks 0 block-erase
+--m32r --blocks 1,2 block-erase
+--m32r --blocks 0 lock-set
+--m16c --blocks 3 block-erase
+--m16c --blocks 7 block-write x.mot
+--blocks 9 block-erase
 --blocks block-erase
 --limit 201 erase
 --port COM17 erase

@@ -137,8 +137,6 @@ void exchange_done(main_form& f) {
     if (at.of) f.job_phase = at.of->completion;
 }
 
-namespace {
-
 constexpr std::size_t block_label_bytes = sizeof("ブロック０") - 1;
 
 // A block as the window labels it beside its check box, with its range:
@@ -150,6 +148,8 @@ std::string block_named(const main_form& f, int check) {
     if (caption.size() <= block_label_bytes) return caption;
     return caption.substr(0, block_label_bytes) + " (" + caption.substr(block_label_bytes) + ")";
 }
+
+namespace {
 
 std::string listed(const std::vector<std::string>& items) {
     std::string out;

@@ -20,6 +20,9 @@ enum class port_after : bool { stays_open, closed };
 // ---- the job lifecycle --------------------------------------------------------
 // Every job begins here: its number, phase 99, no verify retried, no outcome.
 void begin_job(main_form& f, std::uint8_t job_no);
+// Check box `check`'s block as the window labels it, with its range:
+// "ブロック２ (00006000-00007FFF)".
+std::string block_named(const main_form& f, int check);
 
 struct job_end {
     outcome result;

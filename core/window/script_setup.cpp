@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "console/cpu_family.hpp"
+#include "engine/engine.hpp"
 #include "link/link.hpp"
 #include "platform/disk_files.hpp"
 #include "platform/pending_save.hpp"
@@ -21,8 +23,11 @@ void set_up_form(main_form& f, const script_choices& c) {
         (m32r ? f.Option1 : f.Option2).value = 1;
         (m32r ? Option1_Click : Option2_Click)(f);
     }
-    if (c.blocks)
-        for (int n = 1; n <= 9; ++n) f.check(n).value = c.blocks->count(n) ? 1 : 0;
+    if (c.blocks) {
+        for (int n = 1; n <= 9; ++n) f.check(n).value = 0;
+        for (const int label : *c.blocks)
+            if (const int n = check_of_block(c.family, label)) f.check(n).value = 1;
+    }
     if (!c.limit.empty()) {
         f.Combo3.caption = c.limit;
         Combo3_Click(f);
@@ -31,6 +36,35 @@ void set_up_form(main_form& f, const script_choices& c) {
         f.ID.caption = *c.id;
         f.privious_id_match.value = 1;
     }
+}
+
+int check_of_block(cpu_choice family, int label) {
+    if (family == cpu_choice::m16c) return label >= 0 && label <= 6 ? 7 - label : 0;
+    return label >= 0 && label <= 8 ? label + 1 : 0;
+}
+
+cpu_choice block_map_of(const main_form& f) {
+    if (f.cpu_is_m16c == 1) return cpu_choice::m16c;
+    if (f.cpu_is_m32r == 1) return cpu_choice::m32r;
+    return flash_family(f.Label2.caption) == &m16c_family ? cpu_choice::m16c : cpu_choice::m32r;
+}
+
+std::string blocks_never_sent(cpu_choice family, const std::set<int>& labels) {
+    if (family == cpu_choice::m16c)
+        return "the writer is sent no block of the M16C map (the window's button sends none for it): nothing would "
+               "be erased or locked";
+    if (!labels.count(0) && !labels.count(1)) return {};
+    return "ブロック０ and ブロック１ of the M32R map are never erased or locked: the writer is sent no code for " +
+           std::string(labels.count(0) && labels.count(1) ? "them" : labels.count(0) ? "ブロック０" : "ブロック１") +
+           "; choose among ブロック２ to ブロック８";
+}
+
+std::string blocks_to_send(const main_form& f) {
+    std::string out;
+    if (f.cpu_is_m32r == 1)
+        for (int n = 3; n <= 9; ++n)
+            if (f.check(n).value == 1) out += (out.empty() ? "" : ", ") + block_named(f, n);
+    return out.empty() ? "none" : out;
 }
 
 std::string ticked_blocks(main_form& f) {

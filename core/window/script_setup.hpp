@@ -16,11 +16,25 @@ enum class cpu_choice { none, m32r, m16c };
 struct script_choices {
     std::optional<int> com;               // COMn
     cpu_choice family = cpu_choice::none;  // Option1, Option2
-    std::optional<std::set<int>> blocks;  // Check1..Check9 ticked
+    std::optional<std::set<int>> blocks;  // the blocks as the window labels them: ブロックN
     std::string limit;                    // Combo3's text
     std::optional<std::string> id;        // the previous ID (ticks privious_id_match)
 };
 void set_up_form(main_form& f, const script_choices& c);
+// The check box (1..9) beside ブロック`label` in the block map of `family`
+// (M32R when none is chosen), or 0 where that map has no such block. The
+// block dialog's boxes pair with the same blocks in the same order.
+int check_of_block(cpu_choice family, int label);
+// The family whose map a block label is read in: the one chosen, else the
+// one the chosen image's conversion set.
+cpu_choice block_map_of(const main_form& f);
+// Why the blocks chosen cannot go to the writer by a block erase or a lock
+// bit command, an empty text when they can: the writer is sent no code for
+// M32R's ブロック０ and ブロック１, nor any block of the M16C map.
+std::string blocks_never_sent(cpu_choice family, const std::set<int>& labels);
+// The blocks a block erase or lock bit command will send, as the window
+// labels them with their ranges, or "none".
+std::string blocks_to_send(const main_form& f);
 // The blocks ticked now, as "3,4", or "none".
 std::string ticked_blocks(main_form& f);
 
