@@ -41,7 +41,7 @@ stop_sim() {  # waits until the simulator has removed its link
     while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.05; done
 }
 # Nothing a job leaves behind: no hidden save file, no work folder.
-no_leftovers() { ! find "$work" "$TMPDIR" -mindepth 1 \( -name '.*.save-*.tmp' -o -name 'torvela-[a-z0-9]*' -type d \) | grep -q .; }
+no_leftovers() { ! find "$work" "$TMPDIR" -mindepth 1 \( -name '.*.save-*.tmp' -o -name 'torvela-??????' -type d \) | grep -q .; }
 not() { ! "$@"; }
 s2() {  # ADDRESS DATA (hex): an S2 record with its checksum
     local body sum=0 i
@@ -248,7 +248,8 @@ for signal in HUP TERM INT; do
 done
 # A save killed outright (a crash, a logout) can give nothing back: the
 # port is free for the next job at once all the same, and the next save to
-# the same file takes the unit and the killed save's leftover away.
+# the same file takes the unit and the killed save's leftovers away (its
+# hidden file, and the work folder the killed program could not remove).
 start_sim --load "$work/store.bin"
 "$cli" save "$work/killed.dat" >"$work/out" 2>"$work/err" &
 cli_pid=$!

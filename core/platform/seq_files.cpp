@@ -7,6 +7,10 @@
 
 #ifndef _WIN32
 #include <stdlib.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace torvela {
@@ -138,14 +142,36 @@ private_work_folder::private_work_folder() {
         }
     }
 #else
+    // The folders a killed program of this user left (it could not remove
+    // its own): each live one holds the lock of its file `held`.
+    for (const auto& e : fs::directory_iterator(base, ec)) {
+        const std::string n = e.path().filename().string();
+        if (n.size() != 14 || n.rfind("torvela-", 0) != 0) continue;
+        struct stat st {};
+        if (::lstat(e.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) continue;
+        const int fd = ::open((e.path() / "held").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        const bool left = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        ::close(fd);
+        std::error_code gone;
+        if (left) fs::remove_all(e.path(), gone);
+    }
     // Made with mode 0700 in one step: no moment in which another user's
-    // program could plant a file or a link in it.
+    // program could plant a file or a link in it. Its lock is taken under
+    // another name and then named `held`, so no look at it finds it free.
     std::string name = (base / "torvela-XXXXXX").string();
-    if (::mkdtemp(name.data())) path_ = name;
+    if (!::mkdtemp(name.data())) return;
+    path_ = name;
+    const std::string taking = name + "/held.taking";
+    held_ = ::open(taking.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (held_ >= 0 && ::flock(held_, LOCK_EX | LOCK_NB) == 0) ::rename(taking.c_str(), (name + "/held").c_str());
 #endif
 }
 
 private_work_folder::~private_work_folder() {
+#ifndef _WIN32
+    if (held_ >= 0) ::close(held_);
+#endif
     if (path_.empty()) return;
     std::error_code ec;
     fs::remove_all(path_from_utf8(path_), ec);
