@@ -475,6 +475,7 @@ int run_with_writer(const options& o, output& out) {
     driver.load(now_ms());
     if (const std::string why = set_up(f, o); !why.empty()) {
         std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());
+        out.end("file problem", "", why, unusable);
         return unusable;
     }
     // On a terminal the operator confirms the blocks just listed, as the
@@ -545,6 +546,10 @@ int main(int argc, char** argv) {
     options o;
     if (const std::string why = parse(args, o); !why.empty()) {
         std::fprintf(stderr, "torvela-cli: %s\nTry 'torvela-cli --help' for more information.\n", why.c_str());
+        // A script that asked for JSON gets its last object all the same.
+        const auto options_end = std::find(args.begin(), args.end(), "--");
+        if (std::find(args.begin(), options_end, "--json") != options_end)
+            output(style::json, false).end("usage error", "", why, unusable);
         return unusable;
     }
     output out(o.json ? style::json : is_terminal(1) ? style::terminal : style::plain, o.quiet);

@@ -1,5 +1,6 @@
 // The operations that need no writer: the ports this machine has, and a
 // service engineer's reading of memories files.
+#include <algorithm>
 #include <cstdio>
 
 #include "cli.hpp"
@@ -15,21 +16,28 @@ using namespace torvela;
 namespace {
 
 // A memories file checked as TRANSMIT MEMORIES checks it; empty when it is
-// none, with the reason on standard error.
-std::optional<memories_image> read_memories(const std::string& path) {
+// none, with the reason on standard error and, for a script, in the last
+// object.
+std::optional<memories_image> read_memories(const std::string& path, output& out) {
     std::string copy, why;
     if (check_memories_file(path, copy, &why) != memories_check::complete) {
-        std::fprintf(stderr, "torvela-cli: %s is no memories file%s\n", path.c_str(),
-                     why.empty() ? ": it cannot be read" : (": " + why).c_str());
+        const std::string said = path + " is no memories file" + (why.empty() ? ": it cannot be read" : ": " + why);
+        std::fprintf(stderr, "torvela-cli: %s\n", said.c_str());
+        out.end("file problem", "", said, unusable);
         return std::nullopt;
     }
     return memories_image_of(copy);
 }
 
+// The first byte in which two pages differ.
+long long first_difference(const page_bytes& a, const page_bytes& b) {
+    return std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin();
+}
+
 }  // namespace
 
 int show_file(const options& o, output& out) {
-    const auto image = read_memories(o.files[0]);
+    const auto image = read_memories(o.files[0], out);
     if (!image) return unusable;
     out.result("HEADER  " + image->header + "\nCPU     " + image->cpu,
                {text_field("header", image->header), text_field("cpu", image->cpu)});
@@ -39,12 +47,15 @@ int show_file(const options& o, output& out) {
         for (std::size_t at = 0; at < page.size(); at += 16) text += "\n" + hex_row(page, at);
         out.result(text, {text_field("page", page_address_line(p)), text_field("bytes", page_digits(page))});
     }
+    if (out.json()) out.end("success", "", "", success);
     return success;
 }
 
 int diff_files(const options& o, output& out) {
-    const auto a = read_memories(o.files[0]), b = read_memories(o.files[1]);
-    if (!a || !b) return unusable;
+    const auto a = read_memories(o.files[0], out);
+    if (!a) return unusable;
+    const auto b = read_memories(o.files[1], out);
+    if (!b) return unusable;
     int differ = 0;
     for (const auto& [what, x, y] : {std::tuple{"header", a->header, b->header}, {"CPU", a->cpu, b->cpu}}) {
         if (x == y) continue;
@@ -56,7 +67,9 @@ int diff_files(const options& o, output& out) {
         const std::string ranges = differing_bytes(a->pages[p], b->pages[p]);
         if (ranges.empty()) continue;
         ++pages;
-        out.result(page_address_line(p) + " bytes " + ranges, {text_field("where", page_address_line(p)), text_field("bytes", ranges)});
+        out.result(page_address_line(p) + " bytes " + ranges,
+                   {text_field("where", page_address_line(p)),
+                    number_field("offset", first_difference(a->pages[p], b->pages[p])), text_field("bytes", ranges)});
     }
     const bool equal = differ == 0 && pages == 0;
     const std::string summary = equal ? "the two memories files are equal"
@@ -91,6 +104,7 @@ int list_ports(const options&, output& out) {
         out.result(line, {text_field("serial_device", d.path), text_field("port", com)});
     }
 #endif
+    if (out.json()) out.end("success", "", "", success);
     return success;
 }
 

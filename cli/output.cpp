@@ -9,13 +9,20 @@ namespace cli {
 
 namespace {
 
-// The length of the UTF-8 sequence at `i`, or 0 when it is none.
+// The length of the well-formed UTF-8 sequence at `i`, or 0 when there is
+// none: no overlong form, no surrogate, nothing past U+10FFFF.
 std::size_t utf8_length(std::string_view s, std::size_t i) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    const std::size_t len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    const unsigned char b = at(0);
+    if (b < 0x80) return 1;
+    const std::size_t len = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
     if (len == 0 || i + len > s.size()) return 0;
     for (std::size_t k = 1; k < len; ++k)
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+        if ((at(k) & 0xC0) != 0x80) return 0;
+    const unsigned char second = at(1);
+    if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second > 0x9F) || (b == 0xF0 && second < 0x90) ||
+        (b == 0xF4 && second > 0x8F))
+        return 0;
     return len;
 }
 
@@ -30,16 +37,22 @@ std::string json_string(std::string_view s) {
     std::string out = "\"";
     for (std::size_t i = 0; i < s.size();) {
         const char c = s[i];
+        const auto byte = static_cast<unsigned char>(c);
         const std::size_t len = utf8_length(s, i);
+        char esc[8];
         if (c == '"' || c == '\\') {
             out += '\\', out += c;
         } else if (len > 1) {
             out.append(s.substr(i, len));
             i += len;
             continue;
-        } else if (len == 0 || static_cast<unsigned char>(c) < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04X", static_cast<unsigned char>(c));
+        } else if (len == 0) {
+            // A byte that is no UTF-8 as the lone surrogate U+DC80..U+DCFF,
+            // which no character is: never mistaken for U+0080..U+00FF.
+            std::snprintf(esc, sizeof esc, "\\uDC%02X", byte);
+            out += esc;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            std::snprintf(esc, sizeof esc, "\\u%04X", byte);
             out += esc;
         } else {
             out += c;
@@ -47,6 +60,24 @@ std::string json_string(std::string_view s) {
         ++i;
     }
     return out + "\"";
+}
+
+std::string printable(std::string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto byte = static_cast<unsigned char>(s[i]);
+        const std::size_t len = utf8_length(s, i);
+        if (byte == '\n' || (len == 1 && byte >= 0x20 && byte != 0x7F) || len > 1) {
+            out.append(s.substr(i, len == 0 ? 1 : len));
+            i += len == 0 ? 1 : len;
+            continue;
+        }
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\x%02X", byte);
+        out += esc;
+        ++i;
+    }
+    return out;
 }
 
 output::output(style how, bool quiet) : how_(how), quiet_(quiet) {}
@@ -57,7 +88,7 @@ double output::seconds() const {
 
 void output::line(const std::string& text) {
     clear();
-    std::printf("%8.3f  %s\n", seconds(), text.c_str());
+    std::printf("%8.3f  %s\n", seconds(), printable(text).c_str());
     std::fflush(stdout);
 }
 
@@ -65,7 +96,8 @@ void output::object(const std::vector<field>& fields) {
     std::string o = "{";
     for (const field& f : fields) {
         if (o.size() > 1) o += ",";
-        o += json_string(f.key) + ":" + (f.is_number ? std::to_string(f.number) : json_string(f.text));
+        o += json_string(f.key) + ":" +
+             (f.is_bool ? (f.number ? "true" : "false") : f.is_number ? std::to_string(f.number) : json_string(f.text));
     }
     std::printf("%s}\n", o.c_str());
     std::fflush(stdout);
@@ -122,7 +154,7 @@ void output::result(const std::string& text, const std::vector<field>& fields) {
         return;
     }
     clear();
-    std::printf("%s\n", text.c_str());
+    std::printf("%s\n", printable(text).c_str());
 }
 
 void output::end(const std::string& outcome, const std::string& status, const std::string& detail, int exit_status) {
@@ -134,7 +166,7 @@ void output::end(const std::string& outcome, const std::string& status, const st
         object(fields);
         return;
     }
-    if (quiet_) std::printf("%s\n", status.c_str());
+    if (quiet_ && !status.empty()) std::printf("%s\n", printable(status).c_str());
 }
 
 void output::finish() {

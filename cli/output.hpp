@@ -17,19 +17,25 @@ class progress_line;
 
 namespace cli {
 
-// A field of a JSON object: a text or a whole number.
+// A field of a JSON object: a text, a whole number or a yes/no.
 struct field {
     std::string key;
     std::string text;
     long long number = 0;
     bool is_number = false;
+    bool is_bool = false;
 };
 inline field text_field(std::string key, std::string value) { return {std::move(key), std::move(value)}; }
 inline field number_field(std::string key, long long value) { return {std::move(key), {}, value, true}; }
+inline field bool_field(std::string key, bool value) { return {std::move(key), {}, value ? 1 : 0, false, true}; }
 
 // A JSON string: quotes, backslashes and control characters escaped, and
-// bytes that are not UTF-8 (a header line may hold any byte) as \u00XX.
+// each byte that is not well-formed UTF-8 (a header line may hold any byte)
+// as the lone surrogate \uDCXX, XX the byte, which no character is.
 std::string json_string(std::string_view s);
+// A text for a terminal or a file: control bytes and bytes that are not
+// UTF-8 as \xXX, so that nothing written reaches a terminal as a command.
+std::string printable(std::string_view s);
 
 enum class style : std::uint8_t { plain, terminal, json };
 

@@ -60,6 +60,7 @@ int rehearse(const options& o, output& out) {
     main_form& f = *r.form;
     if (const std::string why = set_up(f, o); !why.empty()) {
         std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());
+        out.end("file problem", "", why, unusable);
         return unusable;
     }
     if (o.op->how == start::needs_open_port) open_port_prologue(f);
@@ -83,7 +84,7 @@ int rehearse(const options& o, output& out) {
             f.Label9.caption;
     const std::string erased = w.erased_blocks.empty() ? "" : block_list(f, w.erased_blocks);
     out.result(text, {text_field("dry_run", o.op->name), text_field("erase_blocks", erased),
-                      number_field("erase_all", w.erase_all_count),
+                      bool_field("erase_all", w.erase_all_count > 0),
                       number_field("pages_written", static_cast<long long>(w.written_pages.size())),
                       text_field("pages", page_runs(w.written_pages)),
                       number_field("program_pages_written", w.program_pages_written),

@@ -139,6 +139,42 @@ run 4 diff "$work/unit.dat" "$work/changed.dat"
 check "diff names the page and the byte" grep -qx "00000500 bytes 4F" "$work/out"
 run 0 --json diff "$work/unit.dat" "$work/unit.dat"
 check "diff of a file with itself is equal" json_field "$work/out" exit 0
+# A header of hostile bytes: an overlong form, a surrogate, ESC and BEL.
+python3 - "$work/unit.dat" "$work/hostile.dat" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+data[0:6] = b"\xc0\xaf\xed\xa0\x80\x1b"
+data[7:9] = b"\x07\xff"
+open(sys.argv[2], "wb").write(data)
+PY
+hostile_header() {  # FILE: the header object holds each hostile byte as \uDCXX, ESC and BEL as characters
+    python3 -c 'import json, sys; h = [json.loads(l) for l in open(sys.argv[1])][0]["header"]
+sys.exit(not h.startswith("\udcc0\udcaf\udced\udca0\udc80\x1b/\x07\udcff"))' "$1"
+}
+run 0 --json show "$work/hostile.dat"
+check "show --json of a hostile header is JSON on every line" json_lines "$work/out"
+check "a byte that is no UTF-8 is told from a character" hostile_header "$work/out"
+check "show --json ends with its exit object" json_field <(tail -n 1 "$work/out") exit 0
+run 4 --json diff "$work/unit.dat" "$work/hostile.dat"
+check "diff --json of a hostile header is JSON on every line" json_lines "$work/out"
+run 4 --json diff "$work/unit.dat" "$work/changed.dat"
+check "diff names a page's first differing byte as a number, as compare does" json_field "$work/out" offset 79
+run 0 show "$work/hostile.dat"
+check "plain show writes no control byte" not grep -q $'[\x01-\x09\x0b-\x1f]' "$work/out"
+check "plain show writes them as \\xXX" grep -q '^HEADER  \\xC0\\xAF\\xED\\xA0\\x80\\x1B/\\x07\\xFF' "$work/out"
+# Every exit ends --json with its exit object: a usage error, a file refused.
+while read -r want args; do
+    # shellcheck disable=SC2086
+    run "$want" --json $args
+    check "--json $args is JSON on every line" json_lines "$work/out"
+    check "--json $args ends with exit $want" json_field <(tail -n 1 "$work/out") exit "$want"
+done <<TABLE
+2 --blocks x erase
+2 transmit $work/no-such.dat
+2 show $work/pipe-or-nothing.dat
+2 diff $work/unit.dat $work/no-such.dat
+2 --dry-run transmit-rom $work/no-such.mot
+TABLE
 run 0 help compare
 ops_in_help=$("$cli" --help | awk '/^operations:/ { on = 1; next } on && /^  [a-z]/ { print $1 } on && /^$/ { exit }' | sort)
 ops_in_completion=$(sed -n '/local ops="/,/"$/p' "$src/packaging/torvela-cli.bash-completion" |
