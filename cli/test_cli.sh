@@ -41,7 +41,7 @@ stop_sim() {  # waits until the simulator has removed its link
     while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.05; done
 }
 # Nothing a job leaves behind: no hidden save file, no work folder.
-no_leftovers() { ! find "$work" "$TMPDIR" -mindepth 1 \( -name '.*.save-*.tmp' -o -name 'torvela-??????' -type d \) | grep -q .; }
+no_leftovers() { ! find "$work" "$TMPDIR" -mindepth 1 \( -name '.*.save-*.tmp' -o -name 'torvela-??????' -type d -o -name 'torvela-*.held' \) | grep -q .; }
 not() { ! "$@"; }
 s2() {  # ADDRESS DATA (hex): an S2 record with its checksum
     local body sum=0 i

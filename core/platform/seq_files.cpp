@@ -143,38 +143,50 @@ private_work_folder::private_work_folder() {
     }
 #else
     // The folders a killed program of this user left (it could not remove
-    // its own): each live one holds the lock of its file `held`.
+    // its own): beside each live one, its program holds the lock of
+    // NAME.held.
     for (const auto& e : fs::directory_iterator(base, ec)) {
         const std::string n = e.path().filename().string();
-        if (n.size() != 14 || n.rfind("torvela-", 0) != 0) continue;
-        struct stat st {};
-        if (::lstat(e.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) continue;
-        const int fd = ::open((e.path() / "held").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (n.size() != 19 || n.rfind("torvela-", 0) != 0 || n.compare(14, 5, ".held") != 0) continue;
+        const int fd = ::open(e.path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) continue;
-        const bool left = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        ::close(fd);
+        struct stat st {};
+        const bool left = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                          ::flock(fd, LOCK_EX | LOCK_NB) == 0;
         std::error_code gone;
-        if (left) fs::remove_all(e.path(), gone);
+        const fs::path folder = base / n.substr(0, 14);
+        struct stat fst {};
+        if (left && ::lstat(folder.c_str(), &fst) == 0 && S_ISDIR(fst.st_mode) && fst.st_uid == ::geteuid())
+            fs::remove_all(folder, gone);
+        if (left) ::unlink(e.path().c_str());
+        ::close(fd);
     }
     // Made with mode 0700 in one step: no moment in which another user's
     // program could plant a file or a link in it. Its lock is taken under
-    // another name and then named `held`, so no look at it finds it free.
+    // another name and then named NAME.held, so no look finds it free.
     std::string name = (base / "torvela-XXXXXX").string();
     if (!::mkdtemp(name.data())) return;
     path_ = name;
-    const std::string taking = name + "/held.taking";
+    const std::string taking = name + ".taking";
     held_ = ::open(taking.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (held_ >= 0 && ::flock(held_, LOCK_EX | LOCK_NB) == 0) ::rename(taking.c_str(), (name + "/held").c_str());
+    if (held_ >= 0 && ::flock(held_, LOCK_EX | LOCK_NB) == 0 && ::rename(taking.c_str(), (name + ".held").c_str()) == 0)
+        return;
+    if (held_ >= 0) ::close(held_);
+    ::unlink(taking.c_str());
+    held_ = -1;
 #endif
 }
 
 private_work_folder::~private_work_folder() {
-#ifndef _WIN32
-    if (held_ >= 0) ::close(held_);
-#endif
     if (path_.empty()) return;
     std::error_code ec;
     fs::remove_all(path_from_utf8(path_), ec);
+#ifndef _WIN32
+    if (held_ >= 0) {
+        ::unlink((path_ + ".held").c_str());
+        ::close(held_);
+    }
+#endif
 }
 
 std::string private_work_folder::file(const std::string& name) const {

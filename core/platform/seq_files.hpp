@@ -81,7 +81,7 @@ public:
 
 private:
     std::string path_;
-    int held_ = -1;  // the lock that tells a live folder from one a killed program left
+    int held_ = -1;  // the lock of NAME.held: a live folder, not one a killed program left
 };
 
 }  // namespace torvela
