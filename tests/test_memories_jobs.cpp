@@ -151,7 +151,11 @@ INSTANTIATE_TEST_SUITE_P(
                        ramdata_store_Click},
         time_left_case{"TransmitRomData",
                        [](unit_rig& r) { r.choose_path(r.rom_file(random_bytes(0x3000, 3), "image")); },
-                       flashall_write_Click}),
+                       flashall_write_Click},
+        time_left_case{"TransmitSmallRomData",
+                       [](unit_rig& r) { r.choose_path(r.rom_file(random_bytes(0x300, 4), "small")); },
+                       flashall_write_Click},
+        time_left_case{"CompareMemories", [](unit_rig& r) { r.choose(r.memories()); }, start_memories_compare}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // The service engineer's looks: what the writer holds, and a file against

@@ -36,7 +36,7 @@ void ask_next_page(main_form& f) {
 void look_page_read(main_form& f) {
     auto& page = f.look.pages.emplace_back();
     std::copy_n(f.rx_bytes.begin(), page.size(), page.begin());
-    if (f.job_no == 9 && f.look.pages.size() > 2) page_done(f);
+    if (f.job_no == 9) page_done(f);
     if (f.look.pages.size() < f.look.to_read.size()) {
         ask_next_page(f);
         return;
@@ -105,7 +105,10 @@ void look_phase12(main_form& f) {
         start_write_count_read(f);
         return;
     }
-    if (f.job_no == 9) start_progress(f, memories_pages, main_form::page_progress::kind::read);
+    // Every page read is counted (the CPU type and machine version pages
+    // too), and the job ends on the sequencer tick after the last.
+    if (f.job_no == 9)
+        start_progress(f, static_cast<int>(f.look.to_read.size()), main_form::page_progress::kind::read, {}, 0);
     ask_next_page(f);
 }
 

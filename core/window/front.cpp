@@ -131,12 +131,13 @@ double page_time_ms(main_form::page_progress::kind what, int engine_interval_ms)
 std::int64_t progress_line::estimate_left(const main_form& f, std::int64_t now_ms) const {
     const auto& p = f.progress;
     const int tick = f.Timer1.interval, interval = std::max(1, f.Timer2.interval);
-    // A writer slower than its line: what this pass has shown, once a few
-    // pages have moved.
+    // A writer slower than its line, or a pass that asks for its next page
+    // without a row of its own (a compare): what this pass has shown, once
+    // a few pages have moved.
     constexpr int pages_to_judge = 4;
     const double line_ms = page_time_ms(p.what, tick);
     const double stretch =
-        done_ >= pages_to_judge ? std::max(1.0, static_cast<double>(done_ms_) / (done_ * line_ms)) : 1.0;
+        done_ >= pages_to_judge ? std::max(0.5, static_cast<double>(done_ms_) / (done_ * line_ms)) : 1.0;
     // The pass began on a sequencer tick; its later ticks follow at whole
     // intervals.
     auto next_tick = [&](double at) {
