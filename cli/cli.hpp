@@ -31,7 +31,7 @@ struct operation {
     bool needs_family = false;     // --m32r or --m16c: the block map
     bool own_filter = false;       // the ROM data is checked with its own filter, not the store's
     bool lists_blocks = false;     // says which blocks it sends, and asks on a terminal
-    bool sends_file = false;       // --dry-run shows what it would send
+    bool rehearsed = false;        // --dry-run shows what it would send (it changes the writer, or verifies)
     // After a run that ended well: what it found, for a person and a script.
     void (*results)(const torvela::main_form&, output&) = nullptr;
     // An operation without the writer: the whole run.

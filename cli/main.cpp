@@ -87,51 +87,54 @@ void print_differences(const main_form& f, output& out) {
 
 const std::vector<operation>& operations() {
     static const std::vector<operation> ops = {
-        {.name = "erase", .click = allunlock_erase_Click, .what = "ERASE ALL FLASH", .example = "torvela-cli erase"},
+        {.name = "erase", .click = allunlock_erase_Click, .what = "ERASE ALL FLASH", .example = "torvela-cli erase",
+         .rehearsed = true},
         {.name = "save", .click = ramdata_get_Click, .file = file_use::memories_save,
          .what = "SAVE MEMORIES TO FILE into FILE (created if missing); the writer's memories are erased once "
                  "they are verified in FILE",
-         .example = "torvela-cli save unit.dat", .files = 1},
+         .example = "torvela-cli save unit.dat", .files = 1, .rehearsed = true},
         {.name = "transmit", .click = ramdata_store_Click, .file = file_use::memories_file,
          .what = "TRANSMIT MEMORIES from FILE", .example = "torvela-cli transmit unit.dat", .files = 1,
-         .sends_file = true},
+         .rehearsed = true},
         {.name = "transmit-rom", .click = flashall_write_Click, .file = file_use::rom_data,
          .what = "TRANSMIT ROM DATA from FILE", .example = "torvela-cli transmit-rom image.mot", .files = 1,
-         .sends_file = true},
+         .rehearsed = true},
         {.name = "block-write", .click = flashblock_write_Click, .file = file_use::rom_data,
          .what = "writer block write of FILE, the blocks of --blocks",
-         .example = "torvela-cli --m32r --blocks 5,6 block-write image.mot", .files = 1, .sends_file = true},
+         .example = "torvela-cli --m32r --blocks 5,6 block-write image.mot", .files = 1, .rehearsed = true},
         {.name = "write", .click = write_Click, .file = file_use::rom_data, .how = start::needs_open_port,
-         .what = "plain write of FILE", .example = "torvela-cli write image.mot", .files = 1, .sends_file = true},
+         .what = "plain write of FILE", .example = "torvela-cli write image.mot", .files = 1, .rehearsed = true},
         {.name = "verify", .click = verify_Click, .file = file_use::rom_data, .how = start::needs_open_port,
-         .what = "verify FILE", .example = "torvela-cli verify image.mot", .files = 1, .sends_file = true},
+         .what = "verify FILE", .example = "torvela-cli verify image.mot", .files = 1, .rehearsed = true},
         {.name = "target-direct-write", .click = unit_3mode_Click, .file = file_use::rom_data,
          .what = "target direct write of FILE", .example = "torvela-cli --limit 10 target-direct-write image.mot",
-         .files = 1, .sends_file = true},
+         .files = 1, .rehearsed = true},
         {.name = "version-up", .click = writer_versionup_Click, .file = file_use::rom_data,
          .what = "writer version up from FILE", .example = "torvela-cli version-up writer.mot", .files = 1,
-         .own_filter = true, .sends_file = true},
+         .own_filter = true, .rehearsed = true},
         {.name = "id-check", .click = id_check_Click, .file = file_use::any_file, .how = start::needs_open_port,
          .what = "writer-ID check (FILE as the window's chosen file)", .example = "torvela-cli id-check unit.dat",
          .files = 1},
         {.name = "block-erase", .click = block_erase_Click, .how = start::needs_open_port,
          .what = "erase the blocks of --blocks (needs --m32r or --m16c)",
-         .example = "torvela-cli --m32r --blocks 3,4 block-erase", .needs_family = true, .lists_blocks = true},
+         .example = "torvela-cli --m32r --blocks 3,4 block-erase", .needs_family = true, .lists_blocks = true,
+         .rehearsed = true},
         {.name = "lock-read", .click = rockbit_read_Click, .how = start::needs_open_port,
          .what = "read the lock bits of --blocks (needs --m32r or --m16c)",
          .example = "torvela-cli --m32r --blocks 3 lock-read", .needs_family = true},
         {.name = "lock-set", .click = rockbit_set_Click, .how = start::needs_open_port,
          .what = "set the lock bits of --blocks (needs --m32r or --m16c)",
-         .example = "torvela-cli --m32r --blocks 3 lock-set", .needs_family = true, .lists_blocks = true},
+         .example = "torvela-cli --m32r --blocks 3 lock-set", .needs_family = true, .lists_blocks = true,
+         .rehearsed = true},
         {.name = "lock-enable", .click = rockbit_on_Click, .how = start::needs_open_port,
-         .what = "enable the lock bits", .example = "torvela-cli lock-enable"},
+         .what = "enable the lock bits", .example = "torvela-cli lock-enable", .rehearsed = true},
         {.name = "lock-disable", .click = rockbit_non_Click, .how = start::needs_open_port,
-         .what = "disable the lock bits", .example = "torvela-cli lock-disable"},
+         .what = "disable the lock bits", .example = "torvela-cli lock-disable", .rehearsed = true},
         {.name = "switch", .click = swon_en_Click, .how = start::needs_open_port, .what = "switch operation",
-         .example = "torvela-cli switch"},
+         .example = "torvela-cli switch", .rehearsed = true},
         {.name = "target-write", .click = target_write_Click, .how = start::needs_open_port,
          .what = "writer to target write (waits as long as it takes; Ctrl+C ends it)",
-         .example = "torvela-cli target-write"},
+         .example = "torvela-cli target-write", .rehearsed = true},
         {.name = "write-count", .click = write_count_Click, .how = start::opens_port,
          .what = "read the writer's write counts", .example = "torvela-cli write-count",
          .results = print_write_counts},
@@ -190,8 +193,8 @@ void usage(std::FILE* to) {
                  "  --trace             every frame on the line in hex\n"
                  "  -q, --quiet         only the last status\n"
                  "  --json              every line on standard output as one JSON object\n"
-                 "  -n, --dry-run       for an operation that sends a file: its checks, then what it would\n"
-                 "                      send, without opening the port\n"
+                 "  -n, --dry-run       for an operation that changes the writer (and verify): its checks,\n"
+                 "                      then what it would send, without opening the port\n"
                  "  -h, --help          this text\n"
                  "  -V, --version       the version\n\n"
                  "operations:\n");
@@ -206,7 +209,7 @@ void usage(std::FILE* to) {
 int help_operation(const operation& op) {
     std::printf("torvela-cli %s\n\n  %s\n\nexample:\n  %s\n", synopsis(op).c_str(), op.what, op.example);
     if (op.needs_family) std::printf("\nneeds --m32r or --m16c (the block map) and --blocks\n");
-    if (op.sends_file) std::printf("\n--dry-run shows its checks and what it would send, without the port\n");
+    if (op.rehearsed) std::printf("\n--dry-run shows its checks and what it would send, without the port\n");
     return success;
 }
 
@@ -338,7 +341,9 @@ std::string parse(const std::vector<std::string>& args, options& o) {
             if (std::string why = blocks_never_sent(o.choices.family, *o.choices.blocks); !why.empty())
                 return "--blocks: " + why;
     }
-    if (o.dry_run && !o.op->sends_file) return std::string("--dry-run: ") + o.op->name + " sends no file";
+    if (o.dry_run && !o.op->rehearsed)
+        return std::string("--dry-run: ") + o.op->name + " changes nothing on the writer (it sends reads only, or no " +
+               "command at all): run it without --dry-run";
     o.files.assign(rest.begin() + 1, rest.end());
     return {};
 }

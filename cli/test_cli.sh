@@ -199,6 +199,30 @@ if command -v srec_cat >/dev/null; then
     check "on a terminal no progress line of its own per page" not grep -q "PAGES 8/16.*LEFT"$'\r'"*$" "$work/tty"
     stop_sim
     check "the image is stored at 020000" cmp -s -n 4096 -i 0:131072 "$work/image.bin" "$work/rom.bin"
+    # Every operation that changes the writer, and verify, rehearsed with -n
+    # beside a live writer on COM1: each says what it would send, and not a
+    # frame reaches the writer.
+    start_sim --log
+    frames_before=$(grep -c "tool ->" "$work/sim.log")
+    while IFS='|' read -r want args said; do
+        # shellcheck disable=SC2086
+        run "$want" -n $args
+        check "-n $args says: $said" grep -qF "$said" "$work/out" "$work/err"
+    done <<TABLE
+0|erase|erase all flash
+0|save $work/dry.dat|erase blocks ブロック２ (00006000-00007FFF), ブロック３
+0|--m32r --blocks 2,3 block-erase|erase blocks ブロック２ (00006000-00007FFF), ブロック３ (00008000-0000FFFF)
+0|--m32r --blocks 4 lock-set|set the lock bits of ブロック４ (00010000-0001FFFF)
+0|lock-enable|make the lock bits effective
+0|lock-disable|make the lock bits ineffective
+0|switch|set the switch operation
+0|target-write|start 1 target write
+0|verify $work/image.mot|read 16 pages: 020000-020F00 and compare them with
+2|info|info changes nothing on the writer
+TABLE
+    check "no rehearsal sent the live writer a frame" [ "$(grep -c "tool ->" "$work/sim.log")" = "$frames_before" ]
+    check "a rehearsed save writes no file" [ ! -e "$work/dry.dat" ]
+    stop_sim
 fi
 
 # ---- one fault for every exit status
