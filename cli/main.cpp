@@ -310,10 +310,17 @@ std::string parse_option(const std::vector<std::string>& args, std::size_t& i, o
     return {};
 }
 
+bool env_is_empty(const char* name) {
+    const char* v = std::getenv(name);
+    return v && !*v;
+}
+
 std::string parse(const std::vector<std::string>& args, options& o) {
     // The environment's port first; --port overrides it.
-    if (const char* env = std::getenv("TORVELA_PORT"); env && *env)
+    if (const char* env = std::getenv("TORVELA_PORT"); env && *env) {
         if (std::string why = parse_port(env, o); !why.empty()) return "TORVELA_PORT: " + why;
+    }
+    const bool port_env_empty = env_is_empty("TORVELA_PORT");
     std::vector<std::string> rest;
     bool options_end = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -329,6 +336,9 @@ std::string parse(const std::vector<std::string>& args, options& o) {
     if (rest.empty()) return "no operation";
     o.op = find_operation(rest[0]);
     if (!o.op) return "unknown operation " + rest[0];
+    // Set but empty is no choice of port: never COM1 by default then.
+    if (port_env_empty && !o.choices.com && o.device.empty() && o.op->how != start::no_writer)
+        return "TORVELA_PORT is set but empty: name the port in it or with --port, or unset it for COM1";
     if (o.choices.family == cpu_choice::none && o.op->needs_family) return std::string(o.op->name) + " needs --m32r or --m16c (the block map)";
     if (rest.size() < static_cast<std::size_t>(1 + o.op->files))
         return std::string(o.op->name) + " needs " + (o.op->files == 2 ? "two FILEs" : "a FILE");
@@ -539,6 +549,11 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
         const operation* op = find_operation(args[i]);
         if (op && (help || (i > 0 && args[i - 1] == "help"))) return help_operation(*op);
+    }
+    if (args.size() == 2 && args[0] == "help") {
+        std::fprintf(stderr, "torvela-cli: unknown operation %s\nTry 'torvela-cli --help' for more information.\n",
+                     args[1].c_str());
+        return unusable;
     }
     if (help || (args.size() == 1 && args[0] == "help")) {
         usage(stdout);

@@ -370,6 +370,24 @@ check "ports lists COM1 to COM16" [ "$(grep -c '^COM' "$work/out")" = 16 ]
 check "ports names a dangling link" grep -q "the link com5 points to" "$work/out"
 run 0 --port COM2 ports  # options as for any operation
 check "ports lists the serial devices present" grep -q "^serial devices present" "$work/out"
+# Advice that points the right way.
+TORVELA_PORT='' "$cli" info >"$work/out" 2>"$work/err"
+check "an empty TORVELA_PORT is no choice of COM1" [ $? = 2 ]
+check "an empty TORVELA_PORT says so" grep -q "TORVELA_PORT is set but empty" "$work/err"
+run 2 help bogus
+check "help of an unknown operation names it" grep -q "unknown operation bogus" "$work/err"
+printf 'UNIT_1/V2.0_A/LINE_3/\r\nM32R\r\n00000000\r\nzz\r\n' >"$work/short.dat"
+run 2 --port COM9 compare "$work/short.dat"
+check "compare refuses a malformed file before the port, as show does" grep -q "line 4" "$work/err"
+run 3 --port "$work/no-such-device" erase
+check "a device given by path is named as given" grep -q "^torvela-cli: $work/no-such-device cannot be opened" "$work/err"
+if [ "$(id -u)" != 0 ]; then
+    : >"$work/closed-device" && chmod 000 "$work/closed-device"
+    ln -sfn "$work/closed-device" "$ports/com4"
+    run 0 ports
+    check "ports tells a device this user may not open" grep -q "^COM4 .*present, but you may not open it" "$work/out"
+    rm -f "$ports/com4"
+fi
 
 # ---- the simulator leaves a link it did not make alone
 ln -s /dev/null "$ports/com2"

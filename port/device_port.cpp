@@ -4,7 +4,15 @@
 #include "device_port.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <string>
+
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "platform/disk_files.hpp"
 
@@ -27,13 +35,39 @@ void device_port::lose(std::string why) {
     close_device();
 }
 
+namespace {
+
+// "present", or present and closed to this user, with the group that may
+// open it.
+std::string present_for_me(const std::string& device) {
+#ifndef _WIN32
+    if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+        struct stat st {};
+        std::string who;
+        if (::stat(device.c_str(), &st) == 0) {
+            const struct group* g = ::getgrgid(st.st_gid);
+            if ((st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
+                who = " (the group " + (g ? std::string(g->gr_name) : std::to_string(st.st_gid)) + " may)";
+            else
+                who = " (only its owner may)";
+        }
+        return "present, but you may not open it" + who;
+    }
+#else
+    (void)device;
+#endif
+    return "present";
+}
+
+}  // namespace
+
 std::vector<port_state> com_ports() {
     std::vector<port_state> ports;
     for (int n = 1; n <= 16; ++n) {
         const port_choice c = resolve_port(n);
         std::error_code ec;
         const bool there = !c.device.empty() && std::filesystem::exists(path_from_utf8(c.device), ec);
-        ports.push_back({n, c.device, !c.error.empty() ? c.error : there ? "present" : "missing"});
+        ports.push_back({n, c.device, !c.error.empty() ? c.error : there ? present_for_me(c.device) : "missing"});
     }
     return ports;
 }
@@ -54,7 +88,7 @@ std::vector<serial_device> serial_devices_present(const std::vector<port_state>&
     std::vector<std::pair<fs::path, int>> present;
     for (const port_state& p : ports) {
         fs::path real = fs::canonical(path_from_utf8(p.device), ec);
-        if (!ec && p.state == "present") present.emplace_back(std::move(real), p.com);
+        if (!ec && p.state.rfind("present", 0) == 0) present.emplace_back(std::move(real), p.com);
     }
     for (serial_device& d : devices) {
         const fs::path real = fs::canonical(d.path, ec);

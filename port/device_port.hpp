@@ -58,6 +58,8 @@ public:
     bool Output(std::span<const std::uint8_t> bytes) override;
     std::string last_error() const override { return error_; }
     std::string device() const override { return device_; }
+    std::string open_advice() const override { return advice_; }
+    std::string named_device() const override { return device_override; }
 
     // A device to open instead of what COMn stands for (command line).
     std::string device_override;
@@ -75,7 +77,7 @@ private:
     // The line settings the device had when it was opened (the system's own
     // structure, as bytes), given back when it is closed.
     std::vector<unsigned char> found_settings_;
-    std::string device_, error_;
+    std::string device_, error_, advice_;
     // Bytes the device did not take yet: they go on the following ticks,
     // never holding the caller up. How long it has taken none.
     std::vector<std::uint8_t> pending_;

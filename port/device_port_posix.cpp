@@ -1,6 +1,7 @@
 // POSIX: a terminal device in raw mode, 57600 8N1, no flow control, held
 // exclusively while open.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -175,11 +176,15 @@ bool set_line(int fd, std::string& why, std::vector<unsigned char>& found) {
 
 bool device_port::open_device() {
     error_.clear();
+    advice_.clear();
     if (device_override.empty()) {
         const port_choice choice = resolve_port(port_);
         device_ = choice.device;
         if (!choice.error.empty()) {
             error_ = choice.error;
+            if (error_.find("cannot look at") != std::string::npos || error_.find("cannot be looked at") != std::string::npos)
+                advice_ = "give yourself the right to look into that folder, or have its owner do so, then try "
+                          "again (no group for serial ports helps here)";
             return false;
         }
     } else {
@@ -191,7 +196,17 @@ bool device_port::open_device() {
         return false;
     }
     const int fd = open_terminal(device_, error_);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        // The device's own group gives the right to open it.
+        struct stat st {};
+        if (errno == EACCES && ::stat(device_.c_str(), &st) == 0) {
+            const group* g = ::getgrgid(st.st_gid);
+            const std::string name = g ? g->gr_name : std::to_string(st.st_gid);
+            advice_ = "add yourself to the group " + name + ", which may open " + device_ + " (sudo usermod -aG " +
+                      name + " $USER), and log in again";
+        }
+        return false;
+    }
     // The multiplexer of pseudo-terminals makes a new terminal at each
     // open, with nobody on its other side.
     int terminal_number = 0;

@@ -144,6 +144,12 @@ TEST(DevicePort, ComNumbersStandForTheLinkOrNothing) {
     if (geteuid() != 0) {
         EXPECT_EQ(resolve_port(6).error, "the link com6 points to " + dir.file("locked") +
                                              "/ttyUSB0, which cannot be looked at: Permission denied");
+        // The advice is about the folder, not a group for serial ports.
+        device_port locked;
+        locked.CommPort(6);
+        EXPECT_FALSE(locked.PortOpen(true));
+        EXPECT_NE(locked.open_advice().find("look into that folder"), std::string::npos) << locked.open_advice();
+        EXPECT_EQ(locked.open_advice().find("usermod"), std::string::npos);
     }
     fs::permissions(dir.file("locked"), fs::perms::owner_all);
     EXPECT_EQ(resolve_port(5).error.rfind("the simulated writer behind COM5 has stopped", 0), 0u) << resolve_port(5).error;

@@ -4,6 +4,9 @@
 // write and verify buttons; the block dialog.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
@@ -522,6 +525,9 @@ TEST(SaveFaults, RecordsTheDiskRefusedFailTheSave) {
     ASSERT_TRUE(ended);
     EXPECT_EQ(r.form->Label9.caption, "FILE SAVE ERROR");
     EXPECT_EQ(r.form->last_outcome, outcome::file_problem);
+    // The note names the file, the system's reason and what stands.
+    for (const std::string& said : {r.path, std::string(std::strerror(EFBIG)), std::string("the writer still holds")})
+        EXPECT_NE(r.form->detail.find(said), std::string::npos) << r.form->detail;
     EXPECT_TRUE(read_file(r.path) == "old\r\n");
     EXPECT_EQ(r.files_in_folder(), 1u);
     EXPECT_TRUE(r.sim.erased_blocks.empty());

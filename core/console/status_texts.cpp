@@ -33,8 +33,8 @@ constexpr status_text table[] = {
     // ---- failures
     {"PORT OPEN ERROR", o::no_port,
      "COMn could not be opened; the detail names the device and the system's reason",
-     "choose the writer's port; \"Permission denied\": join the group `dialout`; \"in use\": close the other "
-     "program"},
+     "choose the writer's port; the detail says what to do (\"Permission denied\" on Linux: join the group that "
+     "owns the device, which it names; \"in use\": close the other program)"},
     {"COMMUNICATION ERROR", o::communication_lost,
      "the writer answered wrongly (the bytes are named), nothing within 11 s, or the line was lost, in the named "
      "exchange",

@@ -17,6 +17,7 @@ void Combo2_Click(main_form& f) {
 void Combo2_Change(main_form& f) { Combo2_Click(f); }
 
 std::string port_named(const main_form& f) {
+    if (const std::string named = f.MSComm1.named_device(); !named.empty()) return named;
     const std::string device = f.MSComm1.device();
     return "COM" + std::to_string(f.comm_port) + (device.empty() ? std::string() : " (" + device + ")");
 }
@@ -32,8 +33,8 @@ bool open_port(main_form& f) {
     if (!f.MSComm1.PortOpen(true) || !f.MSComm1.PortOpen()) {
         const std::string why = f.MSComm1.last_error();
         f.detail = port_named(f) + " cannot be opened: " + why;
-        if (why.find("Permission denied") != std::string::npos)
-            f.detail += "; add yourself to the group dialout (sudo usermod -aG dialout $USER) and log in again";
+        if (const std::string advice = f.MSComm1.open_advice(); !advice.empty())
+            f.detail += "; " + advice;
         else if (why.find("in use") != std::string::npos)
             f.detail += "; close the other program on this port, or choose another port";
         else

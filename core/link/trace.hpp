@@ -50,6 +50,8 @@ public:
     bool Output(std::span<const std::uint8_t> bytes) override;
     std::string last_error() const override { return inner_.last_error(); }
     std::string device() const override { return inner_.device(); }
+    std::string open_advice() const override { return inner_.open_advice(); }
+    std::string named_device() const override { return inner_.named_device(); }
 
     void note(std::string text, note_kind kind = note_kind::plain) override;
 

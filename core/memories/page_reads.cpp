@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "console/status_texts.hpp"
 #include "engine/engine.hpp"
@@ -127,8 +129,15 @@ void next_memories_page_read(main_form& f) {
         start_exchange(f, memories_read_exchange);
         return;
     }
+    errno = 0;
     if (!f.files.close(1)) {
-        // The records did not all reach the disk.
+        // The records did not all reach the disk: say which and why.
+        const int err = errno;
+        const std::string& file = f.memory_file_path;
+        f.detail = "the memories could not all be written beside " + file + " (" +
+                   (err != 0 ? std::string(std::strerror(err)) : std::string("the disk refused the records")) +
+                   "); nothing was changed: " + file + " is as it was and the writer still holds the memories; " +
+                   "free space on that disk or choose another file, then save again";
         abort_sequence(f, outcome::file_problem, "FILE SAVE ERROR");
         return;
     }

@@ -38,6 +38,12 @@ public:
     virtual std::string last_error() const { return {}; }
     // The device the last open tried ("/dev/ttyUSB0", "\\.\COM3").
     virtual std::string device() const { return {}; }
+    // What the operator can do about the last failed open, as this
+    // platform has it; empty when the port has nothing to add.
+    virtual std::string open_advice() const { return {}; }
+    // The port as the operator named it, where that was a device rather
+    // than COMn; empty otherwise.
+    virtual std::string named_device() const { return {}; }
     // A line for the trace of the port, when it keeps one; a job's first
     // note starts the lines kept whole for that job.
     enum class note_kind : std::uint8_t { plain, job_begins };

@@ -1,5 +1,6 @@
 #include "platform/seq_files.hpp"
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -96,8 +97,10 @@ void std_seq_files::print_line(int n, const std::string& line) {
     slot* s = get(n);
     if (!s || !s->fp || !s->output) return;
     if (std::fwrite(line.data(), 1, line.size(), s->fp) != line.size() ||
-        std::fwrite("\r\n", 1, 2, s->fp) != 2)
+        std::fwrite("\r\n", 1, 2, s->fp) != 2) {
+        if (!s->failed) s->error = errno;
         s->failed = true;
+    }
 }
 
 bool std_seq_files::eof(int n) {
@@ -119,10 +122,14 @@ bool std_seq_files::close(int n) {
     slot* s = get(n);
     if (!s || !s->fp) return true;
     bool ok = !s->failed;
-    if (s->output && std::fflush(s->fp) != 0) ok = false;
-    if (std::fclose(s->fp) != 0) ok = false;
+    int error = s->error;
+    if (s->output && std::fflush(s->fp) != 0) ok = false, error = error ? error : errno;
+    if (std::fclose(s->fp) != 0) ok = false, error = error ? error : errno;
     s->fp = nullptr;
     s->failed = false;
+    s->error = 0;
+    // A failed close leaves the first write's reason in errno.
+    if (!ok) errno = error;
     return ok;
 }
 

@@ -60,6 +60,7 @@ private:
         std::FILE* fp = nullptr;
         bool output = false;
         bool failed = false;
+        int error = 0;  // the system's reason of the first failed write
         std::size_t lines = 0;
     };
     slot* get(int n);

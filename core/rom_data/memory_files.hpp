@@ -73,6 +73,7 @@ struct srecord {
     enum class kind { data, other, bad } what = kind::bad;
     std::uint32_t address = 0;
     std::vector<std::uint8_t> data;
+    std::string why;  // what makes a bad record bad
 };
 srecord parse_srecord(std::string_view line);
 

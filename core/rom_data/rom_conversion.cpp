@@ -1,6 +1,7 @@
 #include "rom_data/memory_files.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 #include <vector>
 
@@ -14,23 +15,34 @@ namespace torvela {
 
 srecord parse_srecord(std::string_view line) {
     srecord rec;
-    if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9' || line.size() % 2 != 0)
+    const auto bad = [&rec](std::string why) {
+        rec.why = std::move(why);
         return rec;
+    };
+    if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
+        return bad("it does not begin with S and a record type 0 to 9");
+    if (line.size() % 2 != 0) return bad("it has an odd number of hex digits");
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 2; i < line.size(); i += 2) {
         int v[2];
         for (int k = 0; k < 2; ++k) {
             const char c = line[i + static_cast<std::size_t>(k)];
             v[k] = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-            if (v[k] < 0) return rec;
+            if (v[k] < 0) return bad("column " + std::to_string(i + static_cast<std::size_t>(k) + 1) + " holds '" + std::string(1, c) + "', no hex digit");
         }
         bytes.push_back(static_cast<std::uint8_t>(v[0] * 16 + v[1]));
     }
     // count, then count bytes: address, data, checksum
-    if (bytes[0] + 1u != bytes.size()) return rec;
+    if (bytes[0] + 1u != bytes.size())
+        return bad("its count says " + std::to_string(bytes[0]) + " bytes, the line holds " + std::to_string(bytes.size() - 1));
     unsigned sum = 0;
     for (std::uint8_t b : bytes) sum += b;
-    if ((sum & 0xFF) != 0xFF) return rec;
+    if ((sum & 0xFF) != 0xFF) {
+        char said[64];
+        std::snprintf(said, sizeof said, "its checksum is %02X, the bytes before it call for %02X", bytes.back(),
+                      static_cast<unsigned>(~(sum - bytes.back())) & 0xFFu);
+        return bad(said);
+    }
     const int type = line[1] - '0';
     std::size_t address_len = 0;
     switch (type) {
@@ -41,9 +53,9 @@ srecord parse_srecord(std::string_view line) {
         rec.what = srecord::kind::other;
         return rec;
     default:
-        return rec;
+        return bad("its record type S4 is no type of S-record");
     }
-    if (bytes[0] < address_len + 1) return rec;
+    if (bytes[0] < address_len + 1) return bad("it is too short for its address");
     for (std::size_t i = 0; i < address_len; ++i) rec.address = rec.address << 8 | bytes[1 + i];
     rec.data.assign(bytes.begin() + 1 + static_cast<std::ptrdiff_t>(address_len), bytes.end() - 1);
     rec.what = srecord::kind::data;
@@ -70,7 +82,7 @@ conversion convert_rom_data_file(main_form& f) {
         const std::string at = "line " + std::to_string(f.files.lines_read(1)) + " of " + f.memory_file_path;
         if (rec.what == srecord::kind::bad || rec.address > 0xFFFFFF) {
             f.detail = at + (rec.what == srecord::kind::bad
-                                 ? " is no S-record (a wrong digit, length or checksum)"
+                                 ? " is no S-record: " + rec.why
                                  : " is addressed above FFFFFF, where neither family has a page");
             result = conversion::bad_record;
             break;

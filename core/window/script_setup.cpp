@@ -104,6 +104,12 @@ std::string check_operation_file(main_form& f, file_use use, const std::string& 
     if (use == file_use::memories_save && !f.ramdata_get.visible)
         return file + " holds saved memories: the window offers TRANSMIT MEMORIES for it (use transmit)";
     if (use == file_use::memories_file && !f.ramdata_store.visible) return file + " is no memories file";
+    // Read whole as TRANSMIT MEMORIES and compare read it, before the port.
+    if (use == file_use::memories_file) {
+        std::string copy, why;
+        if (check_memories_file(file, copy, &why) != memories_check::complete)
+            return file + " is no whole memories file" + (why.empty() ? ": it cannot be read" : ": " + why);
+    }
     return {};
 }
 
