@@ -4,11 +4,10 @@
 // write and verify buttons; the block dialog.
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
-
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -22,6 +21,7 @@
 #include "window/front.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "link/link.hpp"
+#include "link/protocol.hpp"
 #include "service/look.hpp"
 #include "memories/memories.hpp"
 #include "rom_data/page_exchange.hpp"
@@ -158,6 +158,14 @@ INSTANTIATE_TEST_SUITE_P(
         time_left_case{"TransmitSmallRomData",
                        [](unit_rig& r) { r.choose_path(r.rom_file(random_bytes(0x300, 4), "small")); },
                        flashall_write_Click},
+        time_left_case{"WriterVersionUp",
+                       [](unit_rig& r) {
+                           std::string program = random_bytes(0x1800, 5);
+                           std::copy(protocol::writer_program_id.begin(), protocol::writer_program_id.end(),
+                                     program.begin() + 0x84);
+                           r.choose_path(r.rom_file(program, "writer"));
+                       },
+                       writer_versionup_Click},
         time_left_case{"CompareMemories", [](unit_rig& r) { r.choose(r.memories()); }, start_memories_compare}),
     [](const auto& p) { return std::string(p.param.name); });
 
