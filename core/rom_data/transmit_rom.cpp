@@ -45,11 +45,11 @@ bool open_pass(main_form& f, bool image_only, page_command command, pass_kind wh
         later.push_back({pass_kind::write, image});
         later.push_back({pass_kind::verify, image});
     }
-    // The target direct write copies the store into the unit after its
-    // last pass, a phase more (and then waits for the target write, which
-    // takes as long as the writer takes); the writer version up makes the
-    // lock bits effective and sets them, two phases more.
-    start_progress(f, pages, what, std::move(later), f.job_no == 5 ? 2 : f.job_no == 1 ? 3 : 1);
+    // The target direct write starts its target write on the tick after
+    // its last pass (the time left runs to there: the target write takes as
+    // long as the writer takes); the writer version up makes the lock bits
+    // effective and sets them, two phases more than the others.
+    start_progress(f, pages, what, std::move(later), f.job_no == 5 ? 0 : f.job_no == 1 ? 3 : 1);
     next_image_page(f);
     return true;
 }

@@ -173,7 +173,11 @@ void progress_line::update(const main_form& f, std::int64_t now_ms) {
     for (const auto& later : p.later) pages_left += later.pages;
     left_ms_ = running_ && pages_left > 0 ? estimate_left(f, now_ms) : -1;
     // Whole seconds, rounded up: "0:00 LEFT" never shows while work remains.
-    if (left_ms_ >= 0) text_ += "  " + clock_text((left_ms_ + 999) / 1000 * 1000) + " LEFT";
+    // A target direct write ends with the target write, which takes as long
+    // as the writer takes: the time left runs to its start.
+    if (left_ms_ >= 0)
+        text_ += "  " + clock_text((left_ms_ + 999) / 1000 * 1000) +
+                 (f.job_no == 5 ? " LEFT BEFORE THE TARGET WRITE" : " LEFT");
 }
 
 trace_feed::update trace_feed::take(const traced_port& trace, std::int64_t now_ms) {
