@@ -310,17 +310,12 @@ std::string parse_option(const std::vector<std::string>& args, std::size_t& i, o
     return {};
 }
 
-bool env_is_empty(const char* name) {
-    const char* v = std::getenv(name);
-    return v && !*v;
-}
-
 std::string parse(const std::vector<std::string>& args, options& o) {
     // The environment's port first; --port overrides it.
-    if (const char* env = std::getenv("TORVELA_PORT"); env && *env) {
+    const char* env = std::getenv("TORVELA_PORT");
+    if (env && *env)
         if (std::string why = parse_port(env, o); !why.empty()) return "TORVELA_PORT: " + why;
-    }
-    const bool port_env_empty = env_is_empty("TORVELA_PORT");
+    const bool port_env_empty = env && !*env;
     std::vector<std::string> rest;
     bool options_end = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -376,11 +371,7 @@ public:
     std::optional<std::set<int>> blocks;
     std::string open_file(std::string_view) override { return file; }
     void show_block_form(main_form& f, block_form& dlg) override {
-        for (auto& box : dlg.target_block) box.value = 0;
-        if (blocks)
-            for (const int label : *blocks)
-                if (const int n = check_of_block(block_map_of(f), label)) dlg.target_block[static_cast<std::size_t>(n - 1)].value = 1;
-        OK_buttun_Click(dlg, f);
+        answer_block_form(f, dlg, blocks);
     }
 };
 

@@ -74,13 +74,7 @@ int rehearse(const options& o, output& out) {
     if (save) r.sim.hold_sample_unit();
     if (o.choices.com) r.port.present_ports.push_back(*o.choices.com);
     if (!o.files.empty()) r.dlg.files = {o.files[0], o.files[0], o.files[0]};
-    r.dlg.on_block_form = [&](main_form& f, block_form& dlg) {
-        for (auto& box : dlg.target_block) box.value = 0;
-        if (o.choices.blocks)
-            for (const int label : *o.choices.blocks)
-                if (const int n = check_of_block(block_map_of(f), label)) dlg.target_block[static_cast<std::size_t>(n - 1)].value = 1;
-        OK_buttun_Click(dlg, f);
-    };
+    r.dlg.on_block_form = [&](main_form& f, block_form& dlg) { answer_block_form(f, dlg, o.choices.blocks); };
     main_form& f = *r.form;
     if (const std::string why = set_up(f, o); !why.empty()) {
         std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());

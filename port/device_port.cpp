@@ -4,15 +4,8 @@
 #include "device_port.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
 #include <string>
-
-#ifndef _WIN32
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 #include "platform/disk_files.hpp"
 
@@ -37,26 +30,12 @@ void device_port::lose(std::string why) {
 
 namespace {
 
-// "present", or present and closed to this user, with the group that may
-// open it.
+// "present", or present and closed to this user, with who may open it.
 std::string present_for_me(const std::string& device) {
-#ifndef _WIN32
-    if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
-        struct stat st {};
-        std::string who;
-        if (::stat(device.c_str(), &st) == 0) {
-            const struct group* g = ::getgrgid(st.st_gid);
-            if ((st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
-                who = " (the group " + (g ? std::string(g->gr_name) : std::to_string(st.st_gid)) + " may)";
-            else
-                who = " (only its owner may)";
-        }
-        return "present, but you may not open it" + who;
-    }
-#else
-    (void)device;
-#endif
-    return "present";
+    const open_right right = open_right_of(device);
+    if (right.granted) return "present";
+    const std::string who = right.group.empty() ? std::string("only its owner") : "the group " + right.group;
+    return "present, but you may not open it (" + who + " may)";
 }
 
 }  // namespace

@@ -22,6 +22,15 @@ struct port_choice {
     std::string error;   // why nothing may be opened; empty when `device` holds
 };
 port_choice resolve_port(int n);
+
+// Whether this user may open `device` for reading and writing; when not,
+// the group that may (empty when only its owner may). Where the system does
+// not tell, it is granted: the open itself then says why not.
+struct open_right {
+    bool granted = true;
+    std::string group;
+};
+open_right open_right_of(const std::string& device);
 // $XDG_CONFIG_HOME/torvela/ports, else ~/.config/torvela/ports (POSIX).
 std::string ports_folder();
 

@@ -174,6 +174,15 @@ bool set_line(int fd, std::string& why, std::vector<unsigned char>& found) {
 
 }  // namespace
 
+open_right open_right_of(const std::string& device) {
+    if (::access(device.c_str(), R_OK | W_OK) == 0 || errno != EACCES) return {};
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0) return {false, {}};
+    if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) return {false, {}};
+    const group* g = ::getgrgid(st.st_gid);
+    return {false, g ? g->gr_name : std::to_string(st.st_gid)};
+}
+
 bool device_port::open_device() {
     error_.clear();
     advice_.clear();
@@ -197,14 +206,12 @@ bool device_port::open_device() {
     }
     const int fd = open_terminal(device_, error_);
     if (fd < 0) {
-        // The device's own group gives the right to open it.
-        struct stat st {};
-        if (errno == EACCES && ::stat(device_.c_str(), &st) == 0) {
-            const group* g = ::getgrgid(st.st_gid);
-            const std::string name = g ? g->gr_name : std::to_string(st.st_gid);
-            advice_ = "add yourself to the group " + name + ", which may open " + device_ + " (sudo usermod -aG " +
-                      name + " $USER), and log in again";
-        }
+        // The device's own group gives the right to open it, where it has it.
+        if (const open_right right = open_right_of(device_); !right.granted)
+            advice_ = right.group.empty()
+                          ? "only the owner of " + device_ + " may open it: ask the machine's administrator for the right"
+                          : "add yourself to the group " + right.group + ", which may open " + device_ +
+                                " (sudo usermod -aG " + right.group + " $USER), and log in again";
         return false;
     }
     // The multiplexer of pseudo-terminals makes a new terminal at each

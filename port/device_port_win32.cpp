@@ -14,6 +14,8 @@ std::string ports_folder() { return {}; }
 
 port_choice resolve_port(int n) { return {"\\\\.\\COM" + std::to_string(n), {}}; }
 
+open_right open_right_of(const std::string&) { return {}; }
+
 namespace {
 
 HANDLE as_handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }

@@ -85,15 +85,26 @@ void send_bytes(main_form& f, std::span<const std::uint8_t> bytes) {
     if (!f.MSComm1.Output(bytes)) f.MSComm1.PortOpen(false);  // port_held stays: lost
 }
 
-void send_command(main_form& f, std::uint8_t code) {
+namespace {
+
+// A command that erases, writes or locks, noted as it goes: whether the
+// writer changed, and how (a block erase by the check box of its block).
+void note_change(main_form& f, std::uint8_t code, int check = 0) {
     using namespace protocol;
     if (code == erase_all || code == block_erase || code == page_write || code == lock_set ||
         code == lock_enable || code == target_write)
         f.writer_changed = true;
     if (code == erase_all) f.changes.erase_all = true;
+    if (code == block_erase && check != 0) f.changes.blocks.push_back(check);
     if (code == page_write) ++f.changes.pages;
     if (code == lock_set || code == lock_enable) f.changes.locks = true;
     if (code == target_write) f.changes.target = true;
+}
+
+}  // namespace
+
+void send_command(main_form& f, std::uint8_t code) {
+    note_change(f, code);
     f.tx_frame = {code, code};
     send_bytes(f, f.tx_frame);
 }
@@ -151,9 +162,7 @@ void send_block_command(main_form& f, std::uint8_t echo_row) {
     for (int i = 2; i <= 8; ++i) {
         if (f.block_select[i] != 1) continue;
         f.block_frame = {protocol::block_frame_mark, static_cast<std::uint8_t>(i - 2), 0, 0};
-        if (f.tx_frame[0] == protocol::block_erase) f.changes.blocks.push_back(i + 1);
-        if (f.tx_frame[0] == protocol::lock_set) f.changes.locks = true;
-        if (f.tx_frame[0] == protocol::block_erase || f.tx_frame[0] == protocol::lock_set) f.writer_changed = true;
+        note_change(f, f.tx_frame[0], i + 1);
         send_bytes(f, f.tx_frame);
         f.block_select[i] = 0;
         f.engine_step = echo_row;

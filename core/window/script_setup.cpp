@@ -4,6 +4,7 @@
 
 #include "console/cpu_family.hpp"
 #include "engine/engine.hpp"
+#include "erase/block_form.hpp"
 #include "link/link.hpp"
 #include "platform/disk_files.hpp"
 #include "platform/pending_save.hpp"
@@ -65,6 +66,14 @@ std::string blocks_to_send(const main_form& f) {
         for (int n = 3; n <= 9; ++n)
             if (f.check(n).value == 1) out += (out.empty() ? "" : ", ") + block_named(f, n);
     return out.empty() ? "none" : out;
+}
+
+void answer_block_form(main_form& f, block_form& dlg, const std::optional<std::set<int>>& labels) {
+    for (auto& box : dlg.target_block) box.value = 0;
+    if (labels)
+        for (const int label : *labels)
+            if (const int n = check_of_block(block_map_of(f), label)) dlg.target_block[static_cast<std::size_t>(n - 1)].value = 1;
+    OK_buttun_Click(dlg, f);
 }
 
 std::string ticked_blocks(main_form& f) {

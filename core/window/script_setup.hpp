@@ -12,6 +12,8 @@
 
 namespace torvela {
 
+struct block_form;
+
 enum class cpu_choice { none, m32r, m16c };
 struct script_choices {
     std::optional<int> com;               // COMn
@@ -35,6 +37,9 @@ std::string blocks_never_sent(cpu_choice family, const std::set<int>& labels);
 // The blocks a block erase or lock bit command will send, as the window
 // labels them with their ranges, or "none".
 std::string blocks_to_send(const main_form& f);
+// The block dialog answered as an operator would: the boxes of the blocks
+// `labels` names ticked (in the map of the chosen image), then OK.
+void answer_block_form(main_form& f, block_form& dlg, const std::optional<std::set<int>>& labels);
 // The blocks ticked now, as "3,4", or "none".
 std::string ticked_blocks(main_form& f);
 
