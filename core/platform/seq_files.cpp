@@ -133,25 +133,14 @@ bool std_seq_files::close(int n) {
     return ok;
 }
 
-private_work_folder::private_work_folder() {
+#ifndef _WIN32
+namespace {
+
+// The folders a killed program of this user left in `base` (it could not
+// remove its own): beside each live one, its program holds the lock of
+// NAME.held; a free lock is a folder nobody works in.
+void remove_folders_left_by_killed_tools(const fs::path& base) {
     std::error_code ec;
-    fs::path base = fs::temp_directory_path(ec);
-    if (ec) base = ".";
-#ifdef _WIN32
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path candidate = base / ("torvela-" + random_tag());
-        // create_directory fails when the name exists, so nobody else's
-        // folder is ever taken over; the user's own temporary folder keeps
-        // other users out.
-        if (fs::create_directory(candidate, ec) && !ec) {
-            path_ = utf8_from_path(candidate);
-            return;
-        }
-    }
-#else
-    // The folders a killed program of this user left (it could not remove
-    // its own): beside each live one, its program holds the lock of
-    // NAME.held.
     for (const auto& e : fs::directory_iterator(base, ec)) {
         const std::string n = e.path().filename().string();
         if (n.size() != 19 || n.rfind("torvela-", 0) != 0 || n.compare(14, 5, ".held") != 0) continue;
@@ -168,6 +157,30 @@ private_work_folder::private_work_folder() {
         if (left) ::unlink(e.path().c_str());
         ::close(fd);
     }
+}
+
+}  // namespace
+#endif
+
+private_work_folder::private_work_folder() {
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    if (ec) base = ".";
+#ifdef _WIN32
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path candidate = base / ("torvela-" + random_tag());
+        // create_directory fails when the name exists, so nobody else's
+        // folder is ever taken over; the user's own temporary folder keeps
+        // other users out.
+        if (fs::create_directory(candidate, ec) && !ec) {
+            path_ = utf8_from_path(candidate);
+            return;
+        }
+    }
+#else
+    // Once a run: the folders of this user's tools killed outright.
+    static const bool swept = (remove_folders_left_by_killed_tools(base), true);
+    (void)swept;
     // Made with mode 0700 in one step: no moment in which another user's
     // program could plant a file or a link in it. Its lock is taken under
     // another name and then named NAME.held, so no look finds it free.
