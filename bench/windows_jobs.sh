@@ -41,32 +41,55 @@ job "command line: transmit" 18.0 "TRANSMIT MEMORIES COMPLETE" transmit "$(windo
 # The window: one window a job (save into a new file, erase, transmit the
 # file back), each followed by SAVE TRACE, so that the saved trace holds the
 # job whole.
-window_job() {  # NAME IDEAL BUTTON COMPLETE-TEXT [FILE]
-    local name=$1 ideal=$2 button=$3 done=$4 file=${5:-}
+window_job() {  # NAME IDEAL BUTTON COMPLETE-TEXT [FILE [VIEW]]: VIEW "open" opens the service view first
+    local name=$1 ideal=$2 button=$3 done=$4 file=${5:-} view=${6:-closed}
     "$wine" "$build/win32/torvela.exe" >/dev/null 2>&1 &
     local window=$!
     peek wait
     if [ -n "$file" ]; then click file_select; pick_file "$(windows_path "$file")"; fi
+    if [ "$view" = open ]; then click Label9; xdotool key ctrl+shift+F12; sleep 0.5; fi
+    # The window's own CPU time over the job (its process's user and system time).
+    local ticks_before ticks_after
+    ticks_before=$(awk '{print $14 + $15}' "/proc/$window/stat")
     click "$button"
     peek answer yes
     peek wait-text Label9 "$done" 120 >/dev/null
     job_ended
-    xdotool key ctrl+shift+F12
-    sleep 0.5
+    ticks_after=$(awk '{print $14 + $15}' "/proc/$window/stat")
+    local cpu
+    cpu=$(awk -v t=$((ticks_after - ticks_before)) -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f", t / hz }')
+    [ "$view" = open ] || { click Label9; xdotool key ctrl+shift+F12; sleep 0.5; }
     click save_trace
     rm -f "$work/trace.txt"
     type_into_dialog "SAVE TRACE" "$(windows_path "$work/trace.txt")"
     peek close
     wait "$window"  # gone before the next one starts, or peek finds this one
-    awk -v name="$name" -v ideal="$ideal" '
+    awk -v name="$name" -v ideal="$ideal" -v cpu="$cpu" '
         function ms(t) { split(t, p, ":"); return ((p[1] * 60 + p[2]) * 60 + p[3]) * 1000 }
         / # job [0-9]+ begins/ { begun = ms($1) }
         / # job [0-9]+ ends: / { if (begun != "") took = ms($1) - begun }
         END {
-            if (took == "") { printf "%-22s no whole job in the saved trace\n", name; exit }
-            printf "%-22s %8.3f s   ideal %6.3f s   ratio %.3f\n", name, took / 1000, ideal, took / 1000 / ideal
-        }' "$work/trace.txt" 2>/dev/null || printf '%-22s no trace saved\n' "$name"
+            if (took == "") { printf "%-30s no whole job in the saved trace\n", name; exit }
+            printf "%-30s %8.3f s   ideal %6.3f s   ratio %.3f   window CPU %s s\n", name, took / 1000, ideal, took / 1000 / ideal, cpu
+        }' "$work/trace.txt" 2>/dev/null || printf '%-30s no trace saved\n' "$name"
 }
 window_job "window: save" 19.0 ramdata_get "SAVE MEMORIES TO FILE COMPLETE" "$work/window.dat"
 window_job "window: erase" 1.5 allunlock_erase "ALL FLASH ERASE COMPLETE"
 window_job "window: transmit" 18.0 ramdata_store "TRANSMIT MEMORIES COMPLETE" "$work/window.dat"
+
+# The service view's cost: the same save with the view closed and open, on
+# an idle machine and beside a load of one busy process a core. The
+# sequencer's phase is 0.5 s: the open view's save should stay within one of
+# the closed view's, its CPU within 1.5 times.
+# Each save takes the unit out of the writer; the command line puts it back.
+restore() { "$wine" "$cli" -q transmit "$(windows_path "$work/window.dat")" >/dev/null 2>&1; }
+window_job "window: save, view closed" 19.0 ramdata_get "SAVE MEMORIES TO FILE COMPLETE" "$work/closed.dat"
+restore
+window_job "window: save, view open" 19.0 ramdata_get "SAVE MEMORIES TO FILE COMPLETE" "$work/open.dat" open
+restore
+busy=()
+for _ in $(seq "$(nproc)"); do (while :; do :; done) & busy+=($!); done
+window_job "loaded: save, view closed" 19.0 ramdata_get "SAVE MEMORIES TO FILE COMPLETE" "$work/closed2.dat"
+restore
+window_job "loaded: save, view open" 19.0 ramdata_get "SAVE MEMORIES TO FILE COMPLETE" "$work/open2.dat" open
+kill "${busy[@]}"

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <thread>
 
+#include "console.hpp"
 #include "cli.hpp"
 #include "console/status_texts.hpp"
 #include "device_port.hpp"
@@ -171,7 +172,7 @@ std::string synopsis(const operation& op) {
 }
 
 void usage(std::FILE* to) {
-    std::fprintf(to,
+    say(to,
                  "usage: torvela-cli [--port COMn|DEVICE] [--m32r|--m16c] [--blocks LIST] [--limit N|unlimited]\n"
                  "                   [--id TEXT] [--trace] [--quiet] [--json] [--dry-run] [--yes] [--] OPERATION [FILE]\n"
                  "       torvela-cli help OPERATION | OPERATION --help\n"
@@ -198,8 +199,8 @@ void usage(std::FILE* to) {
                  "  -h, --help          this text\n"
                  "  -V, --version       the version\n\n"
                  "operations:\n");
-    for (const operation& op : operations()) std::fprintf(to, "  %-20s %s\n", synopsis(op).c_str(), op.what);
-    std::fprintf(to,
+    for (const operation& op : operations()) say(to, "  %-20s %s\n", synopsis(op).c_str(), op.what);
+    say(to,
                  "\nEvery change of the status line is printed with the seconds since the start.\n"
                  "Exit status: 0 the operation ended with its success text; 1 it ended with an error\n"
                  "text (also on standard error) or was interrupted; 2 usage error or a file that cannot\n"
@@ -207,9 +208,9 @@ void usage(std::FILE* to) {
 }
 
 int help_operation(const operation& op) {
-    std::printf("torvela-cli %s\n\n  %s\n\nexample:\n  %s\n", synopsis(op).c_str(), op.what, op.example);
-    if (op.needs_family) std::printf("\nneeds --m32r or --m16c (the block map) and --blocks\n");
-    if (op.rehearsed) std::printf("\n--dry-run shows its checks and what it would send, without the port\n");
+    say(stdout, "torvela-cli %s\n\n  %s\n\nexample:\n  %s\n", synopsis(op).c_str(), op.what, op.example);
+    if (op.needs_family) say(stdout, "\nneeds --m32r or --m16c (the block map) and --blocks\n");
+    if (op.rehearsed) say(stdout, "\n--dry-run shows its checks and what it would send, without the port\n");
     return success;
 }
 
@@ -361,7 +362,7 @@ public:
         std::string line(text);
         for (char& c : line)
             if (c == '\n') c = ' ';
-        std::fprintf(stderr, "torvela-cli: %s\n", line.c_str());
+        say(stderr, "torvela-cli: %s\n", line.c_str());
     }
 };
 
@@ -454,15 +455,15 @@ int conclude(const main_form& f, const options& o, output& out, int interrupted_
     if (o.op->results && (code == success || code == different)) o.op->results(f, out);
     out.end(outcome_name(f.last_outcome), last, f.detail, code);
     // A success with something to add (the file a link led to).
-    if (code == success && !f.detail.empty() && !o.json) std::fprintf(stderr, "torvela-cli: %s\n", f.detail.c_str());
+    if (code == success && !f.detail.empty() && !o.json) say(stderr, "torvela-cli: %s\n", f.detail.c_str());
     if (code == success) return code;
     if (interrupted_code != success) {
-        std::fprintf(stderr, "interrupted\n");
+        say(stderr, "interrupted\n");
     } else if (!(o.quiet && is_terminal(1) && is_terminal(2)) || o.json) {
         // The status once on a terminal: --quiet has just printed it there.
-        std::fprintf(stderr, "%s\n", last.empty() ? "the operation did not start" : last.c_str());
+        say(stderr, "%s\n", last.empty() ? "the operation did not start" : last.c_str());
     }
-    if (const std::string note = failure_note(f); !note.empty()) std::fprintf(stderr, "torvela-cli: %s\n", note.c_str());
+    if (const std::string note = failure_note(f); !note.empty()) say(stderr, "torvela-cli: %s\n", note.c_str());
     return code;
 }
 
@@ -480,19 +481,19 @@ int run_with_writer(const options& o, output& out) {
     front_driver driver(f, serial, timer_driver::offered::by_one_loop);
     driver.load(now_ms());
     if (const std::string why = set_up(f, o); !why.empty()) {
-        std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());
+        say(stderr, "torvela-cli: %s\n", why.c_str());
         out.end("file problem", "", why, unusable);
         return unusable;
     }
     // On a terminal the operator confirms the blocks just listed, as the
     // window's question does; a script says --yes.
     if (o.op->lists_blocks && !o.yes && is_terminal(0) && is_terminal(2)) {
-        std::fprintf(stderr, "torvela-cli: %s these blocks on %s? [y/N] ",
+        say(stderr, "torvela-cli: %s these blocks on %s? [y/N] ",
                      o.op->click == block_erase_Click ? "erase" : "set the lock bits of", f.Combo2.caption.c_str());
         char answer[16] = {};
         const bool read = std::fgets(answer, sizeof answer, stdin) != nullptr;
         if (!read || (answer[0] != 'y' && answer[0] != 'Y')) {
-            std::fprintf(stderr, "%storvela-cli: not confirmed: nothing was sent, the writer is as it was\n", read ? "" : "\n");
+            say(stderr, "%storvela-cli: not confirmed: nothing was sent, the writer is as it was\n", read ? "" : "\n");
             out.end("no outcome", "", "not confirmed: nothing was sent", failed);
             return failed;
         }
@@ -500,7 +501,7 @@ int run_with_writer(const options& o, output& out) {
     if (o.trace) serial.on_line = [&](const trace_line& t) { out.trace(trace_text(t)); };
     auto port_error = [&] {
         if (out.json()) out.end(outcome_name(outcome::no_port), "PORT OPEN ERROR", f.detail, no_port);
-        std::fprintf(stderr, "PORT OPEN ERROR\ntorvela-cli: %s\n", f.detail.c_str());
+        say(stderr, "PORT OPEN ERROR\ntorvela-cli: %s\n", f.detail.c_str());
         return no_port;
     };
     if (o.op->how == start::needs_open_port && !open_port_prologue(f)) return port_error();
@@ -524,7 +525,7 @@ std::string set_up(main_form& f, const options& o) {
     set_up_form(f, o.choices);
     // Say what will go before it goes.
     if (o.op->lists_blocks)
-        std::fprintf(stderr, "torvela-cli: %s: %s%s\n", o.op->name,
+        say(stderr, "torvela-cli: %s: %s%s\n", o.op->name,
                      o.choices.blocks ? "" : "no --blocks, the blocks ticked at start: ", blocks_to_send(f).c_str());
     if (o.op->file == file_use::none) return {};
     return check_operation_file(f, o.op->file, o.files.at(0), o.op->own_filter ? rom_filter::own : rom_filter::store);
@@ -534,7 +535,7 @@ std::string set_up(main_form& f, const options& o) {
 
 int main(int argc, char** argv) {
     using namespace cli;
-    const std::vector<std::string> args = normalise(std::vector<std::string>(argv + 1, argv + argc));
+    const std::vector<std::string> args = normalise(arguments(argc, argv));
     const bool help = std::find(args.begin(), args.end(), "--help") < std::find(args.begin(), args.end(), "--");
     // help OPERATION, OPERATION --help
     for (std::size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
@@ -542,7 +543,7 @@ int main(int argc, char** argv) {
         if (op && (help || (i > 0 && args[i - 1] == "help"))) return help_operation(*op);
     }
     if (args.size() == 2 && args[0] == "help") {
-        std::fprintf(stderr, "torvela-cli: unknown operation %s\nTry 'torvela-cli --help' for more information.\n",
+        say(stderr, "torvela-cli: unknown operation %s\nTry 'torvela-cli --help' for more information.\n",
                      args[1].c_str());
         return unusable;
     }
@@ -551,12 +552,12 @@ int main(int argc, char** argv) {
         return success;
     }
     if (std::find(args.begin(), args.end(), "--version") < std::find(args.begin(), args.end(), "--")) {
-        std::printf("torvela-cli %s\n", TORVELA_VERSION);
+        say(stdout, "torvela-cli %s\n", TORVELA_VERSION);
         return success;
     }
     options o;
     if (const std::string why = parse(args, o); !why.empty()) {
-        std::fprintf(stderr, "torvela-cli: %s\nTry 'torvela-cli --help' for more information.\n", why.c_str());
+        say(stderr, "torvela-cli: %s\nTry 'torvela-cli --help' for more information.\n", why.c_str());
         // A script that asked for JSON gets its last object all the same.
         const auto options_end = std::find(args.begin(), args.end(), "--");
         if (std::find(args.begin(), options_end, "--json") != options_end)

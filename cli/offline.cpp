@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "console.hpp"
 #include "cli.hpp"
 #include "device_port.hpp"
 #include "platform/disk_files.hpp"
 #include "rom_data/memory_files.hpp"
-#include "service/memories_reading.hpp"
+#include "memories/memories_reading.hpp"
 
 namespace cli {
 
@@ -22,7 +23,7 @@ std::optional<memories_image> read_memories(const std::string& path, output& out
     std::string copy, why;
     if (check_memories_file(path, copy, &why) != memories_check::complete) {
         const std::string said = path + " is no memories file" + (why.empty() ? ": it cannot be read" : ": " + why);
-        std::fprintf(stderr, "torvela-cli: %s\n", said.c_str());
+        say(stderr, "torvela-cli: %s\n", said.c_str());
         out.end("file problem", "", said, unusable);
         return std::nullopt;
     }

@@ -1,3 +1,4 @@
+#include "console.hpp"
 #include "output.hpp"
 
 #include <cstdio>
@@ -24,11 +25,6 @@ std::size_t utf8_length(std::string_view s, std::size_t i) {
         (b == 0xF4 && second > 0x8F))
         return 0;
     return len;
-}
-
-const char* pass_name(torvela::main_form::page_progress::kind k) {
-    using kind = torvela::main_form::page_progress::kind;
-    return k == kind::write ? "WRITE" : k == kind::verify ? "VERIFY" : "READ";
 }
 
 }  // namespace
@@ -88,7 +84,7 @@ double output::seconds() const {
 
 void output::line(const std::string& text) {
     clear();
-    std::printf("%8.3f  %s\n", seconds(), printable(text).c_str());
+    say(stdout, "%8.3f  %s\n", seconds(), printable(text).c_str());
     std::fflush(stdout);
 }
 
@@ -99,12 +95,12 @@ void output::object(const std::vector<field>& fields) {
         o += json_string(f.key) + ":" +
              (f.is_bool ? (f.number ? "true" : "false") : f.is_number ? std::to_string(f.number) : json_string(f.text));
     }
-    std::printf("%s}\n", o.c_str());
+    say(stdout, "%s}\n", o.c_str());
     std::fflush(stdout);
 }
 
 void output::timed_object(const std::string& fields) {
-    std::printf("{\"t\":%.3f,%s}\n", seconds(), fields.c_str());
+    say(stdout, "{\"t\":%.3f,%s}\n", seconds(), fields.c_str());
     std::fflush(stdout);
 }
 
@@ -132,7 +128,7 @@ void output::progress(const torvela::main_form& f, const torvela::progress_line&
         if (pl.text() == drawn_ || (p.pass == pass_ && p.done == p.total && done_ == p.total)) return;
         pass_ = p.pass, done_ = p.done;
         // Padded over what stood there before; no terminal codes needed.
-        std::printf("\r%8.3f  %-*s", seconds(), static_cast<int>(drawn_.size()), pl.text().c_str());
+        say(stdout, "\r%8.3f  %-*s", seconds(), static_cast<int>(drawn_.size()), pl.text().c_str());
         std::fflush(stdout);
         drawn_ = pl.text();
         return;
@@ -143,7 +139,7 @@ void output::progress(const torvela::main_form& f, const torvela::progress_line&
         line(pl.text());
         return;
     }
-    timed_object("\"pass\":\"" + std::string(pass_name(p.what)) + "\",\"done\":" + std::to_string(p.done) +
+    timed_object("\"pass\":\"" + std::string(torvela::pass_name(p.what)) + "\",\"done\":" + std::to_string(p.done) +
                  ",\"total\":" + std::to_string(p.total) +
                  (pl.left_ms() >= 0 ? ",\"left_s\":" + std::to_string((pl.left_ms() + 999) / 1000) : ""));
 }
@@ -154,7 +150,7 @@ void output::result(const std::string& text, const std::vector<field>& fields) {
         return;
     }
     clear();
-    std::printf("%s\n", printable(text).c_str());
+    say(stdout, "%s\n", printable(text).c_str());
 }
 
 void output::end(const std::string& outcome, const std::string& status, const std::string& detail, int exit_status) {
@@ -166,18 +162,18 @@ void output::end(const std::string& outcome, const std::string& status, const st
         object(fields);
         return;
     }
-    if (quiet_ && !status.empty()) std::printf("%s\n", printable(status).c_str());
+    if (quiet_ && !status.empty()) say(stdout, "%s\n", printable(status).c_str());
 }
 
 void output::finish() {
-    if (!drawn_.empty()) std::printf("\n");
+    if (!drawn_.empty()) say(stdout, "\n");
     drawn_.clear();
     std::fflush(stdout);
 }
 
 void output::clear() {
     if (drawn_.empty()) return;
-    std::printf("\r%*s\r", static_cast<int>(drawn_.size()) + 10, "");
+    say(stdout, "\r%*s\r", static_cast<int>(drawn_.size()) + 10, "");
     drawn_.clear();
 }
 

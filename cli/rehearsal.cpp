@@ -4,6 +4,7 @@
 // would erase and the pages it would write. The port is never opened.
 #include <cstdio>
 
+#include "console.hpp"
 #include "cli.hpp"
 #include "engine/engine.hpp"
 #include "erase/block_form.hpp"
@@ -77,7 +78,7 @@ int rehearse(const options& o, output& out) {
     r.dlg.on_block_form = [&](main_form& f, block_form& dlg) { answer_block_form(f, dlg, o.choices.blocks); };
     main_form& f = *r.form;
     if (const std::string why = set_up(f, o); !why.empty()) {
-        std::fprintf(stderr, "torvela-cli: %s\n", why.c_str());
+        say(stderr, "torvela-cli: %s\n", why.c_str());
         out.end("file problem", "", why, unusable);
         return unusable;
     }
@@ -96,7 +97,7 @@ int rehearse(const options& o, output& out) {
     guarded(f, o.op->click);
     r.run_job(3'600'000'000ull);
     if (f.last_outcome != outcome::success) {
-        std::fprintf(stderr, "torvela-cli: the dry run against %s ended with %s%s\n", model.c_str(),
+        say(stderr, "torvela-cli: the dry run against %s ended with %s%s\n", model.c_str(),
                      f.Label9.caption.c_str(), f.detail.empty() ? "" : (": " + f.detail).c_str());
         out.end(outcome_name(f.last_outcome), f.Label9.caption, f.detail, failed);
         return failed;

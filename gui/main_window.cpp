@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QShortcut>
 
 #include <algorithm>
@@ -21,7 +22,6 @@ namespace torvela_gui {
 
 namespace {
 
-using torvela::control_event;
 using torvela::redraw_part;
 
 // What a window manager's frame takes around the window before the window
@@ -92,29 +92,24 @@ void main_window::closeEvent(QCloseEvent* e) {
 
 QWidget* main_window::make(torvela::control& c) {
     torvela::control* p = &c;
-    // An event reaches the core only when the operator made it, not while
-    // the window draws the model.
-    auto forward = [this, p](control_event e) {
-        if (!syncing_) fire(*p, e);
-    };
+    // Only the operator's acts reach the driver: a widget drawn from the
+    // form says nothing (its signals are blocked while it is drawn).
     switch (c.kind) {
     case torvela::control_kind::label: return new QLabel(this);
     case torvela::control_kind::button: {
         auto* b = new QPushButton(this);
-        connect(b, &QPushButton::clicked, this, [forward] { forward(control_event::click); });
+        connect(b, &QPushButton::clicked, this, [this, p] { acted([&](auto at) { driver_->pressed(*p, at); }); });
         return b;
     }
     case torvela::control_kind::combo: {
         auto* cb = new QComboBox(this);
         cb->setEditable(true);
         cb->setInsertPolicy(QComboBox::NoInsert);
-        connect(cb, &QComboBox::textActivated, this, [this, p, forward](const QString& text) {
-            if (!syncing_) p->caption = text.toStdString();
-            forward(control_event::click);
+        connect(cb, &QComboBox::textActivated, this, [this, p](const QString& text) {
+            acted([&](auto at) { driver_->picked(*p, text.toStdString(), at); });
         });
-        connect(cb, &QComboBox::editTextChanged, this, [this, p, forward](const QString& text) {
-            if (!syncing_) p->caption = text.toStdString();
-            forward(control_event::change);
+        connect(cb, &QComboBox::editTextChanged, this, [this, p](const QString& text) {
+            acted([&](auto at) { driver_->typed(*p, text.toStdString(), at); });
         });
         return cb;
     }
@@ -122,18 +117,17 @@ QWidget* main_window::make(torvela::control& c) {
     case torvela::control_kind::option: {
         QAbstractButton* b = c.kind == torvela::control_kind::check ? static_cast<QAbstractButton*>(new QCheckBox(this))
                                                                     : new QRadioButton(this);
-        connect(b, &QAbstractButton::clicked, this, [this, p, forward](bool on) {
-            if (!syncing_) p->value = on ? 1 : 0;
-            forward(control_event::click);
-        });
+        connect(b, &QAbstractButton::clicked, this,
+                [this, p](bool on) { acted([&](auto at) { driver_->clicked(*p, on, at); }); });
         return b;
     }
     case torvela::control_kind::text: {
         auto* e = new QLineEdit(this);
-        connect(e, &QLineEdit::textEdited, this, [p](const QString& text) { p->caption = text.toStdString(); });
+        connect(e, &QLineEdit::textEdited, this,
+                [this, p](const QString& text) { driver_->typed(*p, text.toStdString(), clock_.elapsed()); });
         return e;
     }
-    case torvela::control_kind::image: return new picture(QString::fromStdString(c.name).mid(5).toInt(), this);
+    case torvela::control_kind::image: return new picture(torvela::picture_number(c), this);
     case torvela::control_kind::timer: break;
     }
     return nullptr;
@@ -196,8 +190,9 @@ void main_window::set_service_view(bool on) {
     refresh();
 }
 
-void main_window::fire(torvela::control& c, torvela::control_event e) {
-    driver_->event(c, e, clock_.elapsed());
+template <class Act>
+void main_window::acted(Act act) {
+    act(clock_.elapsed());
     refresh();
     schedule();  // an opened port makes the engine due sooner
 }
@@ -214,6 +209,7 @@ void main_window::schedule() {
 void main_window::draw(const torvela::control_change& change) {
     const torvela::control& c = *change.c;
     QWidget* w = widgets_.at(change.c);
+    const QSignalBlocker quiet(w);
     if (change.has(redraw_part::place)) w->setGeometry(placed(change.at));
     if (change.has(redraw_part::shown)) w->setVisible(change.shown);
     if (change.has(redraw_part::enabled)) w->setEnabled(c.enabled);
@@ -253,9 +249,7 @@ void main_window::draw(const torvela::control_change& change) {
 
 void main_window::refresh() {
     const torvela::front_driver::redraw r = driver_->refresh(clock_.elapsed());
-    syncing_ = true;
     for (const torvela::control_change& change : r.controls) draw(change);
-    syncing_ = false;
     if (r.title) setWindowTitle(QString::fromStdString(*r.title));
     // The status text stays as it is; the reason behind a port that would
     // not open is on it as a tooltip, for an operator who never sees the

@@ -60,7 +60,10 @@ private:
     QWidget* make(torvela::control& c);
     void refresh();
     void draw(const torvela::control_change& change);
-    void fire(torvela::control& c, torvela::control_event e);
+    // An act of the operator forwarded (`act` takes the moment), then the
+    // window drawn again.
+    template <class Act>
+    void acted(Act act);
     void on_tick();
     void schedule();
     void show_trace(const torvela::trace_feed::update& u);
@@ -80,7 +83,6 @@ private:
     QLabel* progress_ = nullptr;
     QWidget* save_trace_ = nullptr;
     QElapsedTimer clock_;
-    bool syncing_ = false;
     bool painted_ = false;
     double scale_ = 1.0;
     QFont design_font_, trace_font_;

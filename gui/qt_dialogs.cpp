@@ -77,7 +77,7 @@ void qt_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& dlg
         w->setGeometry(r.x, r.y, r.width, r.height);
     };
     std::vector<QCheckBox*> boxes;
-    for (std::size_t i = 0; i < 9; ++i) {
+    for (std::size_t i = 0; i < dlg.target_block.size(); ++i) {
         const torvela::control& c = dlg.target_block[i];
         auto* box = new QCheckBox(&d);
         box->setObjectName(QString::fromStdString(c.name));
@@ -94,7 +94,7 @@ void qt_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& dlg
     ok->setObjectName("OK_buttun");
     place(ok, dlg.OK_buttun);
     QObject::connect(ok, &QPushButton::clicked, &d, [&] {
-        for (std::size_t i = 0; i < 9; ++i) dlg.target_block[i].value = boxes[i]->isChecked() ? 1 : 0;
+        for (std::size_t i = 0; i < dlg.target_block.size(); ++i) dlg.target_block[i].value = boxes[i]->isChecked() ? 1 : 0;
         torvela::OK_buttun_Click(dlg, f);
         d.accept();
     });

@@ -229,7 +229,7 @@ private slots:
         main_window w;
         w.show();
         QCOMPARE(run_job(w, "allunlock_erase"), QString("ALL FLASH ERASE COMPLETE"));
-        const std::vector<QString> expected = {"", "START TO ERASE ALL FLASH  ", "CHECK WRITER-ID OK", "ERASE NOW!",
+        const std::vector<QString> expected = {"START TO ERASE ALL FLASH  ", "CHECK WRITER-ID OK", "ERASE NOW!",
                                                "ALL FLASH ERASE COMPLETE"};
         QCOMPARE(w.status_history(), expected);
         QVERIFY(w.spinner_steps() > 0);

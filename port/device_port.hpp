@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "pending_writes.hpp"
 #include "platform/platform.hpp"
 
 namespace torvela {
@@ -88,10 +89,11 @@ private:
     std::vector<unsigned char> found_settings_;
     std::string device_, error_, advice_;
     // Bytes the device did not take yet: they go on the following ticks,
-    // never holding the caller up. How long it has taken none.
-    std::vector<std::uint8_t> pending_;
-    std::int64_t stalled_since_ms_ = -1;
-    bool send_pending();
+    // never holding the caller up.
+    pending_writes pending_{steady_ms};
+    // `bytes` after those waiting, as much as the device takes now; false
+    // when the line is lost.
+    bool send_pending(std::span<const std::uint8_t> bytes);
 };
 
 }  // namespace torvela

@@ -265,14 +265,13 @@ void device_port::close_device() {
     }
     found_settings_.clear();
     pending_.clear();
-    stalled_since_ms_ = -1;
     handle_ = -1;
     open_ = false;
 }
 
 int device_port::InBufferCount() {
     if (!open_) return -1;
-    if (!pending_.empty() && !send_pending()) return -1;
+    if (pending_.waiting() > 0 && !send_pending({})) return -1;
     const int fd = static_cast<int>(handle_);
     // A terminal whose other side has gone reports a hang-up, and nothing
     // else tells: no byte arrives and no error is raised.
@@ -312,39 +311,27 @@ std::string device_port::Input() {
 
 bool device_port::Output(std::span<const std::uint8_t> bytes) {
     if (!open_) return false;
-    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-    return send_pending();
+    return send_pending(bytes);
 }
 
-// A page is 260 bytes, far below what a terminal takes at once. Should the
-// driver's buffer be full, the rest waits for the next tick rather than the
-// caller (the window's thread) waiting for room; a device that takes
-// nothing for a second is lost.
-bool device_port::send_pending() {
+// A page is 260 bytes, far below what a terminal takes at once; should the
+// driver's buffer be full, the rest waits (see pending_writes).
+bool device_port::send_pending(std::span<const std::uint8_t> bytes) {
     const int fd = static_cast<int>(handle_);
-    while (!pending_.empty()) {
-        const ssize_t n = ::write(fd, pending_.data(), pending_.size());
-        if (n > 0) {
-            pending_.erase(pending_.begin(), pending_.begin() + n);
-            stalled_since_ms_ = -1;
-            continue;
+    std::string why;
+    const auto takes_now = [fd](std::span<const std::uint8_t> b, std::string& reason_why) -> long {
+        for (;;) {
+            const ssize_t n = ::write(fd, b.data(), b.size());
+            if (n >= 0) return static_cast<long>(n);
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+            reason_why = reason(errno);
+            return -1;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            constexpr std::int64_t stall_limit_ms = 1000;
-            const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::steady_clock::now().time_since_epoch())
-                                         .count();
-            if (stalled_since_ms_ < 0) stalled_since_ms_ = now;
-            if (now - stalled_since_ms_ < stall_limit_ms) return true;
-            lose("the device takes no more bytes");
-            return false;
-        }
-        lose(reason(errno));
-        return false;
-    }
-    stalled_since_ms_ = -1;
-    return true;
+    };
+    if (pending_.send(bytes, takes_now, why)) return true;
+    lose(why);
+    return false;
 }
 
 }  // namespace torvela

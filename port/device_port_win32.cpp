@@ -7,6 +7,7 @@
 #include <string>
 
 #include "device_port.hpp"
+#include "platform/disk_files.hpp"
 
 namespace torvela {
 
@@ -20,35 +21,11 @@ namespace {
 
 HANDLE as_handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
-std::wstring widen(const std::string& s) {
-    if (s.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
-
-std::string reason(DWORD err) {
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string out;
-    if (n > 0 && text) {
-        const int len = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-        out.resize(static_cast<std::size_t>(len));
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), out.data(), len, nullptr, nullptr);
-        while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
-    }
-    if (text) LocalFree(text);
-    return out.empty() ? "error " + std::to_string(err) : out;
-}
-
 bool set_line(HANDLE h, std::string& why, std::vector<unsigned char>& found) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(h, &dcb)) {
-        why = GetLastError() == ERROR_INVALID_FUNCTION ? std::string("not a serial device") : reason(GetLastError());
+        why = GetLastError() == ERROR_INVALID_FUNCTION ? std::string("not a serial device") : system_reason(GetLastError());
         return false;
     }
     COMMTIMEOUTS found_timeouts{};
@@ -83,7 +60,7 @@ bool set_line(HANDLE h, std::string& why, std::vector<unsigned char>& found) {
     t.WriteTotalTimeoutMultiplier = 0;
     t.WriteTotalTimeoutConstant = 1;
     if (!SetCommState(h, &dcb) || !SetCommTimeouts(h, &t)) {
-        why = reason(GetLastError());
+        why = system_reason(GetLastError());
         return false;
     }
     SetupComm(h, 4096, 4096);
@@ -97,13 +74,13 @@ bool device_port::open_device() {
     error_.clear();
     device_ = device_override.empty() ? resolve_port(port_).device : device_override;
     // No sharing: a port another program holds fails to open.
-    const HANDLE h = CreateFileW(widen(device_).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    const HANDLE h = CreateFileW(path_from_utf8(device_).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         // Windows refuses a COM port another program has open as access denied.
         const DWORD err = GetLastError();
         error_ = err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION ? "the port is in use by another program"
-                                                                               : reason(err);
+                                                                               : system_reason(err);
         return false;
     }
     if (GetFileType(h) != FILE_TYPE_CHAR || !set_line(h, error_, found_settings_)) {
@@ -130,19 +107,18 @@ void device_port::close_device() {
     }
     found_settings_.clear();
     pending_.clear();
-    stalled_since_ms_ = -1;
     handle_ = -1;
     open_ = false;
 }
 
 int device_port::InBufferCount() {
     if (!open_) return -1;
-    if (!pending_.empty() && !send_pending()) return -1;
+    if (pending_.waiting() > 0 && !send_pending({})) return -1;
     DWORD errors = 0;
     COMSTAT stat{};
     // A vanished device (an unplugged adapter) fails here.
     if (!ClearCommError(as_handle(handle_), &errors, &stat)) {
-        lose(reason(GetLastError()));
+        lose(system_reason(GetLastError()));
         return -1;
     }
     return static_cast<int>(stat.cbInQue);
@@ -155,7 +131,7 @@ std::string device_port::Input() {
     for (;;) {
         DWORD n = 0;
         if (!ReadFile(as_handle(handle_), buf, sizeof buf, &n, nullptr)) {
-            lose(reason(GetLastError()));
+            lose(system_reason(GetLastError()));
             break;
         }
         if (n == 0) break;
@@ -166,36 +142,25 @@ std::string device_port::Input() {
 
 bool device_port::Output(std::span<const std::uint8_t> bytes) {
     if (!open_) return false;
-    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-    return send_pending();
+    return send_pending(bytes);
 }
 
-// A page is 260 bytes, far below the driver's queue. Should it be full, the
-// rest waits for the next tick rather than the caller (the window's thread)
-// waiting for room; a device that takes nothing for a second is lost.
-bool device_port::send_pending() {
-    while (!pending_.empty()) {
+// A page is 260 bytes, far below the driver's queue; should it be full, the
+// rest waits (see pending_writes).
+bool device_port::send_pending(std::span<const std::uint8_t> bytes) {
+    const HANDLE h = as_handle(handle_);
+    std::string why;
+    const auto takes_now = [h](std::span<const std::uint8_t> b, std::string& reason_why) -> long {
         DWORD n = 0;
-        const BOOL ok = WriteFile(as_handle(handle_), pending_.data(), static_cast<DWORD>(pending_.size()), &n, nullptr);
-        const DWORD err = ok ? ERROR_SUCCESS : GetLastError();
-        if (!ok && err != ERROR_SEM_TIMEOUT && err != ERROR_TIMEOUT) {
-            lose(reason(err));
-            return false;
-        }
-        if (n > 0) {
-            pending_.erase(pending_.begin(), pending_.begin() + n);
-            stalled_since_ms_ = -1;
-            continue;
-        }
-        constexpr std::int64_t stall_limit_ms = 1000;
-        const auto now = static_cast<std::int64_t>(GetTickCount64());
-        if (stalled_since_ms_ < 0) stalled_since_ms_ = now;
-        if (now - stalled_since_ms_ < stall_limit_ms) return true;
-        lose("the device takes no more bytes");
-        return false;
-    }
-    stalled_since_ms_ = -1;
-    return true;
+        if (WriteFile(h, b.data(), static_cast<DWORD>(b.size()), &n, nullptr)) return static_cast<long>(n);
+        const DWORD err = GetLastError();
+        if (err == ERROR_SEM_TIMEOUT || err == ERROR_TIMEOUT) return static_cast<long>(n);
+        reason_why = system_reason(err);
+        return -1;
+    };
+    if (pending_.send(bytes, takes_now, why)) return true;
+    lose(why);
+    return false;
 }
 
 }  // namespace torvela

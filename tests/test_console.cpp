@@ -1,11 +1,13 @@
 // Start state of the window, the write-count list and the busy indicator.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "erase/erase.hpp"
 #include "link/link.hpp"
 #include "memories/memories.hpp"
+#include "console/status_texts.hpp"
 #include "support.hpp"
 #include "window/driver.hpp"
 
@@ -176,13 +178,31 @@ TEST(FrontDriver, DrawsOnlyWhatChanged) {
     EXPECT_TRUE(d.refresh(0).controls.empty());
     // The operator picks M16C: the block labels change; the option he
     // clicked already shows it.
-    f.Option2.value = 1;
-    d.event(f.Option2, control_event::click, 0);
+    d.clicked(f.Option2, true, 0);
     const auto picked = d.refresh(0);
     EXPECT_EQ(names(picked, redraw_part::caption),
               (std::set<std::string>{"Label23", "Label24", "Label25", "Label26", "Label27", "Label28", "Label29"}));
     EXPECT_TRUE(names(picked, redraw_part::value).empty());
+    // Then M32R: the other option is drawn off (one group).
+    d.clicked(f.Option1, true, 0);
+    EXPECT_EQ(f.Option2.value, 0);
+    EXPECT_EQ(names(d.refresh(0), redraw_part::value), (std::set<std::string>{"Option2"}));
+    d.clicked(f.Option2, true, 0);
+    d.refresh(0);
+    // A list drawn from the form reports its own text back: no act. A text
+    // typed is taken as typed, and the list drawn again shows it.
+    const std::string port = f.Combo2.caption;
+    d.typed(f.Combo2, port, 0);
+    EXPECT_TRUE(d.refresh(0).controls.empty());
+    d.typed(f.Combo2, "COM7", 0);
+    EXPECT_EQ(f.Combo2.caption, "COM7");
+    EXPECT_TRUE(names(d.refresh(0), redraw_part::caption).empty());
     EXPECT_FALSE(picked.title);
+    // A button turned off by a handler is drawn off, and only that.
+    f.command1.enabled = !f.command1.enabled;
+    EXPECT_EQ(names(d.refresh(0), redraw_part::enabled), (std::set<std::string>{"command1"}));
+    f.command1.enabled = !f.command1.enabled;
+    EXPECT_EQ(names(d.refresh(0), redraw_part::enabled), (std::set<std::string>{"command1"}));
     // The service view: every control placed again, the service rows shown.
     d.set_service_view(true);
     const auto view = d.refresh(0);
@@ -225,9 +245,82 @@ TEST(FrontDriver, TraceViewTakesOnlyNewLines) {
     EXPECT_TRUE(whole.replace);
     EXPECT_TRUE(d.refresh(100).trace.text.empty());  // nothing new, and too soon
     r.traced.note("one more");
-    EXPECT_TRUE(d.refresh(200).trace.text.empty());
-    const auto next = d.refresh(250).trace;
+    EXPECT_TRUE(d.refresh(trace_view_period_ms - 1).trace.text.empty());
+    const auto next = d.refresh(trace_view_period_ms).trace;
     EXPECT_FALSE(next.replace);
     EXPECT_EQ(std::count(next.text.begin(), next.text.end(), '\n'), 1);
     EXPECT_NE(next.text.find("one more"), std::string::npos);
+}
+
+// When each timer runs, offered ticks at the given moments: on the grid, a
+// periodic timer's tick a millisecond early, a tick one interval or more
+// late (it runs once, and the next is an interval after it), and the engine
+// that idles at 100 ms with the port closed and is due 4 ms after its last
+// tick once the port opens.
+TEST(TimerDriver, RunsEachTimerOnItsGrid) {
+    struct offer {
+        int timer;
+        std::int64_t at;
+        bool runs;
+        bool open_first = false;
+    };
+    struct driver_case {
+        const char* what;
+        timer_driver::offered how;
+        std::vector<offer> offers;
+        std::int64_t next_due;  // after the last offer (-1: the engine's idle tick comes sooner)
+    };
+    using o = timer_driver::offered;
+    const std::vector<driver_case> cases = {
+        {"on the grid", o::by_one_loop, {{1, 499, false}, {1, 500, true}, {1, 999, false}, {1, 1000, true}}, -1},
+        {"a periodic timer a millisecond early", o::by_one_timer, {{1, 498, false}, {1, 499, true}, {1, 998, false}, {1, 999, true}}, -1},
+        {"one interval late", o::by_one_loop, {{1, 1000, true}, {1, 1001, false}, {1, 1499, false}, {1, 1500, true}}, -1},
+        {"more than an interval late", o::by_one_loop, {{1, 1700, true}, {1, 1700, false}, {1, 2199, false}, {1, 2200, true}}, -1},
+        {"the engine while the port opens",
+         o::by_one_loop,
+         {{0, 4, false}, {0, 100, true}, {0, 104, true, true}, {0, 107, false}, {0, 108, true}},
+         112},
+    };
+    for (const driver_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writer_sim::rig r;
+        main_form& f = *r.form;
+        std::uint64_t engine_ticks = 0;
+        timer_driver timers(f, engine_ticks, c.how);
+        timers.start(0);
+        for (const offer& at : c.offers) {
+            if (at.open_first) {
+                ASSERT_TRUE(open_port(f));
+            }
+            EXPECT_EQ(timers.offer(at.timer, at.at), at.runs) << "Timer" << at.timer + 1 << " at " << at.at;
+        }
+        if (c.next_due >= 0) {
+            EXPECT_EQ(timers.next_due(), c.next_due);
+        }
+        f.MSComm1.PortOpen(false);
+    }
+}
+
+// Every status text is found by its text and its outcome, and by no other
+// outcome: the exit status, the title and the README read the outcome.
+TEST(StatusTexts, FoundByTextAndOutcome) {
+    const outcome all[] = {outcome::success, outcome::writer_refused, outcome::writer_state,
+                           outcome::communication_lost, outcome::file_problem, outcome::no_port,
+                           outcome::interrupted, outcome::different, outcome::internal_error};
+    for (const status_text& row : status_texts()) {
+        SCOPED_TRACE(row.text);
+        const status_text* found = find_status(row.text, row.result);
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found->result, row.result);
+        EXPECT_STREQ(found->text, row.text);
+        for (const outcome other : all) {
+            const bool listed = std::any_of(status_texts().begin(), status_texts().end(), [&](const status_text& t) {
+                return std::string_view(t.text) == row.text && t.result == other;
+            });
+            if (!listed) {
+                EXPECT_EQ(find_status(row.text, other), nullptr) << static_cast<int>(other);
+            }
+        }
+    }
+    EXPECT_EQ(find_status("NO SUCH STATUS", outcome::success), nullptr);
 }

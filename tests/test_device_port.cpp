@@ -237,7 +237,10 @@ TEST(DevicePort, AFullDeviceNeverHoldsTheCaller) {
     }
     std::string got;
     char buf[4096];
-    while (got.size() < sent.size()) {
+    // Ticks until all arrived, at most a second's worth of a 4 ms engine's
+    // many times over: a queue that stops sending fails here, never hangs.
+    for (int tick = 0; got.size() < sent.size(); ++tick) {
+        ASSERT_LT(tick, 100'000) << got.size() << " of " << sent.size() << " bytes arrived";
         ASSERT_GE(port.InBufferCount(), 0) << port.last_error();  // a tick: the rest goes on
         const ssize_t n = read(t.master, buf, sizeof buf);
         if (n > 0) got.append(buf, static_cast<std::size_t>(n));

@@ -31,7 +31,7 @@ TEST(EraseAll, EndToEnd) {
     EXPECT_EQ(r.form->job_no, 7);
 
     ASSERT_TRUE(r.run_job());
-    EXPECT_EQ(r.status_history,
+    EXPECT_EQ(r.status_history(),
               (std::vector<std::string>{"START TO ERASE ALL FLASH  ", "CHECK WRITER-ID OK",
                                         "ERASE NOW!", "ALL FLASH ERASE COMPLETE"}));
     EXPECT_FALSE(r.port.PortOpen());

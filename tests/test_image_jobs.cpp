@@ -101,7 +101,7 @@ TEST_P(TransmitRomData, StoreHoldsExactlyTheTranslatedImage) {
         "START TO TRANSMIT ROM DATA", "CHECK WRITER-ID OK", "BLOCK ERASE OK", "TRANSMIT NOW!", "TRANSMIT OK",
         "VERIFY NOW!", "VERIFY OK", "Writing", "TRANSMIT NOW!", "TRANSMIT OK", "VERIFY NOW!", "VERIFY OK",
         "ROM DATA TRANSMIT COMPLETE"};
-    EXPECT_EQ(r.status_history, statuses);
+    EXPECT_EQ(r.status_history(), statuses);
     // The job ran far past the trace view's lines; the saved trace still
     // holds it from its first frame to its end note.
     ASSERT_GT(r.traced.job_lines().size(), traced_port::recent_limit);

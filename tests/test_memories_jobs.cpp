@@ -56,12 +56,12 @@ TEST(MemoriesRoundTrip, SaveThenTransmitRestoresTheStore) {
         "START TO SAVE MEMORIES TO FILE", "CHECK WRITER-ID OK", "INSTALLER MODE CHECK NOW!",
         "MACHINE VERSION CHECK NOW!", "CPU TYPE CHECK NOW!", "READ NOW!", "READ OK!",
         "VERIFY NOW!", "VERIFY OK", "BLOCK ERASE OK", "SAVE MEMORIES TO FILE COMPLETE"};
-    EXPECT_EQ(r.status_history, statuses);
+    EXPECT_EQ(r.status_history(), statuses);
     // The save ends by erasing the memories blocks of the writer.
     EXPECT_EQ(r.sim.erased_blocks, (std::vector<int>{0, 1}));
 
     r.clear_writer();
-    r.status_history.clear();
+    const auto before_transmit = static_cast<std::ptrdiff_t>(r.status_history().size());
     r.dlg.files.push_back(r.path);
     file_select_Click(*r.form);
     ASSERT_TRUE(r.form->ramdata_store.visible);
@@ -81,7 +81,7 @@ TEST(MemoriesRoundTrip, SaveThenTransmitRestoresTheStore) {
         "MACHINE VERSION CHECK NOW!", "BLOCK ERASE OK", "TRANSMIT NOW!", "TRANSMIT OK",
         "VERIFY NOW!", "VERIFY OK", "CPU TYPE CHECK NOW!", "CPU TYPE CHECK OK",
         "TRANSMIT MEMORIES COMPLETE"};
-    EXPECT_EQ(r.status_history, transmit_statuses);
+    EXPECT_EQ(std::vector<std::string>(r.status_history().begin() + before_transmit, r.status_history().end()), transmit_statuses);
 
     // Saved again from the restored writer, into a new file: the same bytes.
     r.dlg.files.push_back(r.dir.file("again.dat"));

@@ -124,9 +124,9 @@ TEST(TargetDirectWrite, EndToEnd) {
         EXPECT_NE(a, 0x700u);
     }
     const std::vector<std::string> tail = {"TARGET WRITE NOW!", "TARGET DIRECT WRITE COMPLETE"};
-    ASSERT_GE(r.status_history.size(), 2u);
-    EXPECT_EQ(std::vector<std::string>(r.status_history.end() - 2, r.status_history.end()), tail);
-    EXPECT_EQ(r.status_history.front(), "TARGET DIRECT WRITE START");
+    ASSERT_GE(r.status_history().size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(r.status_history().end() - 2, r.status_history().end()), tail);
+    EXPECT_EQ(r.status_history().front(), "TARGET DIRECT WRITE START");
 
     // The target write went into the writer's counters.
     write_count_Click(*r.form);
@@ -197,7 +197,7 @@ TEST(WriterVersionUp, ProgramMemoryOnlyAndTheWriterWorksAfterwards) {
     EXPECT_EQ(r.box.asked, (std::vector<std::string>{"ROM WRITER VERSION UP CHECK|ROM WRITER VERSION UP ?"}));
     ASSERT_TRUE(r.run_job(600'000'000));
     EXPECT_EQ(r.form->Label9.caption, "ROM WRITER VERSION UP COMPLETE");
-    EXPECT_EQ(r.status_history.front(), "ROM WRITER VERSION UP START");
+    EXPECT_EQ(r.status_history().front(), "ROM WRITER VERSION UP START");
     EXPECT_FALSE(r.port.PortOpen());
     // Into the writer's program memory, untranslated; the store untouched.
     EXPECT_TRUE(bytes_at(program, r.sim.program.data()));

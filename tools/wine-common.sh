@@ -5,6 +5,11 @@
 # Expects: $build (the Windows build folder), $sim (the simulator daemon).
 wine=/usr/lib/wine/wine64
 export WINEDEBUG=-all
+# A fresh prefix on a display would otherwise stop to offer Mono and Gecko.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# Wine reads the arguments' bytes in the locale's character set: UTF-8, so a
+# name in Japanese arrives whole.
+export LC_ALL=C.UTF-8
 export WINEPREFIX=${WINEPREFIX:-$PWD/$build/wineprefix}
 work=$(mktemp -d)
 sim_pid=

@@ -132,7 +132,7 @@ void win32_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& 
         SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         return h;
     };
-    for (std::size_t i = 0; i < 9; ++i) {
+    for (std::size_t i = 0; i < dlg.target_block.size(); ++i) {
         torvela::control box = dlg.target_block[i];
         box.caption.clear();
         s.boxes.push_back(child(box, L"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP, static_cast<int>(200 + i)));

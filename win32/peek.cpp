@@ -11,9 +11,18 @@
 //   torvela-peek shot FILE [screen]        the window (or the screen) as a picture (binary PPM)
 //   torvela-peek boxes NAME                how many characters of the control's text the
 //                                          window's font draws as the box of a missing glyph
+//   torvela-peek whole                     every shown button, check box and option button
+//                                          drawn whole: a caption's letters clear of the
+//                                          button's edges, a mark inside its control; names
+//                                          those that are not (exit 1)
+//   torvela-peek tip                       the text of the tip shown on the window
+//   torvela-peek console FILE COMMAND      runs COMMAND in a console of its own and writes
+//                                          what the console shows to FILE (UTF-8, a row a
+//                                          line); the exit status is the command's
 // Exit status 0 when done, 1 when the window or the control is not there
 // (or the wait ran out), 2 for a usage error.
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -21,6 +30,8 @@
 
 #include "console/main_form.hpp"
 #include "text.hpp"
+
+#include <shellapi.h>
 
 namespace {
 
@@ -108,6 +119,94 @@ int drawn_as_boxes(const std::wstring& text) {
     return boxes;
 }
 
+// The screen's pixels in `r`, 0xRRGGBB, a row after another.
+std::vector<std::uint32_t> grab(const RECT& r) {
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    std::vector<std::uint32_t> out;
+    if (width <= 0 || height <= 0) return out;
+    HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    const auto* px = static_cast<const std::uint32_t*>(bits);
+    out.assign(px, px + static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    for (std::uint32_t& p : out) p &= 0xFFFFFF;
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return out;
+}
+
+// Why the control `w` is not drawn whole, or "" when it is. A button's
+// caption (its black ink) stays 4 pixels clear of its edges, where the
+// frame is drawn; a cut caption runs into them. A check box's or an option
+// button's mark (what differs from the face) lies inside the control with
+// a pixel to spare on each side, about as wide as high; a clipped one
+// touches the control's edge.
+std::string not_whole(HWND w, torvela::control_kind kind) {
+    RECT r;
+    GetWindowRect(w, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    const std::vector<std::uint32_t> px = grab(r);
+    if (px.empty()) return "not on the screen";
+    const std::uint32_t face = GetSysColor(COLOR_BTNFACE);
+    const auto face_rgb = ((face & 0xFF) << 16) | (face & 0xFF00) | ((face >> 16) & 0xFF);
+    int left = width, right = -1, top = height, bottom = -1;
+    const bool button = kind == torvela::control_kind::button;
+    for (int y = button ? 4 : 0; y < (button ? height - 4 : height); ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t p = px[static_cast<std::size_t>(y * width + x)];
+            const bool ink = button ? ((p >> 16) & 0xFF) < 48 && ((p >> 8) & 0xFF) < 48 && (p & 0xFF) < 48 : p != face_rgb;
+            if (!ink) continue;
+            left = std::min(left, x), right = std::max(right, x);
+            top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+    char why[160] = "";
+    if (button) {
+        if (right >= 0 && (left < 4 || right > width - 5))
+            std::snprintf(why, sizeof why, "its caption runs into its edges (ink from %d to %d of %d)", left, right, width);
+    } else if (right < 0) {
+        std::snprintf(why, sizeof why, "no mark is drawn");
+    } else if (left < 1 || top < 1 || right > width - 2 || bottom > height - 2 ||
+               std::abs((right - left) - (bottom - top)) > 1) {
+        std::snprintf(why, sizeof why, "its mark (%d,%d)-(%d,%d) is clipped by its %dx%d control", left, top, right,
+                      bottom, width, height);
+    }
+    return why;
+}
+
+// The tip our window shows now (a tooltip window of its own that is shown).
+HWND shown_tip() {
+    struct search {
+        DWORD process;
+        HWND found;
+    } s{0, nullptr};
+    GetWindowThreadProcessId(main_window(), &s.process);
+    EnumWindows(
+        [](HWND w, LPARAM p) -> BOOL {
+            auto* q = reinterpret_cast<search*>(p);
+            wchar_t cls[64];
+            GetClassNameW(w, cls, 64);
+            DWORD process = 0;
+            GetWindowThreadProcessId(w, &process);
+            if (std::wstring(cls) == L"tooltips_class32" && process == q->process && IsWindowVisible(w)) {
+                q->found = w;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
 template <class Done>
 bool wait_for(Done done, std::chrono::seconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -118,11 +217,61 @@ bool wait_for(Done done, std::chrono::seconds limit) {
     return true;
 }
 
+// What a console shows after `command` (wide: a path in Japanese stays
+// whole) has written to it, read back with the console's own calls.
+int run_in_console(const std::wstring& file, std::wstring command) {
+    FreeConsole();
+    if (!AllocConsole()) return 1;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
+    HANDLE in = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                            OPEN_EXISTING, 0, nullptr);
+    if (out == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) return 1;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in;
+    si.hStdOutput = out;
+    si.hStdError = out;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 1;
+    WaitForSingleObject(pi.hProcess, 300000);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(out, &info)) return 1;
+    std::string shown;
+    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+        std::wstring row(static_cast<std::size_t>(info.dwSize.X), L' ');
+        DWORD got = 0;
+        ReadConsoleOutputCharacterW(out, row.data(), static_cast<DWORD>(row.size()), COORD{0, y}, &got);
+        row.resize(got);
+        while (!row.empty() && row.back() == L' ') row.pop_back();
+        shown += torvela_win32::utf8(row) + "\n";
+    }
+    std::FILE* to = _wfopen(file.c_str(), L"wb");
+    if (!to) return 1;
+    std::fwrite(shown.data(), 1, shown.size(), to);
+    std::fclose(to);
+    return static_cast<int>(code);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
     const std::string op = argv[1];
+    if (op == "console" && argc == 4) {
+        int n = 0;
+        wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &n);
+        if (!args || n != 4) return 2;
+        const std::wstring file = args[2], command = args[3];
+        LocalFree(args);
+        return run_in_console(file, command);
+    }
     if (op == "wait") {
         // Shown, and its thread in its message loop: a click sent now reaches
         // it rather than a window still being made.
@@ -136,6 +285,31 @@ int main(int argc, char** argv) {
                    60s)
                    ? 0
                    : 1;
+    }
+    if (op == "whole") {
+        HWND w = main_window();
+        if (!w) return 1;
+        int id = torvela_win32::first_control_id, looked = 0, broken = 0;
+        for (const torvela::control_design& d : torvela::control_table()) {
+            HWND c = GetDlgItem(w, id++);
+            if (!c || !IsWindowVisible(c) || d.kind == torvela::control_kind::label ||
+                d.kind == torvela::control_kind::combo || d.kind == torvela::control_kind::text ||
+                d.kind == torvela::control_kind::image)
+                continue;
+            ++looked;
+            if (const std::string why = not_whole(c, d.kind); !why.empty()) {
+                std::printf("%s: %s\n", d.name, why.c_str());
+                ++broken;
+            }
+        }
+        std::printf("%d of %d controls drawn whole\n", looked - broken, looked);
+        return broken == 0 && looked > 0 ? 0 : 1;
+    }
+    if (op == "tip") {
+        HWND tip = shown_tip();
+        if (!tip) return 1;
+        std::printf("%s\n", text_of(tip).c_str());
+        return 0;
     }
     if (op == "title") {
         HWND w = main_window();
@@ -154,31 +328,16 @@ int main(int argc, char** argv) {
         if (!w) return 1;
         RECT r;
         GetWindowRect(w, &r);
-        const int width = r.right - r.left, height = r.bottom - r.top;
-        HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = width;
-        bi.bmiHeader.biHeight = -height;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-        HGDIOBJ old = SelectObject(mem, bmp);
-        BitBlt(mem, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+        const std::vector<std::uint32_t> px = grab(r);
         std::FILE* out = std::fopen(argv[2], "wb");
         if (!out) return 1;
-        std::fprintf(out, "P6\n%d %d\n255\n", width, height);
-        const auto* px = static_cast<const unsigned char*>(bits);
-        for (int i = 0; i < width * height; ++i) {
-            const unsigned char rgb[3] = {px[4 * i + 2], px[4 * i + 1], px[4 * i]};
+        std::fprintf(out, "P6\n%ld %ld\n255\n", r.right - r.left, r.bottom - r.top);
+        for (const std::uint32_t p : px) {
+            const unsigned char rgb[3] = {static_cast<unsigned char>(p >> 16), static_cast<unsigned char>(p >> 8),
+                                          static_cast<unsigned char>(p)};
             std::fwrite(rgb, 1, 3, out);
         }
         std::fclose(out);
-        SelectObject(mem, old);
-        DeleteObject(bmp);
-        DeleteDC(mem);
-        ReleaseDC(nullptr, screen);
         return 0;
     }
     if (op == "answer" && argc == 3) {

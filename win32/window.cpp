@@ -63,6 +63,26 @@ void draw_picture(HDC dc, RECT r, int n) {
     }
 }
 
+// A check box or an option button: the system's mark drawn to the control's
+// size. The system's own control draws its mark at the monitor's DPI
+// whatever the control's size, which clips it where the window is scaled
+// down to fit the screen.
+void draw_mark(const DRAWITEMSTRUCT& d, torvela::control_kind kind, bool on) {
+    FillRect(d.hDC, &d.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+    const int w = d.rcItem.right - d.rcItem.left, h = d.rcItem.bottom - d.rcItem.top;
+    const int side = std::max(6, std::min(w, h) - 4);
+    RECT mark{d.rcItem.left + 2, d.rcItem.top + (h - side) / 2, 0, 0};
+    mark.right = mark.left + side;
+    mark.bottom = mark.top + side;
+    DrawFrameControl(d.hDC, &mark, DFC_BUTTON,
+                     (kind == torvela::control_kind::option ? DFCS_BUTTONRADIO : DFCS_BUTTONCHECK) |
+                         (on ? DFCS_CHECKED : 0) | ((d.itemState & ODS_DISABLED) ? DFCS_INACTIVE : 0));
+    if (d.itemState & ODS_FOCUS) {
+        InflateRect(&mark, 1, 1);
+        DrawFocusRect(d.hDC, &mark);
+    }
+}
+
 // The monitor's pixels per 96 (the design's), read where the system says.
 double dpi_scale(HWND w) {
     using get_dpi = UINT(WINAPI*)(HWND);
@@ -103,6 +123,8 @@ bool main_window::create(HINSTANCE instance) {
     wc.lpszClassName = window_class;
     wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
     if (!RegisterClassW(&wc)) return false;
+    INITCOMMONCONTROLSEX common{sizeof common, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&common);
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
     hwnd_ = CreateWindowExW(0, window_class, L"TORVELA", style, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr,
                             nullptr, instance, nullptr);
@@ -127,11 +149,12 @@ void main_window::build() {
         const wchar_t* cls = L"STATIC";
         DWORD style = WS_CHILD;
         switch (c->kind) {
-        case torvela::control_kind::label: style |= SS_LEFT | SS_NOPREFIX; break;
+        // The status line takes the mouse, for the tip of its reason.
+        case torvela::control_kind::label: style |= SS_LEFT | SS_NOPREFIX | (c == &form_->Label9 ? SS_NOTIFY : 0); break;
         case torvela::control_kind::button: cls = L"BUTTON"; style |= BS_PUSHBUTTON | WS_TABSTOP; break;
         case torvela::control_kind::combo: cls = L"COMBOBOX"; style |= CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP; break;
-        case torvela::control_kind::check: cls = L"BUTTON"; style |= BS_AUTOCHECKBOX | WS_TABSTOP; break;
-        case torvela::control_kind::option: cls = L"BUTTON"; style |= BS_AUTORADIOBUTTON | WS_TABSTOP; break;
+        case torvela::control_kind::check:
+        case torvela::control_kind::option: cls = L"BUTTON"; style |= BS_OWNERDRAW | WS_TABSTOP; break;
         case torvela::control_kind::text: cls = L"EDIT"; style |= ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP; break;
         case torvela::control_kind::image: style |= SS_OWNERDRAW; break;
         case torvela::control_kind::timer: continue;
@@ -146,10 +169,27 @@ void main_window::build() {
     };
     // Long lines scroll sideways: wrapping a page's hex on every append
     // would cost the engine its ticks.
-    trace_ = child(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL | WS_HSCROLL,
-                   trace_id, WS_EX_CLIENTEDGE);
+    trace_ = child(L"LISTBOX", L"", LBS_NOINTEGRALHEIGHT | LBS_NOSEL | WS_VSCROLL | WS_HSCROLL, trace_id,
+                   WS_EX_CLIENTEDGE);
     progress_ = child(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, progress_id);
     save_trace_ = child(L"BUTTON", L"SAVE TRACE", BS_PUSHBUTTON, save_trace_id);
+    // The reason behind the status line, on it as a tip.
+    tip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, 0, 0, 0,
+                           0, hwnd_, nullptr, instance, nullptr);
+    TOOLINFOW tool = status_tool();
+    tool.uFlags |= TTF_SUBCLASS;
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, 600);
+}
+
+TOOLINFOW main_window::status_tool() const {
+    TOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND;
+    tool.hwnd = hwnd_;
+    tool.uId = reinterpret_cast<UINT_PTR>(find(&form_->Label9)->w);
+    return tool;
 }
 
 void main_window::set_fonts(double scale) {
@@ -160,7 +200,33 @@ void main_window::set_fonts(double scale) {
     dialogs_.font = font_;
     for (const widget& b : widgets_) SendMessageW(b.w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
     for (HWND w : {trace_, progress_, save_trace_}) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+    SendMessageW(trace_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(px(7 * torvela::trace_view_columns)), 0);
     if (old) DeleteObject(old);
+    for (auto& [height, font] : smaller_) DeleteObject(font);
+    smaller_.clear();
+}
+
+void main_window::fit_caption(const widget& b, const std::wstring& caption) {
+    // A button's caption on one line within its edges: in a smaller face
+    // where the window's is too wide for it (a long caption, a wide face).
+    RECT r{};
+    GetClientRect(b.w, &r);
+    const int room = r.right - r.left - px(8);
+    HDC dc = GetDC(b.w);
+    const HGDIOBJ was = SelectObject(dc, font_);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
+    SelectObject(dc, was);
+    ReleaseDC(b.w, dc);
+    HFONT font = font_;
+    if (size.cx > room && room > 0) {
+        const int height = std::max(px(8), px(12) * room / static_cast<int>(size.cx));
+        HFONT& smaller = smaller_[height];
+        if (!smaller) smaller = japanese_ui_font(-height);
+        font = smaller;
+    }
+    if (reinterpret_cast<HFONT>(SendMessageW(b.w, WM_GETFONT, 0, 0)) != font)
+        SendMessageW(b.w, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
 void main_window::set_service_view(bool on) {
@@ -195,11 +261,6 @@ void main_window::set_service_view(bool on) {
     refresh();
 }
 
-void main_window::fire(torvela::control& c, torvela::control_event e) {
-    driver_->event(c, e, now());
-    refresh();
-}
-
 void main_window::draw(const torvela::control_change& change) {
     const torvela::control& c = *change.c;
     HWND w = find(change.c)->w;
@@ -212,41 +273,55 @@ void main_window::draw(const torvela::control_change& change) {
     }
     if (change.has(part::shown)) ShowWindow(w, change.shown ? SW_SHOW : SW_HIDE);
     if (change.has(part::enabled)) EnableWindow(w, c.enabled);
+    const bool button = c.kind == torvela::control_kind::button;
     if (change.has(part::items)) {
         SendMessageW(w, CB_RESETCONTENT, 0, 0);
         for (const std::string& item : c.items) SendMessageW(w, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(item).c_str()));
     }
-    if (change.has(part::value)) SendMessageW(w, BM_SETCHECK, c.value == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (change.has(part::value)) InvalidateRect(w, nullptr, TRUE);
+    if (button && (change.has(part::caption) || change.has(part::place))) fit_caption(*find(change.c), wide(c.caption));
     if (!change.has(part::caption)) return;
     if (c.kind == torvela::control_kind::combo || c.kind == torvela::control_kind::text)
         set_text_if_other(w, c.caption);
-    else if (c.kind != torvela::control_kind::image)
+    else if (c.kind == torvela::control_kind::label || button)
         SetWindowTextW(w, wide(c.caption).c_str());
 }
 
 void main_window::refresh() {
     const torvela::front_driver::redraw r = driver_->refresh(now());
-    syncing_ = true;
     for (const torvela::control_change& change : r.controls) draw(change);
-    syncing_ = false;
     if (r.title) SetWindowTextW(hwnd_, wide(*r.title).c_str());
+    if (r.status_tip) {
+        const std::wstring text = wide(*r.status_tip);
+        TOOLINFOW tool = status_tool();
+        tool.lpszText = const_cast<wchar_t*>(text.c_str());
+        SendMessageW(tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
     if (r.progress) SetWindowTextW(progress_, wide(*r.progress).c_str());
     show_trace(r.trace);
 }
 
 void main_window::show_trace(const torvela::trace_feed::update& u) {
     if (u.text.empty()) return;
+    // A list of lines: a line added costs the same however many the view
+    // holds, where an edit field lays out and draws its whole text again.
+    // Drawn once for all the lines that came in.
+    SendMessageW(trace_, WM_SETREDRAW, FALSE, 0);
+    if (u.replace) SendMessageW(trace_, LB_RESETCONTENT, 0, 0);
     const std::wstring text = wide(u.text);
-    if (u.replace) {
-        SetWindowTextW(trace_, text.c_str());
-    } else {
-        const auto end = static_cast<WPARAM>(GetWindowTextLengthW(trace_));
-        SendMessageW(trace_, EM_SETSEL, end, static_cast<LPARAM>(end));
-        SendMessageW(trace_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find(L"\r\n", at);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring line = text.substr(at, end - at);
+        SendMessageW(trace_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+        at = end + 2;
     }
     // The newest line in view.
-    SendMessageW(trace_, EM_SETSEL, static_cast<WPARAM>(-1), -1);
-    SendMessageW(trace_, EM_SCROLLCARET, 0, 0);
+    const LRESULT lines = SendMessageW(trace_, LB_GETCOUNT, 0, 0);
+    SendMessageW(trace_, LB_SETTOPINDEX, static_cast<WPARAM>(std::max<LRESULT>(0, lines - 1)), 0);
+    SendMessageW(trace_, WM_SETREDRAW, TRUE, 0);
+    // Each line draws its own background: nothing to erase first.
+    RedrawWindow(trace_, nullptr, nullptr, RDW_INVALIDATE | RDW_NOERASE);
 }
 
 void main_window::save_trace() {
@@ -301,8 +376,8 @@ main_window::widget* main_window::find(int id) {
     return nullptr;
 }
 
-main_window::widget* main_window::find(const torvela::control* c) {
-    for (widget& b : widgets_)
+const main_window::widget* main_window::find(const torvela::control* c) const {
+    for (const widget& b : widgets_)
         if (b.c == c) return &b;
     return nullptr;
 }
@@ -320,35 +395,36 @@ bool main_window::pre_translate(const MSG& msg) {
 void main_window::command(int id, int code) {
     if (id == save_trace_id && code == BN_CLICKED) return save_trace();
     widget* b = find(id);
-    if (!b || syncing_) return;
+    if (!b) return;
     torvela::control& c = *b->c;
+    const std::int64_t at = now();
     switch (c.kind) {
     case torvela::control_kind::button:
-        if (code == BN_CLICKED) fire(c, torvela::control_event::click);
+        if (code == BN_CLICKED) driver_->pressed(c, at);
         break;
     case torvela::control_kind::check:
     case torvela::control_kind::option:
-        if (code != BN_CLICKED) break;
-        c.value = SendMessageW(b->w, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
-        fire(c, torvela::control_event::click);
+        // Drawn by the window: a click turns a check box over and chooses
+        // an option button.
+        if (code == BN_CLICKED || code == BN_DOUBLECLICKED)
+            driver_->clicked(c, c.kind == torvela::control_kind::option || c.value != 1, at);
         break;
     case torvela::control_kind::combo:
         if (code == CBN_SELCHANGE) {
             const LRESULT i = SendMessageW(b->w, CB_GETCURSEL, 0, 0);
             if (i < 0 || static_cast<std::size_t>(i) >= c.items.size()) break;
-            c.caption = c.items[static_cast<std::size_t>(i)];
-            fire(c, torvela::control_event::click);
+            driver_->picked(c, c.items[static_cast<std::size_t>(i)], at);
         } else if (code == CBN_EDITCHANGE) {
-            c.caption = utf8(window_text(b->w));
-            fire(c, torvela::control_event::change);
+            driver_->typed(c, utf8(window_text(b->w)), at);
         }
         break;
     case torvela::control_kind::text:
-        if (code == EN_CHANGE) c.caption = utf8(window_text(b->w));
+        if (code == EN_CHANGE) driver_->typed(c, utf8(window_text(b->w)), at);
         break;
     default:
-        break;
+        return;
     }
+    refresh();
 }
 
 LRESULT main_window::handle(UINT msg, WPARAM wp, LPARAM lp) {
@@ -367,8 +443,11 @@ LRESULT main_window::handle(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case WM_DRAWITEM: {
         const auto* d = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
-        if (const widget* b = find(static_cast<int>(d->CtlID)))
-            draw_picture(d->hDC, d->rcItem, std::atoi(b->c->name.c_str() + 5));  // "ImageN"
+        const widget* b = find(static_cast<int>(d->CtlID));
+        if (b && b->c->kind == torvela::control_kind::image)
+            draw_picture(d->hDC, d->rcItem, torvela::picture_number(*b->c));
+        else if (b)
+            draw_mark(*d, b->c->kind, b->c->value == 1);
         return TRUE;
     }
     case WM_CLOSE:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "link/trace.hpp"
 #include "platform/seq_files.hpp"
 #include "text.hpp"
+
+#include <commctrl.h>
 #include "window/driver.hpp"
 
 namespace torvela_win32 {
@@ -50,7 +53,8 @@ private:
     void build();
     void set_service_view(bool on);
     void set_fonts(double scale);
-    void fire(torvela::control& c, torvela::control_event e);
+    void fit_caption(const widget& b, const std::wstring& caption);
+    TOOLINFOW status_tool() const;
     void draw(const torvela::control_change& change);
     void refresh();
     void show_trace(const torvela::trace_feed::update& u);
@@ -60,13 +64,14 @@ private:
     void on_tick();
     void unload();
     widget* find(int id);
-    widget* find(const torvela::control* c);
+    const widget* find(const torvela::control* c) const;
     // Milliseconds on the performance counter since the window was made.
     std::int64_t now() const;
 
     static main_window* self_;
     HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;
+    std::map<int, HFONT> smaller_;  // by height: the faces of captions too wide for the window's
     torvela::std_seq_files files_;
     torvela::device_port device_;
     torvela::traced_port serial_{device_};
@@ -75,14 +80,13 @@ private:
     std::unique_ptr<torvela::main_form> form_;
     std::unique_ptr<torvela::front_driver> driver_;
     std::vector<widget> widgets_;
-    HWND trace_ = nullptr, progress_ = nullptr, save_trace_ = nullptr;
+    HWND trace_ = nullptr, progress_ = nullptr, save_trace_ = nullptr, tip_ = nullptr;
     timer_slot slot_;
     LARGE_INTEGER started_{}, frequency_{};
     // Design pixels to the window's: the monitor's DPI, less where the
     // service view would not fit the work area.
     double scale_ = 0;
     int px(int v) const { return static_cast<int>(v * scale_ + 0.5); }
-    bool syncing_ = false;
 };
 
 }  // namespace torvela_win32

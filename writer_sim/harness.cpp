@@ -152,15 +152,24 @@ void rig::step_event() {
     const auto due = static_cast<std::uint64_t>(std::max<std::int64_t>(0, driver->next_due())) * 1000;
     line.advance_to(std::max(line.now_us, due));
     driver->tick(static_cast<std::int64_t>(line.now_us / 1000));
-    if (auto status = driver->take_status()) status_history.push_back(*status);
+    driver->take_status();
     if (after_event) after_event(*this);
 }
 
 bool rig::run_until(const std::function<bool()>& done, std::uint64_t limit_us) {
     const std::uint64_t end = line.now_us + limit_us;
+    std::uint64_t at = line.now_us, still = 0;
     while (!done()) {
         if (line.now_us >= end) return false;
         step_event();
+        // Time that stands still is a driver naming a moment already past
+        // as its next: the run fails here rather than spinning for ever.
+        if (line.now_us != at) {
+            at = line.now_us, still = 0;
+        } else if (++still > 100'000) {
+            std::fprintf(stderr, "virtual time stands still at %llu us\n", static_cast<unsigned long long>(at));
+            return false;
+        }
     }
     return true;
 }

@@ -140,8 +140,8 @@ struct rig {
     bool run_job(std::uint64_t limit_us = 600'000'000);
     void run_for(std::uint64_t us);
 
-    // Label9 each time it changed, in order.
-    std::vector<std::string> status_history;
+    // Label9 each time it changed, in order, as the driver keeps it.
+    const std::vector<std::string>& status_history() const { return driver->status_history(); }
     // Called after every timer event.
     std::function<void(rig&)> after_event;
 

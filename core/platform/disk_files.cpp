@@ -468,7 +468,7 @@ bool held_folder::rename(const fs::path& from, const fs::path& to, bool replace,
         return false;
     }
     fs::rename(below(from), below(to), ec);
-    if (ec) why = ec.message();
+    if (ec) why = system_reason(static_cast<unsigned long>(ec.value()));
     return !ec;
 #else
     const int dir = folder_fd(handle_);

@@ -6,7 +6,10 @@
 
 #include "platform/disk_files.hpp"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <stdlib.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -133,9 +136,49 @@ bool std_seq_files::close(int n) {
     return ok;
 }
 
-#ifndef _WIN32
 namespace {
 
+#ifdef _WIN32
+// NAME.held opened for this program alone and deleted when its handle
+// closes, also when the program is killed; -1 when it is taken already.
+std::intptr_t hold(const fs::path& held) {
+    const HANDLE h = ::CreateFileW(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(h);
+}
+
+// Whether a program still works in the folder of `held`: its file is open
+// (or on its way out). A missing one is a folder nobody holds.
+bool held_by_a_program(const fs::path& held) {
+    const HANDLE h = ::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(h);
+        return false;
+    }
+    const DWORD err = ::GetLastError();
+    return err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND;
+}
+
+// The folders a killed program of this user left in `base` (its own
+// temporary folder, which no other user's program may write in).
+void remove_folders_left_by_killed_tools(const fs::path& base) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(base, ec)) {
+        const std::wstring n = e.path().filename().wstring();
+        if (n.size() != 20 || n.rfind(L"torvela-", 0) != 0) continue;
+        // A link or a junction is never followed into.
+        const DWORD attributes = ::GetFileAttributesW(e.path().c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        const fs::path held = base / (n + L".held");
+        if (held_by_a_program(held)) continue;
+        std::error_code gone;
+        fs::remove_all(e.path(), gone);
+        fs::remove(held, gone);
+    }
+}
+#else
 // The folders a killed program of this user left in `base` (it could not
 // remove its own): beside each live one, its program holds the lock of
 // NAME.held; a free lock is a folder nobody works in.
@@ -158,29 +201,33 @@ void remove_folders_left_by_killed_tools(const fs::path& base) {
         ::close(fd);
     }
 }
+#endif
 
 }  // namespace
-#endif
 
 private_work_folder::private_work_folder() {
     std::error_code ec;
     fs::path base = fs::temp_directory_path(ec);
     if (ec) base = ".";
+    // Once a run: the folders of this user's tools killed outright.
+    static const bool swept = (remove_folders_left_by_killed_tools(base), true);
+    (void)swept;
 #ifdef _WIN32
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path candidate = base / ("torvela-" + random_tag());
-        // create_directory fails when the name exists, so nobody else's
-        // folder is ever taken over; the user's own temporary folder keeps
-        // other users out.
+        const fs::path candidate = base / ("torvela-" + random_tag());
+        // Held before the folder is made, so no sweep finds it free; made
+        // only where the name is free, so nobody else's folder is taken
+        // over (the user's own temporary folder keeps other users out).
+        held_ = hold(fs::path(candidate.wstring() + L".held"));
+        if (held_ == -1) continue;
         if (fs::create_directory(candidate, ec) && !ec) {
             path_ = utf8_from_path(candidate);
             return;
         }
+        ::CloseHandle(reinterpret_cast<HANDLE>(held_));
+        held_ = -1;
     }
 #else
-    // Once a run: the folders of this user's tools killed outright.
-    static const bool swept = (remove_folders_left_by_killed_tools(base), true);
-    (void)swept;
     // Made with mode 0700 in one step: no moment in which another user's
     // program could plant a file or a link in it. Its lock is taken under
     // another name and then named NAME.held, so no look finds it free.
@@ -188,10 +235,11 @@ private_work_folder::private_work_folder() {
     if (!::mkdtemp(name.data())) return;
     path_ = name;
     const std::string taking = name + ".taking";
-    held_ = ::open(taking.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (held_ >= 0 && ::flock(held_, LOCK_EX | LOCK_NB) == 0 && ::rename(taking.c_str(), (name + ".held").c_str()) == 0)
+    const int fd = ::open(taking.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+    held_ = fd;
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::rename(taking.c_str(), (name + ".held").c_str()) == 0)
         return;
-    if (held_ >= 0) ::close(held_);
+    if (fd >= 0) ::close(fd);
     ::unlink(taking.c_str());
     held_ = -1;
 #endif
@@ -201,10 +249,12 @@ private_work_folder::~private_work_folder() {
     if (path_.empty()) return;
     std::error_code ec;
     fs::remove_all(path_from_utf8(path_), ec);
-#ifndef _WIN32
+#ifdef _WIN32
+    if (held_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(held_));
+#else
     if (held_ >= 0) {
         ::unlink((path_ + ".held").c_str());
-        ::close(held_);
+        ::close(static_cast<int>(held_));
     }
 #endif
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdint>
 #include <string>
 
 namespace torvela {
@@ -82,7 +83,10 @@ public:
 
 private:
     std::string path_;
-    int held_ = -1;  // the lock of NAME.held: a live folder, not one a killed program left
+    // NAME.held, held open while the folder lives (a lock on POSIX, a file
+    // nobody else may open on Windows, which goes when its handle closes):
+    // a live folder, not one a killed program left.
+    std::intptr_t held_ = -1;
 };
 
 }  // namespace torvela

@@ -35,6 +35,25 @@ void front_driver::event(control& c, control_event e, std::int64_t now_ms) {
     timers_.after_event(now_ms);
 }
 
+void front_driver::clicked(control& c, bool on, std::int64_t now_ms) {
+    if (c.kind == control_kind::option && on)
+        for (control* other : f_.controls)
+            if (other->kind == control_kind::option) other->value = 0;
+    c.value = on ? 1 : 0;
+    event(c, control_event::click, now_ms);
+}
+
+void front_driver::picked(control& c, const std::string& item, std::int64_t now_ms) {
+    c.caption = item;
+    event(c, control_event::click, now_ms);
+}
+
+void front_driver::typed(control& c, const std::string& text, std::int64_t now_ms) {
+    if (text == c.caption) return;
+    c.caption = text;
+    if (c.kind == control_kind::combo) event(c, control_event::change, now_ms);
+}
+
 bool front_driver::tick(std::int64_t now_ms) {
     bool ran = false;
     for (int i = 0; i < timer_driver::timers; ++i)
@@ -53,8 +72,11 @@ void front_driver::set_service_view(bool on) {
 }
 
 std::optional<std::string> front_driver::take_status() {
+    // An empty status line is none; the same text after it is new again.
     const std::string& now = f_.Label9.caption;
-    if (!status_history_.empty() && status_history_.back() == now) return std::nullopt;
+    if (now == status_seen_) return std::nullopt;
+    status_seen_ = now;
+    if (now.empty()) return std::nullopt;
     status_history_.push_back(now);
     return now;
 }

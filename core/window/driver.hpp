@@ -50,6 +50,16 @@ public:
     // The operator set the control's value or text (the widget shows it
     // already) and the event follows.
     void event(control& c, control_event e, std::int64_t now_ms);
+    // The operator's own acts as the widgets report them: the form takes
+    // what the widget shows, then the event runs. A button pressed; a check
+    // box ticked or not (`on`), an option button chosen (the form's other
+    // options are not: one group); a list's item picked; a text typed into
+    // a list or a text field. A widget set from the form reports the form's
+    // own text back: that is no act.
+    void pressed(control& c, std::int64_t now_ms) { event(c, control_event::click, now_ms); }
+    void clicked(control& c, bool on, std::int64_t now_ms);
+    void picked(control& c, const std::string& item, std::int64_t now_ms);
+    void typed(control& c, const std::string& text, std::int64_t now_ms);
     // The front end's clock at `now_ms`: every timer due runs. True when
     // one ran (then the front end refreshes).
     bool tick(std::int64_t now_ms);
@@ -104,6 +114,7 @@ private:
     std::vector<drawn> drawn_;
     std::vector<std::string> status_history_;
     std::optional<std::string> title_, tip_, progress_text_;
+    std::string status_seen_;  // the status line at the last look
     std::uint64_t ticks_run_[timer_driver::timers] = {};
     bool service_view_ = false;
     bool loaded_ = false, unloaded_ = false;

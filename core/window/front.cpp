@@ -1,6 +1,7 @@
 #include "window/front.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cmath>
 #include <cstdio>
 #include <span>
@@ -37,6 +38,20 @@ rect place(const control& c, bool service_view) {
                 service_button_height};
     return {c.left / twips_per_pixel, c.top / twips_per_pixel, std::max(1, c.width / twips_per_pixel),
             std::max(1, c.height / twips_per_pixel)};
+}
+
+int picture_number(const control& c) {
+    if (c.kind != control_kind::image || c.name.rfind("Image", 0) != 0) return 0;
+    return std::atoi(c.name.c_str() + 5);
+}
+
+const char* pass_name(main_form::page_progress::kind k) {
+    switch (k) {
+    case main_form::page_progress::kind::write: return "WRITE";
+    case main_form::page_progress::kind::verify: return "VERIFY";
+    case main_form::page_progress::kind::read: return "READ";
+    }
+    return "";
 }
 
 int engine_interval(const main_form& f) { return f.MSComm1.PortOpen() ? f.Timer1.interval : idle_engine_interval; }
@@ -97,15 +112,6 @@ std::string clock_text(std::int64_t ms) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%lld:%02lld", static_cast<long long>(s / 60), static_cast<long long>(s % 60));
     return buf;
-}
-
-const char* pass_name(main_form::page_progress::kind k) {
-    switch (k) {
-    case main_form::page_progress::kind::write: return "WRITE";
-    case main_form::page_progress::kind::verify: return "VERIFY";
-    case main_form::page_progress::kind::read: return "READ";
-    }
-    return "";
 }
 
 }  // namespace

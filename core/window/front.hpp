@@ -90,6 +90,10 @@ inline constexpr int block_dialog_width = 4500 / twips_per_pixel, block_dialog_h
 rect dialog_place(const control& c);
 // Timer1's interval now: its own while the port is open, else the idle one.
 int engine_interval(const main_form& f);
+// The busy picture a control is (1 for "Image1"), or 0 for none.
+int picture_number(const control& c);
+// The pass a progress line counts: "WRITE", "VERIFY" or "READ".
+const char* pass_name(main_form::page_progress::kind k);
 
 // The line's time for one page of each kind: every row of the page's
 // conversation acts on the engine tick after its answer is complete on the
@@ -124,10 +128,10 @@ private:
 };
 
 // The service view's trace as a window shows it: only the lines added
-// since the view last took them, at most every `trace_view_period_ms` (a
-// job moving frames every tick costs the view a few appends a second, not
-// a rebuild a tick), the view held to at most twice `trace_view_lines`.
-inline constexpr std::int64_t trace_view_period_ms = 250;
+// since the view last took them, at most once a sequencer phase (a job
+// moving frames every tick costs the view two appends a second, not a
+// rebuild a tick), the view held to at most twice `trace_view_lines`.
+inline constexpr std::int64_t trace_view_period_ms = 500;
 // A frame's line in the view is cut after this many characters (a page's
 // hex runs to 800); notes stay whole, and the saved trace keeps every byte.
 inline constexpr std::size_t trace_view_columns = 120;

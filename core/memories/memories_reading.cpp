@@ -1,4 +1,4 @@
-#include "service/memories_reading.hpp"
+#include "memories/memories_reading.hpp"
 
 #include <cstdio>
 
