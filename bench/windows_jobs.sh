@@ -47,7 +47,7 @@ window_job() {  # NAME IDEAL BUTTON COMPLETE-TEXT [FILE [VIEW]]: VIEW "open" ope
     local window=$!
     peek wait
     if [ -n "$file" ]; then click file_select; pick_file "$(windows_path "$file")"; fi
-    if [ "$view" = open ]; then click Label9; xdotool key ctrl+shift+F12; sleep 0.5; fi
+    [ "$view" = open ] && service_view
     # The window's own CPU time over the job (its process's user and system time).
     local ticks_before ticks_after
     ticks_before=$(awk '{print $14 + $15}' "/proc/$window/stat")
@@ -58,7 +58,7 @@ window_job() {  # NAME IDEAL BUTTON COMPLETE-TEXT [FILE [VIEW]]: VIEW "open" ope
     ticks_after=$(awk '{print $14 + $15}' "/proc/$window/stat")
     local cpu
     cpu=$(awk -v t=$((ticks_after - ticks_before)) -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f", t / hz }')
-    [ "$view" = open ] || { click Label9; xdotool key ctrl+shift+F12; sleep 0.5; }
+    [ "$view" = open ] || service_view
     click save_trace
     rm -f "$work/trace.txt"
     type_into_dialog "SAVE TRACE" "$(windows_path "$work/trace.txt")"

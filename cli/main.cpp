@@ -173,38 +173,38 @@ std::string synopsis(const operation& op) {
 
 void usage(std::FILE* to) {
     say(to,
-                 "usage: torvela-cli [--port COMn|DEVICE] [--m32r|--m16c] [--blocks LIST] [--limit N|unlimited]\n"
-                 "                   [--id TEXT] [--trace] [--quiet] [--json] [--dry-run] [--yes] [--] OPERATION [FILE]\n"
-                 "       torvela-cli help OPERATION | OPERATION --help\n"
-                 "       torvela-cli --help | --version\n\n"
-                 "Options take their value as the next argument or after '=' (--port=COM3).\n"
-                 "  -p, --port COMn|DEVICE\n"
-                 "                      the writer's port (default $TORVELA_PORT, else COM1): COMn as in the\n"
-                 "                      window (the link comN in $XDG_CONFIG_HOME/torvela/ports, else\n"
-                 "                      /dev/ttyS<N-1>; COMn on Windows), or a device path\n"
-                 "  --m32r, --m16c      the CPU family's block map (Option1, Option2)\n"
-                 "  --blocks LIST       blocks as the window labels them, 0 to 8 for ブロック０..ブロック８\n"
-                 "                      (M16C: 0 to 6), as 2,3: ticks their check boxes and, for block-write,\n"
-                 "                      the block dialog's; block-erase and lock-set list them with their\n"
-                 "                      ranges first (on a terminal they ask); M32R's ブロック０ and ブロック１\n"
-                 "                      and the M16C map are never sent by block-erase, lock-read, lock-set\n"
-                 "  -y, --yes           block-erase and lock-set on a terminal: do not ask\n"
-                 "  --limit N|unlimited the count of writing to the target (1 to 200)\n"
-                 "  --id TEXT           the previous ID (ticks the ID check box)\n"
-                 "  --trace             every frame on the line in hex\n"
-                 "  -q, --quiet         only the last status\n"
-                 "  --json              every line on standard output as one JSON object\n"
-                 "  -n, --dry-run       for an operation that changes the writer (and verify): its checks,\n"
-                 "                      then what it would send, without opening the port\n"
-                 "  -h, --help          this text\n"
-                 "  -V, --version       the version\n\n"
-                 "operations:\n");
+        "usage: torvela-cli [--port COMn|DEVICE] [--m32r|--m16c] [--blocks LIST] [--limit N|unlimited]\n"
+        "                   [--id TEXT] [--trace] [--quiet] [--json] [--dry-run] [--yes] [--] OPERATION [FILE]\n"
+        "       torvela-cli help OPERATION | OPERATION --help\n"
+        "       torvela-cli --help | --version\n\n"
+        "Options take their value as the next argument or after '=' (--port=COM3).\n"
+        "  -p, --port COMn|DEVICE\n"
+        "                      the writer's port (default $TORVELA_PORT, else COM1): COMn as in the\n"
+        "                      window (the link comN in $XDG_CONFIG_HOME/torvela/ports, else\n"
+        "                      /dev/ttyS<N-1>; COMn on Windows), or a device path\n"
+        "  --m32r, --m16c      the CPU family's block map (Option1, Option2)\n"
+        "  --blocks LIST       blocks as the window labels them, 0 to 8 for ブロック０..ブロック８\n"
+        "                      (M16C: 0 to 6), as 2,3: ticks their check boxes and, for block-write,\n"
+        "                      the block dialog's; block-erase and lock-set list them with their\n"
+        "                      ranges first (on a terminal they ask); M32R's ブロック０ and ブロック１\n"
+        "                      and the M16C map are never sent by block-erase, lock-read, lock-set\n"
+        "  -y, --yes           block-erase and lock-set on a terminal: do not ask\n"
+        "  --limit N|unlimited the count of writing to the target (1 to 200)\n"
+        "  --id TEXT           the previous ID (ticks the ID check box)\n"
+        "  --trace             every frame on the line in hex\n"
+        "  -q, --quiet         only the last status\n"
+        "  --json              every line on standard output as one JSON object\n"
+        "  -n, --dry-run       for an operation that changes the writer (and verify): its checks,\n"
+        "                      then what it would send, without opening the port\n"
+        "  -h, --help          this text\n"
+        "  -V, --version       the version\n\n"
+        "operations:\n");
     for (const operation& op : operations()) say(to, "  %-20s %s\n", synopsis(op).c_str(), op.what);
     say(to,
-                 "\nEvery change of the status line is printed with the seconds since the start.\n"
-                 "Exit status: 0 the operation ended with its success text; 1 it ended with an error\n"
-                 "text (also on standard error) or was interrupted; 2 usage error or a file that cannot\n"
-                 "be used; 3 the port cannot be opened; 4 compare or diff found differences.\n");
+        "\nEvery change of the status line is printed with the seconds since the start.\n"
+        "Exit status: 0 the operation ended with its success text; 1 it ended with an error\n"
+        "text (also on standard error) or was interrupted; 2 usage error or a file that cannot\n"
+        "be used; 3 the port cannot be opened; 4 compare or diff found differences.\n");
 }
 
 int help_operation(const operation& op) {
@@ -489,7 +489,7 @@ int run_with_writer(const options& o, output& out) {
     // window's question does; a script says --yes.
     if (o.op->lists_blocks && !o.yes && is_terminal(0) && is_terminal(2)) {
         say(stderr, "torvela-cli: %s these blocks on %s? [y/N] ",
-                     o.op->click == block_erase_Click ? "erase" : "set the lock bits of", f.Combo2.caption.c_str());
+            o.op->click == block_erase_Click ? "erase" : "set the lock bits of", f.Combo2.caption.c_str());
         char answer[16] = {};
         const bool read = std::fgets(answer, sizeof answer, stdin) != nullptr;
         if (!read || (answer[0] != 'y' && answer[0] != 'Y')) {
@@ -526,7 +526,7 @@ std::string set_up(main_form& f, const options& o) {
     // Say what will go before it goes.
     if (o.op->lists_blocks)
         say(stderr, "torvela-cli: %s: %s%s\n", o.op->name,
-                     o.choices.blocks ? "" : "no --blocks, the blocks ticked at start: ", blocks_to_send(f).c_str());
+            o.choices.blocks ? "" : "no --blocks, the blocks ticked at start: ", blocks_to_send(f).c_str());
     if (o.op->file == file_use::none) return {};
     return check_operation_file(f, o.op->file, o.files.at(0), o.op->own_filter ? rom_filter::own : rom_filter::store);
 }
@@ -544,7 +544,7 @@ int main(int argc, char** argv) {
     }
     if (args.size() == 2 && args[0] == "help") {
         say(stderr, "torvela-cli: unknown operation %s\nTry 'torvela-cli --help' for more information.\n",
-                     args[1].c_str());
+            args[1].c_str());
         return unusable;
     }
     if (help || (args.size() == 1 && args[0] == "help")) {

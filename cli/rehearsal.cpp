@@ -98,7 +98,7 @@ int rehearse(const options& o, output& out) {
     r.run_job(3'600'000'000ull);
     if (f.last_outcome != outcome::success) {
         say(stderr, "torvela-cli: the dry run against %s ended with %s%s\n", model.c_str(),
-                     f.Label9.caption.c_str(), f.detail.empty() ? "" : (": " + f.detail).c_str());
+            f.Label9.caption.c_str(), f.detail.empty() ? "" : (": " + f.detail).c_str());
         out.end(outcome_name(f.last_outcome), f.Label9.caption, f.detail, failed);
         return failed;
     }

@@ -23,11 +23,10 @@ public:
     static constexpr std::int64_t stall_limit_ms = 1000;
 
     explicit pending_writes(clock now);
-    // `bytes` after those still waiting, then as much as the device takes:
-    // false when the device is lost (`why` says why).
+    // `bytes` (none: only what still waits) after those still waiting, then
+    // as much as the device takes: false when the device is lost (`why`
+    // says why).
     bool send(std::span<const std::uint8_t> bytes, const write_now& write, std::string& why);
-    // What still waits, as much as the device takes now.
-    bool send_waiting(const write_now& write, std::string& why) { return send({}, write, why); }
     std::size_t waiting() const { return bytes_.size(); }
     void clear();
 

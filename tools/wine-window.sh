@@ -34,6 +34,11 @@ pick_file() {  # WINDOWS-PATH: chosen in the SELECT FILE dialog
     type_into_dialog "SELECT FILE" "$1"
     peek wait-text Label10 "$1" 30 >/dev/null
 }
+service_view() {  # Ctrl+Shift+F12 on the window (the status line clicked first, for the focus)
+    click Label9
+    xdotool key ctrl+shift+F12
+    sleep 0.5
+}
 job_ended() {  # the job ends on the sequencer's next tick, which closes the port
     peek wait-text Combo1 "commimucation stop" 10 >/dev/null
 }

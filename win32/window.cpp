@@ -398,29 +398,35 @@ void main_window::command(int id, int code) {
     if (!b) return;
     torvela::control& c = *b->c;
     const std::int64_t at = now();
+    // Only the operator's acts go to the driver, and only an act that ran
+    // an event draws the window again.
     switch (c.kind) {
     case torvela::control_kind::button:
-        if (code == BN_CLICKED) driver_->pressed(c, at);
+        if (code != BN_CLICKED) return;
+        driver_->pressed(c, at);
         break;
     case torvela::control_kind::check:
     case torvela::control_kind::option:
         // Drawn by the window: a click turns a check box over and chooses
         // an option button.
-        if (code == BN_CLICKED || code == BN_DOUBLECLICKED)
-            driver_->clicked(c, c.kind == torvela::control_kind::option || c.value != 1, at);
+        if (code != BN_CLICKED && code != BN_DOUBLECLICKED) return;
+        driver_->clicked(c, c.kind == torvela::control_kind::option || c.value != 1, at);
         break;
     case torvela::control_kind::combo:
         if (code == CBN_SELCHANGE) {
             const LRESULT i = SendMessageW(b->w, CB_GETCURSEL, 0, 0);
-            if (i < 0 || static_cast<std::size_t>(i) >= c.items.size()) break;
+            if (i < 0 || static_cast<std::size_t>(i) >= c.items.size()) return;
             driver_->picked(c, c.items[static_cast<std::size_t>(i)], at);
         } else if (code == CBN_EDITCHANGE) {
             driver_->typed(c, utf8(window_text(b->w)), at);
+        } else {
+            return;
         }
         break;
     case torvela::control_kind::text:
+        // The text is taken; no event follows.
         if (code == EN_CHANGE) driver_->typed(c, utf8(window_text(b->w)), at);
-        break;
+        return;
     default:
         return;
     }
