@@ -47,6 +47,20 @@ struct options {
     const operation* op = nullptr;
 };
 
+// The dialogs answered from the arguments: the operation's file, the
+// blocks of --blocks.
+class argument_dialogs final : public torvela::dialogs {
+public:
+    explicit argument_dialogs(const options& o) : o_(o) {}
+    std::string open_file(std::string_view) override { return o_.files.empty() ? std::string() : o_.files[0]; }
+    void show_block_form(torvela::main_form& f, torvela::block_form& dlg) override {
+        torvela::answer_block_form(f, dlg, o_.choices.blocks);
+    }
+
+private:
+    const options& o_;
+};
+
 // The operations without a writer.
 int list_ports(const options& o, output& out);
 int show_file(const options& o, output& out);

@@ -366,16 +366,6 @@ public:
     }
 };
 
-class argument_dialogs final : public dialogs {
-public:
-    std::string file;
-    std::optional<std::set<int>> blocks;
-    std::string open_file(std::string_view) override { return file; }
-    void show_block_form(main_form& f, block_form& dlg) override {
-        answer_block_form(f, dlg, blocks);
-    }
-};
-
 // Ctrl+C, a kill, the terminal closed, the reader of the output gone: the
 // job ends through the abort, the port closed and no file left half-made.
 volatile std::sig_atomic_t interrupted = 0;
@@ -474,9 +464,7 @@ int run_with_writer(const options& o, output& out) {
     device.device_override = o.device;
     traced_port serial(device);
     yes_box box;
-    argument_dialogs dlg;
-    dlg.file = o.files.empty() ? std::string() : o.files[0];
-    dlg.blocks = o.choices.blocks;
+    argument_dialogs dlg(o);
     main_form f(serial, box, dlg, files);
     front_driver driver(f, serial, timer_driver::offered::by_one_loop);
     driver.load(now_ms());

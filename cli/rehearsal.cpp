@@ -1,20 +1,21 @@
 // --dry-run: the operation's own checks, then the operation itself run in
-// virtual time against the model writer (a blank flash, answering every
-// command as a writer does), and what reached that writer: the blocks it
-// would erase and the pages it would write. The port is never opened.
+// virtual time against a rehearsed writer (a blank flash, answering every
+// command as the exchanges expect), and what reached that writer: the
+// blocks it would erase and the pages it would write. The port is never
+// opened.
 #include <cstdio>
 
 #include "console.hpp"
 #include "cli.hpp"
 #include "engine/engine.hpp"
-#include "erase/block_form.hpp"
-#include "harness.hpp"
 #include "link/link.hpp"
+#include "link/trace.hpp"
 #include "platform/seq_files.hpp"
+#include "rehearsal/rehearsal.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/page_exchange.hpp"
-#include "rom_data/memory_files.hpp"
 #include "service/lock_bits.hpp"
+#include "window/driver.hpp"
 
 namespace cli {
 
@@ -48,35 +49,31 @@ std::string block_list(const main_form& f, const std::vector<int>& codes) {
     return out.empty() ? "none" : out;
 }
 
-// The lock bits the model holds set, as the window labels their blocks.
-std::string locked_list(const main_form& f, const writer_sim::writer& w) {
-    std::vector<int> codes;
-    for (std::size_t code = 0; code < w.locked.size(); ++code)
-        if (w.locked[code]) codes.push_back(static_cast<int>(code));
-    return block_list(f, codes);
-}
-
-void forget_what_went(writer_sim::writer& w) {
-    w.erase_all_count = 0;
-    w.erased_blocks.clear();
-    w.written_pages.clear();
-    w.read_pages.clear();
-    w.pages_read = w.pages_written = w.program_pages_written = 0;
-}
+// Every question is answered Yes, as on the command line; the rehearsal's
+// own notes (the file it saved) concern its scratch file and stay unsaid.
+class rehearsal_box final : public message_box {
+public:
+    bool yes_no(std::string_view, std::string_view) override { return true; }
+    void inform(std::string_view, std::string_view) override {}
+};
 
 }  // namespace
 
 int rehearse(const options& o, output& out) {
-    writer_sim::rig r;
     const bool save = o.op->file == file_use::memories_save, verify = o.op->click == verify_Click;
+    rehearsal_port writer;
+    traced_port serial(writer);
+    if (o.trace) serial.on_line = [&](const trace_line& t) { out.trace(trace_text(t)); };
+    rehearsal_box box;
+    argument_dialogs dlg(o);
+    std_seq_files files;
+    main_form f(serial, box, dlg, files);
+    writer.answer_to(f);
+    front_driver driver(f, serial, timer_driver::offered::by_one_loop);
+    driver.load(0);
     // A save takes a unit out of a writer that holds one; everything else
     // meets a blank flash.
-    r.sim.store.fill(0xFF);
-    if (save) r.sim.hold_sample_unit();
-    if (o.choices.com) r.port.present_ports.push_back(*o.choices.com);
-    if (!o.files.empty()) r.dlg.files = {o.files[0], o.files[0], o.files[0]};
-    r.dlg.on_block_form = [&](main_form& f, block_form& dlg) { answer_block_form(f, dlg, o.choices.blocks); };
-    main_form& f = *r.form;
+    if (save) writer.hold_unit(m32r_family);
     if (const std::string why = set_up(f, o); !why.empty()) {
         say(stderr, "torvela-cli: %s\n", why.c_str());
         out.end("file problem", "", why, unusable);
@@ -85,30 +82,32 @@ int rehearse(const options& o, output& out) {
     // The rehearsed save writes a scratch file of its own, never FILE.
     private_work_folder scratch;
     if (save) f.memory_file_path = scratch.file("rehearsed.dat");
+    auto run = [&](handler click, bool job) {
+        guarded(f, click);
+        if (!run_rehearsal(driver, f, job)) abort_sequence(f, outcome::internal_error, "COMMUNICATION ERROR", file1::close);
+    };
     // A verify is rehearsed against a writer that holds FILE as TRANSMIT
     // ROM DATA leaves it, so that it shows the pages it reads and compares.
     if (verify) {
-        guarded(f, flashall_write_Click);
-        r.run_job(3'600'000'000ull);
-        forget_what_went(r.sim);
+        run(flashall_write_Click, true);
+        writer.forget_what_went();
     }
     const std::string model = save ? "a writer holding a unit" : verify ? "a writer holding " + o.files[0] : "a writer with a blank flash";
     if (o.op->how == start::needs_open_port) open_port_prologue(f);
-    guarded(f, o.op->click);
-    r.run_job(3'600'000'000ull);
+    run(o.op->click, o.op->how == start::job);
     if (f.last_outcome != outcome::success) {
         say(stderr, "torvela-cli: the dry run against %s ended with %s%s\n", model.c_str(),
             f.Label9.caption.c_str(), f.detail.empty() ? "" : (": " + f.detail).c_str());
         out.end(outcome_name(f.last_outcome), f.Label9.caption, f.detail, failed);
         return failed;
     }
-    const auto& w = r.sim;
+    const rehearsed& w = writer.went;
     std::string text = "DRY RUN of " + std::string(o.op->name) + (o.files.empty() ? "" : " " + o.files[0]) +
                        ": its checks passed; nothing was sent and no port was opened. Against " + model + " it would\n";
-    if (w.erase_all_count > 0) text += "  erase all flash\n";
+    if (w.erase_all > 0) text += "  erase all flash\n";
     const std::string erase_blocks = "  erase blocks " + block_list(f, w.erased_blocks) + "\n";
     if (!w.erased_blocks.empty() && !save) text += erase_blocks;
-    if (o.op->click == rockbit_set_Click) text += "  set the lock bits of " + locked_list(f, w) + "\n";
+    if (o.op->click == rockbit_set_Click) text += "  set the lock bits of " + block_list(f, w.locked_blocks) + "\n";
     if (w.lock_enables > 0) text += "  make the lock bits effective\n";
     if (w.lock_disables > 0) text += "  make the lock bits ineffective\n";
     if (w.switch_sets > 0) text += "  set the switch operation\n";
@@ -117,8 +116,8 @@ int rehearse(const options& o, output& out) {
         text += "  write " + std::to_string(w.written_pages.size()) + " pages: " + page_runs(w.written_pages) + "\n";
     if (w.program_pages_written > 0)
         text += "  write " + std::to_string(w.program_pages_written) + " pages of the writer's own program\n";
-    if (w.pages_read > 0)
-        text += "  read " + std::to_string(w.pages_read) + " pages: " + page_runs(w.read_pages) +
+    if (!w.read_pages.empty())
+        text += "  read " + std::to_string(w.read_pages.size()) + " pages: " + page_runs(w.read_pages) +
                 (verify ? " and compare them with " + o.files[0]
                  : save ? " (the unit, then again to verify " + o.files[0] + ", written between)"
                         : "") +
@@ -128,12 +127,12 @@ int rehearse(const options& o, output& out) {
     text += "  ending with " + f.Label9.caption;
     const std::string erased = w.erased_blocks.empty() ? "" : block_list(f, w.erased_blocks);
     out.result(text, {text_field("dry_run", o.op->name), text_field("erase_blocks", erased),
-                      bool_field("erase_all", w.erase_all_count > 0),
-                      text_field("lock_bits_set", o.op->click == rockbit_set_Click ? locked_list(f, w) : ""),
+                      bool_field("erase_all", w.erase_all > 0),
+                      text_field("lock_bits_set", o.op->click == rockbit_set_Click ? block_list(f, w.locked_blocks) : ""),
                       number_field("pages_written", static_cast<long long>(w.written_pages.size())),
                       text_field("pages", page_runs(w.written_pages)),
                       number_field("program_pages_written", w.program_pages_written),
-                      number_field("pages_read", w.pages_read), text_field("pages_read_at", page_runs(w.read_pages)),
+                      number_field("pages_read", static_cast<long long>(w.read_pages.size())), text_field("pages_read_at", page_runs(w.read_pages)),
                       number_field("target_writes", w.target_writes), text_field("status", f.Label9.caption)});
     out.end("success", f.Label9.caption, "", success);
     return success;
