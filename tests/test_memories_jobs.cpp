@@ -204,6 +204,14 @@ TEST_P(Looks, ReadOnlyAndTruthful) {
     std::vector<std::string> found;
     for (const auto& d : r.form->look.differences) found.push_back(d.where + " " + std::to_string(d.offset));
     EXPECT_EQ(found, c.differences);
+    // A compare that read the writer whole shows its pass whole: every page
+    // the writer sent, of as many.
+    if (c.compare && (r.form->last_outcome == outcome::success || r.form->last_outcome == outcome::different)) {
+        progress_line line;
+        line.update(*r.form, 0);
+        const std::string read = std::to_string(r.sim.pages_read);
+        EXPECT_EQ(line.text().rfind("READ  PAGES " + read + "/" + read + " ", 0), 0u) << line.text();
+    }
     if (!c.compare && r.form->last_outcome == outcome::success) {
         EXPECT_EQ(r.form->look.cpu, r.writer_holds_memories() ? "M32R" : "FF FF (blank)");
         EXPECT_EQ(r.form->look.holds_memories, r.writer_holds_memories());
@@ -493,6 +501,29 @@ TEST(SaveFaults, TwoWritersIntoOneNewFileKeepBothUnits) {
     EXPECT_EQ(second.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
     EXPECT_TRUE(read_file(second.dir.file("second.dat")) == second.memories());
     EXPECT_FALSE(second.writer_holds_memories());
+}
+
+// The chosen file exists and someone rewrites it in place (the same file,
+// other bytes: a size of its own, as a clock may not have moved) while the
+// save runs: their bytes stay, the unit is kept beside them and stays on
+// the writer.
+TEST(SaveFaults, AFileRewrittenInPlaceMeanwhileIsNotReplaced) {
+    unit_rig r;
+    r.choose(unit_rig(9).memories());
+    ramdata_get_Click(*r.form);
+    ASSERT_TRUE(r.run_until([&] { return r.form->job_phase == 11; }, 60'000'000));
+    {
+        std::ofstream same(path_from_utf8(r.path), std::ios::binary | std::ios::in | std::ios::out);
+        same.seekp(0, std::ios::end);
+        same << "theirs\r\n";
+    }
+    const std::string theirs = read_file(r.path);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "FILE SAVE ERROR");
+    EXPECT_EQ(read_file(r.path), theirs);
+    EXPECT_TRUE(read_file(r.form->save.kept_copy()) == r.memories());
+    EXPECT_TRUE(r.writer_holds_memories());
+    EXPECT_NE(r.form->detail.find("was written by someone else while the save ran"), std::string::npos);
 }
 
 // Something the tool did not expect throws inside a step: the job ends
