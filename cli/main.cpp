@@ -425,7 +425,7 @@ int run_to_end(front_driver& driver, main_form& f, seq_files& files, output& out
         if (!driver.tick(now)) continue;
         // The status line and the progress line, as a window draws them.
         if (const auto status = driver.take_status()) out.status(*status);
-        out.progress(f, driver.progress(now));
+        out.progress(f, driver.advance_progress(now));
     }
 #ifdef _WIN32
     timeEndPeriod(1);

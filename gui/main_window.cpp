@@ -153,7 +153,8 @@ void main_window::build() {
     save->setObjectName("save_trace");
     connect(save, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, "SAVE TRACE",
-                                                          first_folder() + "/" + torvela::trace_file_name,
+                                                          QString::fromStdString(torvela::first_folder(folders_to_start_in())) +
+                                                              "/" + torvela::trace_file_name,
                                                           "TEXT (*.txt)");
         if (!path.isEmpty() && !save_trace(path))
             QMessageBox::warning(this, "SAVE TRACE",

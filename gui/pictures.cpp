@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-#include "window/driver.hpp"
+#include "window/layout.hpp"
 
 namespace torvela_gui {
 

@@ -35,13 +35,12 @@ void qt_message_box::inform(std::string_view text, std::string_view title) {
     box->open();
 }
 
-QString first_folder() {
-    return QString::fromStdString(
-        torvela::first_folder({QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString(),
-                               QDir::homePath().toStdString()}));
+std::vector<std::string> folders_to_start_in() {
+    return {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString(),
+            QDir::homePath().toStdString()};
 }
 
-qt_dialogs::qt_dialogs(QWidget* parent) : parent_(parent), folder_(first_folder()) {}
+qt_dialogs::qt_dialogs(QWidget* parent) : parent_(parent), folder_(folders_to_start_in()) {}
 
 std::string qt_dialogs::open_file(std::string_view filter) {
     // "NAME (*.dat)|*.dat|NAME|...": the names are what the dialog shows.
@@ -49,7 +48,7 @@ std::string qt_dialogs::open_file(std::string_view filter) {
         QString::fromUtf8(filter.data(), static_cast<qsizetype>(filter.size())).split('|');
     QStringList names;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) names << parts[i];
-    QFileDialog d(parent_, "SELECT FILE", folder_);
+    QFileDialog d(parent_, "SELECT FILE", QString::fromStdString(folder_.path()));
     d.setObjectName("file_dialog");
     d.setNameFilters(names);
     d.setAcceptMode(QFileDialog::AcceptOpen);
@@ -62,9 +61,9 @@ std::string qt_dialogs::open_file(std::string_view filter) {
         d.setDefaultSuffix(chosen == names.value(0) ? "dat" : "");
     });
     if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return {};
-    const QString path = d.selectedFiles().front();
-    folder_ = QFileInfo(path).absolutePath();
-    return path.toStdString();
+    const std::string path = d.selectedFiles().front().toStdString();
+    folder_.chose(path);
+    return path;
 }
 
 void qt_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& dlg) {

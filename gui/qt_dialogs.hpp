@@ -5,14 +5,16 @@
 #include <QString>
 #include <QWidget>
 #include <string>
+#include <vector>
 
 #include "platform/platform.hpp"
+#include "window/window_files.hpp"
 
 namespace torvela_gui {
 
-// The folder a file dialog opens first: the documents folder when there is
-// one, else the home folder.
-QString first_folder();
+// The folders a file dialog may open first: the documents folder, then
+// the home folder.
+std::vector<std::string> folders_to_start_in();
 
 class qt_message_box final : public torvela::message_box {
 public:
@@ -34,7 +36,7 @@ public:
 
 private:
     QWidget* parent_;
-    QString folder_;
+    torvela::dialog_folder folder_;
 };
 
 }  // namespace torvela_gui

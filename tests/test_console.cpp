@@ -10,6 +10,7 @@
 #include "console/status_texts.hpp"
 #include "support.hpp"
 #include "window/driver.hpp"
+#include "window/window_files.hpp"
 
 using namespace torvela;
 using test_support::busy_pictures_reset;
@@ -209,6 +210,40 @@ TEST(FrontDriver, DrawsOnlyWhatChanged) {
     EXPECT_EQ(names(view, redraw_part::place).size(), f.controls.size() - 3);
     EXPECT_TRUE(names(view, redraw_part::shown).count("command1"));
     EXPECT_EQ(view.progress, "");
+    // A job's labels follow every exchange: between two of their periods a
+    // label waits, then shows its last text; the status line and the
+    // state of a button show at once.
+    const struct {
+        std::int64_t at;
+        const char* address;  // Label12, an address byte
+        const char* status;
+        bool drawn;  // Label12 is drawn, showing the address
+    } ticks[] = {
+        {caption_period_ms, "1", "READ NOW!", true},
+        {caption_period_ms + 4, "2", "READ NOW!", false},
+        {caption_period_ms + 8, "3", "VERIFY NOW!", false},
+        {2 * caption_period_ms - 1, "3", "VERIFY NOW!", false},
+        {2 * caption_period_ms, "3", "VERIFY NOW!", true},
+    };
+    for (const auto& t : ticks) {
+        SCOPED_TRACE(t.at);
+        const bool new_status = f.Label9.caption != t.status;
+        f.Label12.caption = t.address;
+        f.Label9.caption = t.status;
+        f.command1.enabled = !f.command1.enabled;
+        const auto rd = d.refresh(t.at);
+        std::set<std::string> want = {"command1"};
+        if (t.drawn) want.insert("Label12");
+        if (new_status) want.insert("Label9");
+        std::set<std::string> drawn = names(rd, redraw_part::caption);
+        drawn.merge(names(rd, redraw_part::enabled));
+        EXPECT_EQ(drawn, want);
+    }
+    // An act draws everything that waits at once.
+    f.Label12.caption = "4";
+    d.refresh(2 * caption_period_ms + 4);
+    d.clicked(f.Check3, true, 2 * caption_period_ms + 8);
+    EXPECT_TRUE(names(d.refresh(2 * caption_period_ms + 8), redraw_part::caption).count("Label12"));
 }
 
 // A press between two sequencer ticks: the job's phases run a whole
@@ -323,4 +358,28 @@ TEST(StatusTexts, FoundByTextAndOutcome) {
         }
     }
     EXPECT_EQ(find_status("NO SUCH STATUS", outcome::success), nullptr);
+}
+
+// The file dialogs open in the first candidate that is a folder, then
+// wherever the operator last chose a file, on either system's paths.
+TEST(DialogFolder, OpensWhereTheLastFileWas) {
+    private_work_folder home;
+    dialog_folder folder({home.file("no-documents"), home.path()});
+    EXPECT_EQ(folder.path(), home.path());
+    const struct {
+        const char* chosen;
+        const char* opens;
+    } table[] = {
+        {"/srv/units/unit.dat", "/srv/units"},
+        {"unit.dat", "/srv/units"},  // no folder in the name: where it was
+        {"C:\\測定データ\\ユニット１.dat", "C:\\測定データ"},
+        {"Z:\\unit.dat", "Z:\\"},
+        {"/unit.dat", "/"},
+        {"\\\\bench\\share\\unit.dat", "\\\\bench\\share"},
+    };
+    for (const auto& row : table) {
+        folder.chose(row.chosen);
+        EXPECT_EQ(folder.path(), row.opens) << row.chosen;
+    }
+    EXPECT_EQ(dialog_folder({home.file("none"), ""}).path(), "");
 }

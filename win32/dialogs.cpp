@@ -12,15 +12,15 @@ namespace torvela_win32 {
 
 namespace {
 
-// The documents folder when there is one, else the user's profile.
-std::wstring first_folder() {
+// The documents folder, then the user's profile.
+std::vector<std::string> folders_to_start_in() {
     PWSTR path = nullptr;
     std::string documents;
     if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &path))) documents = utf8(path);
     CoTaskMemFree(path);
     wchar_t profile[MAX_PATH] = L"";
     GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
-    return wide(torvela::first_folder({documents, utf8(profile)}));
+    return {documents, utf8(profile)};
 }
 
 }  // namespace
@@ -47,7 +47,7 @@ void win32_box::show_pending() {
     }
 }
 
-win32_dialogs::win32_dialogs() : folder_(first_folder()) {}
+win32_dialogs::win32_dialogs() : folder_(folders_to_start_in()) {}
 
 std::string win32_dialogs::open_file(std::string_view filter) {
     // "NAME|PATTERNS|NAME|PATTERNS": the dialog wants them NUL-separated.
@@ -63,14 +63,15 @@ std::string win32_dialogs::open_file(std::string_view filter) {
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<DWORD>(file.size());
-    ofn.lpstrInitialDir = folder_.empty() ? nullptr : folder_.c_str();
+    const std::wstring folder = wide(folder_.path());
+    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
     ofn.lpstrTitle = L"SELECT FILE";
     ofn.lpstrDefExt = L"dat";
     // A new name is allowed: a save into a file that is not there yet.
     ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameW(&ofn)) return {};
     file.resize(wcslen(file.c_str()));
-    folder_ = file.substr(0, file.find_last_of(L"\\/"));
+    folder_.chose(utf8(file));
     return utf8(file);
 }
 
@@ -159,7 +160,7 @@ std::string choose_trace_file(HWND owner) {
     std::wstring file(32768, L'\0');
     const std::wstring name = wide(torvela::trace_file_name);
     std::copy(name.begin(), name.end(), file.begin());
-    const std::wstring folder = first_folder();
+    const std::wstring folder = wide(torvela::first_folder(folders_to_start_in()));
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = owner;

@@ -10,6 +10,7 @@
 
 #include "console/main_form.hpp"
 #include "text.hpp"
+#include "window/window_files.hpp"
 
 namespace torvela_win32 {
 
@@ -36,7 +37,7 @@ public:
     HFONT font = nullptr;
 
 private:
-    std::wstring folder_;
+    torvela::dialog_folder folder_;
 };
 
 // The file the trace is saved to, chosen by the operator; empty when he

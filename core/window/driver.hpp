@@ -12,19 +12,9 @@
 #include <vector>
 
 #include "window/front.hpp"
+#include "window/layout.hpp"
 
 namespace torvela {
-
-// The service view's own parts, in design pixels.
-inline constexpr rect trace_view_place{client_width + 8, 8, trace_width - 16, service_height - 16};
-inline constexpr rect progress_place{8, service_row_top, 360, service_button_height};
-inline constexpr rect save_trace_place{save_trace_left, service_row_top, service_button_width,
-                                       service_button_height};
-// The window's client area in design pixels, with or without the view.
-constexpr rect window_area(bool service_view) {
-    return service_view ? rect{0, 0, client_width + trace_width, service_height}
-                        : rect{0, 0, client_width, client_height};
-}
 
 // What of a control its widget must show again.
 enum class redraw_part : unsigned { caption = 1, value = 2, shown = 4, enabled = 8, items = 16, place = 32 };
@@ -35,6 +25,12 @@ struct control_change {
     bool shown;  // whether it shows now
     rect at;     // where it stands now
 };
+
+// The labels that follow the exchanges (the frames' bytes, the counts),
+// the title and the progress line are drawn at most this often while a
+// job runs; the status line, the pictures and the state of every control
+// at once, and everything after an operator's act.
+inline constexpr int caption_period_ms = 250;
 
 class front_driver {
 public:
@@ -76,8 +72,9 @@ public:
     std::optional<std::string> take_status();
     // The status line's texts in the order they appeared.
     const std::vector<std::string>& status_history() const { return status_history_; }
-    // The progress line at `now_ms`.
-    const progress_line& progress(std::int64_t now_ms);
+    // Brings the progress line to `now_ms` (the pass under way, its clock).
+    const progress_line& advance_progress(std::int64_t now_ms);
+    // The progress line as it was last brought forward.
     const progress_line& progress() const { return progress_; }
 
     struct redraw {
@@ -87,7 +84,9 @@ public:
         std::optional<std::string> progress;    // only while the service view shows
         trace_feed::update trace;                // likewise
     };
-    // What changed since the last refresh.
+    // What changed since the last refresh, at `now_ms`. It also takes a new
+    // status line into the history (as take_status) and brings the
+    // progress line forward: a window needs nothing else after a tick.
     redraw refresh(std::int64_t now_ms);
 
     // The last `lines` trace lines as text, one a line.
@@ -118,29 +117,14 @@ private:
     std::uint64_t ticks_run_[timer_driver::timers] = {};
     bool service_view_ = false;
     bool loaded_ = false, unloaded_ = false;
+    bool acted_ = true;             // an act since the last refresh: draw it all now
+    std::int64_t captions_at_ = 0;  // when the labels were last drawn
 };
 
-// The folder a file dialog opens first: the first of `candidates` (the
-// documents folder, then home or the profile) that is a folder.
-std::string first_folder(const std::vector<std::string>& candidates);
-inline constexpr const char* trace_file_name = "torvela-trace.txt";
-// A trace that did not reach its file says so: the engineer keeps it for a reason.
-std::string trace_not_saved(const std::string& path);
 // The window's --help, after its usage line.
 inline constexpr const char* window_help =
     "The service window for the ROM writer on an RS-232 line. Ctrl+Shift+F12\n"
     "shows the service view. The writer's operations from the command line:\n"
     "torvela-cli.\n";
-
-// The busy pictures (Image1 to Image16) as shapes to paint in `r`.
-struct shape {
-    enum class kind : std::uint8_t { ellipse, pie, line, box, rounded_box } what;
-    rect at;                   // the shape's box (a line: from x,y to x+width,y+height)
-    std::uint32_t pen, brush;  // 0xRRGGBB; brush `no_fill` for none
-    int pen_width = 1;
-    int start_deg = 0, span_deg = 0;  // a pie: counter-clockwise from three o'clock
-};
-inline constexpr std::uint32_t no_fill = 0xFF000000;
-std::vector<shape> picture_shapes(int image, rect r);
 
 }  // namespace torvela
