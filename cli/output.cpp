@@ -4,59 +4,12 @@
 #include <cstdio>
 
 #include "console/main_form.hpp"
+#include "platform/json_text.hpp"
 #include "window/front.hpp"
 
 namespace cli {
 
-namespace {
-
-// The length of the well-formed UTF-8 sequence at `i`, or 0 when there is
-// none: no overlong form, no surrogate, nothing past U+10FFFF.
-std::size_t utf8_length(std::string_view s, std::size_t i) {
-    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
-    const unsigned char b = at(0);
-    if (b < 0x80) return 1;
-    const std::size_t len = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
-    if (len == 0 || i + len > s.size()) return 0;
-    for (std::size_t k = 1; k < len; ++k)
-        if ((at(k) & 0xC0) != 0x80) return 0;
-    const unsigned char second = at(1);
-    if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second > 0x9F) || (b == 0xF0 && second < 0x90) ||
-        (b == 0xF4 && second > 0x8F))
-        return 0;
-    return len;
-}
-
-}  // namespace
-
-std::string json_string(std::string_view s) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < s.size();) {
-        const char c = s[i];
-        const auto byte = static_cast<unsigned char>(c);
-        const std::size_t len = utf8_length(s, i);
-        char esc[8];
-        if (c == '"' || c == '\\') {
-            out += '\\', out += c;
-        } else if (len > 1) {
-            out.append(s.substr(i, len));
-            i += len;
-            continue;
-        } else if (len == 0) {
-            // A byte that is no UTF-8 as the lone surrogate U+DC80..U+DCFF,
-            // which no character is: never mistaken for U+0080..U+00FF.
-            std::snprintf(esc, sizeof esc, "\\uDC%02X", byte);
-            out += esc;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            std::snprintf(esc, sizeof esc, "\\u%04X", byte);
-            out += esc;
-        } else {
-            out += c;
-        }
-        ++i;
-    }
-    return out + "\"";
-}
+using torvela::utf8_length;
 
 std::string printable(std::string_view s) {
     std::string out;

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+
+#include "platform/json_text.hpp"
 #include <string_view>
 #include <vector>
 
@@ -29,10 +31,7 @@ inline field text_field(std::string key, std::string value) { return {std::move(
 inline field number_field(std::string key, long long value) { return {std::move(key), {}, value, true}; }
 inline field bool_field(std::string key, bool value) { return {std::move(key), {}, value ? 1 : 0, false, true}; }
 
-// A JSON string: quotes, backslashes and control characters escaped, and
-// each byte that is not well-formed UTF-8 (a header line may hold any byte)
-// as the lone surrogate \uDCXX, XX the byte, which no character is.
-std::string json_string(std::string_view s);
+using torvela::json_string;
 // A text for a terminal or a file: control bytes and bytes that are not
 // UTF-8 as \xXX, so that nothing written reaches a terminal as a command.
 std::string printable(std::string_view s);

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <cstdint>
 
+#include "platform/local_time.hpp"
+
 namespace torvela {
 
 std::string hex(std::string_view bytes) {
@@ -29,15 +31,6 @@ std::string trace_text(const trace_line& t) {
 
 namespace {
 
-std::tm local_time(std::time_t secs) {
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &secs);
-#else
-    localtime_r(&secs, &local);
-#endif
-    return local;
-}
 
 }  // namespace
 
