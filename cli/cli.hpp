@@ -45,6 +45,9 @@ struct options {
     std::vector<std::string> files;
     bool trace = false, quiet = false, json = false, dry_run = false, yes = false;
     const operation* op = nullptr;
+    // history's filters: the jobs on one file, of one machine version,
+    // with one outcome; the saves of the unit a memories file holds.
+    std::optional<std::string> on_file, machine_version, outcome_named, unit_of;
 };
 
 // The dialogs answered from the arguments: the operation's file, the
@@ -65,6 +68,7 @@ private:
 int list_ports(const options& o, output& out);
 int show_file(const options& o, output& out);
 int diff_files(const options& o, output& out);
+int show_history(const options& o, output& out);
 
 // The form as the options set it up, and why the operation's file cannot
 // be used (an empty text when it can).

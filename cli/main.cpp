@@ -31,6 +31,7 @@
 #include "link/trace.hpp"
 #include "service/look.hpp"
 #include "memories/memories.hpp"
+#include "platform/job_history.hpp"
 #include "platform/seq_files.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/page_exchange.hpp"
@@ -152,6 +153,11 @@ const std::vector<operation>& operations() {
         {.name = "diff", .file = file_use::memories_file, .how = start::no_writer,
          .what = "the pages and bytes in which two memories files differ (no port; exit 4 when they do)",
          .example = "torvela-cli diff before.dat after.dat", .files = 2, .run = diff_files},
+        {.name = "history", .how = start::no_writer,
+         .what = "the jobs of every window and command line, newest last, with the copies of the units the saves "
+                 "kept (no port); --file FILE, --machine-version TEXT, --outcome NAME and --unit FILE (the saves of "
+                 "the unit FILE holds) choose among them",
+         .example = "torvela-cli history --unit unit.dat", .run = show_history},
         {.name = "ports", .how = start::no_writer,
          .what = "COM1 to COM16: the device each stands for and whether it is there; the serial devices present",
          .example = "torvela-cli ports", .run = list_ports},
@@ -299,6 +305,9 @@ std::string parse_option(const std::vector<std::string>& args, std::size_t& i, o
     if (a == "--id") {
         return !(why = value("--id needs a text")).empty() ? why : (o.choices.id = v, std::string());
     }
+    for (auto [name, slot] : {std::pair{"--file", &o.on_file}, {"--machine-version", &o.machine_version},
+                              {"--outcome", &o.outcome_named}, {"--unit", &o.unit_of}})
+        if (a == name) return !(why = value("needs a value")).empty() ? a + " " + why : (*slot = v, std::string());
     if (a == "--m32r" || a == "--m16c") {
         if (o.choices.family != cpu_choice::none) return "--m32r and --m16c: one of them";
         o.choices.family = a == "--m32r" ? cpu_choice::m32r : cpu_choice::m16c;
@@ -347,6 +356,8 @@ std::string parse(const std::vector<std::string>& args, options& o) {
             if (std::string why = blocks_never_sent(o.choices.family, *o.choices.blocks); !why.empty())
                 return "--blocks: " + why;
     }
+    if ((o.on_file || o.machine_version || o.outcome_named || o.unit_of) && o.op->run != show_history)
+        return "--file, --machine-version, --outcome and --unit choose among the jobs of history only";
     if (o.dry_run && !o.op->rehearsed)
         return std::string("--dry-run: ") + o.op->name + " changes nothing on the writer (it sends reads only, or no " +
                "command at all): run it without --dry-run";
@@ -466,6 +477,9 @@ int run_with_writer(const options& o, output& out) {
     yes_box box;
     argument_dialogs dlg(o);
     main_form f(serial, box, dlg, files);
+    job_history history = job_history::for_user();
+    f.history = &history;
+    f.program = "torvela-cli";
     front_driver driver(f, serial, timer_driver::offered::by_one_loop);
     driver.load(now_ms());
     if (const std::string why = set_up(f, o); !why.empty()) {
@@ -487,7 +501,9 @@ int run_with_writer(const options& o, output& out) {
         }
     }
     if (o.trace) serial.on_line = [&](const trace_line& t) { out.trace(trace_text(t)); };
+    f.pressed = o.op->name;
     auto port_error = [&] {
+        settle_operation(f);
         if (out.json()) out.end(outcome_name(outcome::no_port), "PORT OPEN ERROR", f.detail, no_port);
         say(stderr, "PORT OPEN ERROR\ntorvela-cli: %s\n", f.detail.c_str());
         return no_port;
@@ -498,6 +514,7 @@ int run_with_writer(const options& o, output& out) {
     if (const auto status = driver.take_status()) out.status(*status);
     if (f.last_outcome == outcome::no_port) return port_error();
     const int code = run_to_end(driver, f, files, out, o.op->how == start::job);
+    settle_operation(f);  // an interrupt ends the job outside the timers
     // One-step operations leave the port as they found it: closed.
     if (o.op->how != start::job) close_port(f);
     driver.unload();

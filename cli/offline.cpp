@@ -2,11 +2,15 @@
 // service engineer's reading of memories files.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "console.hpp"
 #include "cli.hpp"
 #include "device_port.hpp"
 #include "platform/disk_files.hpp"
+#include "platform/job_history.hpp"
+#include "platform/sha256.hpp"
 #include "rom_data/memory_files.hpp"
 #include "memories/memories_reading.hpp"
 
@@ -105,6 +109,68 @@ int list_ports(const options&, output& out) {
         out.result(line, {text_field("serial_device", d.path), text_field("port", com)});
     }
 #endif
+    if (out.json()) out.end("success", "", "", success);
+    return success;
+}
+
+}  // namespace cli
+
+namespace cli {
+
+namespace {
+
+bool same_file(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    std::error_code ec;
+    return std::filesystem::equivalent(path_from_utf8(a), path_from_utf8(b), ec) && !ec;
+}
+
+}  // namespace
+
+int show_history(const options& o, output& out) {
+    const job_history history = job_history::for_user();
+    // The unit FILE holds is the unit of every save that wrote these bytes.
+    std::string unit_sha;
+    if (o.unit_of) {
+        std::string bytes;
+        if (read_small_file(path_from_utf8(*o.unit_of), 16u << 20, bytes) != small_file::read) {
+            const std::string said = *o.unit_of + " cannot be read";
+            say(stderr, "torvela-cli: %s\n", said.c_str());
+            out.end("file problem", "", said, unusable);
+            return unusable;
+        }
+        unit_sha = sha256_hex(bytes);
+    }
+    const job_history::listing listing = history.read();
+    for (const std::string& note : listing.notes) say(stderr, "torvela-cli: %s\n", note.c_str());
+    int shown = 0;
+    for (const job_record& r : listing.records) {
+        if (o.on_file && !same_file(r.file, *o.on_file)) continue;
+        if (o.machine_version && r.machine_version != *o.machine_version) continue;
+        if (o.outcome_named && r.outcome != *o.outcome_named) continue;
+        if (o.unit_of && (r.file_sha256 != unit_sha || r.operation != "save memories to file" || r.outcome != "success"))
+            continue;
+        ++shown;
+        std::string line = r.time + "  " + r.program + "  " + r.port + "  " + r.operation + "  " + r.outcome + "  " +
+                           r.status;
+        if (!r.file.empty()) line += "\n    file " + r.file + "  sha256 " + r.file_sha256;
+        if (!r.machine_version.empty() || !r.cpu.empty()) line += "\n    writer " + r.cpu + "  " + r.machine_version;
+        if (!r.write_counts.empty()) line += "  write counts " + r.write_counts;
+        if (!r.detail.empty()) line += "\n    " + r.detail;
+        if (!r.kept.empty()) line += "\n    kept " + r.kept;
+        out.result(printable(line),
+                   {text_field("time", r.time), text_field("program", r.program), text_field("port", r.port),
+                    text_field("device", r.device), text_field("operation", r.operation), text_field("file", r.file),
+                    text_field("file_sha256", r.file_sha256), text_field("cpu", r.cpu),
+                    text_field("machine_version", r.machine_version), text_field("write_counts", r.write_counts),
+                    text_field("outcome", r.outcome), text_field("status", r.status), text_field("detail", r.detail),
+                    text_field("kept", r.kept)});
+    }
+    if (shown == 0 && !out.json())
+        say(stderr, "torvela-cli: %s\n",
+            (listing.records.empty() ? "no job is recorded in " + utf8_from_path(history.folder()) + " yet"
+                                     : std::string("no recorded job matches"))
+                .c_str());
     if (out.json()) out.end("success", "", "", success);
     return success;
 }

@@ -14,6 +14,7 @@ work=$(mktemp -d)
 sims=()
 trap 'kill "${sims[@]}" $(jobs -p) 2>/dev/null; [ -n "${KEEP:-}" ] || { chmod -R u+rwx "$work"; rm -rf "$work"; }' EXIT
 export XDG_CONFIG_HOME=$work/config
+export XDG_DATA_HOME=$work/data
 export TMPDIR=$work/tmp
 mkdir -p "$TMPDIR"
 ports=$XDG_CONFIG_HOME/torvela/ports
@@ -97,6 +98,21 @@ check "--quiet prints the last status only" [ "$(cat "$work/out")" = "TRANSMIT M
 stop_sim
 check "the memories area is back byte for byte" cmp -s -n 32768 -i 65536:65536 "$work/store.bin" "$work/after.bin"
 check "the machine version page is back" cmp -s -n 21 -i 2560:2560 "$work/store.bin" "$work/after.bin"
+# The history of that round trip: the save with its kept unit, byte for
+# byte, private; the unit found again by its file; the erase; the transmit.
+run 0 --json history
+check "the history lists the save, the erase and the transmit" \
+    [ "$(grep -c '"operation":"save memories to file"\|"operation":"erase all flash"\|"operation":"transmit memories"' "$work/out")" -ge 3 ]
+kept=$(sed -n 's/.*"operation":"save memories to file".*"outcome":"success".*"kept":"\([^"]*\)".*/\1/p' "$work/out" | tail -n 1)  # the round trip's, after the README example's
+check "the save's unit is kept byte for byte" cmp -s "$kept" "$work/unit.dat"
+check "the kept unit is the user's alone" [ "$(stat -c %a "$kept")" = 600 ]
+check "the data folder is the user's alone" [ "$(stat -c %a "$XDG_DATA_HOME/torvela")" = 700 ]
+run 0 history --unit "$work/unit.dat"
+check "history --unit finds the save of the unit" grep -q "kept $kept" "$work/out"
+run 0 history --outcome "writer refused" --unit "$work/unit.dat"
+check "history's filters narrow it" not grep -q "save memories to file" "$work/out"
+run 0 --dry-run transmit "$kept"
+check "a kept unit can be transmitted as it is" grep -q "DRY RUN of transmit" "$work/out"
 
 # ---- the service engineer's looks: read commands only, the writer unchanged
 python3 - "$work/unit.dat" "$work/changed.dat" <<'PY'

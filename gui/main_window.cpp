@@ -69,6 +69,8 @@ main_window::main_window() : box_(this), dialogs_(this) {
     setWindowTitle("TORVELA");
     clock_.start();
     form_ = std::make_unique<torvela::main_form>(serial_, box_, dialogs_, files_);
+    form_->history = &history_;
+    form_->program = "torvela";
     // The three timers on the driver's clock: one precise single-shot timer
     // wakes when the next is due.
     driver_ = std::make_unique<torvela::front_driver>(*form_, serial_, torvela::timer_driver::offered::by_one_timer);

@@ -18,6 +18,7 @@
 #include "qt_dialogs.hpp"
 #include "device_port.hpp"
 #include "link/trace.hpp"
+#include "platform/job_history.hpp"
 #include "platform/seq_files.hpp"
 #include "window/driver.hpp"
 
@@ -71,6 +72,7 @@ private:
     void fit(const torvela::rect& area);
 
     torvela::std_seq_files files_;
+    torvela::job_history history_ = torvela::job_history::for_user();
     torvela::device_port device_;
     torvela::traced_port serial_{device_};
     qt_message_box box_;

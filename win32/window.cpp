@@ -132,6 +132,8 @@ bool main_window::create(HINSTANCE instance) {
     box_.owner = hwnd_;
     dialogs_.owner = hwnd_;
     form_ = std::make_unique<torvela::main_form>(serial_, box_, dialogs_, files_);
+    form_->history = &history_;
+    form_->program = "torvela";
     driver_ = std::make_unique<torvela::front_driver>(*form_, serial_, torvela::timer_driver::offered::by_one_timer);
     build();
     driver_->load(now());

@@ -12,6 +12,7 @@
 #include "device_port.hpp"
 #include "dialogs.hpp"
 #include "link/trace.hpp"
+#include "platform/job_history.hpp"
 #include "platform/seq_files.hpp"
 #include "text.hpp"
 
@@ -73,6 +74,7 @@ private:
     HFONT font_ = nullptr;
     std::map<int, HFONT> smaller_;  // by height: the faces of captions too wide for the window's
     torvela::std_seq_files files_;
+    torvela::job_history history_ = torvela::job_history::for_user();
     torvela::device_port device_;
     torvela::traced_port serial_{device_};
     win32_box box_;

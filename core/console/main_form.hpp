@@ -18,6 +18,7 @@ namespace torvela {
 
 class seq_files;
 class private_work_folder;
+class job_history;
 
 enum class control_kind : std::uint8_t {
     label,
@@ -207,6 +208,28 @@ struct main_form {
     } look;
     // The private folder of the work files, made by Form_Load.
     std::unique_ptr<private_work_folder> work;
+    // The job history every operation's end goes into, and where a save
+    // keeps its unit: none for a rehearsal.
+    job_history* history = nullptr;
+    // The program running the form, as the history names it.
+    std::string program;
+    // What this operation read of the writer itself, for the history: its
+    // CPU type, its machine version as a memories file's header shows it,
+    // its write counts; and the kept copy of the unit it saved.
+    struct writer_findings {
+        std::string cpu, version, counts, kept_unit;
+    } found;
+    // Outcomes set since the form was made: an operation that ended at
+    // once (a port that did not open) still ends with one.
+    std::uint32_t outcomes = 0;
+    // The operation under way, for its record once it ends: the job, or
+    // the exchange it began with, or what the front end says was pressed.
+    struct operation_watch {
+        bool running = false;
+        std::uint32_t outcomes_seen = 0;
+        std::uint8_t job = 0, step = 0;
+    } operation;
+    std::string pressed;
 
     // ---- controls ----------------------------------------------------------
     control serial_name, Combo2, Label9, file_select, allunlock_erase, Label10;

@@ -237,6 +237,7 @@ void end_job(main_form& f, const job_end& how) {
     f.engine_step = 0;
     if (how.text) f.Label9.caption = how.text;
     f.last_outcome = how.result;
+    ++f.outcomes;
     f.job_no = 0;
     f.progress.running = false;
     stop_busy_indicator(f, how.busy);
@@ -271,6 +272,7 @@ const char* outcome_name(outcome o) {
 void report(main_form& f, outcome result, const char* text) {
     f.Label9.caption = text;
     f.last_outcome = result;
+    ++f.outcomes;
 }
 
 namespace {
@@ -342,6 +344,28 @@ void barrier(main_form& f, Body body) {
 
 void guarded(main_form& f, handler entry) {
     barrier(f, [&] { entry(f); });
+    settle_operation(f);
+}
+
+void settle_operation(main_form& f) {
+    main_form::operation_watch& op = f.operation;
+    if (f.engine_step != 0 || f.job_no != 0) {
+        if (!op.running) op = {true, op.outcomes_seen, f.job_no, f.engine_step};
+        if (op.job == 0 && op.step == 0) op.job = f.job_no, op.step = f.engine_step;
+        return;
+    }
+    const bool ended = op.running || f.outcomes != op.outcomes_seen;
+    const main_form::operation_watch was = op;
+    op = {false, f.outcomes, 0, 0};
+    if (ended && f.last_outcome != outcome::none) {
+        // The record never ends an operation that has ended already.
+        try {
+            record_operation(f, was.job, was.step);
+        } catch (const std::exception& e) {
+            f.MSComm1.note(std::string("the job history was not written: ") + e.what());
+        }
+    }
+    f.found = {};
 }
 
 wait_result wait_ack(main_form& f, std::uint8_t code, answer kind, file1 file, const char* refusal) {
@@ -364,6 +388,7 @@ void engine_tick(main_form& f);
 
 void Timer1_Timer(main_form& f) {
     barrier(f, [&] { engine_tick(f); });
+    settle_operation(f);
 }
 
 void engine_tick(main_form& f) {

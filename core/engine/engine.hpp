@@ -39,6 +39,16 @@ void end_job(main_form& f, const job_end& how);
 
 // The outcome as the trace names it.
 const char* outcome_name(outcome o);
+// The job as the job table names it ("save memories to file"); empty for none.
+const char* job_name(std::uint8_t job_no);
+// After every call into the core (a press, a timer's tick, a window closed,
+// an interrupt): an operation that has just ended, at once or after its
+// exchanges, goes into the job history. Front ends that call handlers
+// outside `guarded` call this after them.
+void settle_operation(main_form& f);
+// The record of the operation that ends now: job `job`, else the exchange
+// `step` began, else what the front end named as pressed.
+void record_operation(main_form& f, std::uint8_t job, std::uint8_t step);
 
 // A step or handler reports how its exchange went, without ending a job.
 void report(main_form& f, outcome result, const char* text);

@@ -64,6 +64,12 @@ constexpr job_entry jobs[] = {
 
 }  // namespace
 
+const char* job_name(std::uint8_t job_no) {
+    for (const job_entry& j : jobs)
+        if (j.job_no == job_no) return j.name;
+    return "";
+}
+
 void sequencer_tick(main_form& f);
 
 void Timer2_Timer(main_form& f) {

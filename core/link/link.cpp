@@ -42,6 +42,7 @@ bool open_port(main_form& f) {
         f.port_held = false;
         f.Label9.caption = "PORT OPEN ERROR";
         f.last_outcome = outcome::no_port;
+        ++f.outcomes;
         f.Combo1.caption = stop_text;
         return false;
     }

@@ -36,7 +36,10 @@ void write_memories_page(main_form& f) {
     for (const std::string& line : page_lines(page)) f.files.print_line(1, line);
 }
 
-void write_memories_header(main_form& f) { f.files.print_line(1, header_line(f.rx_bytes.data())); }
+void write_memories_header(main_form& f) {
+    f.found.version = header_line(f.rx_bytes.data());
+    f.files.print_line(1, f.found.version);
+}
 
 void advance_page_address(main_form& f) {
     if (f.address_frame[2] < protocol::memories_last_mid) {
@@ -113,6 +116,7 @@ void cpu_page_read(main_form& f) {
         return;
     }
     f.Label2.caption = family->name;
+    f.found.cpu = family->name;
     exchange_done(f);
 }
 
@@ -150,6 +154,7 @@ void next_memories_page_read(main_form& f) {
 // version has its memory checked first.
 void version_page_checked(main_form& f) {
     const bool empty = either_empty(f);
+    f.found.version = empty ? "(blank)" : header_line(f.rx_bytes.data());
     exchange_done(f);
     if (empty) f.job_phase = memory_full_check_exchange.completion;
 }

@@ -13,6 +13,8 @@
 //   any end before the commit (a failed exchange, the watchdog, a lost
 //   port, the window closing): settle_save / Form_Unload remove the new file;
 //   the chosen file and the writer are as they were
+#include <cstdio>
+
 #include "engine/engine.hpp"
 #include "engine/steps.hpp"
 #include "erase/erase.hpp"
@@ -20,11 +22,42 @@
 #include "link/protocol.hpp"
 #include "memories/memories.hpp"
 #include "platform/disk_files.hpp"
+#include "platform/job_history.hpp"
 #include "rom_data/memory_files.hpp"
 #include "platform/seq_files.hpp"
 #include "engine/writer_id.hpp"
 
 namespace torvela {
+
+namespace {
+
+// The new file of the save, whole, from its start; empty when it cannot be
+// read (then no copy is kept, and the end note says so).
+std::string read_new_file(main_form& f) {
+    std::FILE* in = f.save.open_new_file(false);
+    if (!in) return {};
+    std::string bytes;
+    char buffer[8192];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) bytes.append(buffer, n);
+    const bool whole = !std::ferror(in);
+    std::fclose(in);
+    return whole ? bytes : std::string();
+}
+
+// Before the writer is erased, the unit is kept in the user's data folder
+// too: a copy that no later save or slip of the operator's can replace. A
+// copy that cannot be made stops nothing: the chosen file holds the unit.
+void keep_unit(main_form& f, const std::string& verified) {
+    if (!f.history || !f.history->keep_units) return;
+    std::string why = verified.empty() ? "the verified file could not be read back" : "";
+    const std::string header = verified.substr(0, verified.find('\r'));
+    if (why.empty()) f.found.kept_unit = f.history->keep_unit(verified, header, why);
+    if (f.found.kept_unit.empty())
+        f.detail = "no copy of the unit was kept in " + utf8_from_path(f.history->units_folder()) + " (" + why +
+                   "); " + f.memory_file_path + " holds it";
+}
+
+}  // namespace
 
 void end_job_no_memory(main_form& f, const char* message) {
     end_job(f, {outcome::file_problem, message, indicator::all, port_after::stays_open, file1::close});
@@ -110,6 +143,8 @@ void job4_phase11(main_form& f) {
 // The memories are in the chosen file before the writer loses them.
 void job4_phase13(main_form& f) {
     f.files.close(1);
+    // The verified file as it is, for the copy kept once it is in place.
+    const std::string verified = f.history && f.history->keep_units ? read_new_file(f) : std::string();
     if (!f.save.commit()) {
         f.detail = f.save.problem() + "; the writer still holds the memories" +
                    (f.save.kept_copy().empty() ? std::string() : ", and so does " + f.save.kept_copy());
@@ -122,6 +157,7 @@ void job4_phase13(main_form& f) {
                             "TORVELA");
         return;
     }
+    keep_unit(f, verified);
     start_job_erase(f, memories_blocks);
 }
 
@@ -130,7 +166,7 @@ void job4_phase3(main_form& f) {
     // memories.
     if (!f.save.written_elsewhere().empty())
         f.detail = "the memories are in " + f.save.written_elsewhere() + ", where the link " + f.memory_file_path +
-                   " leads";
+                   " leads" + (f.detail.empty() ? "" : "; " + f.detail);
     end_job(f, {outcome::success, "SAVE MEMORIES TO FILE COMPLETE", indicator::all, port_after::closed});
 }
 

@@ -116,6 +116,8 @@ void job8_phase21(main_form& f) {
     auto& look = f.look;
     look.cpu = cpu_of(look.pages[0]);
     look.version = blank_word(look.pages[1]) ? "(blank)" : header_line(look.pages[1].data());
+    f.found.cpu = look.cpu;
+    f.found.version = look.version;
     // As TRANSMIT MEMORIES judges it: a machine version and a first memories
     // page that are not blank.
     look.holds_memories = !blank_word(look.pages[1]) && !blank_word(look.pages[2]);
@@ -129,6 +131,8 @@ void job9_phase21(main_form& f) {
     const std::string cpu = cpu_of(look.pages[0]);
     if (cpu != file.cpu) look.differences.push_back({"CPU", -1, file.cpu, cpu});
     const std::string header = blank_word(look.pages[1]) ? "(blank)" : header_line(look.pages[1].data());
+    f.found.cpu = cpu;
+    f.found.version = header;
     if (header != file.header) look.differences.push_back({"header", -1, file.header, header});
     int pages_differing = 0;
     for (std::size_t p = 0; p < memories_pages; ++p) {

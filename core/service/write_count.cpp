@@ -114,6 +114,7 @@ void count_page(main_form& f) {
         report(f, outcome::success, "ライタ書き込み回数読込ＯＫ");
         f.Label6.caption = std::to_string(f.writer_count_a);
         f.Label7.caption = std::to_string(f.writer_count_b);
+        f.found.counts = f.Label6.caption + "/" + f.Label7.caption;
         exchange_done(f);
         return;
     }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "engine/engine.hpp"
 #include "platform/disk_files.hpp"
 
 namespace torvela {
@@ -23,7 +24,11 @@ void front_driver::load(std::int64_t now_ms) {
 void front_driver::unload() {
     if (!loaded_ || unloaded_) return;
     unloaded_ = true;
+    // A job the closing window stops ends as an interrupt does: port and
+    // files closed, a save's new file removed, and recorded as it ended.
+    if (f_.job_no != 0 || f_.engine_step != 0) abort_sequence(f_, outcome::interrupted, "INTERRUPTED", file1::close);
     Form_Unload(f_);
+    settle_operation(f_);
 }
 
 void front_driver::event(control& c, control_event e, std::int64_t now_ms) {

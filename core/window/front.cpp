@@ -15,7 +15,9 @@ namespace torvela {
 
 void fire(main_form& f, control& c, control_event e) {
     const handler h = e == control_event::click ? c.click : c.change;
-    if (h) guarded(f, h);
+    if (!h) return;
+    f.pressed = c.caption.empty() ? c.name : c.caption;
+    guarded(f, h);
 }
 
 void tick(main_form& f, control& timer) {

@@ -1,0 +1,353 @@
+// The job history and the kept units: what a save keeps before the writer
+// is erased, what every job's end records, and a history that survives
+// other writers, damage and its own growth.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "erase/erase.hpp"
+#include "link/link.hpp"
+#include "memories/memories.hpp"
+#include "service/lock_bits.hpp"
+#include "service/write_count.hpp"
+#include "platform/job_history.hpp"
+#include "platform/sha256.hpp"
+#include "support.hpp"
+
+using namespace torvela;
+using namespace test_support;
+
+namespace {
+
+// A writer holding a unit, its form recording into a history of its own.
+struct history_rig : unit_rig {
+    explicit history_rig(const std::string& folder, unsigned seed = 7) : unit_rig(seed), history(path_from_utf8(folder)) {
+        form->history = &history;
+        form->program = "test";
+    }
+    job_history history;
+    bool save_into(const std::string& file) {
+        choose_path(file);
+        ramdata_get_Click(*form);
+        return run_job();
+    }
+};
+
+#ifndef _WIN32
+unsigned mode_of(const std::string& p) {
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+#endif
+
+}  // namespace
+
+TEST(Sha256, KnownDigests) {
+    const struct {
+        std::string in;
+        const char* digest;
+    } table[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& row : table) EXPECT_EQ(sha256_hex(row.in), row.digest) << row.in.size();
+}
+
+// Whatever a record holds (a header line's bytes that are no UTF-8, quotes,
+// line ends, Japanese), its line reads back as the same record.
+TEST(JobHistory, RecordsReadBackAsWritten) {
+    job_record r;
+    r.time = "2026-12-09T16:31:18+0900";
+    r.program = "torvela-cli";
+    r.port = "COM3";
+    r.operation = "save memories to file";
+    r.file = "C:\\測定データ\\ユニット１.dat";
+    r.machine_version = std::string("A ,\"\r\n/\x80\x9F\xC3\xFF\xE3\r/\n1\xFE\x7F\x01[/", 21);
+    r.detail = "a \\ b \"quoted\"\ttab";
+    r.kept = "/home/op/.local/share/torvela/units/x.dat";
+    const std::string line = record_line(r);
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+    const auto back = record_from_line(std::string_view(line).substr(0, line.size() - 1));
+    ASSERT_TRUE(back);
+    for (auto field : {&job_record::time, &job_record::program, &job_record::port, &job_record::operation,
+                       &job_record::file, &job_record::machine_version, &job_record::detail, &job_record::kept})
+        EXPECT_EQ((*back).*field, r.*field);
+}
+
+// A save keeps its unit, byte for byte as verified, privately, before the
+// writer is erased; the history says so, with the file's digest and what
+// the writer told about itself.
+TEST(JobHistory, ASaveKeepsItsUnitAndIsRecorded) {
+    private_work_folder data;
+    history_rig r(data.file("torvela"));
+    ASSERT_TRUE(r.save_into(r.path));
+    ASSERT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
+    const auto listing = r.history.read();
+    EXPECT_TRUE(listing.notes.empty());
+    ASSERT_EQ(listing.records.size(), 1u);
+    const job_record& rec = listing.records[0];
+    EXPECT_EQ(rec.program, "test");
+    EXPECT_EQ(rec.operation, "save memories to file");
+    EXPECT_EQ(rec.outcome, "success");
+    EXPECT_EQ(rec.status, "SAVE MEMORIES TO FILE COMPLETE");
+    EXPECT_EQ(rec.file, r.path);
+    EXPECT_EQ(rec.file_sha256, sha256_hex(r.memories()));
+    EXPECT_EQ(rec.cpu, "M32R");
+    EXPECT_EQ(rec.machine_version, r.memories().substr(0, 21));
+    ASSERT_FALSE(rec.kept.empty());
+    EXPECT_TRUE(read_file(rec.kept) == r.memories());
+    EXPECT_EQ(path_from_utf8(rec.kept).parent_path(), r.history.units_folder());
+    EXPECT_FALSE(r.writer_holds_memories());
+#ifndef _WIN32
+    EXPECT_EQ(mode_of(rec.kept), 0600u);
+    EXPECT_EQ(mode_of(utf8_from_path(r.history.units_folder())), 0700u);
+    EXPECT_EQ(mode_of(utf8_from_path(r.history.folder())), 0700u);
+    EXPECT_EQ(mode_of(utf8_from_path(r.history.folder() / "history.jsonl")), 0600u);
+#endif
+    // A second save of the same unit is kept beside the first, which stays.
+    const std::string first = rec.kept;
+    r.sim.hold_sample_unit();
+    ASSERT_TRUE(r.save_into(r.dir.file("again.dat")));
+    const auto two = r.history.read().records;
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_NE(two[1].kept, first);
+    EXPECT_TRUE(exists(first));
+    EXPECT_TRUE(read_file(two[1].kept) == read_file(r.dir.file("again.dat")));
+}
+
+// A copy that cannot be kept, or a bench that keeps none, stops no save.
+TEST(JobHistory, ASaveGoesOnWithoutItsKeptCopy) {
+    const struct {
+        const char* name;
+        bool keep;
+        bool units_blocked;  // a file stands where the units folder goes
+        const char* note;    // in the end note; empty: nothing said
+    } table[] = {
+        {"kept copies off", false, false, ""},
+        {"units folder taken", true, true, "no copy of the unit was kept in "},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        private_work_folder data;
+        history_rig r(data.file("torvela"));
+        r.history.keep_units = row.keep;
+        if (row.units_blocked) {
+            std::filesystem::create_directories(r.history.folder());
+            write_file(utf8_from_path(r.history.units_folder()), "not a folder");
+        }
+        ASSERT_TRUE(r.save_into(r.path));
+        EXPECT_EQ(r.form->Label9.caption, "SAVE MEMORIES TO FILE COMPLETE");
+        EXPECT_TRUE(read_file(r.path) == r.memories());
+        const auto records = r.history.read().records;
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].kept, "");
+        if (*row.note) {
+            EXPECT_NE(r.form->detail.find(row.note), std::string::npos) << r.form->detail;
+            EXPECT_NE(r.form->detail.find(r.path + " holds it"), std::string::npos);
+        } else {
+            EXPECT_EQ(r.form->detail, "");
+            EXPECT_FALSE(std::filesystem::exists(r.history.units_folder()));
+        }
+    }
+}
+
+TEST(JobHistory, KeptCopiesFollowTheEnvironment) {
+#ifdef _WIN32
+    _putenv_s("TORVELA_KEEP", "off");
+    EXPECT_FALSE(job_history::for_user().keep_units);
+    _putenv_s("TORVELA_KEEP", "");
+#else
+    setenv("TORVELA_KEEP", "off", 1);
+    EXPECT_FALSE(job_history::for_user().keep_units);
+    unsetenv("TORVELA_KEEP");
+    setenv("XDG_DATA_HOME", "/srv/bench/data", 1);
+    EXPECT_EQ(job_history::user_folder(), "/srv/bench/data/torvela");
+    setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored
+    EXPECT_EQ(job_history::user_folder(), std::filesystem::path(std::getenv("HOME")) / ".local/share/torvela");
+    unsetenv("XDG_DATA_HOME");
+#endif
+    EXPECT_TRUE(job_history::for_user().keep_units);
+}
+
+// A transmit the line drops partway: the record has the failure, the file
+// sent, and what the writer holds now.
+TEST(JobHistory, AFailedTransmitSaysWhatStands) {
+    private_work_folder data;
+    history_rig r(data.file("torvela"));
+    r.choose(r.memories());
+    r.clear_writer();
+    r.sim.add_fault(line_drops("done:41", 40));
+    ramdata_store_Click(*r.form);
+    ASSERT_TRUE(r.run_job());
+    ASSERT_NE(r.form->last_outcome, outcome::success);
+    const auto records = r.history.read().records;
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].operation, "transmit memories");
+    EXPECT_EQ(records[0].outcome, outcome_name(r.form->last_outcome));
+    EXPECT_EQ(records[0].status, r.form->Label9.caption);
+    EXPECT_EQ(records[0].detail, r.form->detail);
+    EXPECT_NE(records[0].detail.find("the writer"), std::string::npos) << records[0].detail;
+    EXPECT_EQ(records[0].file_sha256, sha256_hex(r.memories()));
+    EXPECT_EQ(records[0].kept, "");
+}
+
+// Two saves at once into one history, and two programs appending as fast
+// as they can: every record whole.
+TEST(JobHistory, WritersAtOnceLeaveWholeRecords) {
+    private_work_folder data;
+    const std::string folder = data.file("torvela");
+    history_rig first(folder, 7), second(folder, 8);
+    first.choose_path(first.path);
+    second.choose_path(second.path);
+    ramdata_get_Click(*first.form);
+    ASSERT_TRUE(first.run_until([&] { return first.form->job_phase == 11; }, 60'000'000));
+    ramdata_get_Click(*second.form);
+    ASSERT_TRUE(second.run_until([&] { return second.form->job_phase == 11; }, 60'000'000));
+    ASSERT_TRUE(first.run_job());
+    ASSERT_TRUE(second.run_job());
+    auto listing = first.history.read();
+    EXPECT_TRUE(listing.notes.empty());
+    ASSERT_EQ(listing.records.size(), 2u);
+    EXPECT_TRUE(read_file(listing.records[0].kept) == first.memories());
+    EXPECT_TRUE(read_file(listing.records[1].kept) == second.memories());
+
+    constexpr int each = 300;
+    auto appender = [&](const char* program) {
+        job_history h(path_from_utf8(folder));
+        job_record r;
+        r.program = program;
+        r.detail = std::string(600, 'x');  // longer than a pipe's atomic write would need
+        std::string why;
+        for (int i = 0; i < each; ++i) {
+            r.status = std::to_string(i);
+            EXPECT_TRUE(h.append(r, why)) << why;
+        }
+    };
+    std::thread a(appender, "a"), b(appender, "b");
+    a.join();
+    b.join();
+    listing = first.history.read();
+    EXPECT_TRUE(listing.notes.empty());
+    EXPECT_EQ(listing.records.size(), 2u + 2 * each);
+    int last_a = -1, last_b = -1;
+    for (const job_record& r : listing.records) {
+        if (r.program == "test") continue;
+        int& last = r.program == "a" ? last_a : last_b;
+        EXPECT_EQ(std::stoi(r.status), last + 1);  // in order, none lost
+        last = std::stoi(r.status);
+    }
+}
+
+// Damage and lines of other programs are skipped with a note; the records
+// around them are read.
+TEST(JobHistory, DamagedRecordsAreSkippedWithANote) {
+    private_work_folder data;
+    job_history h(path_from_utf8(data.file("torvela")));
+    job_record r;
+    r.operation = "erase all flash";
+    std::string why;
+    ASSERT_TRUE(h.append(r, why));
+    const std::string good = record_line(r);
+    const struct {
+        const char* name;
+        std::string line;
+    } damage[] = {
+        {"bytes", "\x01\xFF garbage\n"},
+        {"foreign JSON", "{\"level\":\"info\",\"msg\":\"hello\"}\n"},
+        {"a newer format", "{\"torvela_history\":2,\"operation\":\"x\"}\n"},
+        {"nested", "{\"torvela_history\":1,\"operation\":{\"a\":1}}\n"},
+        {"cut in a string", good.substr(0, 30) + "\n"},
+    };
+    std::string text = good;
+    for (const auto& d : damage) text += d.line + good;
+    text += good.substr(0, good.size() / 2);  // the last line cut short
+    write_file(utf8_from_path(h.folder() / "history.jsonl"), text);
+    const auto listing = h.read();
+    EXPECT_EQ(listing.records.size(), std::size(damage) + 1);
+    ASSERT_EQ(listing.notes.size(), std::size(damage) + 1);
+    EXPECT_NE(listing.notes[1].find("line 4 skipped"), std::string::npos) << listing.notes[1];
+    EXPECT_NE(listing.notes.back().find("cut short"), std::string::npos);
+    // The next record after a line cut short is whole.
+    ASSERT_TRUE(h.append(r, why));
+    EXPECT_EQ(h.read().records.size(), std::size(damage) + 2);
+}
+
+// Past its size the history starts a new file; the one before stays to be
+// read, the one before that goes.
+TEST(JobHistory, GrowsOnlyToItsLimit) {
+    private_work_folder data;
+    job_history h(path_from_utf8(data.file("torvela")));
+    h.rotate_bytes = 4096;
+    job_record r;
+    r.detail = std::string(200, 'd');
+    std::string why;
+    const std::size_t line = record_line(r).size() + 4;  // with the number in status
+    const int total = static_cast<int>(4 * h.rotate_bytes / line);
+    for (int i = 0; i < total; ++i) {
+        r.status = std::to_string(i);
+        ASSERT_TRUE(h.append(r, why)) << why;
+    }
+    const auto records = h.read().records;
+    std::size_t kept = 0;
+    for (const job_record& k : records) kept += record_line(k).size();
+    EXPECT_LE(kept, 2 * h.rotate_bytes + line);
+    EXPECT_GT(kept, h.rotate_bytes);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back().status, std::to_string(total - 1));  // the newest stay, in order
+    for (std::size_t i = 1; i < records.size(); ++i)
+        EXPECT_EQ(std::stoi(records[i].status), std::stoi(records[i - 1].status) + 1);
+}
+
+// Every operation is recorded once as it ends: a job, a step of its own on
+// the open port, one that ended at once, one the closing window stopped.
+TEST(JobHistory, EveryOperationIsRecordedOnce) {
+    const struct {
+        const char* name;
+        void (*run)(history_rig&);
+        const char* operation;
+        const char* outcome;
+    } table[] = {
+        {"job", [](history_rig& r) { r.driver->event(r.form->allunlock_erase, control_event::click, 0); },
+         "erase all flash", "success"},
+        {"own step", [](history_rig& r) {
+             open_port_prologue(*r.form);
+             guarded(*r.form, write_count_Click);
+         }, "writer write-count read", "success"},
+        {"no port", [](history_rig& r) {
+             r.port.present_ports.clear();
+             r.driver->event(r.form->allunlock_erase, control_event::click, 0);
+         }, "ERASE ALL FLASH", "no port"},
+        {"failed in the press", [](history_rig& r) {
+             open_port_prologue(*r.form);
+             r.port.throw_at_send = 1;
+             guarded(*r.form, rockbit_on_Click);
+         }, "", "internal error"},
+        {"window closed", [](history_rig& r) {
+             r.driver->event(r.form->allunlock_erase, control_event::click, 0);
+             r.run_for(700'000);
+             r.driver->unload();
+         }, "erase all flash", "interrupted"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        private_work_folder data;
+        history_rig r(data.file("torvela"));
+        row.run(r);
+        r.run_job();
+        r.run_for(2'000'000);
+        const auto records = r.history.read().records;
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].operation, row.operation);
+        EXPECT_EQ(records[0].outcome, row.outcome);
+        EXPECT_EQ(records[0].status, r.form->Label9.caption);
+        EXPECT_EQ(records[0].port, "COM1");
+    }
+}
