@@ -11,6 +11,7 @@
 #include "link/link.hpp"
 #include "link/trace.hpp"
 #include "platform/seq_files.hpp"
+#include "memories/memories_reading.hpp"
 #include "rehearsal/rehearsal.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/page_exchange.hpp"
@@ -22,24 +23,6 @@ namespace cli {
 using namespace torvela;
 
 namespace {
-
-std::string hex6(std::uint32_t v) {
-    char b[12];
-    std::snprintf(b, sizeof b, "%06X", v);
-    return b;
-}
-
-// Store page addresses as runs: "000000, 000500, 020000-05FF00".
-std::string page_runs(const std::vector<std::uint32_t>& pages) {
-    std::string out;
-    for (std::size_t i = 0; i < pages.size();) {
-        std::size_t j = i;
-        while (j + 1 < pages.size() && pages[j + 1] == pages[j] + 0x100) ++j;
-        out += (out.empty() ? "" : ", ") + hex6(pages[i]) + (j > i ? "-" + hex6(pages[j]) : "");
-        i = j + 1;
-    }
-    return out.empty() ? "none" : out;
-}
 
 // The blocks erased, as the window labels them: the writer's code n is the
 // block of check box n + 3.

@@ -68,3 +68,19 @@ TEST(MemoriesReading, DifferingBytesAsRuns) {
         EXPECT_EQ(torvela::differing_bytes(a, b), c.runs);
     }
 }
+
+// The pages a dry run names, as runs of consecutive store pages.
+TEST(MemoriesReading, PagesAsRuns) {
+    const struct {
+        std::vector<std::uint32_t> pages;
+        const char* runs;
+    } table[] = {
+        {{}, "none"},
+        {{0x000000}, "000000"},
+        {{0x000000, 0x000500, 0x000600, 0x020000, 0x020100}, "000000, 000500-000600, 020000-020100"},
+        {{0x017F00, 0x018000}, "017F00-018000"},       // across a block
+        {{0x000A00, 0x000000, 0x000100}, "000A00, 000000-000100"},  // in the order read
+        {{0x010000, 0x010000}, "010000, 010000"},      // read twice
+    };
+    for (const auto& row : table) EXPECT_EQ(torvela::page_runs(row.pages), row.runs);
+}

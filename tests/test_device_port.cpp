@@ -9,6 +9,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <termios.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include "device_port.hpp"
@@ -59,14 +60,17 @@ TEST(DevicePort, OpensRaw57600EightNoneOneWithoutFlowControl) {
     ASSERT_TRUE(port.Output(out));
     std::uint8_t got[sizeof out] = {};
     std::size_t n = 0;
-    while (n < sizeof out) {
+    // Ten seconds at most: a port that sends nothing fails here, not hangs.
+    for (int waits = 0; n < sizeof out && waits < 100; ++waits) {
+        pollfd p{t.master, POLLIN, 0};
+        if (poll(&p, 1, 100) != 1) continue;
         const ssize_t k = read(t.master, got + n, sizeof out - n);
         ASSERT_GT(k, 0);
         n += static_cast<std::size_t>(k);
     }
     EXPECT_EQ(std::string(got, got + n), std::string(out, out + sizeof out));
     ASSERT_EQ(write(t.master, out, sizeof out), static_cast<ssize_t>(sizeof out));
-    while (port.InBufferCount() < static_cast<int>(sizeof out)) usleep(1000);
+    for (int waits = 0; port.InBufferCount() < static_cast<int>(sizeof out) && waits < 10'000; ++waits) usleep(1000);
     EXPECT_EQ(port.Input(), std::string(out, out + sizeof out));
 }
 

@@ -41,4 +41,20 @@ std::string differing_bytes(const page_bytes& a, const page_bytes& b) {
     return runs;
 }
 
+std::string page_runs(const std::vector<std::uint32_t>& pages) {
+    auto hex6 = [](std::uint32_t v) {
+        char b[12];
+        std::snprintf(b, sizeof b, "%06X", v);
+        return std::string(b);
+    };
+    std::string out;
+    for (std::size_t i = 0; i < pages.size();) {
+        std::size_t j = i;
+        while (j + 1 < pages.size() && pages[j + 1] == pages[j] + 0x100) ++j;
+        out += (out.empty() ? "" : ", ") + hex6(pages[i]) + (j > i ? "-" + hex6(pages[j]) : "");
+        i = j + 1;
+    }
+    return out.empty() ? "none" : out;
+}
+
 }  // namespace torvela

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "rom_data/memory_files.hpp"
 
@@ -16,5 +17,8 @@ std::string page_digits(const page_bytes& page);
 // The runs of bytes in which two pages differ, as "00-1F, 80"; empty when
 // they are equal.
 std::string differing_bytes(const page_bytes& a, const page_bytes& b);
+// Store pages (their addresses) as runs of consecutive pages, in the order
+// given: "000000, 000500-000600, 020000-020F00"; "none" for no page.
+std::string page_runs(const std::vector<std::uint32_t>& pages);
 
 }  // namespace torvela
