@@ -199,6 +199,12 @@ bool job_history::append(const job_record& r, std::string& why) {
         why = utf8_from_path(file) + " cannot be opened: " + system_reason(GetLastError());
         return false;
     }
+    // Appenders take turns: not every file system appends at the end for
+    // each writer of its own (Wine's does not).
+    OVERLAPPED turn{};
+    turn.Offset = 0xFFFFFFFF;
+    turn.OffsetHigh = 0x7FFFFFFF;
+    LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn);
     // A line a crash cut short is ended first, so that it spoils no record
     // but itself.
     LARGE_INTEGER was{};
@@ -219,6 +225,7 @@ bool job_history::append(const job_record& r, std::string& why) {
     const DWORD err = GetLastError();
     LARGE_INTEGER size{};
     GetFileSizeEx(h, &size);
+    UnlockFileEx(h, 0, 1, 0, &turn);
     CloseHandle(h);
     if (!synced) {
         why = utf8_from_path(file) + " was not written whole: " + system_reason(err);
@@ -244,6 +251,9 @@ bool job_history::append(const job_record& r, std::string& why) {
         why = utf8_from_path(file) + " cannot be opened: " + reason_of(errno);
         return false;
     }
+    // Appenders take turns, as not every file system appends at the end
+    // for each writer of its own (a network share may not).
+    ::flock(fd, LOCK_EX);
     // A line a crash cut short is ended first, so that it spoils no record
     // but itself.
     struct stat before {};
