@@ -68,12 +68,13 @@ main_window::main_window() : box_(this), dialogs_(this) {
     design_font_ = font();
     setWindowTitle("TORVELA");
     clock_.start();
-    form_ = std::make_unique<torvela::main_form>(serial_, box_, dialogs_, files_);
-    form_->history = &history_;
+    form_ = std::make_unique<torvela::main_form>(services_.serial, box_, dialogs_, services_.files);
+    form_->history = &services_.history;
     form_->program = "torvela";
     // The three timers on the driver's clock: one precise single-shot timer
     // wakes when the next is due.
-    driver_ = std::make_unique<torvela::front_driver>(*form_, serial_, torvela::timer_driver::offered::by_one_timer);
+    driver_ = std::make_unique<torvela::front_driver>(*form_, services_.serial,
+                                                      torvela::timer_driver::offered::by_one_timer);
     build();
     driver_->load(clock_.elapsed());
     pump_.setTimerType(Qt::PreciseTimer);

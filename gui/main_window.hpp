@@ -16,9 +16,8 @@
 
 #include "console/main_form.hpp"
 #include "qt_dialogs.hpp"
-#include "device_port.hpp"
+#include "form_services.hpp"
 #include "link/trace.hpp"
-#include "platform/job_history.hpp"
 #include "platform/seq_files.hpp"
 #include "window/driver.hpp"
 
@@ -31,7 +30,7 @@ public:
     ~main_window() override;
 
     torvela::main_form& form() { return *form_; }
-    torvela::traced_port& serial() { return serial_; }
+    torvela::traced_port& serial() { return services_.serial; }
     QWidget* widget(const QString& name) const;
     bool service_view() const { return driver_->service_view(); }
     void set_service_view(bool on);
@@ -71,10 +70,7 @@ private:
     QRect placed(const torvela::rect& r) const;
     void fit(const torvela::rect& area);
 
-    torvela::std_seq_files files_;
-    torvela::job_history history_ = torvela::job_history::for_user();
-    torvela::device_port device_;
-    torvela::traced_port serial_{device_};
+    torvela::form_services services_;
     qt_message_box box_;
     qt_dialogs dialogs_;
     std::unique_ptr<torvela::main_form> form_;

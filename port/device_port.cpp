@@ -81,4 +81,26 @@ std::vector<serial_device> serial_devices_present(const std::vector<port_state>&
     return devices;
 }
 
+bool device_port::send_pending(std::span<const std::uint8_t> bytes) {
+    std::string why;
+    if (pending_.send(bytes, [this](std::span<const std::uint8_t> b, std::string& w) { return write_now(b, w); }, why))
+        return true;
+    lose(why);
+    return false;
+}
+
+void device_port::forget_device() {
+    found_settings_.clear();
+    pending_.clear();
+    handle_ = -1;
+    open_ = false;
+}
+
+int device_port::InBufferCount() {
+    if (!open_) return -1;
+    // What the device did not take before goes first.
+    if (pending_.waiting() > 0 && !send_pending({})) return -1;
+    return bytes_waiting();
+}
+
 }  // namespace torvela

@@ -94,6 +94,14 @@ private:
     // `bytes` after those waiting, as much as the device takes now; false
     // when the line is lost.
     bool send_pending(std::span<const std::uint8_t> bytes);
+    // What the device takes of `bytes` now, without waiting: the count, or
+    // -1 with the system's reason. This system's own part of the sending.
+    long write_now(std::span<const std::uint8_t> bytes, std::string& why);
+    // The bytes received and not yet read, or -1 once the line is lost:
+    // this system's own part of InBufferCount.
+    int bytes_waiting();
+    // The end of a close: nothing held, nothing waiting.
+    void forget_device();
 };
 
 }  // namespace torvela

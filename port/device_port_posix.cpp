@@ -263,15 +263,10 @@ void device_port::close_device() {
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
     }
-    found_settings_.clear();
-    pending_.clear();
-    handle_ = -1;
-    open_ = false;
+    forget_device();
 }
 
-int device_port::InBufferCount() {
-    if (!open_) return -1;
-    if (pending_.waiting() > 0 && !send_pending({})) return -1;
+int device_port::bytes_waiting() {
     const int fd = static_cast<int>(handle_);
     // A terminal whose other side has gone reports a hang-up, and nothing
     // else tells: no byte arrives and no error is raised.
@@ -316,22 +311,15 @@ bool device_port::Output(std::span<const std::uint8_t> bytes) {
 
 // A page is 260 bytes, far below what a terminal takes at once; should the
 // driver's buffer be full, the rest waits (see pending_writes).
-bool device_port::send_pending(std::span<const std::uint8_t> bytes) {
-    const int fd = static_cast<int>(handle_);
-    std::string why;
-    const auto takes_now = [fd](std::span<const std::uint8_t> b, std::string& reason_why) -> long {
-        for (;;) {
-            const ssize_t n = ::write(fd, b.data(), b.size());
-            if (n >= 0) return static_cast<long>(n);
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-            reason_why = reason(errno);
-            return -1;
-        }
-    };
-    if (pending_.send(bytes, takes_now, why)) return true;
-    lose(why);
-    return false;
+long device_port::write_now(std::span<const std::uint8_t> bytes, std::string& why) {
+    for (;;) {
+        const ssize_t n = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
+        if (n >= 0) return static_cast<long>(n);
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+        why = reason(errno);
+        return -1;
+    }
 }
 
 }  // namespace torvela

@@ -105,15 +105,10 @@ void device_port::close_device() {
         }
         CloseHandle(as_handle(handle_));
     }
-    found_settings_.clear();
-    pending_.clear();
-    handle_ = -1;
-    open_ = false;
+    forget_device();
 }
 
-int device_port::InBufferCount() {
-    if (!open_) return -1;
-    if (pending_.waiting() > 0 && !send_pending({})) return -1;
+int device_port::bytes_waiting() {
     DWORD errors = 0;
     COMSTAT stat{};
     // A vanished device (an unplugged adapter) fails here.
@@ -146,21 +141,16 @@ bool device_port::Output(std::span<const std::uint8_t> bytes) {
 }
 
 // A page is 260 bytes, far below the driver's queue; should it be full, the
-// rest waits (see pending_writes).
-bool device_port::send_pending(std::span<const std::uint8_t> bytes) {
-    const HANDLE h = as_handle(handle_);
-    std::string why;
-    const auto takes_now = [h](std::span<const std::uint8_t> b, std::string& reason_why) -> long {
-        DWORD n = 0;
-        if (WriteFile(h, b.data(), static_cast<DWORD>(b.size()), &n, nullptr)) return static_cast<long>(n);
-        const DWORD err = GetLastError();
-        if (err == ERROR_SEM_TIMEOUT || err == ERROR_TIMEOUT) return static_cast<long>(n);
-        reason_why = system_reason(err);
-        return -1;
-    };
-    if (pending_.send(bytes, takes_now, why)) return true;
-    lose(why);
-    return false;
+// rest waits (see pending_writes). The port's write time-out is a
+// millisecond: a write returns with what the driver took.
+long device_port::write_now(std::span<const std::uint8_t> bytes, std::string& why) {
+    DWORD n = 0;
+    if (WriteFile(as_handle(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr))
+        return static_cast<long>(n);
+    const DWORD err = GetLastError();
+    if (err == ERROR_SEM_TIMEOUT || err == ERROR_TIMEOUT) return static_cast<long>(n);
+    why = system_reason(err);
+    return -1;
 }
 
 }  // namespace torvela

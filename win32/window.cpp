@@ -131,10 +131,11 @@ bool main_window::create(HINSTANCE instance) {
     if (!hwnd_) return false;
     box_.owner = hwnd_;
     dialogs_.owner = hwnd_;
-    form_ = std::make_unique<torvela::main_form>(serial_, box_, dialogs_, files_);
-    form_->history = &history_;
+    form_ = std::make_unique<torvela::main_form>(services_.serial, box_, dialogs_, services_.files);
+    form_->history = &services_.history;
     form_->program = "torvela";
-    driver_ = std::make_unique<torvela::front_driver>(*form_, serial_, torvela::timer_driver::offered::by_one_timer);
+    driver_ = std::make_unique<torvela::front_driver>(*form_, services_.serial,
+                                                      torvela::timer_driver::offered::by_one_timer);
     build();
     driver_->load(now());
     set_service_view(false);
@@ -478,7 +479,7 @@ LRESULT CALLBACK main_window::proc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
     try {
         if (self_ && self_->hwnd_ == w) return self_->handle(msg, wp, lp);
     } catch (const std::exception& e) {
-        if (self_) self_->serial_.note(std::string("internal error in the window: ") + e.what());
+        if (self_) self_->services_.serial.note(std::string("internal error in the window: ") + e.what());
         return 0;
     } catch (...) {
         return 0;

@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "console/main_form.hpp"
-#include "device_port.hpp"
+#include "form_services.hpp"
 #include "dialogs.hpp"
 #include "link/trace.hpp"
-#include "platform/job_history.hpp"
 #include "platform/seq_files.hpp"
 #include "text.hpp"
 
@@ -73,10 +72,7 @@ private:
     HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;
     std::map<int, HFONT> smaller_;  // by height: the faces of captions too wide for the window's
-    torvela::std_seq_files files_;
-    torvela::job_history history_ = torvela::job_history::for_user();
-    torvela::device_port device_;
-    torvela::traced_port serial_{device_};
+    torvela::form_services services_;
     win32_box box_;
     win32_dialogs dialogs_;
     std::unique_ptr<torvela::main_form> form_;
