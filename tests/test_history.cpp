@@ -172,7 +172,17 @@ TEST(JobHistory, KeptCopiesFollowTheEnvironment) {
     EXPECT_EQ(job_history::user_folder(), "/srv/bench/data/torvela");
     setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored
     EXPECT_EQ(job_history::user_folder(), std::filesystem::path(std::getenv("HOME")) / ".local/share/torvela");
+    // No home at all: nothing is read or written in the current folder.
+    const std::string home = std::getenv("HOME");
     unsetenv("XDG_DATA_HOME");
+    unsetenv("HOME");
+    job_history nowhere = job_history::for_user();
+    EXPECT_EQ(nowhere.folder(), "");
+    std::string why;
+    EXPECT_FALSE(nowhere.append({}, why));
+    EXPECT_EQ(nowhere.keep_unit("unit", "V1", why), "");
+    EXPECT_EQ(nowhere.read().notes.size(), 1u);
+    setenv("HOME", home.c_str(), 1);
 #endif
     EXPECT_TRUE(job_history::for_user().keep_units);
 }

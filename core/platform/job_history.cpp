@@ -286,6 +286,11 @@ bool job_history::append(const job_record& r, std::string& why) {
 
 job_history::listing job_history::read() const {
     listing out;
+    // No data folder: never the current folder's files instead.
+    if (folder_.empty()) {
+        out.notes.push_back("the system names no data folder for this user (set XDG_DATA_HOME or HOME)");
+        return out;
+    }
     for (const char* name : {"history.1.jsonl", "history.jsonl"}) {
         const fs::path file = folder_ / name;
         std::ifstream in(file, std::ios::binary);
