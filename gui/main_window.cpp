@@ -13,6 +13,10 @@
 #include <QSignalBlocker>
 #include <QShortcut>
 
+#include <QListWidget>
+#include <QDesktopServices>
+#include <QUrl>
+#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 
@@ -53,6 +57,7 @@ void main_window::fit(const torvela::rect& area) {
     QFont t = trace_font_;
     t.setPointSizeF(trace_font_.pointSizeF() * scale_);
     trace_->setFont(t);
+    jobs_->setFont(t);
     const QRect inside = placed(area);
     setFixedSize(inside.width(), inside.height());
     const int x = std::clamp(pos().x(), room.left(), std::max(room.left(), room.right() + 1 - frame.left() - frame.right() - inside.width()));
@@ -61,6 +66,8 @@ void main_window::fit(const torvela::rect& area) {
     trace_->setGeometry(placed(torvela::trace_view_place));
     progress_->setGeometry(placed(torvela::progress_place));
     save_trace_->setGeometry(placed(torvela::save_trace_place));
+    jobs_->setGeometry(placed(torvela::jobs_view_place));
+    kept_units_->setGeometry(placed(torvela::kept_units_place));
 }
 
 main_window::main_window() : box_(this), dialogs_(this) {
@@ -164,6 +171,21 @@ void main_window::build() {
                                  QString::fromStdString(torvela::trace_not_saved(path.toStdString())));
     });
     save_trace_ = save;
+    // The last jobs of the history, and the folder of the units kept.
+    jobs_ = new QListWidget(this);
+    jobs_->setObjectName("jobs");
+    jobs_->setFont(trace_font_);
+    jobs_->setSelectionMode(QAbstractItemView::NoSelection);
+    auto* kept = new QPushButton("KEPT UNITS", this);
+    kept->setObjectName("kept_units");
+    connect(kept, &QPushButton::clicked, this, [this] {
+        const QString folder = QString::fromStdString(driver_->kept_units_folder());
+        if (folder.isEmpty() || !QFileInfo(folder).isDir() || !QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+            QMessageBox::information(this, "KEPT UNITS",
+                                     folder.isEmpty() ? "No unit is kept: this user has no data folder."
+                                                      : "No unit has been kept in " + folder + " yet, or it cannot be shown.");
+    });
+    kept_units_ = kept;
 }
 
 QString main_window::trace_text(std::size_t last) const {
@@ -189,7 +211,8 @@ QWidget* main_window::widget(const QString& name) const {
 void main_window::set_service_view(bool on) {
     driver_->set_service_view(on);
     fit(torvela::window_area(on));
-    for (QWidget* w : {static_cast<QWidget*>(trace_), static_cast<QWidget*>(progress_), save_trace_})
+    for (QWidget* w : {static_cast<QWidget*>(trace_), static_cast<QWidget*>(progress_), save_trace_,
+                       static_cast<QWidget*>(jobs_), kept_units_})
         w->setVisible(on);
     refresh();
 }
@@ -261,6 +284,11 @@ void main_window::refresh() {
     if (r.status_tip) widget("Label9")->setToolTip(QString::fromStdString(*r.status_tip));
     if (r.progress) progress_->setText(QString::fromStdString(*r.progress));
     show_trace(r.trace);
+    if (r.jobs) {
+        jobs_->clear();
+        for (const std::string& line : *r.jobs) jobs_->addItem(QString::fromStdString(line));
+        jobs_->scrollToBottom();
+    }
 }
 
 void main_window::show_trace(const torvela::trace_feed::update& u) {

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <QWidget>
@@ -80,6 +81,8 @@ private:
     QPlainTextEdit* trace_ = nullptr;
     QLabel* progress_ = nullptr;
     QWidget* save_trace_ = nullptr;
+    QListWidget* jobs_ = nullptr;
+    QWidget* kept_units_ = nullptr;
     QElapsedTimer clock_;
     bool painted_ = false;
     double scale_ = 1.0;

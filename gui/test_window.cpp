@@ -15,6 +15,7 @@
 #include <QFontInfo>
 #include <QScreen>
 #include <QLabel>
+#include <QListWidget>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -152,6 +153,7 @@ private slots:
     void initTestCase() {
         QVERIFY(home_.isValid());
         qputenv("XDG_CONFIG_HOME", home_.path().toUtf8());
+        qputenv("XDG_DATA_HOME", (home_.path() + "/data").toUtf8());
         // A home of the test's own, with a documents folder for the dialog.
         qputenv("HOME", home_.path().toUtf8());
         QVERIFY(QDir(home_.path()).mkpath("Documents"));
@@ -237,6 +239,15 @@ private slots:
         QCOMPARE(QString::fromStdString(w.form().Combo1.caption), QString("commimucation stop"));
         QVERIFY(w.widget("Image1")->isVisible());
         QVERIFY(!w.widget("Image2")->isVisible());
+        // The service view lists the job as the history recorded it, with
+        // KEPT UNITS under the list.
+        w.set_service_view(true);
+        auto* jobs = static_cast<QListWidget*>(w.widget("jobs"));
+        QVERIFY(jobs->isVisible() && w.widget("kept_units")->isVisible());
+        QVERIFY(jobs->count() >= 1);
+        const QString last = jobs->item(jobs->count() - 1)->text();
+        QVERIFY2(last.contains("  erase all flash  success"), qPrintable(last));
+        QVERIFY(w.rect().contains(w.widget("kept_units")->geometry()));
     }
 
     void port_open_failure() {

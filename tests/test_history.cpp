@@ -18,6 +18,7 @@
 #include "platform/job_history.hpp"
 #include "platform/sha256.hpp"
 #include "support.hpp"
+#include "window/driver.hpp"
 
 using namespace torvela;
 using namespace test_support;
@@ -360,4 +361,27 @@ TEST(JobHistory, EveryOperationIsRecordedOnce) {
         EXPECT_EQ(records[0].status, r.form->Label9.caption);
         EXPECT_EQ(records[0].port, "COM1");
     }
+}
+
+// The service view lists the last jobs: when it opens and after each job
+// recorded, and reads the history at no other refresh.
+TEST(JobHistory, TheServiceViewListsTheLastJobs) {
+    private_work_folder data;
+    history_rig r(data.file("torvela"));
+    r.driver->set_service_view(true);
+    const auto opened = r.driver->refresh(0);
+    ASSERT_TRUE(opened.jobs);
+    EXPECT_TRUE(opened.jobs->empty());
+    EXPECT_FALSE(r.driver->refresh(1).jobs);
+    for (std::size_t n = 1; n <= jobs_listed + 1; ++n) {
+        r.driver->event(r.form->allunlock_erase, control_event::click, static_cast<std::int64_t>(r.line.now_us / 1000));
+        ASSERT_TRUE(r.run_job());
+        const auto now = static_cast<std::int64_t>(r.line.now_us / 1000);
+        const auto listed = r.driver->refresh(now);
+        ASSERT_TRUE(listed.jobs) << n;
+        EXPECT_EQ(listed.jobs->size(), std::min(n, jobs_listed));
+        EXPECT_NE(listed.jobs->back().find("  erase all flash  success"), std::string::npos) << listed.jobs->back();
+        EXPECT_FALSE(r.driver->refresh(now + 1).jobs);
+    }
+    EXPECT_EQ(r.driver->kept_units_folder(), utf8_from_path(r.history.units_folder()));
 }

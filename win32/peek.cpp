@@ -2,6 +2,7 @@
 // window and reads or answers what an operator would see.
 //   torvela-peek wait                      the window is shown and takes input
 //   torvela-peek text NAME                 the text a control shows
+//   torvela-peek lines NAME                the lines of a list box, one a line
 //   torvela-peek visible NAME              1 when shown, else 0
 //   torvela-peek point NAME                the control's centre on the screen, "x y"
 //   torvela-peek title                     the window's title
@@ -372,6 +373,15 @@ int main(int argc, char** argv) {
         std::printf("%d\n", drawn_as_boxes(torvela_win32::wide(text_of(c))));
     } else if (op == "text") {
         std::printf("%s\n", text_of(c).c_str());
+    } else if (op == "lines") {
+        // A list box's lines, one a line.
+        const LRESULT count = SendMessageW(c, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            std::wstring line(static_cast<std::size_t>(SendMessageW(c, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0)) + 1, L'\0');
+            line.resize(static_cast<std::size_t>(
+                SendMessageW(c, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()))));
+            std::printf("%s\n", torvela_win32::utf8(line).c_str());
+        }
     } else if (op == "visible") {
         std::printf("%d\n", IsWindowVisible(c) ? 1 : 0);
     } else if (op == "point") {

@@ -62,12 +62,13 @@ inline constexpr const wchar_t* window_class = L"torvela_main";
 // Control IDs: the control table's controls in order from here; the service
 // view's own controls, named as in the Qt window.
 inline constexpr int first_control_id = 1000;
-inline constexpr int trace_id = 50, progress_id = 51, save_trace_id = 52;
+inline constexpr int trace_id = 50, progress_id = 51, save_trace_id = 52, jobs_id = 53, kept_units_id = 54;
 struct service_control {
     const char* name;
     int id;
 };
 inline constexpr service_control service_controls[] = {
-    {"trace", trace_id}, {"progress", progress_id}, {"save_trace", save_trace_id}};
+    {"trace", trace_id},           {"progress", progress_id}, {"save_trace", save_trace_id},
+    {"jobs", jobs_id},             {"kept_units", kept_units_id}};
 
 }  // namespace torvela_win32

@@ -4,6 +4,7 @@
 #include "window.hpp"
 
 #include <mmsystem.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cmath>
@@ -176,6 +177,9 @@ void main_window::build() {
                    WS_EX_CLIENTEDGE);
     progress_ = child(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, progress_id);
     save_trace_ = child(L"BUTTON", L"SAVE TRACE", BS_PUSHBUTTON, save_trace_id);
+    // The last jobs of the history, and the folder of the units kept.
+    jobs_ = child(L"LISTBOX", L"", LBS_NOINTEGRALHEIGHT | LBS_NOSEL | WS_VSCROLL, jobs_id, WS_EX_CLIENTEDGE);
+    kept_units_ = child(L"BUTTON", L"KEPT UNITS", BS_PUSHBUTTON, kept_units_id);
     // The reason behind the status line, on it as a tip.
     tip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, 0, 0, 0,
                            0, hwnd_, nullptr, instance, nullptr);
@@ -202,7 +206,8 @@ void main_window::set_fonts(double scale) {
     font_ = japanese_ui_font(-px(12));
     dialogs_.font = font_;
     for (const widget& b : widgets_) SendMessageW(b.w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
-    for (HWND w : {trace_, progress_, save_trace_}) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+    for (HWND w : {trace_, progress_, save_trace_, jobs_, kept_units_})
+        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
     SendMessageW(trace_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(px(7 * torvela::trace_view_columns)), 0);
     if (old) DeleteObject(old);
     for (auto& [height, font] : smaller_) DeleteObject(font);
@@ -255,7 +260,9 @@ void main_window::set_service_view(bool on) {
     const int left = std::max<int>(mi.rcWork.left, std::min<int>(at.left, mi.rcWork.right - (r.right - r.left)));
     SetWindowPos(hwnd_, nullptr, left, top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
     const std::pair<HWND, torvela::rect> parts[] = {
-        {trace_, torvela::trace_view_place}, {progress_, torvela::progress_place}, {save_trace_, torvela::save_trace_place}};
+        {trace_, torvela::trace_view_place},   {progress_, torvela::progress_place},
+        {save_trace_, torvela::save_trace_place}, {jobs_, torvela::jobs_view_place},
+        {kept_units_, torvela::kept_units_place}};
     for (const auto& [w, place] : parts) {
         MoveWindow(w, px(place.x), px(place.y), px(place.width), px(place.height), TRUE);
         ShowWindow(w, on ? SW_SHOW : SW_HIDE);
@@ -302,6 +309,24 @@ void main_window::refresh() {
     }
     if (r.progress) SetWindowTextW(progress_, wide(*r.progress).c_str());
     show_trace(r.trace);
+    if (r.jobs) {
+        SendMessageW(jobs_, LB_RESETCONTENT, 0, 0);
+        for (const std::string& line : *r.jobs)
+            SendMessageW(jobs_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(line).c_str()));
+        const LRESULT lines = SendMessageW(jobs_, LB_GETCOUNT, 0, 0);
+        SendMessageW(jobs_, LB_SETTOPINDEX, static_cast<WPARAM>(std::max<LRESULT>(0, lines - 1)), 0);
+    }
+}
+
+void main_window::open_kept_units() {
+    const std::string folder = driver_->kept_units_folder();
+    const DWORD attributes = folder.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide(folder).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        reinterpret_cast<INT_PTR>(ShellExecuteW(hwnd_, L"open", wide(folder).c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32)
+        return;
+    const std::string text = folder.empty() ? "No unit is kept: this user has no data folder."
+                                            : "No unit has been kept in " + folder + " yet, or it cannot be shown.";
+    MessageBoxW(hwnd_, wide(text).c_str(), L"KEPT UNITS", MB_OK | MB_ICONINFORMATION);
 }
 
 void main_window::show_trace(const torvela::trace_feed::update& u) {
@@ -397,6 +422,7 @@ bool main_window::pre_translate(const MSG& msg) {
 
 void main_window::command(int id, int code) {
     if (id == save_trace_id && code == BN_CLICKED) return save_trace();
+    if (id == kept_units_id && code == BN_CLICKED) return open_kept_units();
     widget* b = find(id);
     if (!b) return;
     torvela::control& c = *b->c;

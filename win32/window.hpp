@@ -59,6 +59,8 @@ private:
     void refresh();
     void show_trace(const torvela::trace_feed::update& u);
     void save_trace();
+    // KEPT UNITS: the folder of the kept units, in the system's file window.
+    void open_kept_units();
     void start_timer();
     void stop_timer();
     void on_tick();
@@ -78,7 +80,8 @@ private:
     std::unique_ptr<torvela::main_form> form_;
     std::unique_ptr<torvela::front_driver> driver_;
     std::vector<widget> widgets_;
-    HWND trace_ = nullptr, progress_ = nullptr, save_trace_ = nullptr, tip_ = nullptr;
+    HWND trace_ = nullptr, progress_ = nullptr, save_trace_ = nullptr, tip_ = nullptr, jobs_ = nullptr,
+         kept_units_ = nullptr;
     timer_slot slot_;
     LARGE_INTEGER started_{}, frequency_{};
     // Design pixels to the window's: the monitor's DPI, less where the

@@ -228,6 +228,7 @@ struct main_form {
         bool running = false;
         std::uint32_t outcomes_seen = 0;
         std::uint8_t job = 0, step = 0;
+        std::uint32_t recorded = 0;  // operations recorded so far
     } operation;
     std::string pressed;
 

@@ -5,6 +5,7 @@
 
 #include "engine/engine.hpp"
 #include "platform/disk_files.hpp"
+#include "platform/job_history.hpp"
 
 namespace torvela {
 
@@ -73,6 +74,7 @@ bool front_driver::tick(std::int64_t now_ms) {
 void front_driver::set_service_view(bool on) {
     service_view_ = on;
     acted_ = true;
+    jobs_listed_.reset();
     for (drawn& d : drawn_) d.fresh = true;
     feed_.restart();
     progress_text_.reset();
@@ -142,8 +144,29 @@ front_driver::redraw front_driver::refresh(std::int64_t now_ms) {
     if (service_view_) {
         if (captions_due) r.progress = changed(progress_text_, progress_.text());
         r.trace = feed_.take(trace_, now_ms);
+        if (jobs_listed_ != f_.operation.recorded) {
+            jobs_listed_ = f_.operation.recorded;
+            r.jobs = recent_jobs(jobs_listed);
+        }
     }
     return r;
+}
+
+std::string front_driver::kept_units_folder() const {
+    return f_.history ? utf8_from_path(f_.history->units_folder()) : std::string();
+}
+
+std::vector<std::string> front_driver::recent_jobs(std::size_t count) const {
+    std::vector<std::string> lines;
+    if (!f_.history) return lines;
+    const std::vector<job_record> records = f_.history->read().records;
+    for (std::size_t i = records.size() > count ? records.size() - count : 0; i < records.size(); ++i) {
+        const job_record& r = records[i];
+        const std::string time = r.time.size() >= 19 ? r.time.substr(11, 8) : r.time;
+        const std::string file = r.file.substr(r.file.find_last_of("/\\") + 1);
+        lines.push_back(time + "  " + r.operation + (file.empty() ? "" : "  " + file) + "  " + r.outcome);
+    }
+    return lines;
 }
 
 std::string front_driver::trace_text(std::size_t lines) const {

@@ -31,6 +31,8 @@ struct control_change {
 // job runs; the status line, the pictures and the state of every control
 // at once, and everything after an operator's act.
 inline constexpr int caption_period_ms = 250;
+// How many jobs the service view lists.
+inline constexpr std::size_t jobs_listed = 6;
 
 class front_driver {
 public:
@@ -83,11 +85,20 @@ public:
         std::optional<std::string> status_tip;  // the reason behind the status line
         std::optional<std::string> progress;    // only while the service view shows
         trace_feed::update trace;                // likewise
+        // The last jobs of the history, one line each, oldest first: when
+        // the view opens and after each operation recorded.
+        std::optional<std::vector<std::string>> jobs;
     };
     // What changed since the last refresh, at `now_ms`. It also takes a new
     // status line into the history (as take_status) and brings the
     // progress line forward: a window needs nothing else after a tick.
     redraw refresh(std::int64_t now_ms);
+
+    // Where the kept units are, for KEPT UNITS; empty without a history.
+    std::string kept_units_folder() const;
+    // The last `count` jobs of the history as the service view lists them:
+    // "16:31:18  save memories to file  unit.dat  success".
+    std::vector<std::string> recent_jobs(std::size_t count) const;
 
     // The last `lines` trace lines as text, one a line.
     std::string trace_text(std::size_t lines) const;
@@ -114,6 +125,7 @@ private:
     std::vector<std::string> status_history_;
     std::optional<std::string> title_, tip_, progress_text_;
     std::string status_seen_;  // the status line at the last look
+    std::optional<std::uint32_t> jobs_listed_;  // the operations recorded when the jobs were last listed
     std::uint64_t ticks_run_[timer_driver::timers] = {};
     bool service_view_ = false;
     bool loaded_ = false, unloaded_ = false;

@@ -11,7 +11,14 @@
 namespace torvela {
 
 // The service view's own parts, in design pixels.
-inline constexpr rect trace_view_place{client_width + 8, 8, trace_width - 16, service_height - 16};
+// The trace above, the last jobs below it, KEPT UNITS under them.
+inline constexpr int jobs_view_height = 96;
+inline constexpr rect trace_view_place{client_width + 8, 8, trace_width - 16,
+                                       service_height - 40 - jobs_view_height - service_button_height};
+inline constexpr rect jobs_view_place{client_width + 8, trace_view_place.y + trace_view_place.height + 8,
+                                      trace_width - 16, jobs_view_height};
+inline constexpr rect kept_units_place{client_width + 8, jobs_view_place.y + jobs_view_height + 8,
+                                       service_button_width, service_button_height};
 inline constexpr rect progress_place{8, service_row_top, 360, service_button_height};
 inline constexpr rect save_trace_place{save_trace_left, service_row_top, service_button_width,
                                        service_button_height};
