@@ -350,14 +350,14 @@ void guarded(main_form& f, handler entry) {
 void settle_operation(main_form& f) {
     main_form::operation_watch& op = f.operation;
     if (f.engine_step != 0 || f.job_no != 0) {
+        // The job, or the exchange the operation began with.
         if (!op.running) op = {true, op.outcomes_seen, f.job_no, f.engine_step, op.recorded};
-        if (op.job == 0 && op.step == 0) op.job = f.job_no, op.step = f.engine_step;
         return;
     }
-    const bool ended = op.running || f.outcomes != op.outcomes_seen;
+    const bool ended = (op.running || f.outcomes != op.outcomes_seen) && f.last_outcome != outcome::none;
     const main_form::operation_watch was = op;
-    op = {false, f.outcomes, 0, 0, op.recorded + (ended && f.last_outcome != outcome::none ? 1u : 0u)};
-    if (ended && f.last_outcome != outcome::none) {
+    op = {false, f.outcomes, 0, 0, op.recorded + (ended ? 1u : 0u)};
+    if (ended) {
         // The record never ends an operation that has ended already.
         try {
             record_operation(f, was.job, was.step);
