@@ -117,12 +117,12 @@ struct unit_rig : writer_sim::rig {
     }
     // The writer after its memories were taken out: nothing in block 0 and 1.
     void clear_writer() { std::fill_n(sim.store.begin(), 0x20000, 0xFF); }
-    // A ROM data file NAME.mot of `data` at 000000, S2 records of 32 bytes.
-    std::string rom_file(const std::string& data, const std::string& name) {
+    // A ROM data file NAME.mot of `data` at `base`, S2 records of 32 bytes.
+    std::string rom_file(const std::string& data, const std::string& name, std::uint32_t base = 0) {
         std::string text = "S0030000FC\r\n";
         for (std::size_t at = 0; at < data.size(); at += 32) {
             const std::size_t end = std::min(at + 32, data.size());
-            text += s2_record(static_cast<std::uint32_t>(at),
+            text += s2_record(base + static_cast<std::uint32_t>(at),
                               std::vector<std::uint8_t>(data.begin() + static_cast<std::ptrdiff_t>(at),
                                                         data.begin() + static_cast<std::ptrdiff_t>(end))) +
                     "\r\n";

@@ -286,6 +286,7 @@ TEST(JobHistory, DamagedRecordsAreSkippedWithANote) {
     ASSERT_EQ(listing.notes.size(), std::size(damage) + 1);
     EXPECT_NE(listing.notes[1].find("line 4 skipped"), std::string::npos) << listing.notes[1];
     EXPECT_NE(listing.notes.back().find("cut short"), std::string::npos);
+    EXPECT_EQ(h.last(100).size(), listing.records.size());
     // The next record after a line cut short is whole.
     ASSERT_TRUE(h.append(r, why));
     EXPECT_EQ(h.read().records.size(), std::size(damage) + 2);
@@ -315,6 +316,14 @@ TEST(JobHistory, GrowsOnlyToItsLimit) {
     EXPECT_EQ(records.back().status, std::to_string(total - 1));  // the newest stay, in order
     for (std::size_t i = 1; i < records.size(); ++i)
         EXPECT_EQ(std::stoi(records[i].status), std::stoi(records[i - 1].status) + 1);
+    // The last records read from the end are the listing's last, across
+    // the two files and however many are asked for.
+    for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{6}, records.size() - 2, records.size() + 5}) {
+        const auto last = h.last(n);
+        ASSERT_EQ(last.size(), std::min(n, records.size())) << n;
+        for (std::size_t i = 0; i < last.size(); ++i)
+            EXPECT_EQ(last[i].status, records[records.size() - last.size() + i].status) << n;
+    }
 }
 
 // Every operation is recorded once as it ends: a job, a step of its own on

@@ -31,7 +31,7 @@ struct rehearsal_case {
     handler click;
     bool job;  // run by the sequencer, else a step on the port opened first
     file_use use = file_use::none;
-    const char* file = "";  // "image", "program", "memories", "save"
+    const char* file = "";  // "image", "block 2 image", "program", "memories", "save"
     script_choices choices = {};
     starts writer = starts::blank;
 };
@@ -58,6 +58,8 @@ struct case_files {
     std::string path(const rehearsal_case& c) {
         const std::string f = c.file;
         if (f == "image") return files_of.rom_file(random_bytes(0x600, 3), "image");
+        // Pages in block 2 only, beyond the blocks every image pass skips.
+        if (f == "block 2 image") return files_of.rom_file(random_bytes(0x600, 5), "block2", 0x6000);
         if (f == "program") {
             std::string data = random_bytes(0x200, 4);
             std::copy(protocol::writer_program_id.begin(), protocol::writer_program_id.end(), data.begin() + 0x84);
@@ -161,6 +163,12 @@ script_choices m32r_blocks(std::set<int> blocks) {
     return c;
 }
 
+script_choices write_limit(const char* limit) {
+    script_choices c;
+    c.limit = limit;
+    return c;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     ChangingOperations, Rehearsal,
     ::testing::Values(
@@ -168,8 +176,9 @@ INSTANTIATE_TEST_SUITE_P(
         rehearsal_case{"save", ramdata_get_Click, true, file_use::memories_save, "save", {}, starts::unit},
         rehearsal_case{"transmit", ramdata_store_Click, true, file_use::memories_file, "memories"},
         rehearsal_case{"transmit_rom", flashall_write_Click, true, file_use::rom_data, "image"},
-        rehearsal_case{"block_write", flashblock_write_Click, true, file_use::rom_data, "image", m32r_blocks({2, 4})},
-        rehearsal_case{"write", write_Click, false, file_use::rom_data, "image"},
+        rehearsal_case{"block_write", flashblock_write_Click, true, file_use::rom_data, "block 2 image",
+                       m32r_blocks({2, 4})},
+        rehearsal_case{"write", write_Click, false, file_use::rom_data, "block 2 image"},
         rehearsal_case{"verify", verify_Click, false, file_use::rom_data, "image", {}, starts::holding_file},
         rehearsal_case{"version_up", writer_versionup_Click, true, file_use::rom_data, "program"},
         rehearsal_case{"block_erase", block_erase_Click, false, file_use::none, "", m32r_blocks({2, 3})},
@@ -177,7 +186,8 @@ INSTANTIATE_TEST_SUITE_P(
         rehearsal_case{"lock_enable", rockbit_on_Click, false},
         rehearsal_case{"lock_disable", rockbit_non_Click, false},
         rehearsal_case{"switch", swon_en_Click, false},
-        rehearsal_case{"target_write", target_write_Click, false}),
+        rehearsal_case{"target_write", target_write_Click, false},
+        rehearsal_case{"target_direct_write", unit_3mode_Click, true, file_use::rom_data, "image", write_limit("10")}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

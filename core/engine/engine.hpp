@@ -41,6 +41,11 @@ void end_job(main_form& f, const job_end& how);
 const char* outcome_name(outcome o);
 // The job as the job table names it ("save memories to file"); empty for none.
 const char* job_name(std::uint8_t job_no);
+// The operator's file an operation reads or writes: none, the memories file
+// (file 1 of the memories jobs) or the ROM data (the work file).
+enum class file_used : std::uint8_t { none, memories, rom_data };
+// The file job `job_no` uses, as the job table says; none for no job.
+file_used job_file(std::uint8_t job_no);
 // After every call into the core (a press, a timer's tick, a window closed,
 // an interrupt): an operation that has just ended, at once or after its
 // exchanges, goes into the job history. Front ends that call handlers
@@ -114,6 +119,8 @@ struct exchange {
     std::span<const exchange_step> steps;
     // The job phase that follows the exchange's good end; 0 for none.
     std::uint8_t completion;
+    // The file the exchange uses when it runs as an operation of its own.
+    file_used file = file_used::none;
 };
 
 // Sends the exchange's command (if any) and waits at its first row.
@@ -138,6 +145,7 @@ struct phase_entry {
 struct job_entry {
     std::uint8_t job_no;
     const char* name;
+    file_used file;
     std::span<const phase_entry> phases;
 };
 

@@ -15,12 +15,11 @@ namespace torvela {
 
 namespace {
 
-// The file the operation used: the memories file of the memories jobs,
-// the ROM data of the image jobs and of a write or verify on its own.
+// The file the operation used, as its job (or its exchange on its own) says.
 std::string file_of(const main_form& f, std::uint8_t job, const exchange* x) {
-    if (job == 4 || job == 6 || job == 9) return f.memory_file_path;
-    if (job == 1 || job == 2 || job == 3 || job == 5 || x == &page_write_exchange || x == &verify_exchange)
-        return f.image_file_path;
+    const file_used use = job != 0 ? job_file(job) : x ? x->file : file_used::none;
+    if (use == file_used::memories) return f.memory_file_path;
+    if (use == file_used::rom_data) return f.image_file_path;
     return {};
 }
 

@@ -50,16 +50,16 @@ constexpr phase_entry memories_compare_phases[] = {{99, job9_phase99}, {12, look
 
 // One row per job; each row lists the phases the job handles.
 constexpr job_entry jobs[] = {
-    {1, "writer version up", version_up_phases},
-    {2, "transmit ROM data", transmit_rom_phases},
-    {3, "writer block write", block_write_phases},
-    {4, "save memories to file", save_memories_phases},
-    {5, "target direct write", target_direct_phases},
-    {6, "transmit memories", transmit_memories_phases},
-    {7, "erase all flash", erase_all_phases},
+    {1, "writer version up", file_used::rom_data, version_up_phases},
+    {2, "transmit ROM data", file_used::rom_data, transmit_rom_phases},
+    {3, "writer block write", file_used::rom_data, block_write_phases},
+    {4, "save memories to file", file_used::memories, save_memories_phases},
+    {5, "target direct write", file_used::rom_data, target_direct_phases},
+    {6, "transmit memories", file_used::memories, transmit_memories_phases},
+    {7, "erase all flash", file_used::none, erase_all_phases},
     // Beyond the window's buttons: looks that send only reads.
-    {8, "writer information", writer_info_phases},
-    {9, "compare memories", memories_compare_phases},
+    {8, "writer information", file_used::none, writer_info_phases},
+    {9, "compare memories", file_used::memories, memories_compare_phases},
 };
 
 }  // namespace
@@ -68,6 +68,12 @@ const char* job_name(std::uint8_t job_no) {
     for (const job_entry& j : jobs)
         if (j.job_no == job_no) return j.name;
     return "";
+}
+
+file_used job_file(std::uint8_t job_no) {
+    for (const job_entry& j : jobs)
+        if (j.job_no == job_no) return j.file;
+    return file_used::none;
 }
 
 void sequencer_tick(main_form& f);

@@ -65,6 +65,9 @@ public:
         std::vector<std::string> notes;   // lines skipped, and why
     };
     listing read() const;
+    // The last `count` records, oldest first, read from the end of the
+    // files back: only as much as they take, however long the history.
+    std::vector<job_record> last(std::size_t count) const;
 
     // The unit's memories file kept as a new private file; its path, or an
     // empty text and the reason. `version` is the file's header line.

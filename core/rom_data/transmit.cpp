@@ -91,7 +91,8 @@ constexpr exchange_step memories_write_steps[] = {
 
 }  // namespace
 
-const exchange page_write_exchange = {"write one page of a work file", protocol::page_write, page_write_steps, 1};
+const exchange page_write_exchange = {"write one page of a work file", protocol::page_write, page_write_steps, 1,
+                                    file_used::rom_data};
 const exchange memories_write_exchange = {"write one page of a memories file", protocol::page_write,
                                           memories_write_steps, 1};
 

@@ -188,7 +188,8 @@ constexpr exchange_step memories_verify_steps[] = {
 
 }  // namespace
 
-const exchange verify_exchange = {"verify one page of a work file", protocol::page_read, verify_steps, 9};
+const exchange verify_exchange = {"verify one page of a work file", protocol::page_read, verify_steps, 9,
+                                file_used::rom_data};
 const exchange memories_verify_exchange = {"verify one page of a memories file", protocol::page_read,
                                            memories_verify_steps, 13};
 

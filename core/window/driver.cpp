@@ -159,9 +159,7 @@ std::string front_driver::kept_units_folder() const {
 std::vector<std::string> front_driver::recent_jobs(std::size_t count) const {
     std::vector<std::string> lines;
     if (!f_.history) return lines;
-    const std::vector<job_record> records = f_.history->read().records;
-    for (std::size_t i = records.size() > count ? records.size() - count : 0; i < records.size(); ++i) {
-        const job_record& r = records[i];
+    for (const job_record& r : f_.history->last(count)) {
         const std::string time = r.time.size() >= 19 ? r.time.substr(11, 8) : r.time;
         const std::string file = r.file.substr(r.file.find_last_of("/\\") + 1);
         lines.push_back(time + "  " + r.operation + (file.empty() ? "" : "  " + file) + "  " + r.outcome);
