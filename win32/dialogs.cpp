@@ -114,21 +114,27 @@ void win32_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& 
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-        wc.lpszClassName = L"torvela_block_form";
+        wc.lpszClassName = block_form_class;
         return RegisterClassW(&wc) != 0;
     }();
     (void)registered;
     block_dialog_state s{&f, &dlg, {}};
-    RECT r{0, 0, torvela::block_dialog_width, torvela::block_dialog_height};
+    // Drawn at the monitor's DPI, whatever the main window's scale: the
+    // system draws the check boxes' marks at that DPI, and the dialog is
+    // small enough for any screen.
+    const double scale = dpi_scale(owner);
+    const auto px = [scale](int v) { return static_cast<int>(v * scale + 0.5); };
+    const HFONT font = japanese_ui_font(-px(12));
+    RECT r{0, 0, px(torvela::block_dialog_width), px(torvela::block_dialog_height)};
     AdjustWindowRectEx(&r, WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME);
-    HWND w = CreateWindowExW(WS_EX_DLGMODALFRAME, L"torvela_block_form", L"block_form", WS_CAPTION | WS_SYSMENU,
+    HWND w = CreateWindowExW(WS_EX_DLGMODALFRAME, block_form_class, L"block_form", WS_CAPTION | WS_SYSMENU,
                              CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, owner, nullptr,
                              GetModuleHandleW(nullptr), nullptr);
     SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&s));
     auto child = [&](const torvela::control& c, const wchar_t* cls, DWORD style, int id) {
         const torvela::rect at = torvela::dialog_place(c);
         HWND h = CreateWindowExW(0, cls, wide(c.caption).c_str(), WS_CHILD | style | (c.visible ? WS_VISIBLE : 0),
-                                 at.x, at.y, at.width, at.height, w,
+                                 px(at.x), px(at.y), px(at.width), px(at.height), w,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
         SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         return h;
@@ -152,6 +158,7 @@ void win32_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& 
     }
     EnableWindow(owner, TRUE);
     DestroyWindow(w);
+    DeleteObject(font);
     SetForegroundWindow(owner);
     if (!dlg.unloaded) torvela::Form_Unload(dlg);
 }

@@ -34,7 +34,6 @@ public:
     std::string open_file(std::string_view filter) override;
     void show_block_form(torvela::main_form& f, torvela::block_form& dlg) override;
     HWND owner = nullptr;
-    HFONT font = nullptr;
 
 private:
     torvela::dialog_folder folder_;

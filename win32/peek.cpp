@@ -16,6 +16,9 @@
 //                                          drawn whole: a caption's letters clear of the
 //                                          button's edges, a mark inside its control; names
 //                                          those that are not (exit 1)
+//   torvela-peek blocks                    waits for the block dialog, tells whether its
+//                                          check boxes and OK are drawn whole (as whole
+//                                          does), then presses its OK
 //   torvela-peek tip                       the text of the tip shown on the window
 //   torvela-peek console FILE COMMAND      runs COMMAND in a console of its own and writes
 //                                          what the console shows to FILE (UTF-8, a row a
@@ -151,8 +154,9 @@ std::vector<std::uint32_t> grab(const RECT& r) {
 // frame is drawn; a cut caption runs into them. A check box's or an option
 // button's mark (what differs from the face) lies inside the control with
 // a pixel to spare on each side, about as wide as high; a clipped one
-// touches the control's edge.
-std::string not_whole(HWND w, torvela::control_kind kind) {
+// touches the control's edge. The system's own check box draws its mark
+// against its left edge (`flush_left`): only the other sides clip it.
+std::string not_whole(HWND w, torvela::control_kind kind, bool flush_left = false) {
     RECT r;
     GetWindowRect(w, &r);
     const int width = r.right - r.left, height = r.bottom - r.top;
@@ -176,7 +180,7 @@ std::string not_whole(HWND w, torvela::control_kind kind) {
             std::snprintf(why, sizeof why, "its caption runs into its edges (ink from %d to %d of %d)", left, right, width);
     } else if (right < 0) {
         std::snprintf(why, sizeof why, "no mark is drawn");
-    } else if (left < 1 || top < 1 || right > width - 2 || bottom > height - 2 ||
+    } else if (left < (flush_left ? 0 : 1) || top < 1 || right > width - 2 || bottom > height - 2 ||
                std::abs((right - left) - (bottom - top)) > 1) {
         std::snprintf(why, sizeof why, "its mark (%d,%d)-(%d,%d) is clipped by its %dx%d control", left, top, right,
                       bottom, width, height);
@@ -304,6 +308,30 @@ int main(int argc, char** argv) {
             }
         }
         std::printf("%d of %d controls drawn whole\n", looked - broken, looked);
+        return broken == 0 && looked > 0 ? 0 : 1;
+    }
+    if (op == "blocks") {
+        HWND dialog = nullptr;
+        if (!wait_for([&] { return (dialog = FindWindowW(torvela_win32::block_form_class, nullptr)) != nullptr &&
+                                   IsWindowVisible(dialog); },
+                      30s))
+            return 1;
+        std::this_thread::sleep_for(500ms);  // drawn once
+        int looked = 0, broken = 0;
+        for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            wchar_t cls[64];
+            GetClassNameW(c, cls, 64);
+            if (std::wstring(cls) != L"Button" || !IsWindowVisible(c)) continue;
+            const auto style = GetWindowLongPtrW(c, GWL_STYLE) & BS_TYPEMASK;
+            const auto kind = style == BS_AUTOCHECKBOX ? torvela::control_kind::check : torvela::control_kind::button;
+            ++looked;
+            if (const std::string why = not_whole(c, kind, true); !why.empty()) {
+                std::printf("block dialog control %d: %s\n", GetDlgCtrlID(c), why.c_str());
+                ++broken;
+            }
+        }
+        std::printf("%d of %d controls drawn whole\n", looked - broken, looked);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
         return broken == 0 && looked > 0 ? 0 : 1;
     }
     if (op == "tip") {

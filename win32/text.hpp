@@ -57,6 +57,18 @@ inline HFONT japanese_ui_font(int height) {
                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, face.c_str());
 }
 
+// The monitor's pixels per 96 (the design's), read where the system says.
+inline double dpi_scale(HWND w) {
+    using get_dpi = UINT(WINAPI*)(HWND);
+    static const auto for_window = reinterpret_cast<get_dpi>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    const UINT dpi = for_window ? for_window(w) : 96;
+    return dpi > 0 ? dpi / 96.0 : 1.0;
+}
+
+// The block dialog's window class.
+inline constexpr wchar_t block_form_class[] = L"torvela_block_form";
+
 // The main window's class name, for a program that looks for the window.
 inline constexpr const wchar_t* window_class = L"torvela_main";
 // Control IDs: the control table's controls in order from here; the service

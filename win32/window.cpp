@@ -84,15 +84,6 @@ void draw_mark(const DRAWITEMSTRUCT& d, torvela::control_kind kind, bool on) {
     }
 }
 
-// The monitor's pixels per 96 (the design's), read where the system says.
-double dpi_scale(HWND w) {
-    using get_dpi = UINT(WINAPI*)(HWND);
-    static const auto for_window = reinterpret_cast<get_dpi>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    const UINT dpi = for_window ? for_window(w) : 96;
-    return dpi > 0 ? dpi / 96.0 : 1.0;
-}
-
 }  // namespace
 
 main_window* main_window::self_ = nullptr;
@@ -204,7 +195,6 @@ void main_window::set_fonts(double scale) {
     scale_ = scale;
     HFONT old = font_;
     font_ = japanese_ui_font(-px(12));
-    dialogs_.font = font_;
     for (const widget& b : widgets_) SendMessageW(b.w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
     for (HWND w : {trace_, progress_, save_trace_, jobs_, kept_units_})
         SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
