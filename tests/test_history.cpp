@@ -16,6 +16,7 @@
 #include "service/lock_bits.hpp"
 #include "service/write_count.hpp"
 #include "platform/job_history.hpp"
+#include "engine/steps.hpp"
 #include "platform/sha256.hpp"
 #include "support.hpp"
 #include "window/driver.hpp"
@@ -369,6 +370,43 @@ TEST(JobHistory, EveryOperationIsRecordedOnce) {
         EXPECT_EQ(records[0].outcome, row.outcome);
         EXPECT_EQ(records[0].status, r.form->Label9.caption);
         EXPECT_EQ(records[0].port, "COM1");
+    }
+}
+
+// Each record names the file its operation used, with the file's digest:
+// the memories file of the memories jobs, the ROM data of the image jobs
+// and of a write or a verify on its own, none for the rest.
+TEST(JobHistory, EachRecordNamesTheFileItsOperationUsed) {
+    private_work_folder data;
+    history_rig r(data.file("torvela"));
+    const std::string unit = r.dir.file("unit.dat"), image = r.dir.file("image.mot");
+    write_file(unit, "the unit");
+    write_file(image, "the image");
+    r.form->memory_file_path = unit;
+    r.form->image_file_path = image;
+    const struct {
+        const char* name;
+        std::uint8_t job;
+        const exchange* on_its_own;
+        std::string file;
+    } table[] = {
+        {"save", 4, nullptr, unit},
+        {"transmit memories", 6, nullptr, unit},
+        {"compare", 9, nullptr, unit},
+        {"transmit ROM data", 2, nullptr, image},
+        {"target direct write", 5, nullptr, image},
+        {"erase all", 7, nullptr, ""},
+        {"write", 0, &page_write_exchange, image},
+        {"verify", 0, &verify_exchange, image},
+        {"write counts", 0, &write_count_exchange, ""},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        record_operation(*r.form, row.job, row.on_its_own ? row.on_its_own->steps[0].step : 0);
+        const auto last = r.history.last(1);
+        ASSERT_EQ(last.size(), 1u);
+        EXPECT_EQ(last[0].file, row.file);
+        EXPECT_EQ(last[0].file_sha256.empty(), row.file.empty());
     }
 }
 
