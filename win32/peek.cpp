@@ -316,7 +316,10 @@ int main(int argc, char** argv) {
                                    IsWindowVisible(dialog); },
                       30s))
             return 1;
-        std::this_thread::sleep_for(500ms);  // drawn once
+        // Painted now, by its own thread, before its pixels are read.
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        DWORD_PTR unused = 0;
+        SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &unused);
         int looked = 0, broken = 0;
         for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
             wchar_t cls[64];
