@@ -62,18 +62,22 @@ constexpr job_entry jobs[] = {
     {9, "compare memories", file_used::memories, memories_compare_phases},
 };
 
+// The job table's row for `job_no`; null for no job.
+const job_entry* find_job(std::uint8_t job_no) {
+    const auto row = std::find_if(std::begin(jobs), std::end(jobs), [&](const job_entry& j) { return j.job_no == job_no; });
+    return row == std::end(jobs) ? nullptr : row;
+}
+
 }  // namespace
 
 const char* job_name(std::uint8_t job_no) {
-    for (const job_entry& j : jobs)
-        if (j.job_no == job_no) return j.name;
-    return "";
+    const job_entry* job = find_job(job_no);
+    return job ? job->name : "";
 }
 
 file_used job_file(std::uint8_t job_no) {
-    for (const job_entry& j : jobs)
-        if (j.job_no == job_no) return j.file;
-    return file_used::none;
+    const job_entry* job = find_job(job_no);
+    return job ? job->file : file_used::none;
 }
 
 void sequencer_tick(main_form& f);
@@ -90,9 +94,8 @@ void sequencer_tick(main_form& f) {
         return;
     }
     if (f.engine_step != 0) return;
-    const auto job = std::find_if(std::begin(jobs), std::end(jobs),
-                                  [&](const job_entry& j) { return j.job_no == f.job_no; });
-    if (f.job_no == 0 || job == std::end(jobs)) return;
+    const job_entry* job = find_job(f.job_no);
+    if (!job) return;
     for (const phase_entry& p : job->phases) {
         if (p.phase == f.job_phase) {
             p.action(f);
