@@ -318,39 +318,32 @@ job_history::listing job_history::read() const {
 }
 
 std::vector<job_record> job_history::last(std::size_t count) const {
-    std::vector<job_record> out;  // newest first until the end
+    std::vector<job_record> out;  // oldest first
     if (folder_.empty()) return out;
     for (const char* name : {"history.jsonl", "history.1.jsonl"}) {
         std::ifstream in(folder_ / name, std::ios::binary | std::ios::ate);
         if (!in || out.size() >= count) continue;
         const std::streamoff size = in.tellg();
-        std::vector<job_record> found;  // this file's, newest first
+        std::vector<job_record> found;  // this file's, oldest first
         // A window on the file's end, widened until it holds enough records
-        // or the whole file; a line the window cuts into is not counted.
+        // or the whole file. Only whole lines count: the one the window
+        // cuts into and one a job is still ending are left out.
         for (std::streamoff window = 4096;; window *= 4) {
             const std::streamoff from = size > window ? size - window : 0;
             std::string text(static_cast<std::size_t>(size - from), '\0');
             in.clear();
             in.seekg(from);
             if (!in.read(text.data(), static_cast<std::streamsize>(text.size()))) break;
-            std::size_t begin = from == 0 ? 0 : text.find('\n');
-            begin = begin == std::string::npos ? text.size() : begin + (from == 0 ? 0 : 1);
             found.clear();
-            for (std::size_t end = text.rfind('\n'); end != std::string::npos && end >= begin && end > 0;) {
-                const std::size_t start = text.rfind('\n', end - 1);
-                const std::size_t line = start == std::string::npos || start < begin ? begin : start + 1;
-                if (auto r = record_from_line(std::string_view(text).substr(line, end - line))) found.push_back(*r);
-                if (line == begin) break;
-                end = line - 1;
-            }
+            std::size_t at = from == 0 ? 0 : std::min(text.find('\n'), text.size() - 1) + 1;
+            for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+                if (auto r = record_from_line(std::string_view(text).substr(at, end - at))) found.push_back(*r);
             if (out.size() + found.size() >= count || from == 0) break;
         }
-        for (const job_record& r : found) {
-            if (out.size() == count) break;
-            out.push_back(r);
-        }
+        const std::size_t take = std::min(found.size(), count - out.size());
+        out.insert(out.begin(), found.end() - static_cast<std::ptrdiff_t>(take), found.end());
     }
-    return {out.rbegin(), out.rend()};
+    return out;
 }
 
 std::string job_history::keep_unit(std::string_view bytes, const std::string& version, std::string& why) {
