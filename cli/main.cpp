@@ -213,8 +213,21 @@ void usage(std::FILE* to) {
         "be used; 3 the port cannot be opened; 4 compare or diff found differences.\n");
 }
 
+bool is_outcome_name(const std::string& name) {
+    for (const outcome o : every_outcome)
+        if (name == outcome_name(o)) return true;
+    return false;
+}
+
+std::string outcome_list(const char* between) {
+    std::string list;
+    for (const outcome o : every_outcome) list += (list.empty() ? "" : between) + std::string(outcome_name(o));
+    return list;
+}
+
 int help_operation(const operation& op) {
     say(stdout, "torvela-cli %s\n\n  %s\n\nexample:\n  %s\n", synopsis(op).c_str(), op.what, op.example);
+    if (op.run == show_history) say(stdout, "\n--outcome NAME takes one of:\n  %s\n", outcome_list("\n  ").c_str());
     if (op.needs_family) say(stdout, "\nneeds --m32r or --m16c (the block map) and --blocks\n");
     if (op.rehearsed) say(stdout, "\n--dry-run shows its checks and what it would send, without the port\n");
     return success;
@@ -358,6 +371,8 @@ std::string parse(const std::vector<std::string>& args, options& o) {
     }
     if ((o.on_file || o.machine_version || o.outcome_named || o.unit_of) && o.op->run != show_history)
         return "--file, --machine-version, --outcome and --unit choose among the jobs of history only";
+    if (o.outcome_named && !is_outcome_name(*o.outcome_named))
+        return "--outcome: \"" + *o.outcome_named + "\" is no outcome; the outcomes are " + outcome_list(", ");
     if (o.dry_run && !o.op->rehearsed)
         return std::string("--dry-run: ") + o.op->name + " changes nothing on the writer (it sends reads only, or no " +
                "command at all): run it without --dry-run";

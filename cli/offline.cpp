@@ -125,46 +125,84 @@ bool same_file(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(path_from_utf8(a), path_from_utf8(b), ec) && !ec;
 }
 
+// A machine version as an operator types it: '_' read as a space, '/' as a
+// separator, runs of them as one.
+std::string plain_version(std::string_view v) {
+    std::string out;
+    for (const char c : v) {
+        const bool gap = c == '_' || c == '/' || c == ' ';
+        if (gap && !out.empty() && out.back() != ' ') out += ' ';
+        if (!gap) out += c;
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+// The version as info prints it, or its first fields.
+bool version_matches(const std::string& recorded, const std::string& wanted) {
+    if (recorded == wanted || printable(recorded) == wanted) return true;
+    const std::string have = plain_version(printable(recorded)), want = plain_version(wanted);
+    return !want.empty() && (have == want || have.rfind(want + " ", 0) == 0);
+}
+
 }  // namespace
 
 int show_history(const options& o, output& out) {
     const job_history history = job_history::for_user();
-    // The unit FILE holds is the unit of every save that wrote these bytes.
+    // The unit FILE holds: the digest of its pages, whatever its name or
+    // line ends.
     std::string unit_sha;
     if (o.unit_of) {
-        std::string bytes;
-        if (read_small_file(path_from_utf8(*o.unit_of), 16u << 20, bytes) != small_file::read) {
-            const std::string said = *o.unit_of + " cannot be read";
+        std::string copy, why;
+        if (check_memories_file(*o.unit_of, copy, &why) != memories_check::complete) {
+            const std::string said = *o.unit_of + " holds no unit: " + (why.empty() ? "it cannot be read" : why);
             say(stderr, "torvela-cli: %s\n", said.c_str());
             out.end("file problem", "", said, unusable);
             return unusable;
         }
-        unit_sha = sha256_hex(bytes);
+        unit_sha = unit_sha256(copy);
     }
     const job_history::listing listing = history.read();
+    if (!listing.refused.empty()) {
+        const std::string said = "the job history is not read: " + listing.refused +
+                                 "; nothing in it is trusted until this user alone may write it";
+        say(stderr, "torvela-cli: %s\n", said.c_str());
+        out.end("file problem", "", said, unusable);
+        return unusable;
+    }
     for (const std::string& note : listing.notes) say(stderr, "torvela-cli: %s\n", note.c_str());
     int shown = 0;
     for (const job_record& r : listing.records) {
-        if (o.on_file && !same_file(r.file, *o.on_file)) continue;
-        if (o.machine_version && r.machine_version != *o.machine_version) continue;
-        if (o.outcome_named && r.outcome != *o.outcome_named) continue;
-        if (o.unit_of && (r.file_sha256 != unit_sha || r.operation != "save memories to file" || r.outcome != "success"))
+        if (o.on_file && !same_file(r.file, *o.on_file) && !(!r.file_resolved.empty() && same_file(r.file_resolved, *o.on_file)))
             continue;
+        if (o.machine_version && !version_matches(r.machine_version, *o.machine_version)) continue;
+        if (o.outcome_named && r.outcome != *o.outcome_named) continue;
+        if (o.unit_of && r.unit_sha256 != unit_sha) continue;
         ++shown;
+        // A kept copy is offered only as its save kept it.
+        const std::string kept_check = history.check_kept(r);
         std::string line = r.time + "  " + r.program + "  " + r.port + "  " + r.operation + "  " + r.outcome + "  " +
                            r.status;
-        if (!r.file.empty()) line += "\n    file " + r.file + "  sha256 " + r.file_sha256;
+        if (!r.file.empty()) {
+            line += "\n    file " + r.file;
+            if (!r.file_resolved.empty() && r.file_resolved != r.file) line += " (" + r.file_resolved + ")";
+            if (!r.file_sha256.empty()) line += "  sha256 " + r.file_sha256;
+        }
+        if (!r.unit_sha256.empty()) line += "\n    unit " + r.unit_sha256;
         if (!r.machine_version.empty() || !r.cpu.empty()) line += "\n    writer " + r.cpu + "  " + r.machine_version;
         if (!r.write_counts.empty()) line += "  write counts " + r.write_counts;
         if (!r.detail.empty()) line += "\n    " + r.detail;
-        if (!r.kept.empty()) line += "\n    kept " + r.kept;
+        if (!r.kept.empty())
+            line += "\n    kept " + r.kept + (kept_check.empty() ? "" : "  NOT OFFERED, " + kept_check);
         out.result(printable(line),
                    {text_field("time", r.time), text_field("program", r.program), text_field("port", r.port),
                     text_field("device", r.device), text_field("operation", r.operation), text_field("file", r.file),
-                    text_field("file_sha256", r.file_sha256), text_field("cpu", r.cpu),
+                    text_field("file_resolved", r.file_resolved), text_field("file_sha256", r.file_sha256),
+                    text_field("unit_sha256", r.unit_sha256), text_field("cpu", r.cpu),
                     text_field("machine_version", r.machine_version), text_field("write_counts", r.write_counts),
                     text_field("outcome", r.outcome), text_field("status", r.status), text_field("detail", r.detail),
-                    text_field("kept", r.kept)});
+                    text_field("kept", kept_check.empty() ? r.kept : ""), text_field("kept_sha256", r.kept_sha256),
+                    text_field("kept_refused", kept_check.empty() ? "" : r.kept + ": " + kept_check)});
     }
     if (shown == 0 && !out.json())
         say(stderr, "torvela-cli: %s\n",

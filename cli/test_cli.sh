@@ -44,6 +44,10 @@ stop_sim() {  # waits until the simulator has removed its link
 # Nothing a job leaves behind: no hidden save file, no work folder.
 no_leftovers() { ! find "$work" "$TMPDIR" -mindepth 1 \( -name '.*.save-*.tmp' -o -name 'torvela-??????' -type d -o -name 'torvela-*.held' \) | grep -q .; }
 not() { ! "$@"; }
+json_lines() { python3 -c 'import json, sys; [json.loads(l) for l in open(sys.argv[1])]' "$1"; }
+json_field() {  # FILE KEY VALUE: some object in FILE has KEY equal to VALUE
+    python3 -c 'import json, sys; sys.exit(not any(str(json.loads(l).get(sys.argv[2])) == sys.argv[3] for l in open(sys.argv[1])))' "$@"
+}
 s2() {  # ADDRESS DATA (hex): an S2 record with its checksum
     local body sum=0 i
     body=$(printf '%02X%s%s' $((${#2} / 2 + 4)) "$1" "$2")
@@ -113,6 +117,42 @@ run 0 history --outcome "writer refused" --unit "$work/unit.dat"
 check "history's filters narrow it" not grep -q "save memories to file" "$work/out"
 run 0 --dry-run transmit "$kept"
 check "a kept unit can be transmitted as it is" grep -q "DRY RUN of transmit" "$work/out"
+# The unit by its digest: a copy with LF line ends under another name.
+sed 's/\r$//' "$work/unit.dat" >"$work/lf copy.dat"
+run 0 history --unit "$work/lf copy.dat"
+check "history --unit finds the unit whatever its file's line ends" grep -q "kept $kept" "$work/out"
+check "history --unit lists the transmit of the unit too" grep -q "transmit memories  success" "$work/out"
+run 0 --json history --file "$work/unit.dat"
+check "a record names the device the job used" grep -q '"device":"/dev/pts/[0-9]*"' "$work/out"
+check "a record names the chosen file as the system resolves it" json_field "$work/out" file_resolved "$(readlink -f "$work/unit.dat")"
+run 0 history --machine-version "UNIT 1"
+check "--machine-version takes the version's first fields as typed" grep -q "save memories to file" "$work/out"
+run 0 history --machine-version "UNIT_1/V2.0_A/LINE_3/"
+check "--machine-version takes the version as info prints it" grep -q "save memories to file" "$work/out"
+run 2 history --outcome nonsense
+check "an unknown outcome is a usage error naming the outcomes" grep -q "is no outcome; the outcomes are success, " "$work/err"
+"$cli" help history | sed -n '/^--outcome NAME takes one of:/,$p' | tail -n +2 | sed 's/^  //' >"$work/outcomes"
+check "help history lists the outcomes" [ "$(wc -l <"$work/outcomes")" = 9 ]
+while IFS= read -r name; do
+    run 0 history --outcome "$name"
+done <"$work/outcomes"
+completion=$(PATH=$(dirname "$cli"):$PATH bash -c '. "$1"; COMP_WORDS=(torvela-cli history --outcome ""); COMP_CWORD=3; _torvela_cli; printf "%s\n" "${COMPREPLY[@]}"' _ "$src/packaging/torvela-cli.bash-completion")
+check "the completion offers exactly the outcomes" [ "$completion" = "$(cat "$work/outcomes")" ]
+check "the manual page names every outcome" bash -c 'while IFS= read -r n; do grep -qF "$n" "$1" || exit 1; done <"$2"' _ "$src/packaging/man/torvela-cli.1" "$work/outcomes"
+# A kept copy changed after its save is neither offered nor sent.
+cp -p "$kept" "$work/kept.was"
+printf '0' | dd of="$kept" bs=1 seek=100 conv=notrunc status=none
+printf '1' | dd of="$kept" bs=1 seek=101 conv=notrunc status=none
+run 0 history --unit "$work/unit.dat"
+check "a damaged kept copy is not offered" grep -q "kept $kept  NOT OFFERED, damaged: its SHA-256 is" "$work/out"
+run 2 --dry-run transmit "$kept"
+check "a damaged kept copy is not sent" grep -q "is a kept copy of a unit, and its SHA-256 is" "$work/err"
+cp -p "$work/kept.was" "$kept"
+# A history anyone may have written is not read at all.
+chmod 0777 "$XDG_DATA_HOME/torvela"
+run 2 history
+check "a history others may write is refused with the reason" grep -q "the job history is not read: .* others may write to it (mode 0777)" "$work/err"
+chmod 0700 "$XDG_DATA_HOME/torvela"
 
 # ---- the service engineer's looks: read commands only, the writer unchanged
 python3 - "$work/unit.dat" "$work/changed.dat" <<'PY'
@@ -122,10 +162,6 @@ at = 23 + 6 + 5 * 530 + 10 + 130 + 30  # page 0500, byte 4F
 data[at] = ord("0") if data[at] != ord("0") else ord("1")
 open(sys.argv[2], "wb").write(data)
 PY
-json_lines() { python3 -c 'import json, sys; [json.loads(l) for l in open(sys.argv[1])]' "$1"; }
-json_field() {  # FILE KEY VALUE: some object in FILE has KEY equal to VALUE
-    python3 -c 'import json, sys; sys.exit(not any(str(json.loads(l).get(sys.argv[2])) == sys.argv[3] for l in open(sys.argv[1])))' "$@"
-}
 start_sim --load "$work/store.bin" --save "$work/looked.bin"
 TORVELA_PORT=COM1 "$cli" --json --trace info >"$work/out" 2>"$work/err"
 check "info --json exits 0" [ $? = 0 ]
@@ -141,6 +177,13 @@ cat "$work/out" >>"$work/frames"
 run 4 --port=COM1 compare "$work/changed.dat"
 check "compare names the differing page and offset" grep -q "DIFFERENT 00000500 offset 4F" "$work/out"
 check "compare says nothing was written" grep -q "nothing was written or erased" "$work/err"
+# A job whose record cannot be written ends as it would, and says so.
+mkdir -p "$work/taken" && : >"$work/taken/torvela"
+XDG_DATA_HOME=$work/taken run 0 info
+check "a job not recorded says so, with the reason" grep -q "this job was not recorded in the job history: .*torvela is not a folder" "$work/err"
+XDG_DATA_HOME=$work/taken run 0 --json info
+check "a job not recorded says so in its last object" json_field <(tail -n 1 "$work/out") exit 0
+check "a job not recorded says so to a script" grep -q '"detail":"this job was not recorded in the job history' "$work/out"
 stop_sim
 check "the looks left the writer as it was" cmp -s "$work/store.bin" "$work/looked.bin"
 check "the looks sent no write, erase, lock or switch command" \

@@ -215,9 +215,14 @@ struct main_form {
     std::string program;
     // What this operation read of the writer itself, for the history: its
     // CPU type, its machine version as a memories file's header shows it,
-    // its write counts; and the kept copy of the unit it saved.
+    // its write counts; the chosen file as the job read or wrote it (where
+    // the system resolved it, its SHA-256); the unit it read or wrote (the
+    // SHA-256 of the memories area's pages); and the kept copy of the unit
+    // it saved, with its SHA-256.
     struct writer_findings {
-        std::string cpu, version, counts, kept_unit;
+        std::string cpu, version, counts;
+        std::string file_resolved, file_sha256, unit_sha256;
+        std::string kept_unit, kept_sha256;
     } found;
     // Outcomes set since the form was made: an operation that ended at
     // once (a port that did not open) still ends with one.

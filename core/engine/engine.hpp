@@ -2,6 +2,8 @@
 // job sequencer (Timer2, 500 ms: one job phase per tick while the engine is idle).
 #pragma once
 
+#include <string_view>
+
 #include <cstdint>
 #include <span>
 
@@ -39,6 +41,11 @@ void end_job(main_form& f, const job_end& how);
 
 // The outcome as the trace names it.
 const char* outcome_name(outcome o);
+// Every outcome an operation can end with, as the history records them.
+inline constexpr outcome every_outcome[] = {
+    outcome::success,      outcome::writer_refused, outcome::writer_state, outcome::communication_lost,
+    outcome::file_problem, outcome::no_port,        outcome::interrupted,  outcome::different,
+    outcome::internal_error};
 // The job as the job table names it ("save memories to file"); empty for none.
 const char* job_name(std::uint8_t job_no);
 // The operator's file an operation reads or writes: none, the memories file
@@ -54,6 +61,9 @@ void settle_operation(main_form& f);
 // The record of the operation that ends now: job `job`, else the exchange
 // `step` began, else what the front end named as pressed.
 void record_operation(main_form& f, std::uint8_t job, std::uint8_t step);
+// The chosen file as the job has just read it, for its record: where the
+// system resolves its name, and the SHA-256 of the bytes read.
+void note_chosen_file(main_form& f, const std::string& sha256);
 
 // A step or handler reports how its exchange went, without ending a job.
 void report(main_form& f, outcome result, const char* text);

@@ -23,6 +23,7 @@
 #include "memories/memories.hpp"
 #include "platform/disk_files.hpp"
 #include "platform/job_history.hpp"
+#include "platform/sha256.hpp"
 #include "rom_data/memory_files.hpp"
 #include "platform/seq_files.hpp"
 #include "engine/writer_id.hpp"
@@ -51,7 +52,11 @@ void keep_unit(main_form& f, const std::string& verified) {
     if (!f.history || !f.history->keep_units) return;
     std::string why = verified.empty() ? "the verified file could not be read back" : "";
     const std::string header = verified.substr(0, verified.find('\r'));
-    if (why.empty()) f.found.kept_unit = f.history->keep_unit(verified, header, why);
+    if (why.empty()) {
+        const job_history::kept_copy kept = f.history->keep_unit(verified, header, why);
+        f.found.kept_unit = kept.path;
+        f.found.kept_sha256 = kept.sha256;
+    }
     if (f.found.kept_unit.empty())
         f.detail = "no copy of the unit was kept in " + utf8_from_path(f.history->units_folder()) + " (" + why +
                    "); " + f.memory_file_path + " holds it";
@@ -91,6 +96,12 @@ bool start_memories_pass(main_form& f, bool opened, std::uint8_t command) {
 void ramdata_get_Click(main_form& f) {
     if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
     if (!f.msgbox.yes_no("OK TO SAVE MEMORIES TO FILE?", "TORVELA")) return;
+    // Whether units are kept is known before the unit leaves the writer.
+    if (f.history && !f.history->kept_setting_problem.empty()) {
+        report(f, outcome::file_problem, "FILE OPEN ERROR");
+        f.detail = "nothing was sent, the writer is as it was: " + f.history->kept_setting_problem;
+        return;
+    }
     // The chosen file may have changed since it was chosen, and the new
     // file is made now, beside it: what cannot be replaced, and a folder
     // that cannot take the new file, are refused before anything is sent.
@@ -143,8 +154,9 @@ void job4_phase11(main_form& f) {
 // The memories are in the chosen file before the writer loses them.
 void job4_phase13(main_form& f) {
     f.files.close(1);
-    // The verified file as it is, for the copy kept once it is in place.
-    const std::string verified = f.history && f.history->keep_units ? read_new_file(f) : std::string();
+    // The verified file as it is, for its record and the copy kept once it
+    // is in place.
+    const std::string verified = read_new_file(f);
     if (!f.save.commit()) {
         f.detail = f.save.problem() + "; the writer still holds the memories" +
                    (f.save.kept_copy().empty() ? std::string() : ", and so does " + f.save.kept_copy());
@@ -156,6 +168,11 @@ void job4_phase13(main_form& f) {
                                 "\n(" + f.save.problem() + "; the writer still holds the memories)",
                             "TORVELA");
         return;
+    }
+    if (!verified.empty()) {
+        f.found.file_resolved = f.save.written();
+        f.found.file_sha256 = sha256_hex(verified);
+        f.found.unit_sha256 = unit_sha256(verified);
     }
     keep_unit(f, verified);
     start_job_erase(f, memories_blocks);

@@ -10,6 +10,8 @@
 #include "platform/disk_files.hpp"
 #include "rom_data/memory_files.hpp"
 #include "platform/seq_files.hpp"
+#include "platform/job_history.hpp"
+#include "platform/sha256.hpp"
 #include "engine/writer_id.hpp"
 
 namespace torvela {
@@ -29,8 +31,20 @@ void ramdata_store_Click(main_form& f) {
 // complete memories file: a file cut short would otherwise leave the writer
 // erased and half written.
 memories_check check_chosen_memories_file(main_form& f, std::string& copy, const char* nothing) {
-    std::string why;
-    const memories_check checked = check_memories_file(f.memory_file_path, copy, &why);
+    std::string why, bytes;
+    memories_check checked = check_memories_file(f.memory_file_path, copy, &why, &bytes);
+    if (checked == memories_check::complete) {
+        note_chosen_file(f, sha256_hex(bytes));
+        f.found.unit_sha256 = unit_sha256(copy);
+        // A kept copy is sent only as its save kept it.
+        if (f.history) {
+            if (const std::string damage = f.history->check_kept_file(f.memory_file_path, f.found.file_sha256);
+                !damage.empty()) {
+                why = "it is a kept copy of a unit, and " + damage;
+                checked = memories_check::malformed;
+            }
+        }
+    }
     if (checked != memories_check::complete)
         f.detail = std::string(nothing) + ": " + f.memory_file_path +
                    (why.empty() ? std::string(" cannot be read") : ", " + why) + "; choose the file a save wrote";

@@ -13,6 +13,8 @@
 #include <share.h>
 #else
 #include <dirent.h>
+#include <grp.h>
+#include <pwd.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
@@ -197,14 +199,15 @@ create_result held_file::create(const fs::path& p) {
     return errno == EEXIST ? create_result::name_taken : create_result::failed;
 }
 
-create_result held_file::create(const held_folder& folder, const fs::path& name) {
+create_result held_file::create(const held_folder& folder, const fs::path& name, unsigned mode) {
 #ifdef _WIN32
+    (void)mode;
     return create(folder.below(name));
 #else
     release();
     problem_.clear();
     const int dir = folder_fd(folder.handle_);
-    fd_ = ::openat(dir, name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0666);
+    fd_ = ::openat(dir, name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
     if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         problem_ = std::strerror(errno);
         ::close(fd_);
@@ -366,6 +369,176 @@ bool held_folder::open(const fs::path& folder, std::string& why, const held_fold
     handle_ = fd;
 #endif
     return true;
+}
+
+bool held_folder::open_inside(const held_folder& parent, const fs::path& name, bool make, bool& absent,
+                              std::string& why) {
+    close();
+    absent = false;
+    path_ = parent.below(name);
+    const std::string named = utf8_from_path(path_);
+#ifdef _WIN32
+    if (make && !::CreateDirectoryW(path_.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        why = named + " cannot be made: " + system_reason(::GetLastError());
+        return false;
+    }
+    const DWORD attributes = ::GetFileAttributesW(path_.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD err = ::GetLastError();
+        absent = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+        why = named + (absent ? " does not exist" : " cannot be opened: " + system_reason(err));
+        return false;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        why = named + " is not a folder of its own (a file or a link stands there)";
+        return false;
+    }
+    const HANDLE h = ::CreateFileW(path_.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        why = named + " cannot be opened: " + system_reason(::GetLastError());
+        return false;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    return true;
+#else
+    const int dir = folder_fd(parent.handle_);
+    int made = 0;
+    if (make && ::mkdirat(dir, name.c_str(), 0700) != 0 && errno != EEXIST) made = errno;
+    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        // The reason the folder could not be made, where that is why it
+        // cannot be opened.
+        const int err = made != 0 && errno == ENOENT ? made : errno;
+        absent = err == ENOENT;
+        struct stat st {};
+        const bool link = ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+        why = named + (link              ? " is a link, not a folder of its own"
+                       : err == ENOTDIR  ? " is not a folder (a file stands there)"
+                       : absent          ? " does not exist"
+                       : made != 0       ? " cannot be made: " + std::string(std::strerror(err))
+                                         : " cannot be opened: " + std::string(std::strerror(err)));
+        return false;
+    }
+    handle_ = fd;
+    return true;
+#endif
+}
+
+std::string not_private(const file_identity& id) {
+#ifdef _WIN32
+    (void)id;
+    return {};
+#else
+    if (id.owner != ::geteuid()) {
+        const passwd* pw = ::getpwuid(id.owner);
+        return "it belongs to another user (" + (pw ? std::string(pw->pw_name) : std::to_string(id.owner)) + ")";
+    }
+    // A group of the user's own (a user private group) is no one else.
+    auto own_group = [&] {
+        const group* gr = ::getgrgid(id.group);
+        const passwd* pw = ::getpwuid(::geteuid());
+        return gr && pw && id.group == pw->pw_gid && (!gr->gr_mem || !gr->gr_mem[0]) &&
+               std::strcmp(gr->gr_name, pw->pw_name) == 0;
+    };
+    if ((id.mode & S_IWOTH) || ((id.mode & S_IWGRP) && !own_group())) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", id.mode & 07777);
+        return std::string("others may write to it (mode ") + mode + ")";
+    }
+    return {};
+#endif
+}
+
+std::string held_folder::not_private() const {
+    const file_identity id = self();
+    if (!id.exists || id.type != file_identity::kind::folder) return "it is not a folder";
+    return torvela::not_private(id);
+}
+
+std::FILE* held_folder::open_own_file(const fs::path& name, bool& absent, std::string& why) const {
+    absent = false;
+    const std::string named = utf8_from_path(below(name));
+#ifdef _WIN32
+    const DWORD attributes = ::GetFileAttributesW(below(name).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD err = ::GetLastError();
+        absent = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+        if (!absent) why = named + " cannot be opened: " + system_reason(err);
+        return nullptr;
+    }
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        why = named + " is not a regular file (a folder, a link or a device)";
+        return nullptr;
+    }
+    const HANDLE h = ::CreateFileW(below(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        why = named + " cannot be opened: " + system_reason(::GetLastError());
+        return nullptr;
+    }
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        why = named + " is not a regular file";
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(h), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(h);
+        why = named + " cannot be opened";
+        return nullptr;
+    }
+    std::FILE* fp = _fdopen(fd, "rb");
+    if (!fp) {
+        _close(fd);
+        why = named + " cannot be opened";
+    }
+    return fp;
+#else
+    const int dir = folder_fd(handle_);
+    // Looked at before it is opened: a pipe or a device is never opened.
+    struct stat seen {};
+    if (::fstatat(dir, name.c_str(), &seen, AT_SYMLINK_NOFOLLOW) != 0) {
+        absent = errno == ENOENT;
+        if (!absent) why = named + " cannot be opened: " + std::strerror(errno);
+        return nullptr;
+    }
+    if (S_ISLNK(seen.st_mode)) {
+        why = named + " is a link, not a file of its own";
+        return nullptr;
+    }
+    if (!S_ISREG(seen.st_mode)) {
+        why = named + " is not a regular file (a pipe, a device or a folder)";
+        return nullptr;
+    }
+    if (const std::string mine = torvela::not_private(identity_of(seen)); !mine.empty()) {
+        why = named + ": " + mine;
+        return nullptr;
+    }
+    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_dev != seen.st_dev || st.st_ino != seen.st_ino) {
+        if (fd >= 0) ::close(fd);
+        why = named + " changed while it was opened";
+        return nullptr;
+    }
+    std::FILE* fp = ::fdopen(fd, "rb");
+    if (!fp) {
+        ::close(fd);
+        why = named + " cannot be opened: " + std::strerror(errno);
+    }
+    return fp;
+#endif
+}
+
+bool held_folder::remove(const fs::path& name) const {
+#ifdef _WIN32
+    std::error_code ec;
+    return fs::remove(below(name), ec) && !ec;
+#else
+    return ::unlinkat(folder_fd(handle_), name.c_str(), 0) == 0;
+#endif
 }
 
 void held_folder::close() {

@@ -75,6 +75,11 @@ public:
     // by the system, with its own guards); a relative `folder` is taken in
     // `from` when given. False with the reason.
     bool open(const std::filesystem::path& folder, std::string& why, const held_folder* from = nullptr);
+    // Opens the folder `name` in `parent`, never through a link at that
+    // name; made (0700) first when `make` and missing. `absent` when it is
+    // not there and not made.
+    bool open_inside(const held_folder& parent, const std::filesystem::path& name, bool make, bool& absent,
+                     std::string& why);
     void close();
     bool is_open() const { return handle_ != -1; }
     // Where the system says the held folder is now; the path it was opened
@@ -99,6 +104,20 @@ public:
     void remove_unheld_leftover(const std::filesystem::path& name) const;
     // Makes the folder's entries (a rename in it) durable.
     bool sync() const;
+    // Why the held folder is not this user's alone (another user's, or
+    // others may write to it); empty when it is.
+    std::string not_private() const;
+    // The file `name` for reading, when it is a regular file of this
+    // user's that no one else may write, opened without following a link
+    // and without blocking (a pipe or a device is refused before it is
+    // opened). nullptr with `why`, or with `absent` when nothing is there.
+    std::FILE* open_own_file(const std::filesystem::path& name, bool& absent, std::string& why) const;
+    // The folder's own handle (POSIX: a descriptor for the *at calls).
+    std::intptr_t native() const { return handle_; }
+    // `name` in the folder as a path (for the calls that take one).
+    std::filesystem::path path_of(const std::filesystem::path& name) const { return below(name); }
+    // Removes the file `name` from the folder.
+    bool remove(const std::filesystem::path& name) const;
 
 private:
     friend class held_file;
@@ -125,7 +144,7 @@ public:
     ~held_file() { release(); }
     create_result create(const std::filesystem::path& p);
     // The same, named in a held folder.
-    create_result create(const held_folder& folder, const std::filesystem::path& name);
+    create_result create(const held_folder& folder, const std::filesystem::path& name, unsigned mode = 0666);
     bool held() const { return fd_ >= 0; }
     // A C stream on the held file from its start: for writing (the file
     // emptied first) or for reading. Closing the stream keeps the hold.
@@ -151,6 +170,11 @@ private:
     int fd_ = -1;
     std::string problem_;
 };
+// Why a file or folder with this identity is not this user's alone
+// (another user's, or others may write to it: the group counts only where
+// it is the user's own private group); empty when it is.
+std::string not_private(const file_identity& id);
+
 // True for a file this user owns that no held_file of any process holds: a
 // file a killed program left behind.
 bool is_unheld_leftover(const std::filesystem::path& p);

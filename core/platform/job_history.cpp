@@ -1,13 +1,12 @@
 #include "platform/job_history.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #ifdef _WIN32
@@ -24,6 +23,7 @@
 
 #include "platform/disk_files.hpp"
 #include "platform/local_time.hpp"
+#include "platform/sha256.hpp"
 
 namespace torvela {
 
@@ -43,7 +43,9 @@ constexpr member members[] = {
     {"device", &job_record::device},
     {"operation", &job_record::operation},
     {"file", &job_record::file},
+    {"file_resolved", &job_record::file_resolved},
     {"file_sha256", &job_record::file_sha256},
+    {"unit_sha256", &job_record::unit_sha256},
     {"cpu", &job_record::cpu},
     {"machine_version", &job_record::machine_version},
     {"write_counts", &job_record::write_counts},
@@ -51,6 +53,7 @@ constexpr member members[] = {
     {"status", &job_record::status},
     {"detail", &job_record::detail},
     {"kept", &job_record::kept},
+    {"kept_sha256", &job_record::kept_sha256},
 };
 // The first member of every line: which history format it is.
 constexpr const char* format_key = "torvela_history";
@@ -83,13 +86,6 @@ bool write_whole(int fd, std::string_view bytes) {
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
-}
-
-void sync_folder(const fs::path& p) {
-    const int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 #endif
 
@@ -143,53 +139,114 @@ fs::path job_history::user_folder() {
 job_history job_history::for_user() {
     job_history h(user_folder());
     const char* keep = std::getenv("TORVELA_KEEP");
-    h.keep_units = !(keep && std::string_view(keep) == "off");
+    std::string setting = keep ? keep : "";
+    for (char& c : setting) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    h.keep_units = setting != "off";
+    if (!setting.empty() && setting != "on" && setting != "off")
+        h.kept_setting_problem = "TORVELA_KEEP is \"" + std::string(keep) +
+                                 "\", neither on nor off: set it to off to keep no units, or to on (or unset it) to "
+                                 "keep them";
+    h.clear_torn_copies();
     return h;
 }
 
-bool job_history::make_private_folder(const fs::path& p, std::string& why) const {
-    if (p.empty()) {
-        why = "the system names no data folder for this user";
+namespace {
+
+// The folders from the root down to `p` that are missing, made 0700; the
+// system's reason for the first that could not be made.
+#ifdef _WIN32
+unsigned long make_folders(const fs::path& p) {
+    std::error_code ec;
+    if (p.empty() || fs::exists(p, ec)) return 0;
+    if (p.has_parent_path() && p.parent_path() != p)
+        if (const unsigned long err = make_folders(p.parent_path())) return err;
+    return CreateDirectoryW(p.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS ? 0 : GetLastError();
+}
+#else
+int make_folders(const fs::path& p) {
+    if (p.empty() || ::mkdir(p.c_str(), 0700) == 0 || errno == EEXIST) return 0;
+    if (errno != ENOENT || !p.has_parent_path() || p.parent_path() == p) return errno;
+    if (const int err = make_folders(p.parent_path())) return err;
+    return ::mkdir(p.c_str(), 0700) == 0 || errno == EEXIST ? 0 : errno;
+}
+#endif
+
+constexpr const char* torn_prefix = ".keep-";
+constexpr const char* torn_suffix = ".tmp";
+
+bool is_torn_copy_name(const std::string& name) {
+    return name.rfind(torn_prefix, 0) == 0 && name.size() > 10 &&
+           name.compare(name.size() - 4, 4, torn_suffix) == 0;
+}
+
+// A whole file opened as open_own_file opens it, from `from` to its end.
+bool read_rest(std::FILE* in, long from, std::string& text) {
+    text.clear();
+    if (std::fseek(in, from, SEEK_SET) != 0) return false;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, n);
+    return !std::ferror(in);
+}
+
+}  // namespace
+
+bool job_history::open_folder(held_folder& out, bool make, bool& absent, std::string& why) const {
+    absent = false;
+    if (folder_.empty()) {
+        why = "the system names no data folder for this user (set XDG_DATA_HOME or HOME)";
         return false;
     }
+    const fs::path data = folder_.parent_path();
+    if (make) {
 #ifdef _WIN32
-    std::error_code ec;
-    if (!fs::exists(p, ec)) {
-        if (p.has_parent_path() && p.parent_path() != p && !make_private_folder(p.parent_path(), why)) return false;
-        if (!CreateDirectoryW(p.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            why = utf8_from_path(p) + " cannot be made: " + system_reason(GetLastError());
+        if (const unsigned long err = make_folders(data)) {
+            why = utf8_from_path(data) + " cannot be made: " + system_reason(err);
             return false;
         }
-    }
-    const DWORD attributes = GetFileAttributesW(p.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        why = utf8_from_path(p) + " is not a folder of its own (a file or a link stands there)";
-        return false;
-    }
-    return true;
 #else
-    if (::mkdir(p.c_str(), 0700) != 0 && errno == ENOENT && p.has_parent_path() && p.parent_path() != p) {
-        if (!make_private_folder(p.parent_path(), why)) return false;
-        ::mkdir(p.c_str(), 0700);
+        if (const int err = make_folders(data)) {
+            why = utf8_from_path(data) + " cannot be made: " + reason_of(err);
+            return false;
+        }
+#endif
     }
-    struct stat st {};
-    if (::lstat(p.c_str(), &st) != 0) {
-        why = utf8_from_path(p) + " cannot be made: " + reason_of(errno);
+    held_folder parent;
+    std::string problem;
+    if (!parent.open(data, problem)) {
+        std::error_code ec;
+        absent = !make && !fs::exists(data, ec);
+        why = "the data folder " + utf8_from_path(data) + ": " + problem;
         return false;
     }
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
-        why = utf8_from_path(p) + " is not a folder of this user's (a file, a link or another user's folder)";
+    if (const std::string mine = parent.not_private(); !mine.empty()) {
+        why = "the data folder " + utf8_from_path(data) + " is not this user's alone: " + mine;
+        return false;
+    }
+    if (!out.open_inside(parent, folder_.filename(), make, absent, why)) return false;
+    if (const std::string mine = out.not_private(); !mine.empty()) {
+        why = utf8_from_path(folder_) + " is not this user's alone: " + mine;
         return false;
     }
     return true;
-#endif
+}
+
+bool job_history::open_units(held_folder& out, bool make, bool& absent, std::string& why) const {
+    held_folder folder;
+    if (!open_folder(folder, make, absent, why)) return false;
+    if (!out.open_inside(folder, "units", make, absent, why)) return false;
+    if (const std::string mine = out.not_private(); !mine.empty()) {
+        why = utf8_from_path(units_folder()) + " is not this user's alone: " + mine;
+        return false;
+    }
+    return true;
 }
 
 bool job_history::append(const job_record& r, std::string& why) {
-    if (!make_private_folder(folder_, why)) return false;
+    held_folder folder;
+    bool absent = false;
+    if (!open_folder(folder, true, absent, why)) return false;
     const std::string line = record_line(r);
-    const fs::path file = folder_ / "history.jsonl";
+    const fs::path file = folder.path_of("history.jsonl");
 #ifdef _WIN32
     // Appends at the end whoever else appends; renamed under its readers.
     HANDLE h = CreateFileW(file.c_str(), GENERIC_READ | FILE_APPEND_DATA,
@@ -197,6 +254,13 @@ bool job_history::append(const job_record& r, std::string& why) {
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         why = utf8_from_path(file) + " cannot be opened: " + system_reason(GetLastError());
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+        CloseHandle(h);
+        why = utf8_from_path(file) + " is not a regular file (a link or a device)";
         return false;
     }
     // Appenders take turns: not every file system appends at the end for
@@ -233,22 +297,40 @@ bool job_history::append(const job_record& r, std::string& why) {
     }
     if (static_cast<std::uintmax_t>(size.QuadPart) > rotate_bytes) {
         // One process rotates: the one that holds the lock file alone.
-        const fs::path lock = folder_ / "history.lock";
+        const fs::path lock = folder.path_of("history.lock");
         HANDLE l = CreateFileW(lock.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (l != INVALID_HANDLE_VALUE) {
             std::error_code ec;
             if (fs::file_size(file, ec) > rotate_bytes && !ec)
-                MoveFileExW(file.c_str(), (folder_ / "history.1.jsonl").c_str(),
+                MoveFileExW(file.c_str(), folder.path_of("history.1.jsonl").c_str(),
                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
             CloseHandle(l);
         }
     }
     return true;
 #else
-    const int fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int dir = static_cast<int>(folder.native());
+    // Never through a link, and a pipe planted at the name never holds the
+    // job: it is opened without waiting and refused.
+    const int fd = ::openat(dir, "history.jsonl", O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) {
-        why = utf8_from_path(file) + " cannot be opened: " + reason_of(errno);
+        why = utf8_from_path(file) + (errno == ELOOP ? " is a link, not a file of its own"
+                                                     : " cannot be opened: " + reason_of(errno));
+        return false;
+    }
+    struct stat before {};
+    file_identity id;
+    if (::fstat(fd, &before) == 0) {
+        id.exists = true;
+        id.owner = before.st_uid;
+        id.group = before.st_gid;
+        id.mode = before.st_mode;
+    }
+    const std::string mine = id.exists ? not_private(id) : "it cannot be looked at";
+    if (!S_ISREG(before.st_mode) || !mine.empty()) {
+        ::close(fd);
+        why = utf8_from_path(file) + (S_ISREG(before.st_mode) ? ": " + mine : " is not a regular file (a pipe or a device)");
         return false;
     }
     // Appenders take turns, as not every file system appends at the end
@@ -256,7 +338,6 @@ bool job_history::append(const job_record& r, std::string& why) {
     ::flock(fd, LOCK_EX);
     // A line a crash cut short is ended first, so that it spoils no record
     // but itself.
-    struct stat before {};
     char last = '\n';
     if (::fstat(fd, &before) == 0 && before.st_size > 0 && ::pread(fd, &last, 1, before.st_size - 1) != 1) last = '\n';
     const bool ok = write_whole(fd, last == '\n' ? line : "\n" + line) && ::fsync(fd) == 0;
@@ -271,12 +352,13 @@ bool job_history::append(const job_record& r, std::string& why) {
     if (static_cast<std::uintmax_t>(st.st_size) > rotate_bytes) {
         // One process rotates: the one that holds the lock; it looks at the
         // size again, as another may have rotated meanwhile.
-        const int lock = ::open((folder_ / "history.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int lock = ::openat(dir, "history.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         if (lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0) {
             struct stat now {};
-            if (::lstat(file.c_str(), &now) == 0 && static_cast<std::uintmax_t>(now.st_size) > rotate_bytes &&
-                ::rename(file.c_str(), (folder_ / "history.1.jsonl").c_str()) == 0)
-                sync_folder(folder_);
+            if (::fstatat(dir, "history.jsonl", &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                static_cast<std::uintmax_t>(now.st_size) > rotate_bytes &&
+                ::renameat(dir, "history.jsonl", dir, "history.1.jsonl") == 0)
+                ::fsync(dir);
         }
         if (lock >= 0) ::close(lock);
     }
@@ -286,16 +368,30 @@ bool job_history::append(const job_record& r, std::string& why) {
 
 job_history::listing job_history::read() const {
     listing out;
+    held_folder folder;
+    bool absent = false;
     // No data folder: never the current folder's files instead.
     if (folder_.empty()) {
         out.notes.push_back("the system names no data folder for this user (set XDG_DATA_HOME or HOME)");
         return out;
     }
+    if (!open_folder(folder, false, absent, out.refused)) {
+        if (absent) out.refused.clear();
+        return out;
+    }
     for (const char* name : {"history.1.jsonl", "history.jsonl"}) {
         const fs::path file = folder_ / name;
-        std::ifstream in(file, std::ios::binary);
-        if (!in) continue;
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::FILE* in = folder.open_own_file(name, absent, out.refused);
+        if (absent) continue;
+        std::string text;
+        const bool read = in && read_rest(in, 0, text);
+        if (in) std::fclose(in);
+        if (!read) {
+            if (out.refused.empty()) out.refused = utf8_from_path(file) + " cannot be read";
+            out.records.clear();
+            out.notes.clear();
+            return out;
+        }
         std::size_t at = 0;
         for (int number = 1; at < text.size(); ++number) {
             std::size_t end = text.find('\n', at);
@@ -317,84 +413,147 @@ job_history::listing job_history::read() const {
     return out;
 }
 
-std::vector<job_record> job_history::last(std::size_t count) const {
-    std::vector<job_record> out;  // oldest first
+job_history::listing job_history::last(std::size_t count) const {
+    listing out;  // oldest first
+    held_folder folder;
+    bool absent = false;
     if (folder_.empty()) return out;
+    if (!open_folder(folder, false, absent, out.refused)) {
+        if (absent) out.refused.clear();
+        return out;
+    }
     for (const char* name : {"history.jsonl", "history.1.jsonl"}) {
-        std::ifstream in(folder_ / name, std::ios::binary | std::ios::ate);
-        if (!in || out.size() >= count) continue;
-        const std::streamoff size = in.tellg();
+        if (out.records.size() >= count) break;
+        std::FILE* in = folder.open_own_file(name, absent, out.refused);
+        if (absent) continue;
+        if (!in || std::fseek(in, 0, SEEK_END) != 0) {
+            if (in) std::fclose(in);
+            out.records.clear();
+            if (out.refused.empty()) out.refused = utf8_from_path(folder_ / name) + " cannot be read";
+            return out;
+        }
+        const long size = std::ftell(in);
         std::vector<job_record> found;  // this file's, oldest first
         // A window on the file's end, widened until it holds enough records
         // or the whole file. Only whole lines count: the one the window
         // cuts into and one a job is still ending are left out.
-        for (std::streamoff window = 4096;; window *= 4) {
-            const std::streamoff from = size > window ? size - window : 0;
-            std::string text(static_cast<std::size_t>(size - from), '\0');
-            in.clear();
-            in.seekg(from);
-            if (!in.read(text.data(), static_cast<std::streamsize>(text.size()))) break;
+        for (long window = 4096;; window *= 4) {
+            const long from = size > window ? size - window : 0;
+            std::string text;
+            if (!read_rest(in, from, text)) break;
             found.clear();
             std::size_t at = from == 0 ? 0 : std::min(text.find('\n'), text.size() - 1) + 1;
             for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
                 if (auto r = record_from_line(std::string_view(text).substr(at, end - at))) found.push_back(*r);
-            if (out.size() + found.size() >= count || from == 0) break;
+            if (out.records.size() + found.size() >= count || from == 0) break;
         }
-        const std::size_t take = std::min(found.size(), count - out.size());
-        out.insert(out.begin(), found.end() - static_cast<std::ptrdiff_t>(take), found.end());
+        std::fclose(in);
+        const std::size_t take = std::min(found.size(), count - out.records.size());
+        out.records.insert(out.records.begin(), found.end() - static_cast<std::ptrdiff_t>(take), found.end());
     }
     return out;
 }
 
-std::string job_history::keep_unit(std::string_view bytes, const std::string& version, std::string& why) {
+job_history::kept_copy job_history::keep_unit(std::string_view bytes, const std::string& version, std::string& why) {
     if (!keep_units) {
         why = "TORVELA_KEEP=off";
         return {};
     }
-    const fs::path units = units_folder();
-    if (!make_private_folder(folder_, why) || !make_private_folder(units, why)) return {};
+    held_folder units;
+    bool absent = false;
+    if (!open_units(units, true, absent, why)) return {};
+    // Written under a name nothing offers, pushed to the disk, then given
+    // its name: a copy under its name is whole, whatever stops the save.
+    const fs::path temp = path_from_utf8(torn_prefix + random_tag() + torn_suffix);
+    held_file hold;
+    if (hold.create(units, temp, 0600) != create_result::created) {
+        why = utf8_from_path(units_folder() / temp) + " cannot be made: " + hold.problem();
+        return {};
+    }
+    std::FILE* out = hold.stream(true);
+    bool ok = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() && std::fflush(out) == 0;
+    int err = errno;
+    if (out) ok = std::fclose(out) == 0 && ok;
+    if (ok && !hold.sync()) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        // Half a unit is no copy of it.
+        units.remove(temp);
+        why = utf8_from_path(units_folder() / temp) + " could not be written whole: " + reason_of(err);
+        return {};
+    }
+    hold.release_before_rename();
     const std::string stem = text_of(local_time(std::time(nullptr)), "%Y%m%d-%H%M%S") + "-" + name_part(version);
     for (int n = 1; n < 100; ++n) {
-        const fs::path p = units / path_from_utf8(stem + (n == 1 ? "" : "-" + std::to_string(n)) + ".dat");
-#ifdef _WIN32
-        const int fd = _wopen(p.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-#else
-        const int fd = ::open(p.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
-#endif
-        if (fd < 0 && errno == EEXIST) continue;
-        if (fd < 0) {
-            why = utf8_from_path(p) + " cannot be made: " + reason_of(errno);
+        const fs::path name = path_from_utf8(stem + (n == 1 ? "" : "-" + std::to_string(n)) + ".dat");
+        bool taken = false;
+        std::string problem;
+        if (!units.rename(temp, name, false, taken, problem)) {
+            if (taken) continue;
+            units.remove(temp);
+            why = utf8_from_path(units_folder() / name) + " cannot be made: " + problem;
             return {};
         }
-#ifdef _WIN32
-        bool ok = true;
-        for (std::size_t at = 0; ok && at < bytes.size();) {
-            const int n_written = _write(fd, bytes.data() + at, static_cast<unsigned>(std::min<std::size_t>(bytes.size() - at, 1 << 20)));
-            ok = n_written > 0;
-            if (ok) at += static_cast<std::size_t>(n_written);
-        }
-        ok = ok && _commit(fd) == 0;
-        const int err = errno;
-        ok = _close(fd) == 0 && ok;
-#else
-        bool ok = write_whole(fd, bytes) && ::fsync(fd) == 0;
-        const int err = errno;
-        ok = ::close(fd) == 0 && ok;
-#endif
-        if (!ok) {
-            // Half a unit is no copy of it.
-            std::error_code ec;
-            fs::remove(p, ec);
-            why = utf8_from_path(p) + " could not be written whole: " + reason_of(err);
+        // The name is durable, or the copy is not kept.
+        if (!units.sync()) {
+            err = errno;
+            units.remove(name);
+            why = utf8_from_path(units_folder()) + " could not be pushed to the disk: " + reason_of(err);
             return {};
         }
-#ifndef _WIN32
-        sync_folder(units);
-#endif
-        return utf8_from_path(p);
+        return {utf8_from_path(units_folder() / name), sha256_hex(bytes)};
     }
-    why = "too many units kept in " + utf8_from_path(units) + " this second";
+    units.remove(temp);
+    why = "too many units kept in " + utf8_from_path(units_folder()) + " this second";
     return {};
+}
+
+std::string job_history::check_kept(const job_record& r) const {
+    if (r.kept.empty()) return {};
+    const fs::path kept = path_from_utf8(r.kept);
+    if (kept.parent_path() != units_folder())
+        return "refused: it is not in this user's units folder " + utf8_from_path(units_folder());
+    held_folder units;
+    bool absent = false;
+    std::string why;
+    if (!open_units(units, false, absent, why)) return absent ? "missing" : "refused: " + why;
+    std::FILE* in = units.open_own_file(kept.filename(), absent, why);
+    if (!in) return absent ? "missing" : "refused: " + why;
+    sha256 digest;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) digest.add(std::string_view(buffer, n));
+    const bool read = !std::ferror(in);
+    std::fclose(in);
+    if (!read) return "damaged: it cannot be read";
+    if (r.kept_sha256.empty()) return "unchecked: its record holds no SHA-256 to check it by";
+    const std::string now = digest.hex();
+    if (now != r.kept_sha256) return "damaged: its SHA-256 is " + now + ", its record's " + r.kept_sha256;
+    return {};
+}
+
+std::string job_history::check_kept_file(const std::string& path, const std::string& sha256) const {
+    std::error_code ec;
+    const fs::path file = fs::weakly_canonical(path_from_utf8(path), ec);
+    if (ec || folder_.empty() || !fs::equivalent(file.parent_path(), units_folder(), ec) || ec) return {};
+    const listing all = read();
+    for (auto r = all.records.rbegin(); r != all.records.rend(); ++r) {
+        if (r->kept.empty() || path_from_utf8(r->kept).filename() != file.filename()) continue;
+        if (r->kept_sha256.empty() || r->kept_sha256 == sha256) return {};
+        return "its SHA-256 is " + sha256 + " where its record of " + r->time + " has " + r->kept_sha256 +
+               ": it is damaged";
+    }
+    return {};
+}
+
+void job_history::clear_torn_copies() const {
+    held_folder units;
+    bool absent = false;
+    std::string why;
+    if (!open_units(units, false, absent, why)) return;
+    for (const fs::path& name : units.names())
+        if (is_torn_copy_name(utf8_from_path(name))) units.remove_unheld_leftover(name);
 }
 
 }  // namespace torvela

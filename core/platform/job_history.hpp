@@ -8,7 +8,16 @@
 //   units/            every unit a save verified, before the writer was
 //                     erased: the memories file byte for byte, named
 //                     after the time and the unit's machine version; never
-//                     replaced or removed by the tool
+//                     replaced or removed by the tool. A copy is written
+//                     as .keep-XXXXXXXXXXXX.tmp, synced, renamed to its
+//                     name, the folder synced: a copy under its name is
+//                     whole. A .keep-….tmp a killed save left is never
+//                     offered, and goes at the next start of the tool
+// Reading trusts what writing trusts: the data folder and torvela in it
+// this user's own folders that no one else may write (torvela and units
+// never a link), the files in them regular files of this user's, opened
+// without following a link and without blocking. Anything else is refused
+// with the reason, never read.
 // An append-only file of lines: every front end and every process appends
 // to it with one write at the end, which readers can read at any time, and
 // a line cut short by a crash or edited by hand is skipped on its own.
@@ -21,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/disk_files.hpp"
 #include "platform/json_text.hpp"
 
 namespace torvela {
@@ -31,11 +41,16 @@ struct job_record {
     std::string program;    // the front end: "torvela", "torvela-cli"
     std::string port, device;
     std::string operation;  // "save memories to file", "lock enable", ...
-    std::string file, file_sha256;
+    // The file the operator chose, as given and as the system resolved it,
+    // and its SHA-256 as the job read or wrote it.
+    std::string file, file_resolved, file_sha256;
+    // The unit the job read or wrote: the SHA-256 of the memories area's
+    // 128 pages in address order, whatever file or line ends hold them.
+    std::string unit_sha256;
     // What the writer told about itself, where the job read it.
     std::string cpu, machine_version, write_counts;
     std::string outcome, status, detail;
-    std::string kept;       // the kept copy of the unit this job saved
+    std::string kept, kept_sha256;  // the kept copy of the unit this job saved
 };
 std::string record_line(const job_record& r);
 // The record a history line holds; nothing for a line of anything else.
@@ -50,12 +65,18 @@ public:
     explicit job_history(std::filesystem::path folder) : folder_(std::move(folder)) {}
     // The user's data folder for TORVELA; empty when the system names none.
     static std::filesystem::path user_folder();
-    // The user's folder, with kept units as TORVELA_KEEP says ("off": none).
+    // The user's folder, with kept units as TORVELA_KEEP says ("off": none;
+    // unset, empty or "on": kept; anything else is kept_setting_problem).
+    // Temporary copies that killed saves left are removed.
     static job_history for_user();
 
     const std::filesystem::path& folder() const { return folder_; }
     std::filesystem::path units_folder() const { return folder_ / "units"; }
     bool keep_units = true;
+    // Why the environment's TORVELA_KEEP cannot be followed; empty when it
+    // can. A save refuses to begin with it (a bench that meant "off" must
+    // not store units by a slip of the keyboard).
+    std::string kept_setting_problem;
 
     // Appends the record as one line and syncs it; false with the reason.
     bool append(const job_record& r, std::string& why);
@@ -63,21 +84,43 @@ public:
     struct listing {
         std::vector<job_record> records;  // oldest first
         std::vector<std::string> notes;   // lines skipped, and why
+        // What was not read at all, and why (a folder or file the history
+        // does not trust): then nothing is listed.
+        std::string refused;
     };
     listing read() const;
     // The last `count` records, oldest first, read from the end of the
     // files back: only as much as they take, however long the history.
-    std::vector<job_record> last(std::size_t count) const;
+    listing last(std::size_t count) const;
 
-    // The unit's memories file kept as a new private file; its path, or an
-    // empty text and the reason. `version` is the file's header line.
-    std::string keep_unit(std::string_view bytes, const std::string& version, std::string& why);
+    // The unit's memories file kept as a new private file, whole or not at
+    // all: its path and SHA-256, or an empty path and the reason.
+    // `version` is the file's header line.
+    struct kept_copy {
+        std::string path, sha256;
+    };
+    kept_copy keep_unit(std::string_view bytes, const std::string& version, std::string& why);
+    // Whether the kept copy a record names is there as the save kept it:
+    // empty when it is, else what is wrong ("missing", "damaged: ...").
+    std::string check_kept(const job_record& r) const;
+    // For a file chosen to be sent: when it is a kept copy in units/,
+    // whether its SHA-256 is the one its record holds. Empty when it is (or
+    // when the file is no kept copy, or no record names it any more), else
+    // what is wrong.
+    std::string check_kept_file(const std::string& path, const std::string& sha256) const;
+    // Removes the temporary copies that killed saves left in units/ (never
+    // one a running save still writes).
+    void clear_torn_copies() const;
 
     // The size past which history.jsonl becomes history.1.jsonl.
     std::uintmax_t rotate_bytes = 1u << 20;
 
 private:
-    bool make_private_folder(const std::filesystem::path& p, std::string& why) const;
+    // The history's folder (and the data folder it is in) as writing and
+    // reading both trust them; made first when `make`. False with the
+    // reason, or with `absent` when the folder is not there.
+    bool open_folder(held_folder& out, bool make, bool& absent, std::string& why) const;
+    bool open_units(held_folder& out, bool make, bool& absent, std::string& why) const;
     std::filesystem::path folder_;
 };
 

@@ -58,6 +58,8 @@ public:
     // The file the memories went into, when that is not the chosen path
     // itself (the chosen name is a link to it); empty otherwise.
     const std::string& written_elsewhere() const { return elsewhere_; }
+    // The file the save writes, where the system says its folder is now.
+    std::string written() const { return in_folder(name_); }
 
     // Makes the rename durable; a failure fails the commit. Replaceable so
     // that the failure can be tested.

@@ -8,6 +8,7 @@
 #include "link/protocol.hpp"
 #include "platform/disk_files.hpp"
 #include "platform/seq_files.hpp"
+#include "platform/sha256.hpp"
 #include "rom_data/file_text.hpp"
 
 namespace torvela {
@@ -25,7 +26,8 @@ constexpr std::size_t memories_file_limit = 1 << 20;
 
 }  // namespace
 
-memories_check check_memories_file(const std::string& path, std::string& copy, std::string* why) {
+memories_check check_memories_file(const std::string& path, std::string& copy, std::string* why,
+                                   std::string* read_bytes) {
     copy.clear();
     std::string ignored;
     std::string& said = why ? *why : ignored;
@@ -39,6 +41,7 @@ memories_check check_memories_file(const std::string& path, std::string& copy, s
     case small_file::too_large:
         return memories_check::malformed;
     }
+    if (read_bytes) *read_bytes = text;
     // The header line: 21 bytes of any value (CR and LF included), with the
     // separators at 7, 14 and 21.
     if (text.size() <= header_len) {
@@ -121,6 +124,13 @@ memories_image memories_image_of(const std::string& copy) {
         page = page_from_lines(data);
     }
     return image;
+}
+
+std::string unit_sha256(const std::array<page_bytes, memories_pages>& pages) {
+    sha256 digest;
+    for (const page_bytes& page : pages)
+        digest.add(std::string_view(reinterpret_cast<const char*>(page.data()), page.size()));
+    return digest.hex();
 }
 
 }  // namespace torvela

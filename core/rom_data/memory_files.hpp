@@ -53,9 +53,11 @@ void file_select_Click(main_form& f);
 // end (CR LF or LF endings, one empty last line allowed). `copy` receives
 // the file with CR LF endings when it is complete.
 enum class memories_check { complete, short_of_pages, malformed, unreadable };
+// `read_bytes`, when given, receives the file as it was read.
 // `why`, when given, says where and what for a check that fails ("line 7:
 // the address line 00000100 is due, the file has ...").
-memories_check check_memories_file(const std::string& path, std::string& copy, std::string* why = nullptr);
+memories_check check_memories_file(const std::string& path, std::string& copy, std::string* why = nullptr,
+                                   std::string* read_bytes = nullptr);
 inline constexpr std::uint8_t memories_pages = 128;
 // A memories file as its pages: the header line (the machine version page's
 // first 21 bytes as the save wrote them), the CPU line, the 128 pages.
@@ -65,6 +67,12 @@ struct memories_image {
 };
 // The checked copy `check_memories_file` gave, as pages.
 memories_image memories_image_of(const std::string& copy);
+// The unit's digest: the SHA-256 of the memories area's pages in address
+// order, the same for every file that holds the unit (its name, its line
+// ends, its header aside) and for the writer's store.
+std::string unit_sha256(const std::array<page_bytes, memories_pages>& pages);
+// The same for a memories file's checked copy.
+inline std::string unit_sha256(const std::string& copy) { return unit_sha256(memories_image_of(copy).pages); }
 
 // One S-record line: S0 header, S1/S2/S3 data with a 2-, 3- or 4-byte
 // address, S5/S6 counts, S7/S8/S9 ends. Digits in either case; the length

@@ -5,10 +5,12 @@
 #include <optional>
 #include <vector>
 
+#include "engine/engine.hpp"
 #include "link/link.hpp"
 #include "link/protocol.hpp"
 #include "platform/disk_files.hpp"
 #include "platform/seq_files.hpp"
+#include "platform/sha256.hpp"
 #include "rom_data/file_text.hpp"
 
 namespace torvela {
@@ -63,7 +65,20 @@ srecord parse_srecord(std::string_view line) {
 }
 
 conversion convert_rom_data_file(main_form& f) {
-    if (!f.files.open_input(1, f.memory_file_path)) return conversion::no_file;
+    // The file is read once: the digest its record names is of the bytes
+    // the conversion reads, through the same open file.
+    const std::filesystem::path chosen = path_from_utf8(f.memory_file_path);
+    std::FILE* in = f.memory_file_path.empty() || !is_plain_file(chosen) ? nullptr : open_c_file(chosen, "rb");
+    if (!in) return conversion::no_file;
+    sha256 digest;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) digest.add(std::string_view(buffer, n));
+    if (std::ferror(in) || std::fseek(in, 0, SEEK_SET) != 0) {
+        std::fclose(in);
+        return conversion::no_file;
+    }
+    if (!f.files.adopt(1, in, false)) return conversion::no_file;
+    note_chosen_file(f, digest.hex());
     if (!f.files.open_output(2, f.image_file_path)) {
         f.files.close(1);
         return conversion::no_file;

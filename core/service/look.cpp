@@ -134,6 +134,10 @@ void job9_phase21(main_form& f) {
     f.found.cpu = cpu;
     f.found.version = header;
     if (header != file.header) look.differences.push_back({"header", -1, file.header, header});
+    // The unit the job read is the writer's.
+    std::array<page_bytes, memories_pages> held{};
+    std::copy(look.pages.begin() + 2, look.pages.begin() + 2 + memories_pages, held.begin());
+    f.found.unit_sha256 = unit_sha256(held);
     int pages_differing = 0;
     for (std::size_t p = 0; p < memories_pages; ++p) {
         const auto& mine = look.pages[p + 2];

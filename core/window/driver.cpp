@@ -159,7 +159,13 @@ std::string front_driver::kept_units_folder() const {
 std::vector<std::string> front_driver::recent_jobs(std::size_t count) const {
     std::vector<std::string> lines;
     if (!f_.history) return lines;
-    for (const job_record& r : f_.history->last(count)) {
+    const job_history::listing listed = f_.history->last(count);
+    // A history the tool does not trust is not listed: the list says why.
+    if (!listed.refused.empty()) {
+        lines.push_back("THE JOB HISTORY IS NOT READ: " + listed.refused);
+        return lines;
+    }
+    for (const job_record& r : listed.records) {
         const std::string time = r.time.size() >= 19 ? r.time.substr(11, 8) : r.time;
         const std::string file = r.file.substr(r.file.find_last_of("/\\") + 1);
         lines.push_back(time + "  " + r.operation + (file.empty() ? "" : "  " + file) + "  " + r.outcome);

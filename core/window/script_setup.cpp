@@ -10,6 +10,8 @@
 #include "platform/pending_save.hpp"
 #include "platform/seq_files.hpp"
 #include "rom_data/memory_files.hpp"
+#include "platform/job_history.hpp"
+#include "platform/sha256.hpp"
 #include "rom_data/page_exchange.hpp"
 
 namespace torvela {
@@ -115,9 +117,13 @@ std::string check_operation_file(main_form& f, file_use use, const std::string& 
     if (use == file_use::memories_file && !f.ramdata_store.visible) return file + " is no memories file";
     // Read whole as TRANSMIT MEMORIES and compare read it, before the port.
     if (use == file_use::memories_file) {
-        std::string copy, why;
-        if (check_memories_file(file, copy, &why) != memories_check::complete)
+        std::string copy, why, bytes;
+        if (check_memories_file(file, copy, &why, &bytes) != memories_check::complete)
             return file + " is no whole memories file" + (why.empty() ? ": it cannot be read" : ": " + why);
+        // A kept copy goes only as its save kept it (a rehearsal too).
+        const job_history users(job_history::user_folder());
+        const std::string damage = (f.history ? *f.history : users).check_kept_file(file, sha256_hex(bytes));
+        if (!damage.empty()) return file + " is a kept copy of a unit, and " + damage;
     }
     return {};
 }
