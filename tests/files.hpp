@@ -81,6 +81,9 @@ inline std::string s2_record(std::uint32_t address, const std::vector<std::uint8
     return "S2" + hex(body.data(), body.size());
 }
 
+// The end record of a file of S2 records (start address 0).
+inline const std::string s8_end = "S804000000FB\n";
+
 // S-record files made by srec_cat, the independent converter the ROM data
 // conversion is checked against. Where srec_cat cannot run (the Windows
 // suites under Wine), the file it made for the same binary and options on

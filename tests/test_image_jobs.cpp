@@ -120,13 +120,17 @@ INSTANTIATE_TEST_SUITE_P(Families, TransmitRomData,
                                            transmit_case{"m16c", 0x0C0000, 0x40000, 0x20000, {0x01, 0x6C}}),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// No data, pages the store has no place for (M32R 060000 and up), or both
-// families in one file: the image is not sent at all.
+// No data, pages the store has no place for (M32R 060000 and up), both
+// families in one file, or a file cut short at a line's end (its end record
+// gone): the image is not sent at all.
 TEST(TransmitRomData, BadFileStopsBeforeAnythingIsSent) {
+    std::string whole;
+    for (std::uint32_t a = 0x000100; a < 0x002100; a += 0x100) whole += s2_record(a, {1, 2, 3}) + "\r\n";
     for (const std::string& content :
          {std::string("S0030000FC\r\nS804000000FB\r\n"),
-          s2_record(0x000100, {1}) + "\r\n" + s2_record(0x060000, {2}) + "\r\n",
-          s2_record(0x0C0100, {1}) + "\r\n" + s2_record(0x000100, {2}) + "\r\n"}) {
+          s2_record(0x000100, {1}) + "\r\n" + s2_record(0x060000, {2}) + "\r\nS804000000FB\r\n",
+          s2_record(0x0C0100, {1}) + "\r\n" + s2_record(0x000100, {2}) + "\r\nS804000000FB\r\n",
+          whole.substr(0, whole.size() / 2 / 20 * 20)}) {
         image_rig r;
         write_file(r.dir.file("bad.mot"), content);
         r.choose("bad");
@@ -193,7 +197,7 @@ TEST(BlockWrite, NoPageInTheChosenBlocksSendsNothing) {
 TEST(PlainWrite, SendsTheImageWithoutAJob) {
     image_rig r(0xFF);
     std::vector<std::uint8_t> data(64, 0x12);
-    write_file(r.dir.file("small.mot"), s2_record(0x004000, data) + "\r\n" + s2_record(0x000000, data) + "\r\n");
+    write_file(r.dir.file("small.mot"), s2_record(0x004000, data) + "\r\n" + s2_record(0x000000, data) + "\r\n" + s8_end);
     r.choose("small");
     write_Click(*r.form);  // port closed: nothing
     EXPECT_TRUE(r.box.asked.empty());
@@ -208,7 +212,7 @@ TEST(PlainWrite, SendsTheImageWithoutAJob) {
     EXPECT_EQ(r.sim.written_pages, (std::vector<std::uint32_t>{0x024000}));
     EXPECT_FALSE(r.files.is_open(1));
     // A file with pages in block A only: nothing to send is no success.
-    write_file(r.dir.file("a_only.mot"), s2_record(0x000000, data) + "\r\n");
+    write_file(r.dir.file("a_only.mot"), s2_record(0x000000, data) + "\r\n" + s8_end);
     r.choose("a_only");
     const std::size_t frames_before = r.line.log.size();
     write_Click(*r.form);

@@ -159,7 +159,9 @@ struct srec_case {
     std::uint32_t base;  // where the binary lies
     std::size_t size;
     int block;           // bytes per record
-    bool header;         // srec_cat's S0 header record
+    // srec_cat's S0 header record and its count of data records (and no end
+    // record); without them, the end record of an execution start address.
+    bool header;
     bool m16c;
     int address_length;  // 2: S1/S9, 3: S2/S8, 4: S3/S7
     bool lower_case;     // hex digits turned to lower case
@@ -181,8 +183,11 @@ TEST_P(ConversionAgainstSrecCat, PagesMatchTheBinary) {
     char base[16];
     std::snprintf(base, sizeof base, "0x%X", c.base);
     const std::string out = "-motorola -address-length=" + std::to_string(c.address_length) +
-                            " -obs=" + std::to_string(c.block) + (c.header ? "" : " -data-only");
-    ASSERT_TRUE(srec_cat(bin_path, std::string("-offset ") + base, srec_path, out)) << out;
+                            " -obs=" + std::to_string(c.block) +
+                            (c.header ? "" : " -disable=header -disable=data-count");
+    ASSERT_TRUE(srec_cat(bin_path, std::string("-offset ") + base + (c.header ? "" : " -execution-start-address=0"),
+                         srec_path, out))
+        << out;
     if (c.lower_case) {
         std::string text = read_file(srec_path);
         for (std::size_t i = 0; i < text.size(); ++i)
@@ -251,7 +256,7 @@ TEST(Conversion, OverrunAtF0ContinuesOnTheNextPage) {
 
 TEST(Conversion, LastRecordDecidesTheFamilyAndAddressLines) {
     file_rig r;
-    write_file(r.dir.file("a.mot"), s2_record(0x0FF000, {0x12}) + "\n");
+    write_file(r.dir.file("a.mot"), s2_record(0x0FF000, {0x12}) + "\n" + s8_end);
     r.form->memory_file_path = r.dir.file("a.mot");
     ASSERT_EQ(convert_rom_data_file(*r.form), conversion::ok);
     EXPECT_EQ(crlf_lines(read_file(r.form->image_file_path))[0], "000FF000");
@@ -264,7 +269,7 @@ TEST(Conversion, IdCodeExtraction) {
     std::vector<std::uint8_t> tail(33, 0x00);
     const std::uint32_t offs[] = {0xDF, 0xE3, 0xEB, 0xEF, 0xF3, 0xF7, 0xFB};
     for (std::size_t k = 0; k < 7; ++k) tail[offs[k] - 0xDF] = static_cast<std::uint8_t>(0x11 * (k + 1));
-    write_file(r.dir.file("b.mot"), s2_record(0x0FFFDF, tail) + "\n");
+    write_file(r.dir.file("b.mot"), s2_record(0x0FFFDF, tail) + "\n" + s8_end);
     r.form->memory_file_path = r.dir.file("b.mot");
     ASSERT_EQ(convert_rom_data_file(*r.form), conversion::ok);
     EXPECT_EQ(std::string(r.form->id_code_text.begin(), r.form->id_code_text.begin() + 14), "11223344556677");
@@ -323,8 +328,16 @@ INSTANTIATE_TEST_SUITE_P(
         bad_file_case{"both_families", s2_record(0x000100, {1}) + "\n" + s2_record(0x0C0100, {2}) + "\n",
                       conversion::bad_record},
         // Converted (a writer program may lie there), but no store page.
-        bad_file_case{"beyond_the_store", s2_record(0x000100, {1}) + "\n" + s2_record(0x060000, {2}) + "\n",
+        bad_file_case{"beyond_the_store", s2_record(0x000100, {1}) + "\n" + s2_record(0x060000, {2}) + "\n" + s8_end,
                       conversion::ok},
+        // A file is whole when it ends in its end record, or in the count of
+        // its data records where a converter writes no end record.
+        bad_file_case{"cut_at_a_line_end", s2_record(0x000100, {1}) + "\n" + s2_record(0x000200, {2}) + "\n",
+                      conversion::bad_record, "ends at line 2 with no end record"},
+        bad_file_case{"record_after_the_end", s2_record(0x000100, {1}) + "\n" + s8_end + s2_record(0x000200, {2}) + "\n",
+                      conversion::bad_record, "line 3 of "},
+        bad_file_case{"count_of_more_records", s2_record(0x000100, {1}) + "\n" + srec('5', 3, {0x00, 0x02}),
+                      conversion::bad_record, "counts 2 data records, and 1 came before it"},
         bad_file_case{"checksum_one_digit", s2_record(0x000100, {1, 2, 3}).replace(16, 1, "E") + "\n",
                       conversion::bad_record, "its checksum is"},
         bad_file_case{"non_hex_character", s2_record(0x000100, {1, 2, 3}).replace(11, 1, "G") + "\n",
@@ -348,6 +361,31 @@ INSTANTIATE_TEST_SUITE_P(
         bad_file_case{"no_data_record", "S0030000FC\r\nS804000000FB\r\n", conversion::no_data},
         bad_file_case{"empty", "", conversion::no_data}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// The ends a whole file may have: its end record of any address length, or
+// the count of its data records where a converter writes no end record.
+TEST(Conversion, TakesEveryWholeEnd) {
+    const struct {
+        const char* name;
+        std::string content;
+        std::size_t pages;
+    } cases[] = {
+        {"S9 after S1 records", "S1060100010203F2\nS9030000FC\n", 1},
+        {"S7 after S3 records", "S30600000100AA4E\nS70500000000FA\n", 1},
+        {"a count ends the file", s2_record(0x000100, {1}) + "\n" + s2_record(0x000200, {2}) + "\n" +
+                                      srec('5', 3, {0x00, 0x02}), 2},
+        {"a count, then the end record", s2_record(0x000100, {1}) + "\n" + srec('5', 3, {0x00, 0x01}) + s8_end, 1},
+        {"blank lines after the end record", s2_record(0x000100, {1}) + "\n" + s8_end + "\n\n", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        file_rig r;
+        write_file(r.dir.file("whole.mot"), c.content);
+        r.form->memory_file_path = r.dir.file("whole.mot");
+        EXPECT_EQ(convert_rom_data_file(*r.form), conversion::ok) << r.form->detail;
+        EXPECT_EQ(read_work_file(r.form->image_file_path).size(), c.pages);
+    }
+}
 
 struct typed_id_case {
     const char* name;

@@ -78,7 +78,8 @@ inline std::string unit_sha256(const std::string& copy) { return unit_sha256(mem
 // address, S5/S6 counts, S7/S8/S9 ends. Digits in either case; the length
 // and the checksum must agree with the count.
 struct srecord {
-    enum class kind { data, other, bad } what = kind::bad;
+    // end: S7, S8, S9; count: S5, S6 (the count in `address`)
+    enum class kind { data, end, count, other, bad } what = kind::bad;
     std::uint32_t address = 0;
     std::vector<std::uint8_t> data;
     std::string why;  // what makes a bad record bad

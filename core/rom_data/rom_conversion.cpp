@@ -51,7 +51,15 @@ srecord parse_srecord(std::string_view line) {
     case 1: address_len = 2; break;
     case 2: address_len = 3; break;
     case 3: address_len = 4; break;
-    case 0: case 5: case 6: case 7: case 8: case 9:
+    case 7: case 8: case 9:
+        rec.what = srecord::kind::end;
+        return rec;
+    case 5: case 6:
+        if (bytes[0] != (type == 5 ? 3u : 4u)) return bad("a record count of S" + std::to_string(type) + " holds " + std::to_string(type == 5 ? 2 : 3) + " bytes of count");
+        for (std::size_t i = 1; i + 1 < bytes.size(); ++i) rec.address = rec.address << 8 | bytes[i];
+        rec.what = srecord::kind::count;
+        return rec;
+    case 0:
         rec.what = srecord::kind::other;
         return rec;
     default:
@@ -87,14 +95,40 @@ conversion convert_rom_data_file(main_form& f) {
     bool m16c_base = false;
     bool any_record = false;
     bool any_data = false;
+    // A file cut short at a line boundary parses whole: only its end record
+    // tells it was written to the end.
+    // A converter that writes no end record may end the file with the
+    // count of its data records (S5, S6), which tells as much.
+    std::size_t end_line = 0;
+    std::size_t last_line = 0;
+    std::uint32_t data_records = 0;
+    bool counted_last = false;
     conversion result = conversion::ok;
     while (!f.files.eof(1)) {
         const std::string line = f.files.read_line(1);
         if (line.empty()) continue;
+        last_line = f.files.lines_read(1);
         const srecord rec = parse_srecord(line);
-        if (rec.what == srecord::kind::other) continue;  // header, counts, ends
+        const std::string at = "line " + std::to_string(last_line) + " of " + f.memory_file_path;
+        if (end_line != 0 && rec.what != srecord::kind::bad) {
+            f.detail = at + " follows the end record of line " + std::to_string(end_line) +
+                       ": one file is one image, ended once";
+            result = conversion::bad_record;
+            break;
+        }
+        if (rec.what == srecord::kind::end) {
+            end_line = last_line;
+            continue;
+        }
+        counted_last = rec.what == srecord::kind::count;
+        if (counted_last && rec.address != data_records) {
+            f.detail = at + " counts " + std::to_string(rec.address) + " data records, and " +
+                       std::to_string(data_records) + " came before it: the file is not whole";
+            result = conversion::bad_record;
+            break;
+        }
+        if (rec.what == srecord::kind::other || counted_last) continue;  // the header, counts
         // Addresses above FFFFFF have no page in either family.
-        const std::string at = "line " + std::to_string(f.files.lines_read(1)) + " of " + f.memory_file_path;
         if (rec.what == srecord::kind::bad || rec.address > 0xFFFFFF) {
             f.detail = at + (rec.what == srecord::kind::bad
                                  ? " is no S-record: " + rec.why
@@ -135,10 +169,17 @@ conversion convert_rom_data_file(main_form& f) {
             std::copy_n(digits.begin(), 2, table.begin() + static_cast<std::ptrdiff_t>(2 * (first + i)));
         }
         any_data = any_data || !rec.data.empty();
+        ++data_records;
     }
     if (result == conversion::ok && !any_data) {
         f.detail = f.memory_file_path + " holds no data record";
         result = conversion::no_data;
+    }
+    if (result == conversion::ok && end_line == 0 && !counted_last) {
+        f.detail = f.memory_file_path + " ends at line " + std::to_string(last_line) +
+                   " with no end record (S7, S8 or S9, or a count of its data records, S5 or S6) after it: "
+                   "the file is cut short or was never finished";
+        result = conversion::bad_record;
     }
     if (result != conversion::ok) {
         f.files.close(1);
