@@ -339,6 +339,95 @@ file_identity identify(const fs::path& p) {
 
 // ---- held_folder ------------------------------------------------------------
 
+#ifndef _WIN32
+namespace {
+
+std::string user_name(std::uint32_t uid) {
+    const passwd* pw = ::getpwuid(uid);
+    return pw ? std::string(pw->pw_name) : "user " + std::to_string(uid);
+}
+
+}  // namespace
+
+// Opens `path` below the folder `start` one name at a time, each name
+// looked at before it is entered. A link on the way is followed as the
+// kernel's guard for shared sticky folders follows it, whatever that
+// guard's setting on this system: only when this user or the folder's
+// owner made it. `shown` is where `start` stands, for the messages.
+int held_folder::walk_folders(int start, const fs::path& path, const fs::path& shown, int& links, std::string& why) {
+    int at = start == AT_FDCWD ? ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : ::dup(start);
+    if (path.is_absolute()) {
+        if (at >= 0) ::close(at);
+        at = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (at < 0) {
+        why = std::string("its folder cannot be opened (") + std::strerror(errno) + ")";
+        return -1;
+    }
+    fs::path here = shown;
+    for (const fs::path& part : path.relative_path()) {
+        const std::string name = part.native();
+        if (name.empty() || name == ".") continue;
+        struct stat st {};
+        if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            const int err = errno;
+            ::close(at);
+            why = err == ENOENT ? "its folder does not exist (" + utf8_from_path(here / part) + " is missing)"
+                                : "its folder cannot be opened (" + utf8_from_path(here / part) + ": " +
+                                      std::strerror(err) + ")";
+            return -1;
+        }
+        int next = -1;
+        if (S_ISLNK(st.st_mode)) {
+            struct stat folder {};
+            if (::fstat(at, &folder) != 0 || !system_follows_link(identity_of(folder), identity_of(st))) {
+                why = utf8_from_path(here / part) + " is a link " + user_name(st.st_uid) + " made in " +
+                      utf8_from_path(here.empty() ? fs::path(".") : here) + ", a folder everyone may write to (" +
+                      user_name(folder.st_uid) + "'s): such a link is followed only for its owner or the "
+                      "folder's, and the save does not follow it";
+                ::close(at);
+                return -1;
+            }
+            if (++links > 40) {
+                why = "its folder is reached through too many links";
+                ::close(at);
+                return -1;
+            }
+            std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+            const ssize_t n = ::readlinkat(at, name.c_str(), target.data(), target.size());
+            if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
+                why = "the link " + utf8_from_path(here / part) + " cannot be read";
+                ::close(at);
+                return -1;
+            }
+            target.resize(static_cast<std::size_t>(n));
+            const fs::path to(target);
+            next = walk_folders(at, to, to.is_absolute() ? fs::path("/") : here, links, why);
+            if (next < 0) {
+                ::close(at);
+                return -1;
+            }
+        } else {
+            // Never through a link that took the name's place since.
+            next = ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (next < 0) {
+                const int err = errno;
+                ::close(at);
+                why = err == ENOTDIR ? "its folder is not a folder (" + utf8_from_path(here / part) + " is none)"
+                      : err == ELOOP ? utf8_from_path(here / part) + " was replaced by a link while it was opened"
+                                     : "its folder cannot be opened (" + utf8_from_path(here / part) + ": " +
+                                           std::strerror(err) + ")";
+                return -1;
+            }
+        }
+        ::close(at);
+        at = next;
+        here /= part;
+    }
+    return at;
+}
+#endif
+
 bool held_folder::open(const fs::path& folder, std::string& why, const held_folder* from) {
     close();
     const fs::path wanted = folder.empty() ? fs::path(".") : folder;
@@ -359,13 +448,9 @@ bool held_folder::open(const fs::path& folder, std::string& why, const held_fold
     handle_ = reinterpret_cast<std::intptr_t>(h);
 #else
     const int base = from && wanted.is_relative() ? folder_fd(from->handle_) : AT_FDCWD;
-    const int fd = ::openat(base, wanted.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        why = errno == ENOENT ? "its folder does not exist"
-              : errno == ENOTDIR ? "its folder is not a folder"
-                                 : std::string("its folder cannot be opened (") + std::strerror(errno) + ")";
-        return false;
-    }
+    int links = 0;
+    const int fd = walk_folders(base, wanted, wanted.is_absolute() ? fs::path("/") : fs::path(), links, why);
+    if (fd < 0) return false;
     handle_ = fd;
 #endif
     return true;
@@ -604,6 +689,17 @@ fs::path held_folder::read_link(const fs::path& name) const {
     const ssize_t n = ::readlinkat(folder_fd(handle_), name.c_str(), buf, sizeof buf);
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf) return {};
     return fs::path(std::string(buf, static_cast<std::size_t>(n)));
+#endif
+}
+
+bool held_folder::takes_new_files(std::string& why) const {
+#ifdef _WIN32
+    (void)why;
+    return true;
+#else
+    if (::faccessat(folder_fd(handle_), ".", W_OK | X_OK, AT_EACCESS) == 0) return true;
+    why = std::strerror(errno);
+    return false;
 #endif
 }
 

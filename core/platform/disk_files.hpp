@@ -71,8 +71,10 @@ public:
         std::swap(handle_, other.handle_);
         path_.swap(other.path_);
     }
-    // Opens `folder` as the system does for this user (links in it followed
-    // by the system, with its own guards); a relative `folder` is taken in
+    // Opens `folder` for this user, a name at a time: a link on the way is
+    // followed only where the kernel's guard for shared sticky folders
+    // would follow it (by its owner, or in a folder of the link's owner),
+    // whatever that guard's setting here. A relative `folder` is taken in
     // `from` when given. False with the reason.
     bool open(const std::filesystem::path& folder, std::string& why, const held_folder* from = nullptr);
     // Opens the folder `name` in `parent`, never through a link at that
@@ -91,6 +93,9 @@ public:
     file_identity identify(const std::filesystem::path& name) const;
     // The text of the link `name`; empty when it is none.
     std::filesystem::path read_link(const std::filesystem::path& name) const;
+    // Whether this user may make files in the folder (false with the
+    // reason). Windows cannot tell without making one: true there.
+    bool takes_new_files(std::string& why) const;
     // What a save may do with the regular file or new name `name`.
     save_target save_target_of(const std::filesystem::path& name) const;
     // Moves `from` to `to` inside the folder: replacing what is at `to`, or
@@ -122,6 +127,10 @@ public:
 private:
     friend class held_file;
     std::filesystem::path below(const std::filesystem::path& name) const { return path_ / name; }
+#ifndef _WIN32
+    static int walk_folders(int start, const std::filesystem::path& path, const std::filesystem::path& shown,
+                            int& links, std::string& why);
+#endif
     std::intptr_t handle_ = -1;
     std::filesystem::path path_;
 };
