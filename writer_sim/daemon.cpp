@@ -61,6 +61,8 @@ void usage(std::FILE* to = stderr) {
                  "                      corrupted_page drop_line replace=HEX (the bytes given instead)\n"
                  "  --erase-ms MS       time the writer takes to erase all flash\n"
                  "  --target-write-ms MS  time a target write takes\n"
+                 "  --keep-frames       never drop a half-received frame, and go on with an exchange\n"
+                 "                      when the tool went away (a writer without a receive timeout)\n"
                  "  --log               frames in hex on stderr\n");
 }
 
@@ -156,6 +158,7 @@ std::optional<int> parse_arguments(int argc, char** argv, settings& set, writer_
         else if (a == "--save") set.save = value();
         else if (a == "--log") set.log = true;
         else if (a == "--blank") set.blank = true;
+        else if (a == "--keep-frames") w.frame_pause_us = 0;
         else if (a == "--background") set.background = true;
         else if (a == "--erase-ms") w.erase_all_delay_us = std::strtoull(value().c_str(), nullptr, 10) * 1000;
         else if (a == "--target-write-ms") w.target_write_delay_us = std::strtoull(value().c_str(), nullptr, 10) * 1000;
@@ -345,6 +348,9 @@ private:
     // Nothing of the dead tool's exchange goes to the next one: the frame it
     // left half sent, the replies not yet on the line.
     void forget_the_tool() {
+        // A writer without a receive timeout knows nothing of the tool: it
+        // sends what it was sending and waits for the rest of its frame.
+        if (w_.frame_pause_us == 0) return;
         std::fprintf(stderr, "torvela-writer-sim: the tool ended without closing the port; its exchange is dropped\n");
         incoming_.clear();
         outgoing_.clear();

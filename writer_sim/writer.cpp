@@ -102,7 +102,7 @@ void writer::emit(const std::string& tag, std::vector<std::uint8_t> bytes, std::
 }
 
 void writer::line_quiet(std::uint64_t quiet_us) {
-    if (quiet_us < frame_pause_us || (state_ == state::command && frame_.empty())) return;
+    if (frame_pause_us == 0 || quiet_us < frame_pause_us || (state_ == state::command && frame_.empty())) return;
     ++frames_dropped;
     frame_.clear();
     state_ = state::command;

@@ -66,6 +66,8 @@ public:
     // period (500 ms) between the end of a job and the first frame of the
     // next: 250 ms lies well between the two, so a half-received frame is
     // dropped before the next job begins, and never inside a live one.
+    // 0: never; a writer whose receiver has no timeout keeps a half-received
+    // frame however long the line is quiet, and nothing obliges one to.
     std::uint64_t frame_pause_us = 250'000;
     // Frames dropped that way.
     int frames_dropped = 0;

@@ -22,9 +22,6 @@ enum class port_after : bool { stays_open, closed };
 // ---- the job lifecycle --------------------------------------------------------
 // Every job begins here: its number, phase 99, no verify retried, no outcome.
 void begin_job(main_form& f, std::uint8_t job_no);
-// Check box `check`'s block as the window labels it, with its range:
-// "ブロック２ (00006000-00007FFF)".
-std::string block_named(const main_form& f, int check);
 
 struct job_end {
     outcome result;
@@ -67,6 +64,18 @@ void note_chosen_file(main_form& f, const std::string& sha256);
 
 // A step or handler reports how its exchange went, without ending a job.
 void report(main_form& f, outcome result, const char* text);
+
+// A job's first command goes on a quiet line: nothing may have come for
+// 12 engine ticks (48 ms; a page of 256 bytes takes 44 ms at 57600 baud),
+// or a writer still answering an interrupted job answers the new one. What
+// comes meanwhile is discarded; after 1 s the job goes ahead all the same,
+// and its first exchange finds out whether the writer listens.
+inline constexpr std::uint16_t quiet_line_ticks = 12;
+inline constexpr std::uint16_t quiet_line_bound_ticks = 250;
+bool line_quiet(const main_form& f);
+// The job's first phase, once the line is quiet (the engine calls it when
+// the sequencer's tick came too early).
+void run_job_phase(main_form& f);
 
 // The failed end: message in Label9, the whole busy indicator reset, port
 // closed, watchdog reloaded. Failed replies, the watchdog, a port closed or

@@ -94,6 +94,19 @@ void sequencer_tick(main_form& f) {
         return;
     }
     if (f.engine_step != 0) return;
+    if (f.job_no != 0 && f.job_phase == 99 && !line_quiet(f)) {
+        f.first_phase_waits = true;
+        return;
+    }
+    run_job_phase(f);
+}
+
+bool line_quiet(const main_form& f) {
+    return f.quiet_ticks >= quiet_line_ticks || f.quiet_waited >= quiet_line_bound_ticks;
+}
+
+void run_job_phase(main_form& f) {
+    f.first_phase_waits = false;
     const job_entry* job = find_job(f.job_no);
     if (!job) return;
     for (const phase_entry& p : job->phases) {
