@@ -108,7 +108,10 @@ TEST(MemoriesRoundTrip, HeaderWithoutSeparatorsCannotBeVerified) {
 
 // ---- after the verify: the memories are committed before the erase ----------
 
-enum class disk { writes, rename_fails, sync_fails };
+// What the disk does to the save's commit: nothing, the rename fails, the
+// folder's sync fails, or the file is replaced by another one right after
+// it was put in place (before the writer is erased).
+enum class disk { writes, rename_fails, sync_fails, replaced_after_rename };
 
 // The time left the progress line shows, against what the job then took,
 // from its first page on: within a tenth of what remained.
@@ -304,6 +307,15 @@ TEST_P(SaveAfterVerify, MemoriesAreNeverLost) {
     if (c.chosen_file == disk::sync_fails) {
         r.form->save.folder_sync = [](const held_folder&) { return false; };
     }
+    static std::string replaced;
+    replaced = r.path;
+    if (c.chosen_file == disk::replaced_after_rename) {
+        r.form->save.folder_sync = [](const held_folder&) {
+            write_file(replaced + ".other", "someone else's\r\n");
+            std::filesystem::rename(replaced + ".other", replaced);
+            return true;
+        };
+    }
     ramdata_get_Click(*r.form);
     if (c.chosen_file == disk::rename_fails) {  // the chosen file became a folder while the writer was read
         std::filesystem::remove(r.path);
@@ -314,6 +326,16 @@ TEST_P(SaveAfterVerify, MemoriesAreNeverLost) {
     EXPECT_FALSE(r.port.PortOpen());
     EXPECT_EQ(r.sim.erased_blocks, c.erased);
     EXPECT_EQ(r.writer_holds_memories(), c.erased.size() < 2);
+    if (c.chosen_file == disk::replaced_after_rename) {
+        // The verified file is gone with the replacement: the writer, never
+        // erased, holds the only copy, and the note says so.
+        EXPECT_NE(r.form->detail.find("was replaced by someone else right after the save put it there; the writer "
+                                      "still holds the memories"),
+                  std::string::npos)
+            << r.form->detail;
+        EXPECT_TRUE(r.box.told.empty());
+        return;
+    }
     const std::string on_disk = c.chosen_file == disk::rename_fails ? r.form->save.kept_copy() : r.path;
     EXPECT_TRUE(read_file(on_disk) == r.memories());
     if (c.chosen_file == disk::rename_fails) {
@@ -334,7 +356,9 @@ INSTANTIATE_TEST_SUITE_P(
                       commit_case{"line_drops_in_erase", {line_drops("done:20")},
                                   disk::writes, "COMMUNICATION ERROR", {0}},
                       commit_case{"rename_fails", {}, disk::rename_fails, "FILE SAVE ERROR", {}},
-                      commit_case{"folder_sync_fails", {}, disk::sync_fails, "FILE SAVE ERROR", {}}),
+                      commit_case{"folder_sync_fails", {}, disk::sync_fails, "FILE SAVE ERROR", {}},
+                      commit_case{"replaced_right_after_the_rename", {}, disk::replaced_after_rename,
+                                  "FILE SAVE ERROR", {}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // The folder of a running save is moved aside during the verify and
@@ -755,7 +779,7 @@ TEST(VerifyButton, ImageInTheWriterVerifiesOk) {
     private_work_folder dir;
     std::vector<std::uint8_t> data(64);
     for (std::size_t i = 0; i < 64; ++i) data[i] = static_cast<std::uint8_t>(i * 3);
-    write_file(dir.file("img.mot"), s2_record(0x001000, data) + "\n" + s2_record(0x010040, data) + "\n");
+    write_file(dir.file("img.mot"), s2_record(0x001000, data) + "\n" + s2_record(0x010040, data) + "\n" + s8_end);
     r.form->memory_file_path = dir.file("img.mot");
     // What a transmit put into the store: the image shifted to 020000.
     std::copy(data.begin(), data.end(), r.sim.store.begin() + 0x021000);

@@ -1,5 +1,9 @@
 #include "console/main_form.hpp"
 
+#include <algorithm>
+
+#include "console/cpu_family.hpp"
+
 #include "platform/seq_files.hpp"
 
 namespace torvela {
@@ -192,6 +196,18 @@ void stop_busy_indicator(main_form& f, indicator reset) {
     for (int n = 2; n <= last; ++n) f.image(n).visible = false;
     if (reset == indicator::all)
         for (int n = 12; n <= 16; ++n) f.image(n).visible = false;
+}
+
+constexpr std::size_t block_label_bytes = sizeof("ブロック０") - 1;
+
+// A block as the window labels it beside its check box: "ブロック２".
+// The range beside it in the window is the target's map, not what the
+// writer erases or locks, and is not named. Without a family chosen the
+// codes the writer is sent follow the M32R map.
+std::string block_named(const main_form& f, int check) {
+    std::string caption = f.check(check).caption;
+    if (caption.rfind("ブロック", 0) != 0) caption = m32r_family.block_captions[static_cast<std::size_t>(check - 1)];
+    return caption.substr(0, std::min(caption.size(), block_label_bytes));
 }
 
 }  // namespace torvela

@@ -126,10 +126,17 @@ struct main_form {
     struct writer_changes {
         bool erase_all = false;
         std::vector<int> blocks;  // check boxes 3..9
-        int pages = 0;            // page writes sent
+        int pages = 0;            // page writes sent of the chosen file
+        int control_pages = 0;    // of the control work file (the tool's own pages)
+        bool control_pass = false;  // the control work file's pass is under way
         bool locks = false, target = false;
     } changes;
     std::int16_t watchdog_ticks = 0;
+    // Before a job's first command the line must have been quiet for a
+    // while: the engine ticks since a byte last came, the ticks the job has
+    // waited for that, and whether its first phase waits for the engine.
+    std::uint16_t quiet_ticks = 0, quiet_waited = 0;
+    bool first_phase_waits = false;
     std::string rx_text;
     std::vector<std::uint8_t> rx_bytes;
     std::array<std::uint8_t, 2> tx_frame{};
@@ -223,6 +230,8 @@ struct main_form {
         std::string cpu, version, counts;
         std::string file_resolved, file_sha256, unit_sha256;
         std::string kept_unit, kept_sha256;
+        // Why no copy of a saved unit was kept, for the job's end note.
+        std::string unkept;
     } found;
     // Outcomes set since the form was made: an operation that ended at
     // once (a port that did not open) still ends with one.
@@ -289,5 +298,8 @@ void start_progress(main_form& f, int total, main_form::page_progress::kind what
                     std::vector<main_form::page_progress::pass_plan> later = {}, int closing_phases = 1);
 void page_done(main_form& f);
 
+
+// Check box `check`'s block as the window labels it: "ブロック２".
+std::string block_named(const main_form& f, int check);
 
 }  // namespace torvela

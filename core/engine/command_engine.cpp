@@ -41,12 +41,18 @@ const std::array<step_row, 256>& step_index() {
     return index;
 }
 
-// The exchange under way, by name and step, for a message.
+// The exchange under way, by name, for a message; its step goes to the
+// trace only.
 std::string exchange_at(const main_form& f) {
-    if (f.engine_step == 0)
-        return "job " + std::to_string(f.job_no) + " (phase " + std::to_string(f.job_phase) + ")";
+    if (f.engine_step == 0) {
+        f.MSComm1.note("between the exchanges of job " + std::to_string(f.job_no) + ", phase " +
+                       std::to_string(f.job_phase));
+        return std::string("the ") + job_name(f.job_no) + ", between its exchanges";
+    }
     const step_row at = find_step(f.engine_step);
-    return std::string(at.of ? at.of->name : "the exchange") + " (step " + std::to_string(f.engine_step) + ")";
+    f.MSComm1.note(std::string("in ") + (at.of ? at.of->name : "an exchange") + " at step " +
+                   std::to_string(f.engine_step));
+    return at.of ? at.of->name : "an exchange";
 }
 
 constexpr const char* check_the_line =
@@ -99,6 +105,25 @@ void run_row(main_form& f, const exchange& x, const exchange_step& r) {
     }
 }
 
+// Before the job's first command: whatever the writer sends now answers
+// nothing this job asked (the rest of a page an interrupted job asked
+// for), and is thrown away; the line is quiet once nothing came for a while.
+void listen_for_quiet(main_form& f) {
+    if (f.quiet_waited < quiet_line_bound_ticks) ++f.quiet_waited;
+    const int waiting = f.MSComm1.InBufferCount();
+    if (waiting <= 0) {
+        if (f.quiet_ticks < quiet_line_ticks) ++f.quiet_ticks;
+        return;
+    }
+    f.quiet_ticks = 0;
+    const std::string stale = f.MSComm1.Input();
+    f.MSComm1.InputLen(0);
+    f.MSComm1.note(std::to_string(stale.size()) + " bytes came before the job's first command (" +
+                   hex(std::string_view(stale).substr(0, 16)) +
+                   (stale.size() > 16 ? " ..." : "") + "), no answer to it: the writer was still answering " +
+                   "an earlier job; discarded");
+}
+
 void watchdog(main_form& f) {
     const std::uint8_t s = f.engine_step;
     if (s == 0 || s == unwatched_step || s != f.last_step) {
@@ -137,18 +162,6 @@ void exchange_done(main_form& f) {
     if (at.of) f.job_phase = at.of->completion;
 }
 
-constexpr std::size_t block_label_bytes = sizeof("ブロック０") - 1;
-
-// A block as the window labels it beside its check box, with its range:
-// "ブロック２ (00006000-00007FFF)". Without a family chosen the codes the
-// writer is sent follow the M32R map.
-std::string block_named(const main_form& f, int check) {
-    std::string caption = f.check(check).caption;
-    if (caption.rfind("ブロック", 0) != 0) caption = m32r_family.block_captions[static_cast<std::size_t>(check - 1)];
-    if (caption.size() <= block_label_bytes) return caption;
-    return caption.substr(0, block_label_bytes) + " (" + caption.substr(block_label_bytes) + ")";
-}
-
 namespace {
 
 std::string listed(const std::vector<std::string>& items) {
@@ -162,6 +175,42 @@ bool in_exchange(const main_form& f, const exchange& x) {
     return f.engine_step != 0 && find_step(f.engine_step).of == &x;
 }
 
+// The blocks this job erased, by their labels; the last one sent may be
+// partly erased when its verdict did not come.
+void erased_blocks(const main_form& f, std::vector<std::string>& done) {
+    const main_form::writer_changes& c = f.changes;
+    if (c.blocks.empty()) return;
+    std::vector<std::string> whole;
+    for (const int check : c.blocks) whole.push_back(block_named(f, check));
+    std::string partly;
+    if (in_exchange(f, block_erase_exchange)) {
+        partly = whole.back() + " may be partly erased";
+        whole.pop_back();
+    }
+    if (!whole.empty()) done.push_back(listed(whole) + (whole.size() == 1 ? " was erased" : " were erased"));
+    if (!partly.empty()) done.push_back(partly);
+}
+
+// What a save that did not complete leaves: before its commit the writer
+// and the chosen file are as they were; after it the file holds the unit
+// and the writer's memories area is as far erased as the job got.
+std::string save_now(const main_form& f) {
+    const std::string& file = f.memory_file_path;
+    if (!f.save.committed())
+        return "nothing was erased: the writer is as it was, and " + file +
+               (f.save.chosen_was_there() ? " was not changed" : " was not created");
+    std::string now = file + " holds the saved memories, verified against the writer";
+    if (!f.found.kept_unit.empty())
+        now += ", and a copy is kept in " + f.found.kept_unit;
+    else if (!f.found.unkept.empty())
+        now += " (" + f.found.unkept + ")";
+    if (!f.writer_changed) return now + "; the writer still holds them too: nothing was erased";
+    std::vector<std::string> done;
+    erased_blocks(f, done);
+    return now + "; of the writer's memories area " + listed(done) + ": ERASE ALL FLASH before the writer takes " +
+           "another unit, or TRANSMIT MEMORIES of " + file + " to put the unit back on it";
+}
+
 // What the erases, writes and locks sent in this job have left on the
 // writer, and the way back to a writer that holds something whole.
 std::string writer_now(const main_form& f) {
@@ -170,30 +219,28 @@ std::string writer_now(const main_form& f) {
     if (c.erase_all)
         done.push_back(in_exchange(f, erase_all_exchange) ? "its flash may be partly erased (ERASE ALL FLASH was under way)"
                                                            : "all its flash was erased");
-    if (!c.blocks.empty()) {
-        std::vector<std::string> whole;
-        for (const int check : c.blocks) whole.push_back(block_named(f, check));
-        std::string partly;
-        if (in_exchange(f, block_erase_exchange)) {
-            partly = whole.back() + " may be partly erased";
-            whole.pop_back();
-        }
-        if (!whole.empty()) done.push_back(listed(whole) + (whole.size() == 1 ? " was erased" : " were erased"));
-        if (!partly.empty()) done.push_back(partly);
-    }
+    erased_blocks(f, done);
     const std::string& file = f.memory_file_path;
+    const bool writing = in_exchange(f, memories_write_exchange) || in_exchange(f, page_write_exchange);
+    const bool page_sent = writing && find_step(f.engine_step).of->steps.back().step == f.engine_step;
+    // The control pages are the tool's own: counted apart from FILE's.
+    if (c.control_pages > 0 && c.pages == 0)
+        done.push_back(std::string(c.control_pass && writing ? "its control pages for " + file + " were being written"
+                                                             : "its control pages for " + file + " were written") +
+                       " (CPU code, blocks, ID code, write-count limit), none of the pages of " + file + " yet");
     if (c.pages > 0) {
-        const bool writing = in_exchange(f, memories_write_exchange) || in_exchange(f, page_write_exchange);
-        const bool page_sent = writing && find_step(f.engine_step).of->steps.back().step == f.engine_step;
-        const int whole = c.pages - (writing ? 1 : 0);
-        const bool all = f.progress.what != main_form::page_progress::kind::write && !writing;
+        const bool file_writing = writing && !c.control_pass;
+        const int whole = c.pages - (file_writing ? 1 : 0);
+        const bool all = f.progress.what != main_form::page_progress::kind::write && !file_writing;
+        // Of a block write, the pages of the chosen blocks only.
+        const std::string of_file = " pages of " + file + (f.block_write_mode == 1 ? " in the chosen blocks" : "");
         std::string pages;
         if (all)
-            pages = "all " + std::to_string(c.pages) + " pages of " + file + " were written to it";
+            pages = "all " + std::to_string(c.pages) + of_file + " were written to it";
         else
             pages = "it holds the first " + std::to_string(whole) + " of the " + std::to_string(f.progress.total) +
-                    " pages of " + file;
-        if (page_sent) pages += " (page " + std::to_string(whole + 1) + " went and may be partly written)";
+                    of_file;
+        if (page_sent && file_writing) pages += " (page " + std::to_string(whole + 1) + " went and may be partly written)";
         done.push_back(pages);
     }
     if (c.locks) done.push_back("lock bits may be set");
@@ -204,7 +251,7 @@ std::string writer_now(const main_form& f) {
                partial_unit_way_out(file) + ")";
     else
         now += "; run the operation again before the writer is used";
-    if (c.pages > 0) now += "; " + file + " itself was not changed";
+    if (c.pages > 0 || c.control_pages > 0) now += "; " + file + " itself was not changed";
     return now;
 }
 
@@ -216,6 +263,8 @@ void begin_job(main_form& f, std::uint8_t job_no) {
     f.changes = {};
     f.job_no = job_no;
     f.job_phase = 99;
+    f.quiet_ticks = f.quiet_waited = 0;
+    f.first_phase_waits = false;
     f.verify_retries = 0;
     f.last_outcome = outcome::none;
     f.MSComm1.note("job " + std::to_string(job_no) + " begins", serial_port::note_kind::job_begins);
@@ -225,11 +274,15 @@ void end_job(main_form& f, const job_end& how) {
     // Beside what went wrong, what the writer holds now (a save, and a
     // job stopped from outside, say so themselves).
     if (how.result != outcome::success && how.result != outcome::none && how.result != outcome::interrupted &&
-        how.result != outcome::different && f.job_no != 4) {
-        const std::string now = f.writer_changed ? writer_now(f)
-                                : f.detail.find("nothing was") == std::string::npos
-                                    ? "nothing was erased or written: the writer is as it was"
-                                    : "";
+        how.result != outcome::different) {
+        std::string now;
+        if (f.job_no == 4)
+            // A failed commit has said what holds the memories already.
+            now = f.detail.find("still holds the memories") == std::string::npos ? save_now(f) : "";
+        else if (f.writer_changed)
+            now = writer_now(f);
+        else if (f.detail.find("nothing was") == std::string::npos)
+            now = "nothing was erased or written: the writer is as it was";
         if (!now.empty()) f.detail += (f.detail.empty() ? "" : "; ") + now;
     }
     if (how.file == file1::close) f.files.close(1);
@@ -279,13 +332,7 @@ namespace {
 
 // What a job stopped from outside leaves on the writer and in its file.
 std::string left_behind(const main_form& f) {
-    if (f.job_no == 4) {
-        const std::string& file = f.memory_file_path;
-        if (f.save.active()) return "the writer still holds its memories, and " + file + " was not changed";
-        return file + " holds the saved memories" +
-               (f.writer_changed ? "; the writer's memories area may be partly erased"
-                                 : ", and the writer still holds them too");
-    }
+    if (f.job_no == 4) return save_now(f);
     if (!f.writer_changed) return "nothing was erased or written: the writer is as it was";
     return writer_now(f);
 }
@@ -409,6 +456,10 @@ void engine_tick(main_form& f) {
         return;
     }
     f.Label1.caption = keep_text;
+    if (f.job_no != 0 && f.job_phase == 99 && f.engine_step == 0) {
+        listen_for_quiet(f);
+        if (f.first_phase_waits && line_quiet(f)) run_job_phase(f);
+    }
     if (f.engine_step != 0)
         if (const step_row at = find_step(f.engine_step); at.row) run_row(f, *at.of, *at.row);
     // A body may have lost the port; the watchdog still runs for this tick.

@@ -97,7 +97,7 @@ void note_change(main_form& f, std::uint8_t code, int check = 0) {
         f.writer_changed = true;
     if (code == erase_all) f.changes.erase_all = true;
     if (code == block_erase && check != 0) f.changes.blocks.push_back(check);
-    if (code == page_write) ++f.changes.pages;
+    if (code == page_write) ++(f.changes.control_pass ? f.changes.control_pages : f.changes.pages);
     if (code == lock_set || code == lock_enable) f.changes.locks = true;
     if (code == target_write) f.changes.target = true;
 }
@@ -163,6 +163,7 @@ void send_block_command(main_form& f, std::uint8_t echo_row) {
     for (int i = 2; i <= 8; ++i) {
         if (f.block_select[i] != 1) continue;
         f.block_frame = {protocol::block_frame_mark, static_cast<std::uint8_t>(i - 2), 0, 0};
+        f.MSComm1.note(block_named(f, i + 1) + " goes to the writer as its block " + std::to_string(i - 2));
         note_change(f, f.tx_frame[0], i + 1);
         send_bytes(f, f.tx_frame);
         f.block_select[i] = 0;

@@ -58,8 +58,7 @@ void keep_unit(main_form& f, const std::string& verified) {
         f.found.kept_sha256 = kept.sha256;
     }
     if (f.found.kept_unit.empty())
-        f.detail = "no copy of the unit was kept in " + utf8_from_path(f.history->units_folder()) + " (" + why +
-                   "); " + f.memory_file_path + " holds it";
+        f.found.unkept = "no copy of the unit was kept in " + utf8_from_path(f.history->units_folder()) + " (" + why + ")";
 }
 
 }  // namespace
@@ -181,6 +180,7 @@ void job4_phase13(main_form& f) {
 void job4_phase3(main_form& f) {
     // The chosen name is a link: the operator is told which file holds the
     // memories.
+    if (!f.found.unkept.empty()) f.detail = f.found.unkept + "; " + f.memory_file_path + " holds it";
     if (!f.save.written_elsewhere().empty())
         f.detail = "the memories are in " + f.save.written_elsewhere() + ", where the link " + f.memory_file_path +
                    " leads" + (f.detail.empty() ? "" : "; " + f.detail);

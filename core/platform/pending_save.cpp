@@ -60,14 +60,15 @@ bool pending_save::find_place(held_folder& folder, fs::path& name, bool& through
     return false;
 }
 
-bool pending_save::begin(const std::string& chosen) {
+bool pending_save::find_target(const std::string& chosen, bool& through_link) {
     discard();
     folder_.close();
     kept_.clear();
     problem_.clear();
     elsewhere_.clear();
     chosen_ = chosen;
-    bool through_link = false;
+    committed_ = false;
+    through_link = false;
     if (!find_place(folder_, name_, through_link)) return false;
     if (through_link) elsewhere_ = in_folder(name_);
     const save_target target = folder_.save_target_of(name_);
@@ -77,6 +78,24 @@ bool pending_save::begin(const std::string& chosen) {
         folder_.close();
         return false;
     }
+    return true;
+}
+
+bool pending_save::check(const std::string& chosen) {
+    bool through_link = false;
+    if (!find_target(chosen, through_link)) return false;
+    std::string why;
+    const bool takes = folder_.takes_new_files(why);
+    if (!takes)
+        problem_ = (through_link ? "the folder of " + elsewhere_ : std::string("its folder")) + " takes no new file (" +
+                   why + ")";
+    folder_.close();
+    return takes;
+}
+
+bool pending_save::begin(const std::string& chosen) {
+    bool through_link = false;
+    if (!find_target(chosen, through_link)) return false;
     found_ = folder_.identify(name_);
     const std::string head = "." + utf8_from_path(name_) + save_infix;
     for (const fs::path& n : folder_.names()) {
@@ -145,14 +164,6 @@ bool pending_save::commit() {
     hold_.release();
     hidden_.clear();
     const std::string written = in_folder(name_);
-    // Moved between the look and the rename: the memories are in the held
-    // folder, not where the chosen path leads now.
-    const bool mine_there = mine.inode == 0 || folder_.identify(name_).same_entry(mine);
-    if (!still_leads_here() || !mine_there) {
-        problem_ = moved;
-        kept_ = written;
-        return false;
-    }
     // Until the folder is on the disk, a power cut may bring the old file
     // back: the writer must not be erased yet. The memories are in the
     // chosen file, which is what the operator is told.
@@ -161,7 +172,21 @@ bool pending_save::commit() {
         kept_ = written;
         return false;
     }
+    // Last, what the chosen path leads to now must be the file just put
+    // there: moved or replaced since the look, the memories are in the
+    // held folder, not where the chosen path leads.
+    const bool mine_there = mine.inode == 0 || folder_.identify(name_).same_entry(mine);
+    if (!mine_there || !still_leads_here()) {
+        problem_ = mine_there ? moved : name + " in " + utf8_from_path(folder_.where()) +
+                                            " was replaced by someone else right after the save put it there";
+        // Replaced, the verified file is gone from it: only the writer
+        // holds the memories then.
+        if (mine_there) kept_ = written;
+        folder_.close();
+        return false;
+    }
     folder_.close();
+    committed_ = true;
     return true;
 }
 

@@ -39,6 +39,9 @@ public:
     // and the new file is created and held. False, with problem(), when the
     // save cannot begin.
     bool begin(const std::string& chosen);
+    // The checks of begin, nothing made or removed: whether a save to
+    // `chosen` could begin now. False with problem().
+    bool check(const std::string& chosen);
     bool active() const { return !hidden_.empty(); }
     // The new file for writing (emptied) or for reading, from its start.
     std::FILE* open_new_file(bool output) { return hold_.stream(output); }
@@ -55,6 +58,10 @@ public:
     // was.
     bool commit();
     const std::string& kept_copy() const { return kept_; }
+    // Whether the last commit put the new file in the chosen file's place.
+    bool committed() const { return committed_; }
+    // Whether begin found a file at the chosen name (else the save makes it).
+    bool chosen_was_there() const { return found_.exists; }
     // The file the memories went into, when that is not the chosen path
     // itself (the chosen name is a link to it); empty otherwise.
     const std::string& written_elsewhere() const { return elsewhere_; }
@@ -72,6 +79,9 @@ private:
     // The folder the chosen name stands in and the name of the file in it,
     // links at the name followed as begin says. False with problem_.
     bool find_place(held_folder& folder, std::filesystem::path& name, bool& through_link);
+    // begin's look at the chosen path: the folder held, what is there fit
+    // to be replaced.
+    bool find_target(const std::string& chosen, bool& through_link);
     bool still_leads_here();
     bool keep_verified_copy();
     std::string in_folder(const std::filesystem::path& name) const;
@@ -81,6 +91,7 @@ private:
     std::filesystem::path name_, hidden_;
     file_identity found_;
     held_file hold_;
+    bool committed_ = false;
 };
 
 }  // namespace torvela

@@ -29,6 +29,7 @@ using pass_kind = main_form::page_progress::kind;
 // when the job has ended.
 bool open_pass(main_form& f, bool image_only, page_command command, pass_kind what) {
     const bool control_pass = !image_only && f.pass_flag != 1;
+    f.changes.control_pass = control_pass;
     const std::string& path = control_pass ? f.control_file_path : f.image_file_path;
     if (!f.files.open_input(1, path)) {
         abort_sequence(f, outcome::file_problem, "FILE OPEN ERROR", file1::close);

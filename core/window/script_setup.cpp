@@ -90,11 +90,10 @@ std::string check_operation_file(main_form& f, file_use use, const std::string& 
     std::error_code ec;
     if (use == file_use::memories_save) {
         if (std::filesystem::is_directory(p, ec)) return file + " is a folder";
-        // The save's own first step, tried and undone: what is there must
-        // be replaceable, and its folder must take the new file beside it.
+        // The save's own first checks, nothing made or removed: what is
+        // there must be replaceable, and its folder must take a new file.
         pending_save probe;
-        if (!probe.begin(file)) return file + " cannot be saved: " + probe.problem();
-        probe.discard();
+        if (!probe.check(file)) return file + " cannot be saved: " + probe.problem();
     } else if (!is_plain_file(p)) {
         return file + " is no readable file";
     }
