@@ -32,6 +32,8 @@ struct operation {
     bool own_filter = false;       // the ROM data is checked with its own filter, not the store's
     bool lists_blocks = false;     // says which blocks it sends, and asks on a terminal
     bool rehearsed = false;        // --dry-run shows what it would send (it changes the writer, or verifies)
+    bool takes_blocks = false;     // --m32r, --m16c and --blocks choose its blocks (needs_family implies it)
+    bool takes_control = false;    // --limit and --id go into the control pages it sends
     // After a run that ended well: what it found, for a person and a script.
     void (*results)(const torvela::main_form&, output&) = nullptr;
     // An operation without the writer: the whole run.
@@ -45,6 +47,8 @@ struct options {
     std::vector<std::string> files;
     bool trace = false, quiet = false, json = false, dry_run = false, yes = false;
     const operation* op = nullptr;
+    // The options as given (their long names), to check against the operation.
+    std::vector<std::string> given;
     // history's filters: the jobs on one file, of one machine version,
     // with one outcome; the saves of the unit a memories file holds.
     std::optional<std::string> on_file, machine_version, outcome_named, unit_of;

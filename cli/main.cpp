@@ -100,17 +100,19 @@ const std::vector<operation>& operations() {
          .rehearsed = true},
         {.name = "transmit-rom", .click = flashall_write_Click, .file = file_use::rom_data,
          .what = "TRANSMIT ROM DATA from FILE", .example = "torvela-cli transmit-rom image.mot", .files = 1,
-         .rehearsed = true},
+         .rehearsed = true, .takes_control = true},
         {.name = "block-write", .click = flashblock_write_Click, .file = file_use::rom_data,
-         .what = "writer block write of FILE, the blocks of --blocks",
-         .example = "torvela-cli --m32r --blocks 5,6 block-write image.mot", .files = 1, .rehearsed = true},
+         .what = "writer block write of FILE: the pages of FILE in the blocks of --blocks are written, after "
+                 "ブロック２ and ブロック４ to ブロック８ are erased whatever --blocks says",
+         .example = "torvela-cli --m32r --blocks 5,6 block-write image.mot", .files = 1, .rehearsed = true,
+         .takes_blocks = true, .takes_control = true},
         {.name = "write", .click = write_Click, .file = file_use::rom_data, .how = start::needs_open_port,
          .what = "plain write of FILE", .example = "torvela-cli write image.mot", .files = 1, .rehearsed = true},
         {.name = "verify", .click = verify_Click, .file = file_use::rom_data, .how = start::needs_open_port,
          .what = "verify FILE", .example = "torvela-cli verify image.mot", .files = 1, .rehearsed = true},
         {.name = "target-direct-write", .click = unit_3mode_Click, .file = file_use::rom_data,
          .what = "target direct write of FILE", .example = "torvela-cli --limit 10 target-direct-write image.mot",
-         .files = 1, .rehearsed = true},
+         .files = 1, .rehearsed = true, .takes_control = true},
         {.name = "version-up", .click = writer_versionup_Click, .file = file_use::rom_data,
          .what = "writer version up from FILE", .example = "torvela-cli version-up writer.mot", .files = 1,
          .own_filter = true, .rehearsed = true},
@@ -191,8 +193,8 @@ void usage(std::FILE* to) {
         "  --m32r, --m16c      the CPU family's block map (Option1, Option2)\n"
         "  --blocks LIST       blocks as the window labels them, 0 to 8 for ブロック０..ブロック８\n"
         "                      (M16C: 0 to 6), as 2,3: ticks their check boxes and, for block-write,\n"
-        "                      the block dialog's; block-erase and lock-set list them with their\n"
-        "                      ranges first (on a terminal they ask); M32R's ブロック０ and ブロック１\n"
+        "                      the block dialog's; block-erase and lock-set list them by their\n"
+        "                      labels first (on a terminal they ask); M32R's ブロック０ and ブロック１\n"
         "                      and the M16C map are never sent by block-erase, lock-read, lock-set\n"
         "  -y, --yes           block-erase and lock-set on a terminal: do not ask\n"
         "  --limit N|unlimited the count of writing to the target (1 to 200)\n"
@@ -203,7 +205,9 @@ void usage(std::FILE* to) {
         "  -n, --dry-run       for an operation that changes the writer (and verify): its checks,\n"
         "                      then what it would send, without opening the port\n"
         "  -h, --help          this text\n"
-        "  -V, --version       the version\n\n"
+        "  -V, --version       the version\n"
+        "Each operation takes only its own options (help OPERATION lists them); any other is a\n"
+        "usage error.\n\n"
         "operations:\n");
     for (const operation& op : operations()) say(to, "  %-20s %s\n", synopsis(op).c_str(), op.what);
     say(to,
@@ -225,8 +229,38 @@ std::string outcome_list(const char* between) {
     return list;
 }
 
+// Whether the operation does anything with the option (its long name).
+// --dry-run and history's filters have their own messages.
+bool takes_option(const operation& op, std::string_view option) {
+    if (option == "--port" || option == "--trace") return op.how != start::no_writer;
+    if (option == "--m32r" || option == "--m16c" || option == "--blocks") return op.needs_family || op.takes_blocks;
+    if (option == "--limit" || option == "--id") return op.takes_control;
+    if (option == "--yes") return op.lists_blocks;
+    return true;
+}
+
+constexpr const char* checked_options[] = {"--port", "--m32r", "--m16c", "--blocks", "--limit", "--id", "--trace",
+                                           "--yes"};
+
+std::string option_refused(const operation& op, const std::string& option) {
+    if (takes_option(op, option)) return {};
+    std::string by;
+    int takers = 0;
+    for (const operation& other : operations())
+        if (takes_option(other, option)) by += (takers++ == 0 ? "" : ", ") + std::string(other.name);
+    // --port and --trace go with every operation that talks to a writer.
+    if (takers > 6) by = "every operation that talks to a writer";
+    return option + ": " + op.name + " does not take it; it is for " + by;
+}
+
 int help_operation(const operation& op) {
     say(stdout, "torvela-cli %s\n\n  %s\n\nexample:\n  %s\n", synopsis(op).c_str(), op.what, op.example);
+    std::string takes = "--quiet --json";
+    for (const char* option : checked_options)
+        if (takes_option(op, option)) takes += std::string(" ") + option;
+    if (op.rehearsed) takes += " --dry-run";
+    if (op.run == show_history) takes += " --file --machine-version --outcome --unit";
+    say(stdout, "\noptions it takes: %s\n", takes.c_str());
     if (op.run == show_history) say(stdout, "\n--outcome NAME takes one of:\n  %s\n", outcome_list("\n  ").c_str());
     if (op.needs_family) say(stdout, "\nneeds --m32r or --m16c (the block map) and --blocks\n");
     if (op.rehearsed) say(stdout, "\n--dry-run shows its checks and what it would send, without the port\n");
@@ -347,6 +381,7 @@ std::string parse(const std::vector<std::string>& args, options& o) {
             options_end = true;
         } else if (!options_end && a.size() > 1 && a[0] == '-') {
             if (std::string why = parse_option(args, i, o); !why.empty()) return why;
+            o.given.push_back(a);
         } else {
             rest.push_back(a);
         }
@@ -376,6 +411,8 @@ std::string parse(const std::vector<std::string>& args, options& o) {
     if (o.dry_run && !o.op->rehearsed)
         return std::string("--dry-run: ") + o.op->name + " changes nothing on the writer (it sends reads only, or no " +
                "command at all): run it without --dry-run";
+    for (const std::string& given : o.given)
+        if (std::string why = option_refused(*o.op, given); !why.empty()) return why;
     o.files.assign(rest.begin() + 1, rest.end());
     return {};
 }

@@ -24,6 +24,10 @@ using namespace torvela;
 
 namespace {
 
+// The control work file's pages keep their own addresses, below the
+// image's in the writer's store.
+constexpr std::uint32_t control_pages_end = 0x2000;
+
 // The blocks erased, as the window labels them: the writer's code n is the
 // block of check box n + 3.
 std::string block_list(const main_form& f, const std::vector<int>& codes) {
@@ -95,16 +99,29 @@ int rehearse(const options& o, output& out) {
     if (w.lock_disables > 0) text += "  make the lock bits ineffective\n";
     if (w.switch_sets > 0) text += "  set the switch operation\n";
     if (w.target_writes > 0) text += "  start " + std::to_string(w.target_writes) + " target write(s)\n";
-    if (!w.written_pages.empty())
-        text += "  write " + std::to_string(w.written_pages.size()) + " pages: " + page_runs(w.written_pages) + "\n";
+    // An image's pages are counted as FILE's; the control pages the tool
+    // builds for it (CPU code, blocks, ID code, write-count limit) apart.
+    const bool image = o.op->file == file_use::rom_data;
+    std::vector<std::uint32_t> written, read, control_written, control_read;
+    for (const std::uint32_t at : w.written_pages) (image && at < control_pages_end ? control_written : written).push_back(at);
+    for (const std::uint32_t at : w.read_pages) (image && at < control_pages_end ? control_read : read).push_back(at);
+    const std::string of_file = image ? " pages of " + o.files[0] : " pages";
+    if (!written.empty())
+        text += "  write " + std::to_string(written.size()) + of_file + ": " + page_runs(written) + "\n";
+    if (!control_written.empty())
+        text += "  write " + std::to_string(control_written.size()) + " control pages before them: " +
+                page_runs(control_written) + "\n";
     if (w.program_pages_written > 0)
         text += "  write " + std::to_string(w.program_pages_written) + " pages of the writer's own program\n";
-    if (!w.read_pages.empty())
-        text += "  read " + std::to_string(w.read_pages.size()) + " pages: " + page_runs(w.read_pages) +
+    if (!read.empty())
+        text += "  read " + std::to_string(read.size()) + of_file + ": " + page_runs(read) +
                 (verify ? " and compare them with " + o.files[0]
                  : save ? " (the unit, then again to verify " + o.files[0] + ", written between)"
+                 : image ? " back to verify them"
                         : "") +
                 "\n";
+    if (!control_read.empty())
+        text += "  read " + std::to_string(control_read.size()) + " control pages back to verify them\n";
     // A save erases only once the file holds the verified memories.
     if (save) text += erase_blocks;
     text += "  ending with " + f.Label9.caption;
@@ -112,10 +129,12 @@ int rehearse(const options& o, output& out) {
     out.result(text, {text_field("dry_run", o.op->name), text_field("erase_blocks", erased),
                       bool_field("erase_all", w.erase_all > 0),
                       text_field("lock_bits_set", o.op->click == rockbit_set_Click ? block_list(f, w.locked_blocks) : ""),
-                      number_field("pages_written", static_cast<long long>(w.written_pages.size())),
-                      text_field("pages", page_runs(w.written_pages)),
+                      number_field("pages_written", static_cast<long long>(written.size())),
+                      text_field("pages", page_runs(written)),
+                      number_field("control_pages_written", static_cast<long long>(control_written.size())),
+                      number_field("control_pages_read", static_cast<long long>(control_read.size())),
                       number_field("program_pages_written", w.program_pages_written),
-                      number_field("pages_read", static_cast<long long>(w.read_pages.size())), text_field("pages_read_at", page_runs(w.read_pages)),
+                      number_field("pages_read", static_cast<long long>(read.size())), text_field("pages_read_at", page_runs(read)),
                       number_field("target_writes", w.target_writes), text_field("status", f.Label9.caption)});
     out.end("success", f.Label9.caption, "", success);
     return success;

@@ -233,6 +233,8 @@ done <<TABLE
 2 show $work/pipe-or-nothing.dat
 2 diff $work/unit.dat $work/no-such.dat
 2 --dry-run transmit-rom $work/no-such.mot
+2 --m32r --blocks 3 erase
+3 --port COM9 erase
 TABLE
 run 0 help compare
 ops_in_help=$("$cli" --help | awk '/^operations:/ { on = 1; next } on && /^  [a-z]/ { print $1 } on && /^$/ { exit }' | sort)
@@ -255,8 +257,12 @@ if command -v srec_cat >/dev/null; then
     check "--trace shows the frames" grep -q "> 41 41" "$work/out"
     # A dry run sends nothing (no writer on COM9 at all) and names the pages.
     run 0 --port COM9 --dry-run transmit-rom "$work/image.mot"
-    check "a dry run names the pages it would write" grep -q "write 19 pages: 000000, 000500-000600, 020000-020F00" "$work/out"
-    check "a dry run names the blocks as the window labels them" grep -q "erase blocks ブロック２ (00006000-00007FFF), ブロック４ " "$work/out"
+    check "a dry run counts the pages of the file" grep -qF "write 16 pages of $work/image.mot: 020000-020F00" "$work/out"
+    check "a dry run counts the control pages apart" grep -q "write 3 control pages before them: 000000, 000500-000600" "$work/out"
+    check "a dry run names the blocks as the window labels them" grep -q "erase blocks ブロック２, ブロック４, " "$work/out"
+    run 0 --port COM9 --dry-run --json transmit-rom "$work/image.mot"
+    check "a dry run's JSON counts the file's pages" json_field "$work/out" pages_written 16
+    check "a dry run's JSON counts the control pages apart" json_field "$work/out" control_pages_written 3
     # On a terminal the progress is one line redrawn in place.
     script -qec "'$cli' transmit-rom '$work/image.mot'" /dev/null >"$work/tty"
     check "on a terminal the progress line is redrawn in place" grep -q $'\r *[0-9.]*  WRITE  PAGES 8/16 .* LEFT *\r' "$work/tty"
@@ -274,18 +280,30 @@ if command -v srec_cat >/dev/null; then
         check "-n $args says: $said" grep -qF "$said" "$work/out" "$work/err"
     done <<TABLE
 0|erase|erase all flash
-0|save $work/dry.dat|erase blocks ブロック２ (00006000-00007FFF), ブロック３
-0|--m32r --blocks 2,3 block-erase|erase blocks ブロック２ (00006000-00007FFF), ブロック３ (00008000-0000FFFF)
-0|--m32r --blocks 4 lock-set|set the lock bits of ブロック４ (00010000-0001FFFF)
+0|save $work/dry.dat|erase blocks ブロック２, ブロック３
+0|--m32r --blocks 2,3 block-erase|erase blocks ブロック２, ブロック３
+0|--m32r --blocks 4 lock-set|set the lock bits of ブロック４
+0|--m32r --blocks 0 block-write $work/image.mot|erase blocks ブロック２, ブロック４, ブロック５, ブロック６, ブロック７, ブロック８
 0|lock-enable|make the lock bits effective
 0|lock-disable|make the lock bits ineffective
 0|switch|set the switch operation
 0|target-write|start 1 target write
-0|verify $work/image.mot|read 16 pages: 020000-020F00 and compare them with
+0|verify $work/image.mot|read 16 pages of $work/image.mot: 020000-020F00 and compare them with
 2|info|info changes nothing on the writer
 TABLE
     check "no rehearsal sent the live writer a frame" [ "$(grep -c "tool ->" "$work/sim.log")" = "$frames_before" ]
     check "a rehearsed save writes no file" [ ! -e "$work/dry.dat" ]
+    # A dry run only reads: the folder of the file, a killed save's leftover
+    # in it included, is as it was to the byte.
+    mkdir "$work/dry-folder"
+    cp "$work/image.mot" "$work/dry-folder/image.mot"
+    printf 'half a unit' >"$work/dry-folder/.new.dat.save-killed.tmp"
+    folder_now() { (cd "$work/dry-folder" && find . -printf '%p %s %m %T@\n' | sort && cat ./image.mot ./.new* | sha256sum); }
+    folder_before=$(folder_now)
+    run 0 -n save "$work/dry-folder/new.dat"
+    run 0 -n --m32r --blocks 0 block-write "$work/dry-folder/image.mot"
+    check "a dry run leaves the folder byte for byte as it was" [ "$(folder_now)" = "$folder_before" ]
+    rm "$work/dry-folder/.new.dat.save-killed.tmp"
     stop_sim
 fi
 
@@ -338,14 +356,15 @@ run 2 save "$work/pipe.dat"
 run 2 transmit-rom "$work/mixed.mot"
 check "mixed.mot is a ROM DATA FILE ERROR" grep -q "ROM DATA FILE ERROR" "$work/err"
 check "the refusal names the line and why" grep -q "line 2 of .*mixed.mot is addressed for the other CPU family" "$work/err"
-s2 000100 000102030405060708090A0B0C0D0E0F >"$work/block0.mot"
+{ s2 000100 000102030405060708090A0B0C0D0E0F; printf 'S804000000FB\r\n'; } >"$work/block0.mot"
 run 1 --m32r --blocks 8 block-write "$work/block0.mot"
 check "a block write with no page is no success" grep -q "NO PAGE ERROR" "$work/err"
 # Blocks as the window labels them: ブロック２ and ブロック３ are the codes 0
-# and 1, listed with their ranges before anything goes; erasing the system
+# and 1, listed by their labels before anything goes; erasing the system
 # block takes the unit's pages with it, as info then finds.
 run 0 --m32r --blocks 2,3 --trace block-erase
-check "block-erase lists the blocks with their ranges first" grep -q "block-erase: ブロック２ (00006000-00007FFF), ブロック３ (00008000-0000FFFF)" "$work/err"
+check "block-erase lists the blocks by their labels first" grep -q "block-erase: ブロック２, ブロック３$" "$work/err"
+check "the trace names the writer's code of each block" grep -q "ブロック３ goes to the writer as its block 1" "$work/out"
 check "ブロック２ and ブロック３ are the codes 0 and 1" grep -q "> D8 00 00 00" "$work/out"
 check "ブロック３ is code 1" grep -q "> D8 01 00 00" "$work/out"
 check "no other block is erased" not grep -q "> D8 0[2-6]" "$work/out"
@@ -366,7 +385,7 @@ for signal in HUP TERM INT; do
     wait "$cli_pid"
     check "SIG$signal ends the save with 1" [ $? = 1 ]
     check "SIG$signal leaves no file" [ ! -e "$work/signal.dat" ]
-    check "SIG$signal says what stands" grep -q "the writer still holds its memories, and .*signal.dat was not changed" "$work/err"
+    check "SIG$signal says what stands" grep -q "nothing was erased: the writer is as it was, and .*signal.dat was not created" "$work/err"
     check "SIG$signal leaves nothing behind" no_leftovers
     stop_sim
 done
@@ -393,6 +412,27 @@ check "SIGPIPE leaves nothing behind" no_leftovers
 stop_sim
 
 # ---- arguments
+# Each operation takes only its own options: any other is refused before a
+# port is opened (a live writer would have been erased), naming both.
+start_sim --log
+frames_before=$(grep -c "tool ->" "$work/sim.log")
+while IFS='|' read -r args said; do
+    # shellcheck disable=SC2086
+    run 2 $args
+    check "$args is refused: $said" grep -qF -e "$said" "$work/err"
+done <<TABLE
+--m32r --blocks 3 erase|--m32r: erase does not take it; it is for block-write, block-erase, lock-read, lock-set
+--blocks 3 save $work/options.dat|--blocks: save does not take it
+--limit 5 transmit $work/unit.dat|--limit: transmit does not take it; it is for transmit-rom, block-write, target-direct-write
+--yes erase|--yes: erase does not take it; it is for block-erase, lock-set
+--port COM2 ports|--port: ports does not take it; it is for every operation that talks to a writer
+--trace show $work/unit.dat|--trace: show does not take it
+TABLE
+check "no refused option let a frame go" [ "$(grep -c "tool ->" "$work/sim.log")" = "$frames_before" ]
+stop_sim
+run 0 help block-write
+check "help block-write says which blocks it erases" grep -q "after ブロック２ and ブロック４ to ブロック８ are erased whatever --blocks says" "$work/out"
+check "help OPERATION lists the options it takes" grep -q "^options it takes: .*--blocks" "$work/out"
 while read -r args; do
     # shellcheck disable=SC2086
     run 2 $args
@@ -432,7 +472,7 @@ run 0 -V
 run 0 ports
 check "ports lists COM1 to COM16" [ "$(grep -c '^COM' "$work/out")" = 16 ]
 check "ports names a dangling link" grep -q "the link com5 points to" "$work/out"
-run 0 --port COM2 ports  # options as for any operation
+run 0 ports
 check "ports lists the serial devices present" grep -q "^serial devices present" "$work/out"
 # Advice that points the right way.
 TORVELA_PORT='' "$cli" info >"$work/out" 2>"$work/err"
