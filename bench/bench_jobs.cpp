@@ -164,6 +164,7 @@ void transmit_rom_data() {
     for (auto& b : image) b = static_cast<std::uint8_t>(rng());
     std::string text;
     for (std::size_t a = 0; a < image.size(); a += 32) text += s2(static_cast<std::uint32_t>(a), image.data() + a, 32);
+    text += "S804000000FB\r\n";  // the end record: a file without is refused as cut short
     const std::string path = dir.file("image.mot");
     if (std::FILE* fp = std::fopen(path.c_str(), "wb")) {
         std::fwrite(text.data(), 1, text.size(), fp);
