@@ -65,6 +65,7 @@ void main_window::fit(const torvela::rect& area) {
     move(x, y);
     trace_->setGeometry(placed(torvela::trace_view_place));
     progress_->setGeometry(placed(torvela::progress_place));
+    detail_->setGeometry(placed(torvela::detail_place));
     save_trace_->setGeometry(placed(torvela::save_trace_place));
     jobs_->setGeometry(placed(torvela::jobs_view_place));
     kept_units_->setGeometry(placed(torvela::kept_units_place));
@@ -159,6 +160,15 @@ void main_window::build() {
     trace_->setFont(trace_font_);
     progress_ = new QLabel(this);
     progress_->setObjectName("progress");
+    // Wrapped, read-only and selectable (to be copied into a report); hidden
+    // while there is nothing to say.
+    detail_ = new QPlainTextEdit(this);
+    detail_->setObjectName("detail");
+    detail_->setReadOnly(true);
+    detail_->setFrameShape(QFrame::NoFrame);
+    detail_->setBackgroundRole(QPalette::Window);
+    detail_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    detail_->setVisible(false);
     auto* save = new QPushButton("SAVE TRACE", this);
     save->setObjectName("save_trace");
     connect(save, &QPushButton::clicked, this, [this] {
@@ -283,6 +293,10 @@ void main_window::refresh() {
     // trace.
     if (r.status_tip) widget("Label9")->setToolTip(QString::fromStdString(*r.status_tip));
     if (r.progress) progress_->setText(QString::fromStdString(*r.progress));
+    if (r.detail) {
+        detail_->setPlainText(QString::fromStdString(*r.detail));
+        detail_->setVisible(!r.detail->empty());
+    }
     show_trace(r.trace);
     if (r.jobs) {
         jobs_->clear();

@@ -80,6 +80,8 @@ private:
     QTimer pump_;
     QPlainTextEdit* trace_ = nullptr;
     QLabel* progress_ = nullptr;
+    // A failure's detail under the status line, in both views.
+    QPlainTextEdit* detail_ = nullptr;
     QWidget* save_trace_ = nullptr;
     QListWidget* jobs_ = nullptr;
     QWidget* kept_units_ = nullptr;

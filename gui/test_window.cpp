@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -250,6 +251,32 @@ private slots:
         QVERIFY(w.rect().contains(w.widget("kept_units")->geometry()));
     }
 
+    // A transmit the writer refuses: why and what stands, in the operator's
+    // view, in the words the command line prints; gone with the next start.
+    void refused_transmit_says_why() {
+        start_sim();
+        const QString unit = home_.path() + "/refused.dat";
+        main_window w;
+        w.show();
+        QVERIFY(choose(w, unit));
+        QCOMPARE(run_job(w, "ramdata_get"), QString("SAVE MEMORIES TO FILE COMPLETE"));
+        stop_sim();
+        start_sim({"--fault", "done:F5:1:ac_ac"});
+        // Chosen again, the saved file offers TRANSMIT MEMORIES.
+        QVERIFY(choose(w, unit));
+        QTRY_VERIFY_WITH_TIMEOUT(w.widget("ramdata_store")->isVisible(), 10000);
+        QCOMPARE(run_job(w, "ramdata_store"), QString("INSTALLER ERROR"));
+        auto* detail = static_cast<QPlainTextEdit*>(w.widget("detail"));
+        QTRY_VERIFY(detail->isVisible());
+        const QString text = detail->toPlainText();
+        QVERIFY2(text.startsWith("the writer on COM1 (") && text.contains(") refused writer-ID check (AC AC); "), qPrintable(text));
+        QVERIFY2(text.endsWith("nothing was erased or written: the writer is as it was"), qPrintable(text));
+        QVERIFY(w.rect().contains(detail->geometry()));
+        QTRY_COMPARE(w.windowTitle(), QString("TORVELA - COM1 - INSTALLER ERROR"));
+        QCOMPARE(run_job(w, "allunlock_erase"), QString("ALL FLASH ERASE COMPLETE"));
+        QTRY_VERIFY(!detail->isVisible());
+    }
+
     void port_open_failure() {
         main_window w;
         w.show();
@@ -269,8 +296,12 @@ private slots:
         QVERIFY(t.open(QIODevice::ReadOnly));
         QVERIFY(t.readAll().contains("cannot be opened"));
         QVERIFY(w.widget("Label9")->toolTip().startsWith("COM16 (/dev/ttyS15): "));
-        // Without hovering: the title says it, and what to do.
-        QVERIFY(w.windowTitle().startsWith("TORVELA - COM16 - PORT OPEN ERROR: COM16 (/dev/ttyS15) cannot be opened: "));
+        // Without hovering: the operator's view says it, and what to do; the
+        // title keeps the short form.
+        auto* detail = static_cast<QPlainTextEdit*>(w.widget("detail"));
+        QVERIFY(detail->isVisible());
+        QVERIFY(detail->toPlainText().startsWith("COM16 (/dev/ttyS15) cannot be opened: "));
+        QTRY_COMPARE(w.windowTitle(), QString("TORVELA - COM16 - PORT OPEN ERROR"));
         // A trace that cannot be written says so (a full device).
         QVERIFY(!w.save_trace("/dev/full"));
 

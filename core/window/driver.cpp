@@ -141,6 +141,7 @@ front_driver::redraw front_driver::refresh(std::int64_t now_ms) {
     advance_progress(now_ms);
     if (captions_due) r.title = changed(title_, window_title(f_, progress_));
     r.status_tip = changed(tip_, status_reason(f_));
+    r.detail = changed(detail_, failure_detail(f_));
     if (service_view_) {
         if (captions_due) r.progress = changed(progress_text_, progress_.text());
         r.trace = feed_.take(trace_, now_ms);

@@ -83,6 +83,7 @@ public:
         std::vector<control_change> controls;
         std::optional<std::string> title;
         std::optional<std::string> status_tip;  // the reason behind the status line
+        std::optional<std::string> detail;      // a failure's detail under it
         std::optional<std::string> progress;    // only while the service view shows
         trace_feed::update trace;                // likewise
         // The last jobs of the history, one line each, oldest first: when
@@ -123,7 +124,7 @@ private:
     trace_feed feed_;
     std::vector<drawn> drawn_;
     std::vector<std::string> status_history_;
-    std::optional<std::string> title_, tip_, progress_text_;
+    std::optional<std::string> title_, tip_, progress_text_, detail_;
     std::string status_seen_;  // the status line at the last look
     std::optional<std::uint32_t> jobs_listed_;  // the operations recorded when the jobs were last listed
     std::uint64_t ticks_run_[timer_driver::timers] = {};

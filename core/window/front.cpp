@@ -216,10 +216,13 @@ trace_feed::update trace_feed::take(const traced_port& trace, std::int64_t now_m
 std::string window_title(const main_form& f, const progress_line& p) {
     std::string title = "TORVELA - COM" + std::to_string(f.comm_port);
     if (p.running() && !p.text().empty()) return title + " - " + p.text();
-    // A failure says what happened and what to do, until the next start.
-    if (const std::string note = failure_note(f); !note.empty() && f.job_no == 0)
-        return title + " - " + f.Label9.caption + ": " + note;
+    if (!failure_detail(f).empty()) return title + " - " + f.Label9.caption;
     return title;
+}
+
+std::string failure_detail(const main_form& f) {
+    if (f.job_no != 0 || f.engine_step != 0) return {};
+    return failure_note(f);
 }
 
 std::string status_reason(const main_form& f) {

@@ -155,10 +155,14 @@ private:
 
 // The window's title: the tool and its port (several windows on one bench
 // tell their writers apart), then the pass of a job under way as the
-// progress line shows it, or after a failure its status and what happened
-// and what to do. The operator sees it without the service view and
-// without hovering.
+// progress line shows it, or after a failure its status (the reason is in
+// the failure's detail, where it can be read whole).
 std::string window_title(const main_form& f, const progress_line& p);
+
+// Under the status line of the operator's view, after a failure until the
+// next start: what happened, to what, what stands and what to do, in the
+// words the command line prints; empty otherwise.
+std::string failure_detail(const main_form& f);
 
 // The reason behind "PORT OPEN ERROR" as the operator should see it (a
 // tooltip, a title), or empty when the status is another.

@@ -22,6 +22,9 @@ inline constexpr rect kept_units_place{client_width + 8, jobs_view_place.y + job
 inline constexpr rect progress_place{8, service_row_top, 360, service_button_height};
 inline constexpr rect save_trace_place{save_trace_left, service_row_top, service_button_width,
                                        service_button_height};
+// A failure's detail: under the file label, across the operator's view, a
+// few lines that wrap (and scroll, for a long one), in both views.
+inline constexpr rect detail_place{8, 157, client_width - 16, client_height - 157 - 4};
 // The window's client area in design pixels, with or without the view.
 constexpr rect window_area(bool service_view) {
     return service_view ? rect{0, 0, client_width + trace_width, service_height}
