@@ -124,7 +124,7 @@ void win32_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& 
     // small enough for any screen.
     const double scale = dpi_scale(owner);
     const auto px = [scale](int v) { return static_cast<int>(v * scale + 0.5); };
-    const HFONT font = japanese_ui_font(-px(12));
+    face_fonts fonts(window_texts());
     RECT r{0, 0, px(torvela::block_dialog_width), px(torvela::block_dialog_height)};
     AdjustWindowRectEx(&r, WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME);
     HWND w = CreateWindowExW(WS_EX_DLGMODALFRAME, block_form_class, L"block_form", WS_CAPTION | WS_SYSMENU,
@@ -136,7 +136,7 @@ void win32_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& 
         HWND h = CreateWindowExW(0, cls, wide(c.caption).c_str(), WS_CHILD | style | (c.visible ? WS_VISIBLE : 0),
                                  px(at.x), px(at.y), px(at.width), px(at.height), w,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-        SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        set_font(h, fonts.font_for(wide(c.caption), px(12)));
         return h;
     };
     for (std::size_t i = 0; i < dlg.target_block.size(); ++i) {
@@ -158,7 +158,6 @@ void win32_dialogs::show_block_form(torvela::main_form& f, torvela::block_form& 
     }
     EnableWindow(owner, TRUE);
     DestroyWindow(w);
-    DeleteObject(font);
     SetForegroundWindow(owner);
     if (!dlg.unloaded) torvela::Form_Unload(dlg);
 }

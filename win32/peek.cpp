@@ -11,7 +11,10 @@
 //   torvela-peek close                     asks the window to close, as its close box does
 //   torvela-peek shot FILE [screen]        the window (or the screen) as a picture (binary PPM)
 //   torvela-peek boxes NAME                how many characters of the control's text the
-//                                          window's font draws as the box of a missing glyph
+//                                          control's font draws as the box of a missing glyph
+//                                          (-1: its font cannot be read)
+//   torvela-peek boxes-all                 the same for every shown control with a text;
+//                                          names those with a box (exit 1)
 //   torvela-peek whole                     every shown button, check box and option button
 //                                          drawn whole: a caption's letters clear of the
 //                                          button's edges, a mark inside its control; names
@@ -94,12 +97,30 @@ HWND message_box() {
 // The characters of `text` that the window's font draws exactly as it
 // draws a character no font has (the box): each is drawn alone into a
 // bitmap and its pixels compared with the box's.
-int drawn_as_boxes(const std::wstring& text) {
+// The face a control of the window draws with, as the window says it (the
+// window is another process: its font is made again here).
+bool control_font(HWND c, LOGFONTW& lf) {
+    const auto atom = static_cast<ATOM>(reinterpret_cast<UINT_PTR>(GetPropW(c, torvela_win32::face_property)));
+    wchar_t said[LF_FACESIZE + 8] = {};
+    if (!atom || GlobalGetAtomNameW(atom, said, LF_FACESIZE + 8) == 0) return false;
+    const std::wstring text = said;
+    const std::size_t bar = text.rfind(L'|');
+    if (bar == std::wstring::npos || bar >= LF_FACESIZE) return false;
+    text.copy(lf.lfFaceName, bar);
+    lf.lfCharSet = static_cast<BYTE>(std::stoi(text.substr(bar + 1)));
+    return true;
+}
+
+int drawn_as_boxes(HWND c, const std::wstring& text) {
     const int size = 64;
+    LOGFONTW lf{};
+    if (!control_font(c, lf)) return -1;
+    lf.lfHeight = -32;
+    lf.lfWidth = 0;
     HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
     HBITMAP bmp = CreateCompatibleBitmap(screen, size, size);
     HGDIOBJ old_bmp = SelectObject(mem, bmp);
-    HFONT font = torvela_win32::japanese_ui_font(-32);
+    HFONT font = CreateFontIndirectW(&lf);
     HGDIOBJ old_font = SelectObject(mem, font);
     auto cell = [&](wchar_t ch) {
         RECT r{0, 0, size, size};
@@ -113,7 +134,7 @@ int drawn_as_boxes(const std::wstring& text) {
     const std::wstring box = cell(L'\x0378');  // unassigned: every font's missing glyph
     int boxes = 0;
     for (wchar_t ch : text)
-        if (ch > 0x7F && cell(ch) == box) ++boxes;
+        if (ch > L' ' && ch != 0x3000 && cell(ch) == box) ++boxes;
     SelectObject(mem, old_font);
     DeleteObject(font);
     SelectObject(mem, old_bmp);
@@ -310,6 +331,34 @@ int main(int argc, char** argv) {
         std::printf("%d of %d controls drawn whole\n", looked - broken, looked);
         return broken == 0 && looked > 0 ? 0 : 1;
     }
+    if (op == "boxes-all") {
+        // Every shown control's text, the Latin letters as much as the
+        // Japanese: those with a box are named.
+        HWND w = main_window();
+        if (!w) return 1;
+        int id = torvela_win32::first_control_id, looked = 0, broken = 0;
+        for (const torvela::control_design& d : torvela::control_table()) {
+            HWND c = GetDlgItem(w, id++);
+            if (!c || !IsWindowVisible(c) || d.kind == torvela::control_kind::image) continue;
+            const std::wstring text = torvela_win32::wide(text_of(c));
+            if (text.empty()) continue;
+            ++looked;
+            if (const int boxes = drawn_as_boxes(c, text); boxes != 0) {
+                std::printf("%s: %d boxes in \"%s\"\n", d.name, boxes, text_of(c).c_str());
+                ++broken;
+            }
+        }
+        // And a failure's detail, where one is shown.
+        if (HWND c = GetDlgItem(w, torvela_win32::detail_id); c && IsWindowVisible(c)) {
+            ++looked;
+            if (const int boxes = drawn_as_boxes(c, torvela_win32::wide(text_of(c))); boxes != 0) {
+                std::printf("detail: %d boxes\n", boxes);
+                ++broken;
+            }
+        }
+        std::printf("%d of %d captions drawn with their glyphs\n", looked - broken, looked);
+        return broken == 0 && looked > 0 ? 0 : 1;
+    }
     if (op == "blocks") {
         HWND dialog = nullptr;
         if (!wait_for([&] { return (dialog = FindWindowW(torvela_win32::block_form_class, nullptr)) != nullptr &&
@@ -401,7 +450,7 @@ int main(int argc, char** argv) {
     HWND c = control(name);
     if (!c) return 1;
     if (op == "boxes") {
-        std::printf("%d\n", drawn_as_boxes(torvela_win32::wide(text_of(c))));
+        std::printf("%d\n", drawn_as_boxes(c, torvela_win32::wide(text_of(c))));
     } else if (op == "text") {
         std::printf("%s\n", text_of(c).c_str());
     } else if (op == "lines") {

@@ -12,6 +12,7 @@
 
 namespace torvela_win32 {
 
+
 namespace {
 
 constexpr UINT tick_message = WM_APP + 1;
@@ -171,6 +172,9 @@ void main_window::build() {
     // The last jobs of the history, and the folder of the units kept.
     jobs_ = child(L"LISTBOX", L"", LBS_NOINTEGRALHEIGHT | LBS_NOSEL | WS_VSCROLL, jobs_id, WS_EX_CLIENTEDGE);
     kept_units_ = child(L"BUTTON", L"KEPT UNITS", BS_PUSHBUTTON, kept_units_id);
+    // A failure's detail under the status line: wrapped, read-only, to be
+    // selected and copied; hidden while there is nothing to say.
+    detail_ = child(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL, detail_id);
     // The reason behind the status line, on it as a tip.
     tip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, 0, 0, 0,
                            0, hwnd_, nullptr, instance, nullptr);
@@ -193,15 +197,13 @@ TOOLINFOW main_window::status_tool() const {
 void main_window::set_fonts(double scale) {
     if (scale == scale_ && font_) return;
     scale_ = scale;
-    HFONT old = font_;
-    font_ = japanese_ui_font(-px(12));
-    for (const widget& b : widgets_) SendMessageW(b.w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
-    for (HWND w : {trace_, progress_, save_trace_, jobs_, kept_units_})
-        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+    // The fonts of the old scale go once every control has its new one.
+    auto old = std::move(fonts_);
+    fonts_ = std::make_unique<face_fonts>(window_texts());
+    font_ = fonts_->font_for(L"", px(12));
+    for (const widget& b : widgets_) set_font(b.w, fonts_->font_for(wide(b.c->caption), px(12)));
+    for (HWND w : {trace_, progress_, save_trace_, jobs_, kept_units_, detail_}) set_font(w, font_);
     SendMessageW(trace_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(px(7 * torvela::trace_view_columns)), 0);
-    if (old) DeleteObject(old);
-    for (auto& [height, font] : smaller_) DeleteObject(font);
-    smaller_.clear();
 }
 
 void main_window::fit_caption(const widget& b, const std::wstring& caption) {
@@ -211,20 +213,14 @@ void main_window::fit_caption(const widget& b, const std::wstring& caption) {
     GetClientRect(b.w, &r);
     const int room = r.right - r.left - px(8);
     HDC dc = GetDC(b.w);
-    const HGDIOBJ was = SelectObject(dc, font_);
+    const HGDIOBJ was = SelectObject(dc, fonts_->font_for(caption, px(12)));
     SIZE size{};
     GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
     SelectObject(dc, was);
     ReleaseDC(b.w, dc);
-    HFONT font = font_;
-    if (size.cx > room && room > 0) {
-        const int height = std::max(px(8), px(12) * room / static_cast<int>(size.cx));
-        HFONT& smaller = smaller_[height];
-        if (!smaller) smaller = japanese_ui_font(-height);
-        font = smaller;
-    }
-    if (reinterpret_cast<HFONT>(SendMessageW(b.w, WM_GETFONT, 0, 0)) != font)
-        SendMessageW(b.w, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    int height = px(12);
+    if (size.cx > room && room > 0) height = std::max(px(8), px(12) * room / static_cast<int>(size.cx));
+    set_font(b.w, fonts_->font_for(caption, height));
 }
 
 void main_window::set_service_view(bool on) {
@@ -257,6 +253,8 @@ void main_window::set_service_view(bool on) {
         MoveWindow(w, px(place.x), px(place.y), px(place.width), px(place.height), TRUE);
         ShowWindow(w, on ? SW_SHOW : SW_HIDE);
     }
+    const torvela::rect& d = torvela::detail_place;
+    MoveWindow(detail_, px(d.x), px(d.y), px(d.width), px(d.height), TRUE);
     driver_->set_service_view(on);
     refresh();
 }
@@ -281,6 +279,8 @@ void main_window::draw(const torvela::control_change& change) {
     if (change.has(part::value)) InvalidateRect(w, nullptr, TRUE);
     if (button && (change.has(part::caption) || change.has(part::place))) fit_caption(*find(change.c), wide(c.caption));
     if (!change.has(part::caption)) return;
+    // A caption the window's face does not draw gets a face that does.
+    if (!button) set_font(w, fonts_->font_for(wide(c.caption), px(12)));
     if (c.kind == torvela::control_kind::combo || c.kind == torvela::control_kind::text)
         set_text_if_other(w, c.caption);
     else if (c.kind == torvela::control_kind::label || button)
@@ -298,6 +298,12 @@ void main_window::refresh() {
         SendMessageW(tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
     }
     if (r.progress) SetWindowTextW(progress_, wide(*r.progress).c_str());
+    if (r.detail) {
+        const std::wstring text = wide(*r.detail);
+        set_font(detail_, fonts_->font_for(text, px(12)));
+        SetWindowTextW(detail_, text.c_str());
+        ShowWindow(detail_, r.detail->empty() ? SW_HIDE : SW_SHOW);
+    }
     show_trace(r.trace);
     if (r.jobs) {
         SendMessageW(jobs_, LB_RESETCONTENT, 0, 0);

@@ -72,8 +72,10 @@ private:
 
     static main_window* self_;
     HWND hwnd_ = nullptr;
+    // The window's fonts, made for the scale they are at; font_ is the
+    // window's face at its size (the service view's lists and lines).
+    std::unique_ptr<face_fonts> fonts_;
     HFONT font_ = nullptr;
-    std::map<int, HFONT> smaller_;  // by height: the faces of captions too wide for the window's
     torvela::form_services services_;
     win32_box box_;
     win32_dialogs dialogs_;
@@ -81,7 +83,7 @@ private:
     std::unique_ptr<torvela::front_driver> driver_;
     std::vector<widget> widgets_;
     HWND trace_ = nullptr, progress_ = nullptr, save_trace_ = nullptr, tip_ = nullptr, jobs_ = nullptr,
-         kept_units_ = nullptr;
+         kept_units_ = nullptr, detail_ = nullptr;
     timer_slot slot_;
     LARGE_INTEGER started_{}, frequency_{};
     // Design pixels to the window's: the monitor's DPI, less where the
