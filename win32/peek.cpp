@@ -13,6 +13,7 @@
 //   torvela-peek boxes NAME                how many characters of the control's text the
 //                                          control's font draws as the box of a missing glyph
 //                                          (-1: its font cannot be read)
+//   torvela-peek face NAME                 the face the window gave the control
 //   torvela-peek boxes-all                 the same for every shown control with a text;
 //                                          names those with a box (exit 1)
 //   torvela-peek whole                     every shown button, check box and option button
@@ -451,6 +452,10 @@ int main(int argc, char** argv) {
     if (!c) return 1;
     if (op == "boxes") {
         std::printf("%d\n", drawn_as_boxes(c, torvela_win32::wide(text_of(c))));
+    } else if (op == "face") {
+        LOGFONTW lf{};
+        if (!control_font(c, lf)) return 1;
+        std::printf("%s\n", torvela_win32::utf8(lf.lfFaceName).c_str());
     } else if (op == "text") {
         std::printf("%s\n", text_of(c).c_str());
     } else if (op == "lines") {

@@ -72,8 +72,8 @@ inline int glyphs_missing(const installed_face& face, std::wstring_view text) {
 }
 
 // The installed faces in the order they are tried: the usual Japanese UI
-// faces, then the other faces with the Japanese character set, then the
-// rest; vertical (@) faces never.
+// faces, then the other faces with the Japanese character set (a CJK
+// family's JP member first), then the rest; vertical (@) faces never.
 inline const std::vector<installed_face>& faces_to_try() {
     static const std::vector<installed_face> faces = [] {
         std::vector<installed_face> all;
@@ -101,7 +101,9 @@ inline const std::vector<installed_face>& faces_to_try() {
                                                        L"MS Gothic"};
             for (int i = 0; i < 5; ++i)
                 if (f.name == preferred[i]) return i;
-            return f.charset == SHIFTJIS_CHARSET ? 5 : 6;
+            // A CJK family's Japanese member draws the Japanese forms.
+            if (f.charset == SHIFTJIS_CHARSET) return f.name.find(L" JP") != std::wstring::npos ? 5 : 6;
+            return 7;
         };
         std::stable_sort(all.begin(), all.end(),
                          [&](const installed_face& a, const installed_face& b) { return rank(a) < rank(b); });
