@@ -14,6 +14,7 @@
 //                                          control's font draws as the box of a missing glyph
 //                                          (-1: its font cannot be read)
 //   torvela-peek face NAME                 the face the window gave the control
+//   torvela-peek faces                     the installed faces, in the order the window tries them
 //   torvela-peek boxes-all                 the same for every shown control with a text;
 //                                          names those with a box (exit 1)
 //   torvela-peek whole                     every shown button, check box and option button
@@ -331,6 +332,13 @@ int main(int argc, char** argv) {
         }
         std::printf("%d of %d controls drawn whole\n", looked - broken, looked);
         return broken == 0 && looked > 0 ? 0 : 1;
+    }
+    if (op == "faces") {
+        // The faces this process sees installed, in the order the window
+        // tries them.
+        for (const torvela_win32::installed_face& f : torvela_win32::faces_to_try())
+            std::printf("%s\n", torvela_win32::utf8(f.name).c_str());
+        return 0;
     }
     if (op == "boxes-all") {
         // Every shown control's text, the Latin letters as much as the
