@@ -268,6 +268,27 @@ TEST(FrontDriver, APressStartsTheSequencerGrid) {
     EXPECT_EQ(r.form->Label9.caption, "ALL FLASH ERASE COMPLETE");
 }
 
+// The Yes box held the press for most of an interval: the first phase comes
+// once the line has been quiet (48 ms after the port opened), off the grid
+// the press began; the erase command still comes a whole interval after it.
+TEST(FrontDriver, AFirstPhaseOffTheGridKeepsItsPhasesApart) {
+    writer_sim::rig r;
+    r.run_for(1'234'000);
+    r.box.while_open = [&] { r.line.advance_to(r.line.now_us + 480'000); };
+    r.driver->event(r.form->allunlock_erase, control_event::click, 1234);
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "ALL FLASH ERASE COMPLETE");
+    std::uint64_t id_check = 0, erase = 0;
+    for (const auto& frame : r.line.log)
+        if (frame.to_writer && frame.bytes.size() == 2) {
+            if (frame.bytes[0] == 0xF5) id_check = frame.time_us;
+            if (frame.bytes[0] == 0xA7) erase = frame.time_us;
+        }
+    EXPECT_GE(id_check, (1234 + 480 + 48) * 1000u);
+    EXPECT_LT(id_check, (1234 + 500 + 500) * 1000u) << "the first phase waited a whole interval";
+    EXPECT_GE(erase - id_check, 500'000u);
+}
+
 // The trace view takes the last lines once, then only the new ones, a few
 // times a second.
 TEST(FrontDriver, TraceViewTakesOnlyNewLines) {

@@ -291,6 +291,15 @@ TEST(StoppedMidPage, TheNextJobsStartOnAQuietLine) {
             EXPECT_EQ(r.form->Label9.caption, next == c.next ? c.status : "ALL FLASH ERASE COMPLETE") << r.form->detail;
             EXPECT_EQ(r.sim.frames_dropped, 0);
         }
+        // The erase's first phase waited for the quiet line, off the
+        // sequencer's grid: its erase command still comes a phase after.
+        std::uint64_t id_check = 0, erase = 0;
+        for (const auto& frame : r.line.log)
+            if (frame.to_writer && frame.bytes.size() == 2 && frame.time_us > 0) {
+                if (frame.bytes[0] == 0xF5) id_check = frame.time_us;
+                if (frame.bytes[0] == 0xA7) erase = frame.time_us;
+            }
+        EXPECT_GE(erase - id_check, 500'000u);
         // The rest of the page came after the port opened, and went no further.
         EXPECT_NE(r.traced.document("t").find("bytes came before the job's first command"), std::string::npos);
         EXPECT_GT(r.sim.pages_read, pages_read);

@@ -137,6 +137,9 @@ struct main_form {
     // waited for that, and whether its first phase waits for the engine.
     std::uint16_t quiet_ticks = 0, quiet_waited = 0;
     bool first_phase_waits = false;
+    // The engine has just started the job's first phase off the sequencer's
+    // grid: the sequencer's next tick is a whole interval from now.
+    bool sequencer_from_now = false;
     std::string rx_text;
     std::vector<std::uint8_t> rx_bytes;
     std::array<std::uint8_t, 2> tx_frame{};

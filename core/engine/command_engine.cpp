@@ -458,7 +458,10 @@ void engine_tick(main_form& f) {
     f.Label1.caption = keep_text;
     if (f.job_no != 0 && f.job_phase == 99 && f.engine_step == 0) {
         listen_for_quiet(f);
-        if (f.first_phase_waits && line_quiet(f)) run_job_phase(f);
+        if (f.first_phase_waits && line_quiet(f)) {
+            run_job_phase(f);
+            f.sequencer_from_now = true;
+        }
     }
     if (f.engine_step != 0)
         if (const step_row at = find_step(f.engine_step); at.row) run_row(f, *at.of, *at.row);

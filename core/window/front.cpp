@@ -87,6 +87,12 @@ bool timer_driver::offer(int index, std::int64_t now_ms) {
     if (!t.enabled) return false;
     if (index == 0) ++engine_ticks_;
     tick(f_, t);
+    // A job's first phase the engine started once the line was quiet: the
+    // phases after it keep a whole sequencer interval apart.
+    if (f_.sequencer_from_now) {
+        f_.sequencer_from_now = false;
+        due_[1] = now_ms + interval(1);
+    }
     return true;
 }
 
