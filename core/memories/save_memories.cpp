@@ -156,7 +156,7 @@ void job4_phase13(main_form& f) {
     // The verified file as it is, for its record and the copy kept once it
     // is in place.
     const std::string verified = read_new_file(f);
-    if (!f.save.commit()) {
+    if (!f.save.commit(verified)) {
         f.detail = f.save.problem() + "; the writer still holds the memories" +
                    (f.save.kept_copy().empty() ? std::string() : ", and so does " + f.save.kept_copy());
         abort_sequence(f, outcome::file_problem, "FILE SAVE ERROR");

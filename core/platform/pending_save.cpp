@@ -135,7 +135,23 @@ bool pending_save::still_leads_here() {
     return found && name == name_ && now.self().same_entry(folder_.self());
 }
 
-bool pending_save::commit() {
+namespace {
+
+// Whether the file at `p` holds exactly `bytes`.
+bool holds_exactly(const fs::path& p, std::string_view bytes) {
+    std::FILE* in = open_c_file(p, "rb");
+    if (!in) return false;
+    std::string got;
+    char buffer[8192];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) got.append(buffer, n);
+    const bool whole = !std::ferror(in);
+    std::fclose(in);
+    return whole && got == bytes;
+}
+
+}  // namespace
+
+bool pending_save::commit(std::string_view verified) {
     if (!active()) return false;
     problem_.clear();
     const std::string name = utf8_from_path(name_);
@@ -175,7 +191,8 @@ bool pending_save::commit() {
     // Last, what the chosen path leads to now must be the file just put
     // there: moved or replaced since the look, the memories are in the
     // held folder, not where the chosen path leads.
-    const bool mine_there = mine.inode == 0 || folder_.identify(name_).same_entry(mine);
+    const bool mine_there = mine.inode != 0 ? folder_.identify(name_).same_entry(mine)
+                                            : verified.empty() || holds_exactly(folder_.path_of(name_), verified);
     if (!mine_there || !still_leads_here()) {
         problem_ = mine_there ? moved : name + " in " + utf8_from_path(folder_.where()) +
                                             " was replaced by someone else right after the save put it there";

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "platform/disk_files.hpp"
 
@@ -55,8 +56,10 @@ public:
     // (nothing, or the same file unchanged): a file written meanwhile (by
     // another save, say) is never replaced. On failure the new file is kept
     // as a visible verified copy (kept_copy()) and the chosen file is as it
-    // was.
-    bool commit();
+    // was. `verified` is what the new file holds: where the system gives
+    // files no identity to compare (Windows), the file in place is read
+    // back against it.
+    bool commit(std::string_view verified = {});
     const std::string& kept_copy() const { return kept_; }
     // Whether the last commit put the new file in the chosen file's place.
     bool committed() const { return committed_; }
