@@ -137,16 +137,11 @@ bool pending_save::still_leads_here() {
 
 namespace {
 
-// Whether the file at `p` holds exactly `bytes`.
+// Whether the regular file at `p` holds exactly `bytes` (anything else
+// there, a pipe included, is not opened).
 bool holds_exactly(const fs::path& p, std::string_view bytes) {
-    std::FILE* in = open_c_file(p, "rb");
-    if (!in) return false;
     std::string got;
-    char buffer[8192];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) got.append(buffer, n);
-    const bool whole = !std::ferror(in);
-    std::fclose(in);
-    return whole && got == bytes;
+    return read_small_file(p, bytes.size(), got) == small_file::read && got == bytes;
 }
 
 }  // namespace
