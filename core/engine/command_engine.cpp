@@ -277,8 +277,9 @@ void end_job(main_form& f, const job_end& how) {
         how.result != outcome::different) {
         std::string now;
         if (f.job_no == 4)
-            // A failed commit has said what holds the memories already.
-            now = f.detail.find("still holds the memories") == std::string::npos ? save_now(f) : "";
+            // A failed commit (the new file neither pending nor in place)
+            // has said what holds the memories already.
+            now = f.save.active() || f.save.committed() ? save_now(f) : "";
         else if (f.writer_changed)
             now = writer_now(f);
         else if (f.detail.find("nothing was") == std::string::npos)
