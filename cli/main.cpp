@@ -244,12 +244,11 @@ constexpr const char* checked_options[] = {"--port", "--m32r", "--m16c", "--bloc
 
 std::string option_refused(const operation& op, const std::string& option) {
     if (takes_option(op, option)) return {};
-    std::string by;
-    int takers = 0;
-    for (const operation& other : operations())
-        if (takes_option(other, option)) by += (takers++ == 0 ? "" : ", ") + std::string(other.name);
     // --port and --trace go with every operation that talks to a writer.
-    if (takers > 6) by = "every operation that talks to a writer";
+    std::string by = option == "--port" || option == "--trace" ? "every operation that talks to a writer" : "";
+    if (by.empty())
+        for (const operation& other : operations())
+            if (takes_option(other, option)) by += (by.empty() ? "" : ", ") + std::string(other.name);
     return option + ": " + op.name + " does not take it; it is for " + by;
 }
 
