@@ -20,7 +20,25 @@ bool device_port::PortOpen(bool open) {
     }
     if (open_) return true;
     open_ = open_device();
+    // A device that is not there: the operator is shown the ports that are,
+    // as `ports` lists them. Nothing is opened to find them.
+    std::error_code ec;
+    if (!open_ && advice_.empty() && (device_.empty() || !std::filesystem::exists(path_from_utf8(device_), ec)))
+        advice_ = ports_present();
     return open_;
+}
+
+std::string ports_present() {
+    const std::vector<port_state> ports = com_ports();
+    std::string present;
+    for (const port_state& p : ports)
+        if (p.state.rfind("present", 0) == 0)
+            present += (present.empty() ? "" : ", ") + ("COM" + std::to_string(p.com)) + " (" + p.device + ")";
+    for (const serial_device& d : serial_devices_present(ports))
+        if (d.coms.empty()) present += (present.empty() ? "" : ", ") + d.path + " (no COMn stands for it)";
+    if (present.empty())
+        return "no serial port is present on this machine: connect the writer's port or adapter, then try again";
+    return "the ports present here: " + present + "; choose the one the writer is on";
 }
 
 void device_port::lose(std::string why) {

@@ -48,6 +48,10 @@ struct serial_device {
     std::string path, coms;
 };
 std::vector<serial_device> serial_devices_present(const std::vector<port_state>& ports);
+// The ports of those two listings that are there, for a message: "the
+// ports present here: COM2 (/dev/ttyUSB0), ...; choose the one the writer
+// is on", or that there are none.
+std::string ports_present();
 
 class device_port final : public serial_port {
 public:

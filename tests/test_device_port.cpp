@@ -188,6 +188,40 @@ TEST(DevicePort, ComNumbersStandForTheLinkOrNothing) {
     unsetenv("XDG_CONFIG_HOME");
 }
 
+// A device that is not there is refused with the ports that are, as
+// `ports` lists them; none of them is opened or sent a byte. A device that
+// is there but refuses is not told about the others.
+TEST(DevicePort, AMissingDeviceNamesThePortsPresent) {
+    namespace fs = std::filesystem;
+    private_work_folder dir;
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    const fs::path ports = fs::path(dir.path()) / "torvela" / "ports";
+    fs::create_directories(ports);
+    terminal t, busy;
+    fs::create_symlink(t.name, ports / "com2");
+    fs::create_symlink(dir.file("unplugged"), ports / "com7");
+    device_port missing;
+    missing.device_override = dir.file("ttyUSB9");
+    EXPECT_FALSE(missing.PortOpen(true));
+    EXPECT_NE(missing.open_advice().find("the ports present here: "), std::string::npos) << missing.open_advice();
+    EXPECT_NE(missing.open_advice().find("COM2 (" + t.name + ")"), std::string::npos) << missing.open_advice();
+    EXPECT_EQ(missing.open_advice().find("COM7"), std::string::npos) << missing.open_advice();
+    device_port unplugged;
+    unplugged.CommPort(7);
+    EXPECT_FALSE(unplugged.PortOpen(true));
+    EXPECT_NE(unplugged.open_advice().find("COM2 (" + t.name + ")"), std::string::npos) << unplugged.open_advice();
+    // Nothing reached the terminal that is there.
+    pollfd p{t.master, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 50), 0);
+    // In use is said as in use.
+    device_port holder, second;
+    holder.device_override = second.device_override = busy.name;
+    ASSERT_TRUE(holder.PortOpen(true));
+    EXPECT_FALSE(second.PortOpen(true));
+    EXPECT_EQ(second.open_advice().find("present here"), std::string::npos) << second.open_advice();
+    unsetenv("XDG_CONFIG_HOME");
+}
+
 // The port is given back as it was found: job after job opens it again
 // while the other side stays open (an ordinary user is refused a terminal
 // left exclusive), and the settings it had are back.
