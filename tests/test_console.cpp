@@ -319,6 +319,7 @@ TEST(TimerDriver, RunsEachTimerOnItsGrid) {
         std::int64_t at;
         bool runs;
         bool open_first = false;
+        bool open_after = false;
     };
     struct driver_case {
         const char* what;
@@ -336,6 +337,9 @@ TEST(TimerDriver, RunsEachTimerOnItsGrid) {
          o::by_one_loop,
          {{0, 4, false}, {0, 100, true}, {0, 104, true, true}, {0, 107, false}, {0, 108, true}},
          112},
+        // A loop that sleeps until the next is due wakes for the engine an
+        // engine interval after its last idle tick, not at the next idle one.
+        {"the engine due right after the port opens", o::by_one_loop, {{0, 100, true, false, true}}, 104},
     };
     for (const driver_case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -349,6 +353,9 @@ TEST(TimerDriver, RunsEachTimerOnItsGrid) {
                 ASSERT_TRUE(open_port(f));
             }
             EXPECT_EQ(timers.offer(at.timer, at.at), at.runs) << "Timer" << at.timer + 1 << " at " << at.at;
+            if (at.open_after) {
+                ASSERT_TRUE(open_port(f));
+            }
         }
         if (c.next_due >= 0) {
             EXPECT_EQ(timers.next_due(), c.next_due);
