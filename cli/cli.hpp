@@ -34,6 +34,7 @@ struct operation {
     bool rehearsed = false;        // --dry-run shows what it would send (it changes the writer, or verifies)
     bool takes_blocks = false;     // --m32r, --m16c and --blocks choose its blocks (needs_family implies it)
     bool takes_control = false;    // --limit and --id go into the control pages it sends
+    bool needs_map = false;        // --m32r or --m16c, for the map alone (--blocks optional)
     // After a run that ended well: what it found, for a person and a script.
     void (*results)(const torvela::main_form&, output&) = nullptr;
     // An operation without the writer: the whole run.

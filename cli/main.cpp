@@ -59,6 +59,26 @@ void print_write_counts(const main_form& f, output& out) {
                 number_field("write_count_b", std::atoll(f.Label7.caption.c_str()))});
 }
 
+// The jobs of this bench that left the writer's unit in a file, or why none
+// are named.
+void print_unit_seen(const main_form& f, output& out) {
+    const auto& look = f.look;
+    if (!look.unit_sha256.empty())
+        out.result("UNIT             " + look.unit_sha256, {text_field("unit_sha256", look.unit_sha256)});
+    for (const auto& seen : look.unit_seen)
+        out.result("  HELD BY        " + seen.time + "  " + seen.operation + "  " + seen.file +
+                       (seen.kept.empty() ? "" : "\n                 kept " + seen.kept),
+                   {text_field("unit_seen", seen.time), text_field("operation", seen.operation),
+                    text_field("file", seen.file), text_field("kept", seen.kept)});
+    if (!look.unit_note.empty()) out.result("  " + look.unit_note, {text_field("unit_note", look.unit_note)});
+}
+
+void print_lock_reads(const main_form& f, output& out) {
+    for (const auto& read : f.lock_reads)
+        out.result(read.block + " " + (read.locked ? "ROCK EXISTBLOCK (locked)" : "ROCK NONBLOCK (not locked)"),
+                   {text_field("block", read.block), number_field("locked", read.locked ? 1 : 0)});
+}
+
 void print_info(const main_form& f, output& out) {
     const auto& look = f.look;
     const std::string memories = look.holds_memories ? "held" : "blank";
@@ -70,19 +90,29 @@ void print_info(const main_form& f, output& out) {
                 number_field("write_count_a", std::atoll(f.Label6.caption.c_str())),
                 number_field("write_count_b", std::atoll(f.Label7.caption.c_str())),
                 text_field("memories", memories)});
+    print_unit_seen(f, out);
 }
 
 void print_differences(const main_form& f, output& out) {
     for (const auto& d : f.look.differences) {
-        char offset[16] = "";
-        if (d.offset >= 0) std::snprintf(offset, sizeof offset, "%02X", d.offset);
         std::vector<field> fields = {text_field("where", d.where), text_field("file", d.file),
                                      text_field("writer", d.writer)};
-        if (d.offset >= 0) fields.push_back(number_field("offset", d.offset));
-        out.result("DIFFERENT " + d.where + (d.offset >= 0 ? std::string(" offset ") + offset : "") + ": file " +
-                       d.file + ", writer " + d.writer,
+        if (d.offset >= 0)
+            for (field x : {number_field("offset", d.offset), number_field("bytes", d.bytes), text_field("runs", d.runs),
+                            text_field("file_bytes", d.file_bytes), text_field("writer_bytes", d.writer_bytes),
+                            text_field("bits", d.bits)})
+                fields.push_back(std::move(x));
+        out.result("DIFFERENT " + d.where + ": " + (d.offset >= 0 ? d.text : "file " + d.file + ", writer " + d.writer),
                    fields);
     }
+    long long pages = 0, bytes = 0;
+    for (const auto& d : f.look.differences)
+        if (d.offset >= 0) ++pages, bytes += d.bytes;
+    if (!f.look.differences.empty())
+        out.result("DIFFERENT IN ALL " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + " in " +
+                       std::to_string(pages) + (pages == 1 ? " page" : " pages"),
+                   {text_field("where", "total"), number_field("bytes", bytes), number_field("pages", pages)});
+    print_unit_seen(f, out);
 }
 
 }  // namespace
@@ -95,6 +125,10 @@ const std::vector<operation>& operations() {
          .what = "SAVE MEMORIES TO FILE into FILE (created if missing); the writer's memories are erased once "
                  "they are verified in FILE",
          .example = "torvela-cli save unit.dat", .files = 1, .rehearsed = true},
+        {.name = "backup", .click = backup_memories_Click, .file = file_use::memories_save,
+         .what = "the save's read and verify into FILE (created if missing), its copy kept and recorded, and no "
+                 "erase: the writer keeps its memories",
+         .example = "torvela-cli backup unit-before-repair.dat", .files = 1, .rehearsed = true},
         {.name = "transmit", .click = ramdata_store_Click, .file = file_use::memories_file,
          .what = "TRANSMIT MEMORIES from FILE", .example = "torvela-cli transmit unit.dat", .files = 1,
          .rehearsed = true},
@@ -125,7 +159,7 @@ const std::vector<operation>& operations() {
          .rehearsed = true},
         {.name = "lock-read", .click = rockbit_read_Click, .how = start::needs_open_port,
          .what = "read the lock bits of --blocks (needs --m32r or --m16c)",
-         .example = "torvela-cli --m32r --blocks 3 lock-read", .needs_family = true},
+         .example = "torvela-cli --m32r --blocks 3 lock-read", .needs_family = true, .results = print_lock_reads},
         {.name = "lock-set", .click = rockbit_set_Click, .how = start::needs_open_port,
          .what = "set the lock bits of --blocks (needs --m32r or --m16c)",
          .example = "torvela-cli --m32r --blocks 3 lock-set", .needs_family = true, .lists_blocks = true,
@@ -143,12 +177,17 @@ const std::vector<operation>& operations() {
          .what = "read the writer's write counts", .example = "torvela-cli write-count",
          .results = print_write_counts},
         {.name = "info", .click = start_writer_info,
-         .what = "what the writer holds: CPU type, machine version, write counts, memories held or blank "
-                 "(reads only)",
+         .what = "what the writer holds: CPU type, machine version, write counts, memories held or blank, and "
+                 "the jobs of this bench that left the same unit in a file (reads only)",
          .example = "torvela-cli --port COM2 --json info", .results = print_info},
         {.name = "compare", .click = start_memories_compare, .file = file_use::memories_file,
          .what = "FILE against the writer's memories, page by page (reads only; exit 4 when they differ)",
          .example = "torvela-cli compare unit.dat", .files = 1, .results = print_differences},
+        {.name = "read-rom", .click = start_rom_read, .file = file_use::rom_output,
+         .what = "the ROM image the writer holds, read into FILE as S-records at the addresses transmit-rom "
+                 "writes them from (needs --m32r or --m16c; --blocks: only those; blank pages left out; reads only)",
+         .example = "torvela-cli --m16c read-rom held-image.mot", .files = 1, .takes_blocks = true,
+         .needs_map = true},
         {.name = "show", .file = file_use::memories_file, .how = start::no_writer,
          .what = "a memories file page by page, in hex with its text (no port)", .example = "torvela-cli show unit.dat",
          .files = 1, .run = show_file},
@@ -262,6 +301,7 @@ int help_operation(const operation& op) {
     say(stdout, "\noptions it takes: %s\n", takes.c_str());
     if (op.run == show_history) say(stdout, "\n--outcome NAME takes one of:\n  %s\n", outcome_list("\n  ").c_str());
     if (op.needs_family) say(stdout, "\nneeds --m32r or --m16c (the block map) and --blocks\n");
+    if (op.needs_map) say(stdout, "\nneeds --m32r or --m16c (the block map); --blocks chooses among its blocks\n");
     if (op.rehearsed) say(stdout, "\n--dry-run shows its checks and what it would send, without the port\n");
     return success;
 }
@@ -391,14 +431,15 @@ std::string parse(const std::vector<std::string>& args, options& o) {
     // Set but empty is no choice of port: never COM1 by default then.
     if (port_env_empty && !o.choices.com && o.device.empty() && o.op->how != start::no_writer)
         return "TORVELA_PORT is set but empty: name the port in it or with --port, or unset it for COM1";
-    if (o.choices.family == cpu_choice::none && o.op->needs_family) return std::string(o.op->name) + " needs --m32r or --m16c (the block map)";
+    if (o.choices.family == cpu_choice::none && (o.op->needs_family || o.op->needs_map))
+        return std::string(o.op->name) + " needs --m32r or --m16c (the block map)";
     if (rest.size() < static_cast<std::size_t>(1 + o.op->files))
         return std::string(o.op->name) + " needs " + (o.op->files == 2 ? "two FILEs" : "a FILE");
     if (rest.size() > static_cast<std::size_t>(1 + o.op->files)) return "too many arguments";
     if (o.choices.blocks) {
         if (o.choices.family == cpu_choice::m16c)
             for (const int label : *o.choices.blocks)
-                if (label > 6) return "--blocks: the M16C map has ブロック０ to ブロック６";
+                if (!check_box_of({&m16c_family, label})) return "--blocks: the M16C map has ブロック０ to ブロック６";
         if (o.op->needs_family)
             if (std::string why = blocks_never_sent(o.choices.family, *o.choices.blocks); !why.empty())
                 return "--blocks: " + why;

@@ -28,11 +28,10 @@ namespace {
 // image's in the writer's store.
 constexpr std::uint32_t control_pages_end = 0x2000;
 
-// The blocks erased, as the window labels them: the writer's code n is the
-// block of check box n + 3.
+// The blocks erased, as the window labels them.
 std::string block_list(const main_form& f, const std::vector<int>& codes) {
     std::string out;
-    for (const int code : codes) out += (out.empty() ? "" : ", ") + block_named(f, code + 3);
+    for (const int code : codes) out += (out.empty() ? "" : ", ") + label_of_code(block_map(f), code).text();
     return out.empty() ? "none" : out;
 }
 

@@ -175,8 +175,21 @@ run 0 --trace compare "$work/unit.dat"
 check "compare of the unit's own file says OK" grep -q "COMPARE MEMORIES OK" "$work/out"
 cat "$work/out" >>"$work/frames"
 run 4 --port=COM1 compare "$work/changed.dat"
-check "compare names the differing page and offset" grep -q "DIFFERENT 00000500 offset 4F" "$work/out"
+check "compare names the differing page and every differing byte" grep -q "DIFFERENT 00000500: 1 byte differs (4F)" "$work/out"
 check "compare says nothing was written" grep -q "nothing was written or erased" "$work/err"
+# The unit saved earlier as unit.dat is named wherever the writer holds it.
+cp "$work/unit.dat" "$work/renamed copy.dat"
+run 0 info
+check "info names the saved file that holds the writer's unit" grep -q "HELD BY .*save memories to file  $work/unit.dat" "$work/out"
+# A backup: the save's file, and the writer keeps its memories.
+run 0 backup "$work/before-repair.dat"
+check "the backup is the saved file byte for byte" cmp -s "$work/unit.dat" "$work/before-repair.dat"
+check "the backup erased nothing" grep -q "BACKUP MEMORIES TO FILE COMPLETE" "$work/out"
+run 2 backup "$work/unit.dat"
+check "a backup never replaces saved memories" grep -q "holds saved memories" "$work/err"
+run 0 --json history --unit "$work/renamed copy.dat"
+check "the backup is recorded with the unit and its kept copy" \
+    grep -q '"operation":"backup memories to file".*"unit_sha256":"[0-9a-f]\{64\}".*"kept":"/' "$work/out"
 # A job whose record cannot be written ends as it would, and says so.
 mkdir -p "$work/taken" && : >"$work/taken/torvela"
 XDG_DATA_HOME=$work/taken run 0 info
@@ -191,6 +204,7 @@ check "the looks sent no write, erase, lock or switch command" \
 TORVELA_PORT=COM9 "$cli" info >"$work/out" 2>"$work/err"
 check "TORVELA_PORT chooses the port" [ $? = 3 ]
 check "TORVELA_PORT's port is named" grep -q "COM9" "$work/err"
+check "a missing port's error names the ports that are there" grep -q "the ports present here: COM1 (" "$work/err"
 run 0 show "$work/unit.dat"
 check "show prints the header" grep -q "^HEADER  UNIT_1/V2.0_A/LINE_3/" "$work/out"
 check "show prints every page" grep -q "^PAGE 00007F00" "$work/out"
@@ -267,8 +281,18 @@ if command -v srec_cat >/dev/null; then
     script -qec "'$cli' transmit-rom '$work/image.mot'" /dev/null >"$work/tty"
     check "on a terminal the progress line is redrawn in place" grep -q $'\r *[0-9.]*  WRITE  PAGES 8/16 .* LEFT *\r' "$work/tty"
     check "on a terminal no progress line of its own per page" not grep -q "PAGES 8/16.*LEFT"$'\r'"*$" "$work/tty"
+    # The image read back, from ブロック０ only (64 pages, 16 of them written).
+    run 0 --m32r --blocks 0 read-rom "$work/read back.mot"
+    check "read-rom names the pages that held data" grep -q "16 of the 64 pages of the M32R image area held data" "$work/err"
+    run 2 --m32r read-rom "$work/unit.dat"
+    check "read-rom never replaces saved memories" grep -q "holds saved memories" "$work/err"
     stop_sim
     check "the image is stored at 020000" cmp -s -n 4096 -i 0:131072 "$work/image.bin" "$work/rom.bin"
+    start_sim --save "$work/rom again.bin"
+    run 0 transmit-rom "$work/read back.mot"
+    stop_sim
+    check "the image read back gives the same image area" cmp -s -n 393216 -i 131072:131072 "$work/rom.bin" "$work/rom again.bin"
+    check "and the same control pages" cmp -s -n 8192 "$work/rom.bin" "$work/rom again.bin"
     # Every operation that changes the writer, and verify, rehearsed with -n
     # beside a live writer on COM1: each says what it would send, and not a
     # frame reaches the writer.

@@ -13,6 +13,8 @@ const cpu_family m32r_family = {
     {"ブロック０00000000-00003FFF", "ブロック１00004000-00005FFF", "ブロック２00006000-00007FFF",
      "ブロック３00008000-0000FFFF", "ブロック４00010000-0001FFFF", "ブロック５00020000-0002FFFF",
      "ブロック６00030000-0003FFFF", "ブロック７00040000-0004FFFF", "ブロック８00050000-0005FFFF"},
+    {0, 1, 2, 3, 4, 5, 6, 7, 8},
+    {-1, -1, 0, 1, 2, 3, 4, 5, 6},
     {{{0x0000, 0x003F},
       {0x0040, 0x005F},
       {0x0060, 0x007F},
@@ -40,6 +42,11 @@ const cpu_family m16c_family = {
     7,
     {"ブロック６0C0000-0CFFFF", "ブロック５0D0000-0DFFFF", "ブロック４0E0000-0EFFFF", "ブロック３0F0000-0F7FFF",
      "ブロック２0F8000-0F9FFF", "ブロック１0FA000-0FBFFF", "ブロック０0FC000-0FFFFF", no_block_text, no_block_text},
+    // Its map runs from the top block down; the boxes past ブロック０ stand
+    // for nothing.
+    {6, 5, 4, 3, 2, 1, 0, -1, -1},
+    // The codes go with the boxes, whichever map labels them.
+    {-1, -1, 0, 1, 2, 3, 4, 5, 6},
     {{{0x0C00, 0x0CFF},
       {0x0D00, 0x0DFF},
       {0x0E00, 0x0EFF},
@@ -69,6 +76,35 @@ int cpu_family::block_of_page(std::uint16_t page) const {
         if (page >= r.first && page <= r.last) return i;
     }
     return -1;
+}
+
+std::string block_label::text() const {
+    static const char* const digits[] = {"０", "１", "２", "３", "４", "５", "６", "７", "８"};
+    if (!is_block() || number > 8) return no_block_text;
+    return std::string("ブロック") + digits[number];
+}
+
+int check_box_of(block_label b) {
+    if (!b.is_block()) return 0;
+    for (std::size_t i = 0; i < b.family->box_label.size(); ++i)
+        if (b.family->box_label[i] == b.number) return static_cast<int>(i) + 1;
+    return 0;
+}
+
+int writer_code_of(block_label b) {
+    const int box = check_box_of(b);
+    return box == 0 ? -1 : b.family->box_code[static_cast<std::size_t>(box - 1)];
+}
+
+block_label label_of_box(const cpu_family& family, int box) {
+    if (box < 1 || box > 9) return {&family, -1};
+    return {&family, family.box_label[static_cast<std::size_t>(box - 1)]};
+}
+
+block_label label_of_code(const cpu_family& family, int code) {
+    for (std::size_t i = 0; i < family.box_code.size(); ++i)
+        if (code >= 0 && family.box_code[i] == code) return label_of_box(family, static_cast<int>(i) + 1);
+    return {&family, -1};
 }
 
 const cpu_family* family_of_code(std::uint8_t b0, std::uint8_t b1) {

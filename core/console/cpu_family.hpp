@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace torvela {
@@ -20,6 +21,12 @@ struct cpu_family {
     // past `blocks` stand for no block.
     int blocks;
     std::array<const char*, 9> block_captions;
+    // A block's numberings, per check box (Check1..Check9, the block
+    // dialog's boxes in the same order): the N of the label ブロックN beside
+    // it, and the code the writer is sent for it (its block_select element
+    // less 2); -1 where the box stands for no block or no code.
+    std::array<std::int8_t, 9> box_label;
+    std::array<std::int8_t, 9> box_code;
     // The image pages (address bits 8-23) each box's block holds.
     struct page_range {
         std::uint16_t first, last;
@@ -49,6 +56,24 @@ struct cpu_family {
 
 extern const cpu_family m32r_family;
 extern const cpu_family m16c_family;
+
+// A block as the window labels it: ブロックN of a family's map. Every front
+// end, the dry run, the notes and the history name a block this way; the
+// check box and the writer's code are taken from it here, and only here.
+struct block_label {
+    const cpu_family* family = nullptr;
+    int number = -1;  // the N of ブロックN; -1: no block
+    bool is_block() const { return family && number >= 0; }
+    // "ブロック３" (full-width digit), or the dash of a box with no block.
+    std::string text() const;
+};
+// The check box (1..9) beside the label, or 0 where its map has none.
+int check_box_of(block_label b);
+// The code the writer is sent for the block, or -1 when it has none.
+int writer_code_of(block_label b);
+// The label beside check box `box` (1..9), and the block of a writer's code.
+block_label label_of_box(const cpu_family& family, int box);
+block_label label_of_code(const cpu_family& family, int code);
 
 // The family whose CPU page starts with these bytes, or null.
 const cpu_family* family_of_code(std::uint8_t b0, std::uint8_t b1);

@@ -164,7 +164,7 @@ void Timer3_Timer(main_form& f) {
             f.arrow_frame = static_cast<std::int16_t>((k + 1) % 5);
         }
     }
-    if (f.job_no == 4) {
+    if (f.job_no == 4 || f.job_no == 10) {  // a save or its backup
         k = f.arrow_frame;
         if (k >= 0 && k <= 4) {
             for (int i = 0; i <= 4; ++i) f.image(12 + i).visible = (i == k);
@@ -198,16 +198,15 @@ void stop_busy_indicator(main_form& f, indicator reset) {
         for (int n = 12; n <= 16; ++n) f.image(n).visible = false;
 }
 
-constexpr std::size_t block_label_bytes = sizeof("ブロック０") - 1;
-
-// A block as the window labels it beside its check box: "ブロック２".
-// The range beside it in the window is the target's map, not what the
-// writer erases or locks, and is not named. Without a family chosen the
-// codes the writer is sent follow the M32R map.
-std::string block_named(const main_form& f, int check) {
-    std::string caption = f.check(check).caption;
-    if (caption.rfind("ブロック", 0) != 0) caption = m32r_family.block_captions[static_cast<std::size_t>(check - 1)];
-    return caption.substr(0, std::min(caption.size(), block_label_bytes));
+const cpu_family& block_map(const main_form& f) {
+    if (f.cpu_is_m16c == 1) return m16c_family;
+    if (f.cpu_is_m32r == 1) return m32r_family;
+    const cpu_family* image = flash_family(f.Label2.caption);
+    return image ? *image : m32r_family;
 }
+
+// The range beside a block in the window is the target's map, not what the
+// writer erases or locks, and is not named.
+std::string block_named(const main_form& f, int check) { return label_of_box(block_map(f), check).text(); }
 
 }  // namespace torvela

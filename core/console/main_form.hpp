@@ -212,10 +212,29 @@ struct main_form {
         struct difference {
             std::string where;  // "CPU", "header" or "00000500"
             int offset = -1;    // a page's first differing byte
-            std::string file, writer;
+            std::string file, writer;  // the first differing byte, or the CPU or header line
+            // Of a page: every differing byte, as compare_pages gives them,
+            // and the sentence that names them.
+            int bytes = 0;
+            std::string runs, file_bytes, writer_bytes, bits, text;
         };
         std::vector<difference> differences;
+        // Jobs 8 and 9: the jobs of this bench's history that left the same
+        // unit in a file (the file, or the copy its save kept), newest
+        // first; `unit_note` says when none did or the history was not read.
+        struct same_unit {
+            std::string time, operation, file, kept;
+        };
+        std::vector<same_unit> unit_seen;
+        std::string unit_sha256, unit_note;
     } look;
+    // A lock bit read: each block read, as the window labels it, and whether
+    // it is locked.
+    struct lock_read {
+        std::string block;
+        bool locked;
+    };
+    std::vector<lock_read> lock_reads;
     // The private folder of the work files, made by Form_Load.
     std::unique_ptr<private_work_folder> work;
     // The job history every operation's end goes into, and where a save
@@ -256,7 +275,7 @@ struct main_form {
     control ramdata_get, ramdata_store, flashall_write, unit_3mode, writer_versionup,
         flashblock_write;
     control rockbit_non, rockbit_on, block_erase, verify, write_count, command1, id_check,
-        rockbit_set, rockbit_read, swon_en, target_write, write, Command3;
+        rockbit_set, rockbit_read, swon_en, target_write, write, Command3, backup_memories;
     control Combo1, Combo3, targetnumber, ID, privious_id_match, privious_id, ID_label;
     control Check1, Check2, Check3, Check4, Check5, Check6, Check7, Check8, Check9, Check10;
     control Label23, Label24, Label25, Label26, Label27, Label28, Label29, Label30, Label31;
@@ -301,7 +320,9 @@ void start_progress(main_form& f, int total, main_form::page_progress::kind what
                     std::vector<main_form::page_progress::pass_plan> later = {}, int closing_phases = 1);
 void page_done(main_form& f);
 
-
+// The family whose map the blocks are read in: the one chosen (Option1,
+// Option2), else the one the chosen image's conversion set, else M32R's.
+const cpu_family& block_map(const main_form& f);
 // Check box `check`'s block as the window labels it: "ブロック２".
 std::string block_named(const main_form& f, int check);
 

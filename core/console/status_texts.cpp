@@ -30,6 +30,8 @@ constexpr status_text table[] = {
     {"ライタ書き込み回数読込ＯＫ", o::success},
     {"WRITER INFORMATION COMPLETE", o::success},
     {"COMPARE MEMORIES OK", o::success},
+    {"BACKUP MEMORIES TO FILE COMPLETE", o::success},
+    {"READ ROM DATA COMPLETE", o::success},
     // ---- failures
     {"PORT OPEN ERROR", o::no_port,
      "COMn could not be opened; the detail names the device and the system's reason",
@@ -73,7 +75,7 @@ constexpr status_text table[] = {
      "the memories could not be put in the chosen file; the writer was not erased and still holds them (a "
      "verified copy may be kept, the detail names it)",
      "free the disk or choose another file, save again"},
-    {"VERIFY ERROR", o::writer_refused, "a page read back differs from the file twice (the page and byte are named)",
+    {"VERIFY ERROR", o::writer_refused, "a page read back differs from the file twice (the page and every differing byte are named)",
      "write again; check the unit"},
     {"WRITER-ID ERROR", o::file_problem, "the file is not a writer program", "choose the writer's program file"},
     {"ROCK BIT ERROR", o::writer_refused, "the writer did not set the lock bit of the named block",

@@ -191,6 +191,9 @@ void erased_blocks(const main_form& f, std::vector<std::string>& done) {
     if (!partly.empty()) done.push_back(partly);
 }
 
+// A save, its backup and the ROM read make the chosen file anew.
+bool writes_chosen_file(const main_form& f) { return saving_memories(f) || f.job_no == 11; }
+
 // What a save that did not complete leaves: before its commit the writer
 // and the chosen file are as they were; after it the file holds the unit
 // and the writer's memories area is as far erased as the job got.
@@ -276,7 +279,7 @@ void end_job(main_form& f, const job_end& how) {
     if (how.result != outcome::success && how.result != outcome::none && how.result != outcome::interrupted &&
         how.result != outcome::different) {
         std::string now;
-        if (f.job_no == 4)
+        if (writes_chosen_file(f))
             // A failed commit (the new file neither pending nor in place)
             // has said what holds the memories already.
             now = f.save.active() || f.save.committed() ? save_now(f) : "";
@@ -333,7 +336,7 @@ namespace {
 
 // What a job stopped from outside leaves on the writer and in its file.
 std::string left_behind(const main_form& f) {
-    if (f.job_no == 4) return save_now(f);
+    if (writes_chosen_file(f)) return save_now(f);
     if (!f.writer_changed) return "nothing was erased or written: the writer is as it was";
     return writer_now(f);
 }

@@ -33,6 +33,11 @@ constexpr phase_entry save_memories_phases[] = {
     {15, job4_phase15}, {11, job4_phase11}, {13, job4_phase13}, {3, job4_phase3},
 };
 
+constexpr phase_entry backup_memories_phases[] = {
+    {99, job10_phase99}, {12, job4_phase12}, {16, job4_phase16}, {14, job4_phase14},
+    {15, job4_phase15},  {11, job4_phase11}, {13, job10_phase13},
+};
+
 constexpr phase_entry transmit_memories_phases[] = {
     {99, job6_phase99}, {12, job6_phase12}, {16, job6_phase16}, {17, job6_phase17},
     {14, job6_phase14}, {3, job6_phase3},   {1, job6_phase1},   {13, job6_phase13},
@@ -47,6 +52,7 @@ constexpr phase_entry erase_all_phases[] = {
 
 constexpr phase_entry writer_info_phases[] = {{99, job8_phase99}, {12, look_phase12}, {21, job8_phase21}};
 constexpr phase_entry memories_compare_phases[] = {{99, job9_phase99}, {12, look_phase12}, {21, job9_phase21}};
+constexpr phase_entry rom_read_phases[] = {{99, job11_phase99}, {12, look_phase12}, {21, job11_phase21}};
 
 // One row per job; each row lists the phases the job handles.
 constexpr job_entry jobs[] = {
@@ -60,6 +66,8 @@ constexpr job_entry jobs[] = {
     // Beyond the window's buttons: looks that send only reads.
     {8, "writer information", file_used::none, writer_info_phases},
     {9, "compare memories", file_used::memories, memories_compare_phases},
+    {10, "backup memories to file", file_used::memories, backup_memories_phases},
+    {11, "read ROM data", file_used::rom_data, rom_read_phases},
 };
 
 // The job table's row for `job_no`; null for no job.

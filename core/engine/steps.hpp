@@ -82,6 +82,10 @@ void job4_phase15(main_form&);
 void job4_phase11(main_form&);
 void job4_phase13(main_form&);
 void job4_phase3(main_form&);
+void job10_phase99(main_form&);
+void job11_phase99(main_form&);
+void job11_phase21(main_form&);
+void job10_phase13(main_form&);
 
 // job 6, transmit memories
 void job6_phase99(main_form&);

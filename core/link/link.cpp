@@ -162,8 +162,10 @@ bool block_to_send(const main_form& f) {
 void send_block_command(main_form& f, std::uint8_t echo_row) {
     for (int i = 2; i <= 8; ++i) {
         if (f.block_select[i] != 1) continue;
-        f.block_frame = {protocol::block_frame_mark, static_cast<std::uint8_t>(i - 2), 0, 0};
-        f.MSComm1.note(block_named(f, i + 1) + " goes to the writer as its block " + std::to_string(i - 2));
+        const cpu_family& map = block_map(f);
+        const int code = map.box_code[static_cast<std::size_t>(i)];
+        f.block_frame = {protocol::block_frame_mark, static_cast<std::uint8_t>(code), 0, 0};
+        f.MSComm1.note(label_of_box(map, i + 1).text() + " goes to the writer as its block " + std::to_string(code));
         note_change(f, f.tx_frame[0], i + 1);
         send_bytes(f, f.tx_frame);
         f.block_select[i] = 0;

@@ -22,6 +22,8 @@ void write_memories_header(main_form& f);
 void advance_page_address(main_form& f);
 
 void ramdata_get_Click(main_form& f);
+// The save's read and verify into the chosen file, and no erase.
+void backup_memories_Click(main_form& f);
 void ramdata_store_Click(main_form& f);
 
 // Ends a job whose file ran out or is unusable: message, job over,

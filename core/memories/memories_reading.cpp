@@ -24,22 +24,7 @@ std::string page_digits(const page_bytes& page) {
     return out;
 }
 
-std::string differing_bytes(const page_bytes& a, const page_bytes& b) {
-    std::string runs;
-    char r[40];  // two offsets of up to 16 digits
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i] == b[i]) continue;
-        std::size_t to = i;
-        while (to + 1 < a.size() && a[to + 1] != b[to + 1]) ++to;
-        if (to == i)
-            std::snprintf(r, sizeof r, "%02zX", i);
-        else
-            std::snprintf(r, sizeof r, "%02zX-%02zX", i, to);
-        runs += (runs.empty() ? "" : ", ") + std::string(r);
-        i = to;
-    }
-    return runs;
-}
+std::string differing_bytes(const page_bytes& a, const page_bytes& b) { return compare_pages(a, b).runs; }
 
 std::string page_runs(const std::vector<std::uint32_t>& pages) {
     auto hex6 = [](std::uint32_t v) {

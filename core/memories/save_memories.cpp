@@ -1,4 +1,5 @@
-// Job 4, SAVE MEMORIES TO FILE.
+// Job 4, SAVE MEMORIES TO FILE, and job 10, its backup (the same up to the
+// commit, which ends it: the writer keeps its memories).
 //
 // The lifecycle of the file, in the order the phases run:
 //   click     f.save.begin: a new hidden file beside the chosen one (the
@@ -92,9 +93,12 @@ bool start_memories_pass(main_form& f, bool opened, std::uint8_t command) {
     return true;
 }
 
-void ramdata_get_Click(main_form& f) {
+namespace {
+
+// SAVE MEMORIES TO FILE and its backup share every step up to the commit.
+void start_save(main_form& f, const char* question, std::uint8_t job) {
     if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
-    if (!f.msgbox.yes_no("OK TO SAVE MEMORIES TO FILE?", "TORVELA")) return;
+    if (!f.msgbox.yes_no(question, "TORVELA")) return;
     // Whether units are kept is known before the unit leaves the writer.
     if (f.history && !f.history->kept_setting_problem.empty()) {
         report(f, outcome::file_problem, "FILE OPEN ERROR");
@@ -117,7 +121,63 @@ void ramdata_get_Click(main_form& f) {
     }
     f.Check10.value = 0;
     f.block_filter_on = 1;
-    begin_job(f, 4);
+    begin_job(f, job);
+}
+
+// The commit of both: the verified file in the chosen file's place, its
+// record and kept copy. False when the file could not be put there (the
+// job has ended, the writer untouched).
+bool commit_saved_file(main_form& f) {
+    f.files.close(1);
+    // The verified file as it is, for its record and the copy kept once it
+    // is in place.
+    const std::string verified = read_new_file(f);
+    if (!f.save.commit(verified)) {
+        f.detail = f.save.problem() + "; the writer still holds the memories" +
+                   (f.save.kept_copy().empty() ? std::string() : ", and so does " + f.save.kept_copy());
+        abort_sequence(f, outcome::file_problem, "FILE SAVE ERROR");
+        // The writer still holds the memories; the file named here is a
+        // verified copy of them, and may be the only one on the disk.
+        if (!f.save.kept_copy().empty())
+            f.msgbox.inform("FILE SAVE ERROR: THE VERIFIED MEMORIES ARE KEPT IN\n" + f.save.kept_copy() +
+                                "\n(" + f.save.problem() + "; the writer still holds the memories)",
+                            "TORVELA");
+        return false;
+    }
+    if (!verified.empty()) {
+        f.found.file_resolved = f.save.written();
+        f.found.file_sha256 = sha256_hex(verified);
+        f.found.unit_sha256 = unit_sha256(verified);
+    }
+    keep_unit(f, verified);
+    return true;
+}
+
+// What the end of a save or backup adds to its success text.
+void say_where_saved(main_form& f) {
+    // The chosen name is a link: the operator is told which file holds the
+    // memories.
+    if (!f.found.unkept.empty()) f.detail = f.found.unkept + "; " + f.memory_file_path + " holds it";
+    if (!f.save.written_elsewhere().empty())
+        f.detail = "the memories are in " + f.save.written_elsewhere() + ", where the link " + f.memory_file_path +
+                   " leads" + (f.detail.empty() ? "" : "; " + f.detail);
+}
+
+}  // namespace
+
+void ramdata_get_Click(main_form& f) { start_save(f, "OK TO SAVE MEMORIES TO FILE?", 4); }
+
+// A chosen memories file is never replaced by a backup, as SAVE MEMORIES
+// TO FILE is not offered for one.
+void backup_memories_Click(main_form& f) {
+    if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
+    if (!f.ramdata_get.visible) {
+        report(f, outcome::file_problem, "FILE OPEN ERROR");
+        f.detail = "nothing was sent: " + f.memory_file_path +
+                   " holds saved memories, which a backup would replace; choose a new file for the backup";
+        return;
+    }
+    start_save(f, "OK TO BACKUP MEMORIES TO FILE?", 10);
 }
 
 void job4_phase99(main_form& f) {
@@ -152,39 +212,24 @@ void job4_phase11(main_form& f) {
 
 // The memories are in the chosen file before the writer loses them.
 void job4_phase13(main_form& f) {
-    f.files.close(1);
-    // The verified file as it is, for its record and the copy kept once it
-    // is in place.
-    const std::string verified = read_new_file(f);
-    if (!f.save.commit(verified)) {
-        f.detail = f.save.problem() + "; the writer still holds the memories" +
-                   (f.save.kept_copy().empty() ? std::string() : ", and so does " + f.save.kept_copy());
-        abort_sequence(f, outcome::file_problem, "FILE SAVE ERROR");
-        // The writer still holds the memories; the file named here is a
-        // verified copy of them, and may be the only one on the disk.
-        if (!f.save.kept_copy().empty())
-            f.msgbox.inform("FILE SAVE ERROR: THE VERIFIED MEMORIES ARE KEPT IN\n" + f.save.kept_copy() +
-                                "\n(" + f.save.problem() + "; the writer still holds the memories)",
-                            "TORVELA");
-        return;
-    }
-    if (!verified.empty()) {
-        f.found.file_resolved = f.save.written();
-        f.found.file_sha256 = sha256_hex(verified);
-        f.found.unit_sha256 = unit_sha256(verified);
-    }
-    keep_unit(f, verified);
-    start_job_erase(f, memories_blocks);
+    if (commit_saved_file(f)) start_job_erase(f, memories_blocks);
 }
 
 void job4_phase3(main_form& f) {
-    // The chosen name is a link: the operator is told which file holds the
-    // memories.
-    if (!f.found.unkept.empty()) f.detail = f.found.unkept + "; " + f.memory_file_path + " holds it";
-    if (!f.save.written_elsewhere().empty())
-        f.detail = "the memories are in " + f.save.written_elsewhere() + ", where the link " + f.memory_file_path +
-                   " leads" + (f.detail.empty() ? "" : "; " + f.detail);
+    say_where_saved(f);
     end_job(f, {outcome::success, "SAVE MEMORIES TO FILE COMPLETE", indicator::all, port_after::closed});
+}
+
+// Job 10, the backup: the save's phases up to the commit, and no erase.
+void job10_phase99(main_form& f) {
+    f.Label9.caption = "START TO BACKUP MEMORIES TO FILE";
+    start_writer_id_check(f);
+}
+
+void job10_phase13(main_form& f) {
+    if (!commit_saved_file(f)) return;
+    say_where_saved(f);
+    end_job(f, {outcome::success, "BACKUP MEMORIES TO FILE COMPLETE", indicator::all, port_after::closed});
 }
 
 }  // namespace torvela

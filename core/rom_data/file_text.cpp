@@ -10,6 +10,8 @@
 #include "platform/seq_files.hpp"
 #include "rom_data/file_text.hpp"
 
+#include <cstdio>
+
 namespace torvela {
 
 namespace {
@@ -48,6 +50,42 @@ int data_digit(char c) { return code(c) > 58 ? code(c) - 55 : code(c) - 48; }
 int address_digit(char c) { return code(c) >= 65 ? code(c) - 55 : code(c) - 48; }
 
 std::string hex2(std::uint8_t b) { return {hex_digit(b >> 4), hex_digit(b)}; }
+
+page_difference compare_pages(const page_bytes& file, const page_bytes& writer) {
+    page_difference d;
+    char r[16];
+    for (std::size_t i = 0; i < file.size(); ++i) {
+        if (file[i] == writer[i]) continue;
+        std::size_t to = i;
+        while (to + 1 < file.size() && file[to + 1] != writer[to + 1]) ++to;
+        if (to == i)
+            std::snprintf(r, sizeof r, "%02zX", i);
+        else
+            std::snprintf(r, sizeof r, "%02zX-%02zX", i, to);
+        d.runs += (d.runs.empty() ? "" : ", ") + std::string(r);
+        i = to;
+    }
+    for (std::size_t i = 0; i < file.size(); ++i) {
+        if (file[i] == writer[i]) continue;
+        if (d.count++ == 0) d.first = static_cast<int>(i);
+        const char* gap = d.file.empty() ? "" : " ";
+        d.file += gap + hex2(file[i]);
+        d.writer += gap + hex2(writer[i]);
+        d.bits += gap + hex2(static_cast<std::uint8_t>(file[i] ^ writer[i]));
+    }
+    return d;
+}
+
+std::string difference_text(const page_difference& d, std::size_t shown) {
+    auto first = [&](const std::string& pairs) {
+        return pairs.size() <= shown * 3 ? pairs : pairs.substr(0, shown * 3 - 1) + " ...";
+    };
+    std::string text = std::to_string(d.count) + (d.count == 1 ? " byte differs (" : " bytes differ (") + d.runs +
+                       "): the file has " + first(d.file) + ", the writer " + first(d.writer) + " (bits " +
+                       first(d.bits) + ")";
+    if (static_cast<std::size_t>(d.count) > shown) text += ", the first " + std::to_string(shown) + " shown";
+    return text;
+}
 
 std::string address_line(std::uint32_t page_address) {
     std::string line(8, '0');

@@ -33,5 +33,7 @@ void start_verify_pass(main_form& f, bool image_only, page_command command = pag
 // The 32 nibbles of a writer program ID text; false when a character has
 // no nibble value.
 bool writer_program_id_matches(const main_form& f);
+// Why the converted file is no writer program, or empty when it is one.
+std::string writer_program_id_problem(const main_form& f);
 
 }  // namespace torvela

@@ -32,6 +32,23 @@ using page_bytes = std::array<std::uint8_t, 256>;
 int data_digit(char c);
 int address_digit(char c);
 std::string hex2(std::uint8_t b);
+
+// Every byte in which two pages differ, in order: how many, their runs as
+// differing_bytes gives them, and the bytes themselves.
+struct page_difference {
+    int count = 0;
+    std::string runs;
+    // The differing bytes in hex, one pair each, space between: the file's,
+    // the writer's, and the bits that changed (their exclusive or).
+    std::string file, writer, bits;
+    int first = -1;  // offset of the first
+};
+page_difference compare_pages(const page_bytes& file, const page_bytes& writer);
+// The difference as an engineer reads it: "3 bytes differ (10, 20-21): the
+// file has 41 42 43, the writer 40 02 C3 (bits 01 40 80)"; past `shown`
+// bytes the values are cut, and say so.
+std::string difference_text(const page_difference& d, std::size_t shown = 16);
+
 // The address line of a page: its address as eight hex digits ("000C0000").
 std::string address_line(std::uint32_t page_address);
 // The address line of the page numbered `page` (256 bytes a page).

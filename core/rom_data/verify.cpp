@@ -24,26 +24,23 @@ enum verify_row : std::uint8_t {
 
 namespace {
 
-// Compares the expected page with the reply; every difference counts.
+// Compares the expected page with the reply; every difference counts, and
+// the detail names every differing byte of the page.
 bool compare(main_form& f, const page_bytes& expected) {
-    bool same = true;
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        if (expected[i] == f.rx_bytes[i]) continue;
-        if (same) {
-            char where[96];
-            std::snprintf(where, sizeof where, "page %02X%02X%02X differs at byte %zu (the writer has %02X, the file %02X)",
-                          f.address_frame[1], f.address_frame[2], f.address_frame[3], i, f.rx_bytes[i], expected[i]);
-            f.detail = std::string("read back from the writer on ") + port_named(f) + ", " + where +
-                       "; a second difference ends the job, and the writer keeps what it holds";
-        }
-        same = false;
-        report(f, outcome::writer_refused, "VERIFY ERROR");
-        control* const labels[] = {&f.Label4,  &f.Label5,  &f.Label6,  &f.Label7,  &f.Label17,
-                                   &f.Label18, &f.Label19, &f.Label20, &f.Label21, &f.Label22};
-        for (std::size_t k = 0; k < 10; ++k) labels[k]->caption = std::to_string(f.rx_bytes[k]);
-        f.engine_step = 0;
-    }
-    return same;
+    page_bytes got{};
+    std::copy_n(f.rx_bytes.begin(), got.size(), got.begin());
+    const page_difference d = compare_pages(expected, got);
+    if (d.count == 0) return true;
+    char where[32];
+    std::snprintf(where, sizeof where, "page %02X%02X%02X", f.address_frame[1], f.address_frame[2], f.address_frame[3]);
+    f.detail = std::string("read back from the writer on ") + port_named(f) + ", " + where + ": " + difference_text(d) +
+               "; a second difference ends the job, and the writer keeps what it holds";
+    report(f, outcome::writer_refused, "VERIFY ERROR");
+    control* const labels[] = {&f.Label4,  &f.Label5,  &f.Label6,  &f.Label7,  &f.Label17,
+                               &f.Label18, &f.Label19, &f.Label20, &f.Label21, &f.Label22};
+    for (std::size_t k = 0; k < 10; ++k) labels[k]->caption = std::to_string(f.rx_bytes[k]);
+    f.engine_step = 0;
+    return false;
 }
 
 // A mismatch: the first in a job lets the phase run again from the first
@@ -63,6 +60,8 @@ bool convert_only(main_form& f) {
     case conversion::ok:
         return true;
     case conversion::no_file:
+        f.detail = f.memory_file_path + " could not be read (it is gone, or no plain file), or the tool's work "
+                   "file for it could not be made; nothing was sent";
         report(f, outcome::file_problem, "FILE OPEN ERROR");
         return false;
     case conversion::bad_record:

@@ -25,6 +25,7 @@ bool may_start(const main_form& f) { return f.MSComm1.PortOpen() && f.engine_ste
 void per_block(main_form& f, const char* prompt, const char* title, const exchange& x) {
     if (!may_start(f)) return;
     f.block_select.fill(0);
+    f.lock_reads.clear();
     if (!f.msgbox.yes_no(prompt, title)) return;
     // With the M16C map no block is selected: nothing is sent and no result
     // is shown.
@@ -63,6 +64,10 @@ void block_read(main_form& f) {
         return;
     }
     report(f, outcome::success, a != 0 ? "ROCK NONBLOCK" : "ROCK EXISTBLOCK");
+    // The status shows the last block's; each block read is named.
+    const block_label block = label_of_code(block_map(f), f.block_frame[1]);
+    f.lock_reads.push_back({block.text(), a == 0});
+    f.MSComm1.note(block.text() + (a == 0 ? ": locked" : ": not locked"));
     f.engine_step = read_next;
 }
 

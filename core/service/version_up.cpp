@@ -8,6 +8,7 @@
 #include "erase/erase.hpp"
 #include "link/link.hpp"
 #include "link/protocol.hpp"
+#include "rom_data/memory_files.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/page_exchange.hpp"
 #include "engine/writer_id.hpp"
@@ -35,6 +36,15 @@ bool writer_program_id_matches(const main_form& f) {
     return true;
 }
 
+std::string writer_program_id_problem(const main_form& f) {
+    if (writer_program_id_matches(f)) return {};
+    std::string want;
+    for (const std::uint8_t b : protocol::writer_program_id) want += hex2(b);
+    return f.memory_file_path + " is no writer program: the ID code its image carries reads " +
+           std::string(f.id_code_text.begin(), f.id_code_text.begin() + 32) + ", a writer program's is " + want +
+           "; nothing was sent to the writer";
+}
+
 void writer_versionup_Click(main_form& f) {
     if (f.memory_file_path.empty() || f.engine_step != 0 || f.job_no != 0) return;
     if (!f.msgbox.yes_no("ROM WRITER VERSION UP ?", "ROM WRITER VERSION UP CHECK")) return;
@@ -50,7 +60,8 @@ void job1_phase99(main_form& f) {
         abort_sequence(f, outcome::file_problem, nullptr, file1::close);
         return;
     }
-    if (!writer_program_id_matches(f)) {
+    if (const std::string why = writer_program_id_problem(f); !why.empty()) {
+        f.detail = why;
         abort_sequence(f, outcome::file_problem, "WRITER-ID ERROR");
         return;
     }

@@ -84,6 +84,9 @@ constexpr control_design table[] = {
     {&F::write, "write", K::button, 120 + 3 * col, svc_top + 2 * row, bw, bh, "書き込み", false, write_Click, nullptr},
     {&F::Command3, "Command3", K::button, 120 + 0 * col, svc_top + 3 * row, bw, bh, "通信切断", false, Command3_Click, nullptr},
     {&F::Combo1, "Combo1", K::combo, 120 + 1 * col, svc_top + 3 * row, 2600, 345, "", false, Combo1_Click, nullptr},
+    // The save's read and verify without its erase: the writer keeps the unit.
+    {&F::backup_memories, "backup_memories", K::button, 120 + 3 * col, svc_top + 3 * row, bw, bh, "BACKUP MEMORIES", false,
+     backup_memories_Click, nullptr},
     {&F::targetnumber, "targetnumber", K::label, 120, svc_top + 4 * row, 4200, 255, "THE COUNT OF WRITING ROM DATA TO TARGET:", false},
     {&F::Combo3, "Combo3", K::combo, 4440, svc_top + 4 * row, 1500, 345, "", false, Combo3_Click, Combo3_Change},
     {&F::ID_label, "ID_label", K::label, 120, svc_top + 5 * row, 3000, 255, "前回のIDと今回のIDが違う", false},

@@ -23,13 +23,8 @@ struct script_choices {
     std::optional<std::string> id;        // the previous ID (ticks privious_id_match)
 };
 void set_up_form(main_form& f, const script_choices& c);
-// The check box (1..9) beside ブロック`label` in the block map of `family`
-// (M32R when none is chosen), or 0 where that map has no such block. The
-// block dialog's boxes pair with the same blocks in the same order.
-int check_of_block(cpu_choice family, int label);
-// The family whose map a block label is read in: the one chosen, else the
-// one the chosen image's conversion set.
-cpu_choice block_map_of(const main_form& f);
+// The map a script's block labels are read in (M32R when none is chosen).
+const cpu_family& family_of(cpu_choice family);
 // Why the blocks chosen cannot go to the writer by a block erase or a lock
 // bit command, an empty text when they can: the writer is sent no code for
 // M32R's ブロック０ and ブロック１, nor any block of the M16C map.
@@ -40,9 +35,6 @@ std::string blocks_to_send(const main_form& f);
 // The block dialog answered as an operator would: the boxes of the blocks
 // `labels` names ticked (in the map of the chosen image), then OK.
 void answer_block_form(main_form& f, block_form& dlg, const std::optional<std::set<int>>& labels);
-// The blocks ticked now, as "3,4", or "none".
-std::string ticked_blocks(main_form& f);
-
 // What an operation's file is.
 enum class file_use {
     none,
@@ -50,6 +42,7 @@ enum class file_use {
     memories_file,  // a memories file (checked as TRANSMIT MEMORIES checks it)
     rom_data,       // a ROM data file (converted as the job converts it)
     any_file,       // any readable file (the window's chosen file)
+    rom_output,     // a file a ROM image is read into: new, empty, or a ROM data file the tool reads
 };
 enum class rom_filter { store, own };  // which block filter converts ROM data
 // Chooses `file` as SELECT FILE does, and why the operation cannot use it
