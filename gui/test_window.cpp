@@ -251,6 +251,27 @@ private slots:
         QVERIFY(w.rect().contains(w.widget("kept_units")->geometry()));
     }
 
+    // BACKUP MEMORIES in the service view: the save's file, and the writer
+    // keeps its unit, so a save after it takes the same unit out.
+    void backup_leaves_the_unit() {
+        start_sim();
+        const QString backup = home_.path() + "/backup.dat", saved = home_.path() + "/saved.dat";
+        main_window w;
+        w.show();
+        w.set_service_view(true);
+        QVERIFY(choose(w, backup));
+        QTRY_VERIFY(w.widget("backup_memories")->isVisible());
+        QCOMPARE(run_job(w, "backup_memories"), QString("BACKUP MEMORIES TO FILE COMPLETE"));
+        QVERIFY(choose(w, saved));
+        QCOMPARE(run_job(w, "ramdata_get"), QString("SAVE MEMORIES TO FILE COMPLETE"));
+        QFile a(backup), b(saved);
+        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        const QByteArray bytes = a.readAll();
+        QCOMPARE(bytes.count('\n'), 642);
+        QCOMPARE(bytes, b.readAll());
+        stop_sim();
+    }
+
     // A transmit the writer refuses: why and what stands, in the operator's
     // view, in the words the command line prints; gone with the next start.
     void refused_transmit_says_why() {
