@@ -22,9 +22,7 @@ bool device_port::PortOpen(bool open) {
     open_ = open_device();
     // A device that is not there: the operator is shown the ports that are,
     // as `ports` lists them. Nothing is opened to find them.
-    std::error_code ec;
-    if (!open_ && advice_.empty() && (device_.empty() || !std::filesystem::exists(path_from_utf8(device_), ec)))
-        advice_ = ports_present();
+    if (!open_ && advice_.empty() && !device_present(device_)) advice_ = ports_present();
     return open_;
 }
 
@@ -62,8 +60,7 @@ std::vector<port_state> com_ports() {
     std::vector<port_state> ports;
     for (int n = 1; n <= 16; ++n) {
         const port_choice c = resolve_port(n);
-        std::error_code ec;
-        const bool there = !c.device.empty() && std::filesystem::exists(path_from_utf8(c.device), ec);
+        const bool there = device_present(c.device);
         ports.push_back({n, c.device, !c.error.empty() ? c.error : there ? present_for_me(c.device) : "missing"});
     }
     return ports;

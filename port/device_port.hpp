@@ -32,6 +32,9 @@ struct open_right {
     std::string group;
 };
 open_right open_right_of(const std::string& device);
+// Whether the device is there: a file of the system's (POSIX), a DOS device
+// the system has (Windows: \\.\COMn).
+bool device_present(const std::string& device);
 // $XDG_CONFIG_HOME/torvela/ports, else ~/.config/torvela/ports (POSIX).
 std::string ports_folder();
 

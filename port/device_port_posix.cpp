@@ -174,6 +174,11 @@ bool set_line(int fd, std::string& why, std::vector<unsigned char>& found) {
 
 }  // namespace
 
+bool device_present(const std::string& device) {
+    std::error_code ec;
+    return !device.empty() && std::filesystem::exists(path_from_utf8(device), ec);
+}
+
 open_right open_right_of(const std::string& device) {
     if (::access(device.c_str(), R_OK | W_OK) == 0 || errno != EACCES) return {};
     struct stat st {};

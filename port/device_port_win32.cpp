@@ -17,6 +17,16 @@ port_choice resolve_port(int n) { return {"\\\\.\\COM" + std::to_string(n), {}};
 
 open_right open_right_of(const std::string&) { return {}; }
 
+// A COM port is there when the system has a DOS device of its name (what
+// the serial driver, or Wine's mapping, makes for it); the file system
+// does not tell of devices.
+bool device_present(const std::string& device) {
+    std::wstring name(device.begin(), device.end());
+    if (name.rfind(L"\\\\.\\", 0) == 0) name = name.substr(4);
+    wchar_t target[512];
+    return !name.empty() && QueryDosDeviceW(name.c_str(), target, 512) != 0;
+}
+
 namespace {
 
 HANDLE as_handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
