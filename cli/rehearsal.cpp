@@ -31,7 +31,10 @@ constexpr std::uint32_t control_pages_end = 0x2000;
 // The blocks erased, as the window labels them.
 std::string block_list(const main_form& f, const std::vector<int>& codes) {
     std::string out;
-    for (const int code : codes) out += (out.empty() ? "" : ", ") + label_of_code(block_map(f), code).text();
+    for (const int code : codes) {
+        const block_label label = label_of_code(block_map(f), code);
+        out += (out.empty() ? "" : ", ") + (label.is_block() ? label.text() : "the writer's block " + std::to_string(code));
+    }
     return out.empty() ? "none" : out;
 }
 

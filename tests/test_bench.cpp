@@ -388,6 +388,11 @@ TEST(BlockNumbering, AnM16CBlockWriteStaysInItsBlock) {
     EXPECT_EQ(image_pages.front(), 0x058000u);
     EXPECT_EQ(image_pages.back(), 0x059F00u);
     EXPECT_TRUE(store_equals(r.sim, 0x58000, image.substr(0x38000, 0x2000)));
+    // Its erase went by the boxes: the two the M16C map labels no block are
+    // named by the code they sent.
+    EXPECT_EQ(r.sim.erased_blocks, (std::vector<int>{0, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(block_named(*r.form, 3), "ブロック４");
+    EXPECT_EQ(block_named(*r.form, 8), "the writer's block 5");
 }
 
 // ---- the lock bit read and the refusals ----------------------------------------

@@ -33,6 +33,14 @@ struct terminal {
     }
 };
 
+// A ports folder of the test's own, as $XDG_CONFIG_HOME/torvela/ports.
+std::filesystem::path own_ports_folder(const private_work_folder& dir) {
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    const std::filesystem::path ports = std::filesystem::path(dir.path()) / "torvela" / "ports";
+    std::filesystem::create_directories(ports);
+    return ports;
+}
+
 }  // namespace
 
 TEST(DevicePort, OpensRaw57600EightNoneOneWithoutFlowControl) {
@@ -126,9 +134,7 @@ TEST(DevicePort, OpenFailuresSayWhy) {
 TEST(DevicePort, ComNumbersStandForTheLinkOrNothing) {
     namespace fs = std::filesystem;
     private_work_folder dir;
-    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-    const fs::path ports = fs::path(dir.path()) / "torvela" / "ports";
-    fs::create_directories(ports);
+    const fs::path ports = own_ports_folder(dir);
     terminal t, other;
     fs::create_symlink(t.name, ports / "com3");
     fs::create_symlink(dir.file("unplugged"), ports / "com4");
@@ -194,9 +200,7 @@ TEST(DevicePort, ComNumbersStandForTheLinkOrNothing) {
 TEST(DevicePort, AMissingDeviceNamesThePortsPresent) {
     namespace fs = std::filesystem;
     private_work_folder dir;
-    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-    const fs::path ports = fs::path(dir.path()) / "torvela" / "ports";
-    fs::create_directories(ports);
+    const fs::path ports = own_ports_folder(dir);
     terminal t, busy;
     fs::create_symlink(t.name, ports / "com2");
     fs::create_symlink(dir.file("unplugged"), ports / "com7");

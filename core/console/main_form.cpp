@@ -206,7 +206,13 @@ const cpu_family& block_map(const main_form& f) {
 }
 
 // The range beside a block in the window is the target's map, not what the
-// writer erases or locks, and is not named.
-std::string block_named(const main_form& f, int check) { return label_of_box(block_map(f), check).text(); }
+// writer erases or locks, and is not named. A box that stands for no block
+// of the map (M16C's last two) still sends its code: it is named by that.
+std::string block_named(const main_form& f, int check) {
+    const cpu_family& map = block_map(f);
+    const block_label label = label_of_box(map, check);
+    if (label.is_block() || check < 1 || check > 9) return label.text();
+    return "the writer's block " + std::to_string(map.box_code[static_cast<std::size_t>(check - 1)]);
+}
 
 }  // namespace torvela

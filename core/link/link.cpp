@@ -165,7 +165,7 @@ void send_block_command(main_form& f, std::uint8_t echo_row) {
         const cpu_family& map = block_map(f);
         const int code = map.box_code[static_cast<std::size_t>(i)];
         f.block_frame = {protocol::block_frame_mark, static_cast<std::uint8_t>(code), 0, 0};
-        f.MSComm1.note(label_of_box(map, i + 1).text() + " goes to the writer as its block " + std::to_string(code));
+        f.MSComm1.note(block_named(f, i + 1) + " goes to the writer as its block " + std::to_string(code));
         note_change(f, f.tx_frame[0], i + 1);
         send_bytes(f, f.tx_frame);
         f.block_select[i] = 0;
