@@ -187,6 +187,10 @@ check "the backup is the saved file byte for byte" cmp -s "$work/unit.dat" "$wor
 check "the backup erased nothing" grep -q "BACKUP MEMORIES TO FILE COMPLETE" "$work/out"
 run 2 backup "$work/unit.dat"
 check "a backup never replaces saved memories" grep -q "holds saved memories" "$work/err"
+run 0 --m32r --blocks 3,5 lock-read
+check "lock-read names each block it read" grep -qx "ブロック５ ROCK NONBLOCK (not locked)" "$work/out"
+run 0 --json --m32r --blocks 3 lock-read
+check "lock-read's JSON names the block" json_field "$work/out" block "ブロック３"
 run 0 --json history --unit "$work/renamed copy.dat"
 check "the backup is recorded with the unit and its kept copy" \
     grep -q '"operation":"backup memories to file".*"unit_sha256":"[0-9a-f]\{64\}".*"kept":"/' "$work/out"
