@@ -5,6 +5,7 @@
 // and the refusals that say why.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 
 #include "engine/engine.hpp"
@@ -238,6 +239,27 @@ TEST(ReadRom, ReplacesOnlyWhatItReads) {
         }
     }
     EXPECT_TRUE(sent(r).empty());
+}
+
+// The chosen name taken by a folder while the writer is read: nothing is
+// replaced, the image read is kept beside it and named, the writer was
+// only read.
+TEST(ReadRom, AReadThatCannotReplaceTheFileKeepsTheImage) {
+    bench_rig r;
+    r.choose_blocks(cpu_choice::m32r, {2});
+    const std::string file = r.dir.file("out.mot");
+    ASSERT_EQ(check_operation_file(*r.form, file_use::rom_output, file, rom_filter::store), "");
+    start_rom_read(*r.form);
+    std::filesystem::create_directory(path_from_utf8(file));
+    ASSERT_TRUE(r.run_job());
+    EXPECT_EQ(r.form->Label9.caption, "FILE SAVE ERROR");
+    const std::string kept = r.form->save.kept_copy();
+    ASSERT_FALSE(kept.empty());
+    EXPECT_NE(r.form->detail.find("the image read is in " + kept), std::string::npos) << r.form->detail;
+    EXPECT_NE(r.form->detail.find("nothing was erased or written on it"), std::string::npos) << r.form->detail;
+    EXPECT_EQ(read_file(kept).rfind("S0030000FC\r\n", 0), 0u);
+    EXPECT_TRUE(std::filesystem::is_directory(path_from_utf8(file)));
+    EXPECT_EQ(r.sim.pages_written, 0);
 }
 
 // ---- the unit recognised -------------------------------------------------------

@@ -221,9 +221,11 @@ void job11_phase21(main_form& f) {
     const bool whole = out && std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
     if (out) std::fclose(out);
     if (!whole || !f.save.commit(text)) {
+        // A read that could not replace the file is kept beside it.
         f.detail = f.memory_file_path + " was not written: " +
                    (whole ? f.save.problem() : std::string("the new file beside it could not be written")) +
-                   "; the writer was only read, nothing on it changed";
+                   (f.save.kept_copy().empty() ? "" : "; the image read is in " + f.save.kept_copy()) +
+                   "; the writer was only read: nothing was erased or written on it";
         end_job(f, {outcome::file_problem, "FILE SAVE ERROR", indicator::all, port_after::closed});
         return;
     }
