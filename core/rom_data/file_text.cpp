@@ -53,7 +53,7 @@ std::string hex2(std::uint8_t b) { return {hex_digit(b >> 4), hex_digit(b)}; }
 
 page_difference compare_pages(const page_bytes& file, const page_bytes& writer) {
     page_difference d;
-    char r[16];
+    char r[40];  // two offsets of up to 16 digits
     for (std::size_t i = 0; i < file.size(); ++i) {
         if (file[i] == writer[i]) continue;
         std::size_t to = i;
