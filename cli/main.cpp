@@ -94,20 +94,20 @@ void print_info(const main_form& f, output& out) {
 }
 
 void print_differences(const main_form& f, output& out) {
+    long long pages = 0, bytes = 0;
     for (const auto& d : f.look.differences) {
         std::vector<field> fields = {text_field("where", d.where), text_field("file", d.file),
                                      text_field("writer", d.writer)};
-        if (d.offset >= 0)
+        if (d.offset >= 0) {  // a page, not the CPU or header line
+            ++pages, bytes += d.bytes;
             for (field x : {number_field("offset", d.offset), number_field("bytes", d.bytes), text_field("runs", d.runs),
                             text_field("file_bytes", d.file_bytes), text_field("writer_bytes", d.writer_bytes),
                             text_field("bits", d.bits)})
                 fields.push_back(std::move(x));
+        }
         out.result("DIFFERENT " + d.where + ": " + (d.offset >= 0 ? d.text : "file " + d.file + ", writer " + d.writer),
                    fields);
     }
-    long long pages = 0, bytes = 0;
-    for (const auto& d : f.look.differences)
-        if (d.offset >= 0) ++pages, bytes += d.bytes;
     if (!f.look.differences.empty())
         out.result("DIFFERENT IN ALL " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + " in " +
                        std::to_string(pages) + (pages == 1 ? " page" : " pages"),

@@ -34,11 +34,6 @@ std::optional<memories_image> read_memories(const std::string& path, output& out
     return memories_image_of(copy);
 }
 
-// The first byte in which two pages differ.
-long long first_difference(const page_bytes& a, const page_bytes& b) {
-    return std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin();
-}
-
 }  // namespace
 
 int show_file(const options& o, output& out) {
@@ -69,12 +64,12 @@ int diff_files(const options& o, output& out) {
     }
     int pages = 0;
     for (std::size_t p = 0; p < a->pages.size(); ++p) {
-        const std::string ranges = differing_bytes(a->pages[p], b->pages[p]);
-        if (ranges.empty()) continue;
+        const page_difference d = compare_pages(a->pages[p], b->pages[p]);
+        if (d.count == 0) continue;
         ++pages;
-        out.result(page_address_line(p) + " bytes " + ranges,
-                   {text_field("where", page_address_line(p)),
-                    number_field("offset", first_difference(a->pages[p], b->pages[p])), text_field("bytes", ranges)});
+        out.result(page_address_line(p) + " bytes " + d.runs,
+                   {text_field("where", page_address_line(p)), number_field("offset", d.first),
+                    text_field("bytes", d.runs)});
     }
     const bool equal = differ == 0 && pages == 0;
     const std::string summary = equal ? "the two memories files are equal"

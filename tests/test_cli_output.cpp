@@ -65,7 +65,7 @@ TEST(MemoriesReading, DifferingBytesAsRuns) {
         if (c.runs == "00-FF")
             for (auto& byte : b) byte = static_cast<std::uint8_t>(~byte);
         for (const std::size_t at : c.changed) b[at] ^= 0x01;
-        EXPECT_EQ(torvela::differing_bytes(a, b), c.runs);
+        EXPECT_EQ(torvela::compare_pages(a, b).runs, c.runs);
     }
 }
 

@@ -24,8 +24,6 @@ std::string page_digits(const page_bytes& page) {
     return out;
 }
 
-std::string differing_bytes(const page_bytes& a, const page_bytes& b) { return compare_pages(a, b).runs; }
-
 std::string page_runs(const std::vector<std::uint32_t>& pages) {
     auto hex6 = [](std::uint32_t v) {
         char b[12];

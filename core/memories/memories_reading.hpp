@@ -1,5 +1,5 @@
 // A service engineer's reading of memories files: a page as hex rows, and
-// where two pages differ.
+// store pages as runs (where two pages differ is compare_pages).
 #pragma once
 
 #include <string>
@@ -14,9 +14,6 @@ namespace torvela {
 std::string hex_row(const page_bytes& page, std::size_t at);
 // A page's 512 digits, as its four lines in a memories file.
 std::string page_digits(const page_bytes& page);
-// The runs of bytes in which two pages differ, as "00-1F, 80"; empty when
-// they are equal.
-std::string differing_bytes(const page_bytes& a, const page_bytes& b);
 // Store pages (their addresses) as runs of consecutive pages, in the order
 // given: "000000, 000500-000600, 020000-020F00"; "none" for no page.
 std::string page_runs(const std::vector<std::uint32_t>& pages);

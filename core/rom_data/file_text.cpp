@@ -63,15 +63,14 @@ page_difference compare_pages(const page_bytes& file, const page_bytes& writer) 
         else
             std::snprintf(r, sizeof r, "%02zX-%02zX", i, to);
         d.runs += (d.runs.empty() ? "" : ", ") + std::string(r);
+        if (d.count == 0) d.first = static_cast<int>(i);
+        for (; i <= to; ++i, ++d.count) {
+            const char* gap = d.file.empty() ? "" : " ";
+            d.file += gap + hex2(file[i]);
+            d.writer += gap + hex2(writer[i]);
+            d.bits += gap + hex2(static_cast<std::uint8_t>(file[i] ^ writer[i]));
+        }
         i = to;
-    }
-    for (std::size_t i = 0; i < file.size(); ++i) {
-        if (file[i] == writer[i]) continue;
-        if (d.count++ == 0) d.first = static_cast<int>(i);
-        const char* gap = d.file.empty() ? "" : " ";
-        d.file += gap + hex2(file[i]);
-        d.writer += gap + hex2(writer[i]);
-        d.bits += gap + hex2(static_cast<std::uint8_t>(file[i] ^ writer[i]));
     }
     return d;
 }

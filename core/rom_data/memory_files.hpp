@@ -33,8 +33,8 @@ int data_digit(char c);
 int address_digit(char c);
 std::string hex2(std::uint8_t b);
 
-// Every byte in which two pages differ, in order: how many, their runs as
-// differing_bytes gives them, and the bytes themselves.
+// Every byte in which two pages differ, in order: how many, their runs
+// ("00-1F, 80"), and the bytes themselves.
 struct page_difference {
     int count = 0;
     std::string runs;
