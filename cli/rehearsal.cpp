@@ -31,10 +31,7 @@ constexpr std::uint32_t control_pages_end = 0x2000;
 // The blocks erased, as the window labels them.
 std::string block_list(const main_form& f, const std::vector<int>& codes) {
     std::string out;
-    for (const int code : codes) {
-        const block_label label = label_of_code(block_map(f), code);
-        out += (out.empty() ? "" : ", ") + (label.is_block() ? label.text() : "the writer's block " + std::to_string(code));
-    }
+    for (const int code : codes) out += (out.empty() ? "" : ", ") + block_of_code_named(f, code);
     return out.empty() ? "none" : out;
 }
 

@@ -164,7 +164,7 @@ void Timer3_Timer(main_form& f) {
             f.arrow_frame = static_cast<std::int16_t>((k + 1) % 5);
         }
     }
-    if (f.job_no == 4 || f.job_no == 10) {  // a save or its backup
+    if (saving_memories(f)) {
         k = f.arrow_frame;
         if (k >= 0 && k <= 4) {
             for (int i = 0; i <= 4; ++i) f.image(12 + i).visible = (i == k);
@@ -213,6 +213,11 @@ std::string block_named(const main_form& f, int check) {
     const block_label label = label_of_box(map, check);
     if (label.is_block() || check < 1 || check > 9) return label.text();
     return "the writer's block " + std::to_string(map.box_code[static_cast<std::size_t>(check - 1)]);
+}
+
+std::string block_of_code_named(const main_form& f, int code) {
+    const block_label label = label_of_code(block_map(f), code);
+    return label.is_block() ? label.text() : "the writer's block " + std::to_string(code);
 }
 
 }  // namespace torvela

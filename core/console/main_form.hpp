@@ -320,10 +320,16 @@ void start_progress(main_form& f, int total, main_form::page_progress::kind what
                     std::vector<main_form::page_progress::pass_plan> later = {}, int closing_phases = 1);
 void page_done(main_form& f);
 
+// Whether the job running is a save: SAVE MEMORIES TO FILE (job 4) or its
+// backup (job 10).
+inline bool saving_memories(const main_form& f) { return f.job_no == 4 || f.job_no == 10; }
 // The family whose map the blocks are read in: the one chosen (Option1,
 // Option2), else the one the chosen image's conversion set, else M32R's.
 const cpu_family& block_map(const main_form& f);
-// Check box `check`'s block as the window labels it: "ブロック２".
+// Check box `check`'s block as the window labels it: "ブロック２"; a box
+// with no block in the map, by the writer's code it sends.
 std::string block_named(const main_form& f, int check);
+// The block the writer's code `code` stands for, named as block_named does.
+std::string block_of_code_named(const main_form& f, int code);
 
 }  // namespace torvela

@@ -22,9 +22,6 @@ enum class port_after : bool { stays_open, closed };
 // ---- the job lifecycle --------------------------------------------------------
 // Every job begins here: its number, phase 99, no verify retried, no outcome.
 void begin_job(main_form& f, std::uint8_t job_no);
-// Whether the job running is a save: SAVE MEMORIES TO FILE (job 4) or its
-// backup (job 10).
-inline bool saving_memories(const main_form& f) { return f.job_no == 4 || f.job_no == 10; }
 
 struct job_end {
     outcome result;

@@ -65,9 +65,9 @@ void block_read(main_form& f) {
     }
     report(f, outcome::success, a != 0 ? "ROCK NONBLOCK" : "ROCK EXISTBLOCK");
     // The status shows the last block's; each block read is named.
-    const block_label block = label_of_code(block_map(f), f.block_frame[1]);
-    f.lock_reads.push_back({block.text(), a == 0});
-    f.MSComm1.note(block.text() + (a == 0 ? ": locked" : ": not locked"));
+    const std::string block = block_of_code_named(f, f.block_frame[1]);
+    f.lock_reads.push_back({block, a == 0});
+    f.MSComm1.note(block + (a == 0 ? ": locked" : ": not locked"));
     f.engine_step = read_next;
 }
 
