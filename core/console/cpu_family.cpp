@@ -107,6 +107,14 @@ block_label label_of_code(const cpu_family& family, int code) {
     return {&family, -1};
 }
 
+std::uint16_t cpu_family::store_page(std::uint16_t image_page) const {
+    return static_cast<std::uint16_t>(image_page + store_shift * 0x100);
+}
+
+std::uint16_t cpu_family::image_page(std::uint16_t store_page) const {
+    return static_cast<std::uint16_t>(store_page - store_shift * 0x100);
+}
+
 const cpu_family* family_of_code(std::uint8_t b0, std::uint8_t b1) {
     for (const cpu_family* c : families)
         if (c->code[0] == b0 && c->code[1] == b1) return c;

@@ -52,6 +52,10 @@ struct cpu_family {
     // The box (0-based) whose block holds the image page, or -1 for a page
     // in no block.
     int block_of_page(std::uint16_t page) const;
+    // Where the writer's store keeps an image page (address bits 8-23), and
+    // the image page a store page holds: the high byte moved by store_shift.
+    std::uint16_t store_page(std::uint16_t image_page) const;
+    std::uint16_t image_page(std::uint16_t store_page) const;
 };
 
 extern const cpu_family m32r_family;

@@ -27,9 +27,10 @@ std::optional<std::uint8_t> image_page_filter(const main_form& f, std::uint8_t b
     }
     const cpu_family* family = flash_family(cpu);
     if (f.pass_flag != 1 || !family) return std::nullopt;
-    const int i = family->block_of_page(static_cast<std::uint16_t>(b1 << 8 | b2));
+    const auto page = static_cast<std::uint16_t>(b1 << 8 | b2);
+    const int i = family->block_of_page(page);
     if (i < 0 || unselected(f.fblock(i))) return std::nullopt;
-    return static_cast<std::uint8_t>(b1 + family->store_shift);
+    return static_cast<std::uint8_t>(family->store_page(page) >> 8);
 }
 
 void next_image_page(main_form& f) {

@@ -143,12 +143,6 @@ std::string srecord_line(char type, std::uint32_t address, std::span<const std::
     return line + hex2(static_cast<std::uint8_t>(~sum)) + "\r\n";
 }
 
-// The image page a store page holds, in the family's mapping (image page
-// high byte plus store_shift is the store page's).
-std::uint16_t image_page_of(const cpu_family& family, const page_address& store) {
-    return static_cast<std::uint16_t>(((store[0] - family.store_shift) & 0xFF) << 8 | store[1]);
-}
-
 }  // namespace
 
 std::string rom_image_text(const cpu_family& family, const std::vector<page_address>& store_pages,
@@ -159,7 +153,8 @@ std::string rom_image_text(const cpu_family& family, const std::vector<page_addr
         const page_bytes& page = pages[i];
         if (std::all_of(page.begin(), page.end(), [](std::uint8_t b) { return b == protocol::empty_byte; })) continue;
         ++written;
-        const std::uint32_t base = static_cast<std::uint32_t>(image_page_of(family, store_pages[i])) << 8;
+        const auto store = static_cast<std::uint16_t>(store_pages[i][0] << 8 | store_pages[i][1]);
+        const std::uint32_t base = static_cast<std::uint32_t>(family.image_page(store)) << 8;
         for (std::size_t at = 0; at < page.size(); at += 32)
             text += srecord_line('2', base + static_cast<std::uint32_t>(at), std::span(page).subspan(at, 32));
     }
@@ -173,9 +168,10 @@ std::vector<page_address> rom_pages_to_read(const main_form& f, const cpu_family
     for (int box = 1; box <= 9; ++box) {
         if (f.check(box).value != 1 || !label_of_box(family, box).is_block()) continue;
         const cpu_family::page_range r = family.block_pages[static_cast<std::size_t>(box - 1)];
-        for (unsigned p = r.first; p <= r.last; ++p)
-            pages.push_back({static_cast<std::uint8_t>((p >> 8) + static_cast<unsigned>(family.store_shift)),
-                             static_cast<std::uint8_t>(p)});
+        for (unsigned p = r.first; p <= r.last; ++p) {
+            const std::uint16_t store = family.store_page(static_cast<std::uint16_t>(p));
+            pages.push_back({static_cast<std::uint8_t>(store >> 8), static_cast<std::uint8_t>(store)});
+        }
     }
     std::sort(pages.begin(), pages.end());
     return pages;
