@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console/main_form.hpp"
+#include "platform/job_history.hpp"
 #include "window/script_setup.hpp"
 #include "output.hpp"
 
@@ -53,6 +54,7 @@ struct options {
     // history's filters: the jobs on one file, of one machine version,
     // with one outcome; the saves of the unit a memories file holds.
     std::optional<std::string> on_file, machine_version, outcome_named, unit_of;
+    bool from_shop = false;  // history --shop: every bench's, from the shop
 };
 
 // The dialogs answered from the arguments: the operation's file, the
@@ -74,6 +76,17 @@ int list_ports(const options& o, output& out);
 int show_file(const options& o, output& out);
 int diff_files(const options& o, output& out);
 int show_history(const options& o, output& out);
+int sync_shop(const options& o, output& out);
+int shop_unit(const options& o, output& out);
+// A record as the shop holds it: the bench's, and the shop's own members.
+struct shop_record {
+    torvela::job_record r;
+    std::string bench, received;
+    bool unit_held = false;
+};
+// Every bench's records that the shop holds and --unit's digest and
+// --outcome choose (the other filters are the caller's); false with why.
+bool shop_records(const options& o, const std::string& unit, std::vector<shop_record>& records, std::string& why);
 
 // The form as the options set it up, and why the operation's file cannot
 // be used (an empty text when it can).

@@ -32,6 +32,7 @@
 #include "service/look.hpp"
 #include "memories/memories.hpp"
 #include "platform/job_history.hpp"
+#include "platform/shop_outbox.hpp"
 #include "platform/seq_files.hpp"
 #include "rom_data/image_jobs.hpp"
 #include "rom_data/page_exchange.hpp"
@@ -197,8 +198,15 @@ const std::vector<operation>& operations() {
         {.name = "history", .how = start::no_writer,
          .what = "the jobs of every window and command line, newest last, with the copies of the units the saves "
                  "kept (no port); --file FILE, --machine-version TEXT, --outcome NAME and --unit FILE (the saves of "
-                 "the unit FILE holds) choose among them",
+                 "the unit FILE holds) choose among them; --shop: every bench's, from the shop",
          .example = "torvela-cli history --unit unit.dat", .run = show_history},
+        {.name = "sync", .how = start::no_writer,
+         .what = "the records waiting in this bench's outbox to the shop (exit 0 when none waits after it)",
+         .example = "torvela-cli sync", .run = sync_shop},
+        {.name = "shop-unit", .how = start::no_writer,
+         .what = "a unit the shop keeps, by its record's id (history --shop --json) or its SHA-256, into the new "
+                 "FILE, its SHA-256 checked",
+         .example = "torvela-cli shop-unit 0123456789abcdef0123456789abcdef unit.dat", .files = 2, .run = shop_unit},
         {.name = "ports", .how = start::no_writer,
          .what = "COM1 to COM16: the device each stands for and whether it is there; the serial devices present",
          .example = "torvela-cli ports", .run = list_ports},
@@ -215,6 +223,7 @@ const operation* find_operation(std::string_view name) {
 }
 
 std::string synopsis(const operation& op) {
+    if (op.run == shop_unit) return std::string(op.name) + " ID FILE";
     return std::string(op.name) + (op.files == 2 ? " FILE FILE" : op.files == 1 ? " FILE" : "");
 }
 
@@ -297,7 +306,7 @@ int help_operation(const operation& op) {
     for (const char* option : checked_options)
         if (takes_option(op, option)) takes += std::string(" ") + option;
     if (op.rehearsed) takes += " --dry-run";
-    if (op.run == show_history) takes += " --file --machine-version --outcome --unit";
+    if (op.run == show_history) takes += " --file --machine-version --outcome --unit --shop";
     say(stdout, "\noptions it takes: %s\n", takes.c_str());
     if (op.run == show_history) say(stdout, "\n--outcome NAME takes one of:\n  %s\n", outcome_list("\n  ").c_str());
     if (op.needs_family) say(stdout, "\nneeds --m32r or --m16c (the block map) and --blocks\n");
@@ -399,6 +408,10 @@ std::string parse_option(const std::vector<std::string>& args, std::size_t& i, o
         o.choices.family = a == "--m32r" ? cpu_choice::m32r : cpu_choice::m16c;
         return {};
     }
+    if (a == "--shop") {
+        o.from_shop = true;
+        return {};
+    }
     bool* flag = a == "--trace" ? &o.trace : a == "--quiet" ? &o.quiet : a == "--json" ? &o.json
                : a == "--dry-run" ? &o.dry_run : a == "--yes" ? &o.yes : nullptr;
     if (!flag) return "unknown option " + a;
@@ -444,8 +457,8 @@ std::string parse(const std::vector<std::string>& args, options& o) {
             if (std::string why = blocks_never_sent(o.choices.family, *o.choices.blocks); !why.empty())
                 return "--blocks: " + why;
     }
-    if ((o.on_file || o.machine_version || o.outcome_named || o.unit_of) && o.op->run != show_history)
-        return "--file, --machine-version, --outcome and --unit choose among the jobs of history only";
+    if ((o.on_file || o.machine_version || o.outcome_named || o.unit_of || o.from_shop) && o.op->run != show_history)
+        return "--file, --machine-version, --outcome, --unit and --shop choose among the jobs of history only";
     if (o.outcome_named && !is_outcome_name(*o.outcome_named))
         return "--outcome: \"" + *o.outcome_named + "\" is no outcome; the outcomes are " + outcome_list(", ");
     if (o.dry_run && !o.op->rehearsed)
@@ -560,6 +573,16 @@ int conclude(const main_form& f, const options& o, output& out, int interrupted_
     return code;
 }
 
+// The job's record (and any an earlier job left) to the shop: the job is
+// done whatever the shop does; its end note says what waits.
+void publish_waiting(main_form& f, const shop_address& shop, const shop_outbox& outbox) {
+    const std::unique_ptr<http_client> http = make_http_client();
+    const shop_outbox::delivery d =
+        outbox.deliver(shop, *http, std::chrono::steady_clock::now() + std::chrono::seconds(5));
+    if (const std::string note = outbox.waiting_note(d); !note.empty())
+        f.detail += (f.detail.empty() ? "" : "; ") + note;
+}
+
 int run_with_writer(const options& o, output& out) {
     catch_interrupts();
     std_seq_files files;
@@ -572,6 +595,15 @@ int run_with_writer(const options& o, output& out) {
     job_history history = job_history::for_user();
     f.history = &history;
     f.program = "torvela-cli";
+    // With a shop named, each record goes through the outbox; it is sent
+    // once the job has ended, within a few seconds, or waits.
+    const shop_address shop = shop_address::for_user();
+    const shop_outbox outbox(history);
+    if (shop.named())
+        f.publish = [&](const job_record& r) {
+            std::string why;
+            return outbox.put(r, why) ? std::string() : "the record of this job did not reach the outbox for the shop: " + why;
+        };
     front_driver driver(f, serial, timer_driver::offered::by_one_loop);
     driver.load(now_ms());
     if (const std::string why = set_up(f, o); !why.empty()) {
@@ -613,6 +645,7 @@ int run_with_writer(const options& o, output& out) {
 #ifdef _WIN32
     cleaned_up = true;
 #endif
+    if (shop.named()) publish_waiting(f, shop, outbox);
     return conclude(f, o, out, code);
 }
 

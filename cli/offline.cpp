@@ -157,27 +157,44 @@ int show_history(const options& o, output& out) {
         }
         unit_sha = unit_sha256(copy);
     }
-    const job_history::listing listing = history.read();
-    if (!listing.refused.empty()) {
-        const std::string said = "the job history is not read: " + listing.refused +
-                                 "; nothing in it is trusted until this user alone may write it";
-        say(stderr, "torvela-cli: %s\n", said.c_str());
-        out.end("file problem", "", said, unusable);
-        return unusable;
+    // The bench's own history, or every bench's from the shop.
+    std::vector<shop_record> listed;
+    std::vector<std::string> notes;
+    if (o.from_shop) {
+        std::string why;
+        if (!shop_records(o, unit_sha, listed, why)) {
+            say(stderr, "torvela-cli: %s\n", why.c_str());
+            out.end("failed", "", why, failed);
+            return failed;
+        }
+    } else {
+        job_history::listing listing = history.read();
+        if (!listing.refused.empty()) {
+            const std::string said = "the job history is not read: " + listing.refused +
+                                     "; nothing in it is trusted until this user alone may write it";
+            say(stderr, "torvela-cli: %s\n", said.c_str());
+            out.end("file problem", "", said, unusable);
+            return unusable;
+        }
+        for (job_record& r : listing.records) listed.push_back({std::move(r), "", "", false});
+        notes = std::move(listing.notes);
     }
-    for (const std::string& note : listing.notes) say(stderr, "torvela-cli: %s\n", note.c_str());
+    for (const std::string& note : notes) say(stderr, "torvela-cli: %s\n", note.c_str());
     int shown = 0;
-    for (const job_record& r : listing.records) {
+    for (const shop_record& s : listed) {
+        const job_record& r = s.r;
         if (o.on_file && !same_file(r.file, *o.on_file) && !(!r.file_resolved.empty() && same_file(r.file_resolved, *o.on_file)))
             continue;
         if (o.machine_version && !version_matches(r.machine_version, *o.machine_version)) continue;
         if (o.outcome_named && r.outcome != *o.outcome_named) continue;
         if (o.unit_of && r.unit_sha256 != unit_sha) continue;
         ++shown;
-        // A kept copy is offered only as its save kept it.
-        const std::string kept_check = history.check_kept(r);
-        std::string line = r.time + "  " + r.program + "  " + r.port + "  " + r.operation + "  " + r.outcome + "  " +
-                           r.status;
+        // A kept copy is offered only as its save kept it: here, checked
+        // by its SHA-256; at the shop, as shop-unit fetches it.
+        const std::string kept_check = o.from_shop ? (s.unit_held || r.kept.empty() ? "" : "not at the shop")
+                                                   : history.check_kept(r);
+        std::string line = (o.from_shop ? s.bench + "  " : "") + r.time + "  " + r.program + "  " + r.port + "  " +
+                           r.operation + "  " + r.outcome + "  " + r.status;
         if (!r.file.empty()) {
             line += "\n    file " + r.file;
             if (!r.file_resolved.empty() && r.file_resolved != r.file) line += " (" + r.file_resolved + ")";
@@ -189,19 +206,28 @@ int show_history(const options& o, output& out) {
         if (!r.detail.empty()) line += "\n    " + r.detail;
         if (!r.kept.empty())
             line += "\n    kept " + r.kept + (kept_check.empty() ? "" : "  NOT OFFERED, " + kept_check);
-        out.result(printable(line),
-                   {text_field("time", r.time), text_field("program", r.program), text_field("port", r.port),
-                    text_field("device", r.device), text_field("operation", r.operation), text_field("file", r.file),
-                    text_field("file_resolved", r.file_resolved), text_field("file_sha256", r.file_sha256),
-                    text_field("unit_sha256", r.unit_sha256), text_field("cpu", r.cpu),
-                    text_field("machine_version", r.machine_version), text_field("write_counts", r.write_counts),
-                    text_field("outcome", r.outcome), text_field("status", r.status), text_field("detail", r.detail),
-                    text_field("kept", kept_check.empty() ? r.kept : ""), text_field("kept_sha256", r.kept_sha256),
-                    text_field("kept_refused", kept_check.empty() ? "" : r.kept + ": " + kept_check)});
+        if (o.from_shop && !r.kept.empty() && kept_check.empty())
+            line += "\n    torvela-cli shop-unit " + r.id + " FILE";
+        std::vector<field> fields = {
+            text_field("time", r.time), text_field("program", r.program), text_field("port", r.port),
+            text_field("device", r.device), text_field("operation", r.operation), text_field("file", r.file),
+            text_field("file_resolved", r.file_resolved), text_field("file_sha256", r.file_sha256),
+            text_field("unit_sha256", r.unit_sha256), text_field("cpu", r.cpu),
+            text_field("machine_version", r.machine_version), text_field("write_counts", r.write_counts),
+            text_field("outcome", r.outcome), text_field("status", r.status), text_field("detail", r.detail),
+            text_field("kept", kept_check.empty() ? r.kept : ""), text_field("kept_sha256", r.kept_sha256),
+            text_field("kept_refused", kept_check.empty() ? "" : r.kept + ": " + kept_check),
+            text_field("id", r.id)};
+        if (o.from_shop) {
+            fields.push_back(text_field("bench", s.bench));
+            fields.push_back(text_field("received", s.received));
+        }
+        out.result(printable(line), fields);
     }
     if (shown == 0 && !out.json())
         say(stderr, "torvela-cli: %s\n",
-            (listing.records.empty() ? "no job is recorded in " + utf8_from_path(history.folder()) + " yet"
+            (listed.empty() ? (o.from_shop ? std::string("the shop holds no record that matches")
+                                           : "no job is recorded in " + utf8_from_path(history.folder()) + " yet")
                                      : std::string("no recorded job matches"))
                 .c_str());
     if (out.json()) out.end("success", "", "", success);

@@ -78,6 +78,7 @@ main_window::main_window() : box_(this), dialogs_(this) {
     clock_.start();
     form_ = std::make_unique<torvela::main_form>(services_.serial, box_, dialogs_, services_.files);
     form_->history = &services_.history;
+    services_.attach(*form_);
     form_->program = "torvela";
     // The three timers on the driver's clock: one precise single-shot timer
     // wakes when the next is due.
@@ -235,7 +236,8 @@ void main_window::acted(Act act) {
 }
 
 void main_window::on_tick() {
-    if (driver_->tick(clock_.elapsed())) refresh();
+    const bool heard = services_.take_shop_note(*form_);
+    if (driver_->tick(clock_.elapsed()) || heard) refresh();
     schedule();
 }
 

@@ -126,6 +126,7 @@ bool main_window::create(HINSTANCE instance) {
     dialogs_.owner = hwnd_;
     form_ = std::make_unique<torvela::main_form>(services_.serial, box_, dialogs_, services_.files);
     form_->history = &services_.history;
+    services_.attach(*form_);
     form_->program = "torvela";
     driver_ = std::make_unique<torvela::front_driver>(*form_, services_.serial,
                                                       torvela::timer_driver::offered::by_one_timer);
@@ -387,7 +388,8 @@ void main_window::stop_timer() {
 
 void main_window::on_tick() {
     slot_.pending = false;
-    if (driver_->tick(now())) refresh();
+    const bool heard = services_.take_shop_note(*form_);
+    if (driver_->tick(now()) || heard) refresh();
 }
 
 void main_window::unload() {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -19,6 +20,7 @@ namespace torvela {
 class seq_files;
 class private_work_folder;
 class job_history;
+struct job_record;
 
 enum class control_kind : std::uint8_t {
     label,
@@ -240,6 +242,12 @@ struct main_form {
     // The job history every operation's end goes into, and where a save
     // keeps its unit: none for a rehearsal.
     job_history* history = nullptr;
+    // Where each record goes after the history, for the shop (none: a bench
+    // of its own). The reason when it could not go.
+    std::function<std::string(const job_record&)> publish;
+    // What the front end last heard of the records waiting for the shop;
+    // cleared when the next operation starts.
+    std::string shop_note;
     // The program running the form, as the history names it.
     std::string program;
     // What this operation read of the writer itself, for the history: its

@@ -149,6 +149,7 @@ void start_exchange(main_form& f, const exchange& x) {
     // An exchange a button starts on its own is an operation of its own.
     if (f.job_no == 0 && f.engine_step == 0) {
         f.detail.clear();
+        f.shop_note.clear();
         f.writer_changed = false;
         f.changes = {};
     }
@@ -262,6 +263,7 @@ std::string writer_now(const main_form& f) {
 
 void begin_job(main_form& f, std::uint8_t job_no) {
     f.detail.clear();
+    f.shop_note.clear();
     f.writer_changed = false;
     f.changes = {};
     f.job_no = job_no;

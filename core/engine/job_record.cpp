@@ -28,6 +28,7 @@ void record_operation(main_form& f, std::uint8_t job, std::uint8_t step) {
     if (!f.history) return;
     const exchange* x = find_step(step).of;
     job_record r;
+    r.id = new_record_id();
     r.time = local_time_stamp();
     r.program = f.program;
     r.port = f.Combo2.caption;
@@ -56,7 +57,14 @@ void record_operation(main_form& f, std::uint8_t job, std::uint8_t step) {
         const std::string note = "this job was not recorded in the job history: " + why;
         f.detail += (f.detail.empty() ? "" : "; ") + note;
         f.MSComm1.note(note);
+        return;
     }
+    // What the history holds goes to the shop: never a record it lacks.
+    if (f.publish)
+        if (const std::string note = f.publish(r); !note.empty()) {
+            f.detail += (f.detail.empty() ? "" : "; ") + note;
+            f.MSComm1.note(note);
+        }
 }
 
 void note_chosen_file(main_form& f, const std::string& sha256) {

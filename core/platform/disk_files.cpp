@@ -852,4 +852,38 @@ std::string random_tag() {
     return tag;
 }
 
+bool write_new_file(const std::filesystem::path& p, std::string_view bytes, std::string& why) {
+    const std::filesystem::path folder_path = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
+    held_folder folder;
+    std::string problem;
+    if (!folder.open(folder_path, problem)) {
+        why = utf8_from_path(folder_path) + ": " + problem;
+        return false;
+    }
+    const std::filesystem::path temp = path_from_utf8("." + utf8_from_path(p.filename()) + "." + random_tag() + ".tmp");
+    held_file hold;
+    if (hold.create(folder, temp) != create_result::created) {
+        why = utf8_from_path(folder_path / temp) + " cannot be made: " + hold.problem();
+        return false;
+    }
+    std::FILE* out = hold.stream(true);
+    bool ok = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() && std::fflush(out) == 0;
+    if (out) ok = std::fclose(out) == 0 && ok;
+    ok = ok && hold.sync();
+    if (!ok) {
+        folder.remove(temp);
+        why = utf8_from_path(p) + " could not be written whole: nothing was left";
+        return false;
+    }
+    hold.release_before_rename();
+    bool taken = false;
+    if (!folder.rename(temp, p.filename(), false, taken, problem) || !folder.sync()) {
+        folder.remove(temp);
+        why = utf8_from_path(p) + (taken ? " was made by something else meanwhile: it was left as it is"
+                                         : " cannot be made: " + problem);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace torvela

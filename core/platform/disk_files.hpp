@@ -202,4 +202,9 @@ std::string system_reason(unsigned long err);
 // Twelve letters and digits nobody can guess, for names of our own.
 std::string random_tag();
 
+// `bytes` as the new file `p`, whole or not at all: written under a
+// temporary name in its folder, synced, then given its name only when
+// nothing has taken it. False with the reason (nothing left behind).
+bool write_new_file(const std::filesystem::path& p, std::string_view bytes, std::string& why);
+
 }  // namespace torvela

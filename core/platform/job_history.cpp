@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <random>
 #include <system_error>
 
 #ifdef _WIN32
@@ -37,6 +38,7 @@ struct member {
     std::string job_record::*field;
 };
 constexpr member members[] = {
+    {"id", &job_record::id},
     {"time", &job_record::time},
     {"program", &job_record::program},
     {"port", &job_record::port},
@@ -230,15 +232,28 @@ bool job_history::open_folder(held_folder& out, bool make, bool& absent, std::st
     return true;
 }
 
-bool job_history::open_units(held_folder& out, bool make, bool& absent, std::string& why) const {
+bool job_history::open_private(const char* name, held_folder& out, bool make, bool& absent, std::string& why) const {
     held_folder folder;
     if (!open_folder(folder, make, absent, why)) return false;
-    if (!out.open_inside(folder, "units", make, absent, why)) return false;
+    if (!out.open_inside(folder, name, make, absent, why)) return false;
     if (const std::string mine = out.not_private(); !mine.empty()) {
-        why = utf8_from_path(units_folder()) + " is not this user's alone: " + mine;
+        why = utf8_from_path(folder_ / name) + " is not this user's alone: " + mine;
         return false;
     }
     return true;
+}
+
+bool job_history::open_units(held_folder& out, bool make, bool& absent, std::string& why) const {
+    return open_private("units", out, make, absent, why);
+}
+
+std::string new_record_id() {
+    static const char digits[] = "0123456789abcdef";
+    std::random_device rd;
+    std::uniform_int_distribution<int> pick(0, 15);
+    std::string id;
+    for (int i = 0; i < 32; ++i) id.push_back(digits[pick(rd)]);
+    return id;
 }
 
 bool job_history::append(const job_record& r, std::string& why) {
@@ -510,27 +525,45 @@ job_history::kept_copy job_history::keep_unit(std::string_view bytes, const std:
     return {};
 }
 
-std::string job_history::check_kept(const job_record& r) const {
-    if (r.kept.empty()) return {};
+bool job_history::read_kept(const job_record& r, std::string& bytes, std::string& why) const {
+    bytes.clear();
+    why.clear();
+    if (r.kept.empty()) {
+        why = "its record names no kept copy";
+        return false;
+    }
     const fs::path kept = path_from_utf8(r.kept);
-    if (kept.parent_path() != units_folder())
-        return "refused: it is not in this user's units folder " + utf8_from_path(units_folder());
+    if (kept.parent_path() != units_folder()) {
+        why = "refused: it is not in this user's units folder " + utf8_from_path(units_folder());
+        return false;
+    }
     held_folder units;
     bool absent = false;
-    std::string why;
-    if (!open_units(units, false, absent, why)) return absent ? "missing" : "refused: " + why;
-    std::FILE* in = units.open_own_file(kept.filename(), absent, why);
-    if (!in) return absent ? "missing" : "refused: " + why;
-    sha256 digest;
-    char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) digest.add(std::string_view(buffer, n));
-    const bool read = !std::ferror(in);
+    std::string problem;
+    if (!open_units(units, false, absent, problem)) {
+        why = absent ? "missing" : "refused: " + problem;
+        return false;
+    }
+    std::FILE* in = units.open_own_file(kept.filename(), absent, problem);
+    if (!in) {
+        why = absent ? "missing" : "refused: " + problem;
+        return false;
+    }
+    const bool read = read_rest(in, 0, bytes);
     std::fclose(in);
-    if (!read) return "damaged: it cannot be read";
-    if (r.kept_sha256.empty()) return "unchecked: its record holds no SHA-256 to check it by";
-    const std::string now = digest.hex();
-    if (now != r.kept_sha256) return "damaged: its SHA-256 is " + now + ", its record's " + r.kept_sha256;
-    return {};
+    if (!read) why = "damaged: it cannot be read";
+    else if (r.kept_sha256.empty()) why = "unchecked: its record holds no SHA-256 to check it by";
+    else if (const std::string now = sha256_hex(bytes); now != r.kept_sha256)
+        why = "damaged: its SHA-256 is " + now + ", its record's " + r.kept_sha256;
+    if (why.empty()) return true;
+    bytes.clear();
+    return false;
+}
+
+std::string job_history::check_kept(const job_record& r) const {
+    if (r.kept.empty()) return {};
+    std::string bytes, why;
+    return read_kept(r, bytes, why) ? std::string() : why;
 }
 
 std::string job_history::check_kept_file(const std::string& path, const std::string& sha256) const {

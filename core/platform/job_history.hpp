@@ -37,6 +37,9 @@ namespace torvela {
 
 // One job as the history keeps it. Empty texts are left out of the line.
 struct job_record {
+    // Made by the bench as the job ends, never again: the shop stores a
+    // record once however often it is sent.
+    std::string id;
     std::string time;       // local time with its offset: "2026-12-09T16:31:18+0100"
     std::string program;    // the front end: "torvela", "torvela-cli"
     std::string port, device;
@@ -55,6 +58,9 @@ struct job_record {
 std::string record_line(const job_record& r);
 // The record a history line holds; nothing for a line of anything else.
 std::optional<job_record> record_from_line(std::string_view line);
+
+// A new record id: 32 hex digits from the system's random source.
+std::string new_record_id();
 
 // "2026-12-09T16:31:18+0100" for now.
 std::string local_time_stamp();
@@ -114,6 +120,13 @@ public:
 
     // The size past which history.jsonl becomes history.1.jsonl.
     std::uintmax_t rotate_bytes = 1u << 20;
+
+    // A private folder in the history's folder ("units", "outbox"), held
+    // as reading and writing both trust it; made first when `make`.
+    bool open_private(const char* name, held_folder& out, bool make, bool& absent, std::string& why) const;
+    // The bytes of the kept copy the record names, checked by its SHA-256:
+    // false with the reason when it is not there as the save kept it.
+    bool read_kept(const job_record& r, std::string& bytes, std::string& why) const;
 
 private:
     // The history's folder (and the data folder it is in) as writing and

@@ -228,7 +228,9 @@ std::string window_title(const main_form& f, const progress_line& p) {
 
 std::string failure_detail(const main_form& f) {
     if (f.job_no != 0 || f.engine_step != 0) return {};
-    return failure_note(f);
+    const std::string note = failure_note(f);
+    if (f.shop_note.empty()) return note;
+    return note + (note.empty() ? "" : "; ") + f.shop_note;
 }
 
 std::string status_reason(const main_form& f) {

@@ -1,0 +1,384 @@
+#include "platform/shop_outbox.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/disk_files.hpp"
+#include "platform/json_text.hpp"
+
+namespace torvela {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* entry_suffix = ".jsonl";
+constexpr const char* torn_prefix = ".out-";
+constexpr const char* torn_suffix = ".tmp";
+// The longest a shop.conf or an outbox file can be: a record is a few KiB.
+constexpr std::size_t file_limit = 1u << 16;
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+fs::path config_folder() {
+#ifdef _WIN32
+    const wchar_t* roaming = _wgetenv(L"APPDATA");
+    if (!roaming || !*roaming) return {};
+    return fs::path(roaming) / L"TORVELA";
+#else
+    const std::string xdg = env("XDG_CONFIG_HOME"), home = env("HOME");
+    if (!xdg.empty()) return fs::path(xdg) / "torvela";
+    if (home.empty()) return {};
+    return fs::path(home) / ".config" / "torvela";
+#endif
+}
+
+// A file of ours, read whole when it is no longer than `limit`.
+bool read_small(std::FILE* in, std::string& text) {
+    text.clear();
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) {
+        text.append(buffer, n);
+        if (text.size() > file_limit) return false;
+    }
+    return !std::ferror(in);
+}
+
+// Every byte that is not well-formed UTF-8 as U+FFFD.
+std::string well_formed(std::string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = utf8_length(s, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(s.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
+bool plain_id(const std::string& id) {
+    return id.size() == 32 && id.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+}  // namespace
+
+shop_address shop_address::from_text(std::string_view text, const std::string& from) {
+    shop_address a;
+    a.from = from;
+    std::size_t at = 0, number = 0;
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        std::string line(text.substr(at, end - at));
+        at = end + 1;
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        const std::size_t eq = line.find('=');
+        const std::string name = line.substr(0, eq), value = eq == std::string::npos ? "" : line.substr(eq + 1);
+        if (name == "TORVELA_SHOP") a.url = value;
+        else if (name == "TORVELA_SHOP_TOKEN") a.token = value;
+        else if (name == "TORVELA_SHOP_CA") a.ca = value;
+        else {
+            a.problem = from + " line " + std::to_string(number) +
+                        ": not TORVELA_SHOP=URL, TORVELA_SHOP_TOKEN=TOKEN or TORVELA_SHOP_CA=FILE";
+            return a;
+        }
+    }
+    if (a.url.empty() && a.token.empty()) return a;
+    if (a.url.rfind("http://", 0) != 0 && a.url.rfind("https://", 0) != 0)
+        a.problem = from + ": TORVELA_SHOP is no http:// or https:// address" +
+                    (a.url.empty() ? std::string() : " (\"" + a.url + "\")");
+    else if (a.token.empty())
+        a.problem = from + ": TORVELA_SHOP names a shop but TORVELA_SHOP_TOKEN gives no token";
+    while (!a.url.empty() && a.url.back() == '/') a.url.pop_back();
+    return a;
+}
+
+shop_address shop_address::for_user() {
+    if (const std::string url = env("TORVELA_SHOP"); !url.empty() || !env("TORVELA_SHOP_TOKEN").empty()) {
+        std::string text = "TORVELA_SHOP=" + url + "\nTORVELA_SHOP_TOKEN=" + env("TORVELA_SHOP_TOKEN") + "\n";
+        if (const std::string ca = env("TORVELA_SHOP_CA"); !ca.empty()) text += "TORVELA_SHOP_CA=" + ca + "\n";
+        return from_text(text, "the environment");
+    }
+    const fs::path folder = config_folder();
+    shop_address none;
+    if (folder.empty()) return none;
+    const std::string where = utf8_from_path(folder / "shop.conf");
+    held_folder config;
+    std::string why;
+    std::error_code ec;
+    if (!fs::exists(folder / "shop.conf", ec) && !fs::is_symlink(folder / "shop.conf", ec)) return none;
+    if (!config.open(folder, why)) {
+        none.problem = where + " is not read: " + why;
+        return none;
+    }
+    bool absent = false;
+    std::FILE* in = config.open_own_file("shop.conf", absent, why);
+    if (!in) {
+        if (!absent) none.problem = where + " is not read: " + why;
+        return none;
+    }
+    std::string text;
+    const bool read = read_small(in, text);
+    std::fclose(in);
+    if (!read) {
+        none.problem = where + " cannot be read whole";
+        return none;
+    }
+#ifndef _WIN32
+    // The token is the bench's key to the shop: no one else may read it.
+    if (const file_identity id = config.identify("shop.conf"); (id.mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(id.mode & 07777));
+        none.problem = where + " may be read by others (mode " + mode + "): chmod 600 it";
+        return none;
+    }
+#endif
+    return from_text(text, where);
+}
+
+std::string shop_record_json(const job_record& r) {
+    // The history's own line, its texts made well-formed: the shop's JSON
+    // parser and database take no lone surrogate.
+    job_record clean = r;
+    for (std::string* s : {&clean.id, &clean.time, &clean.program, &clean.port, &clean.device, &clean.operation,
+                           &clean.file, &clean.file_resolved, &clean.file_sha256, &clean.unit_sha256, &clean.cpu,
+                           &clean.machine_version, &clean.write_counts, &clean.outcome, &clean.status,
+                           &clean.detail, &clean.kept, &clean.kept_sha256})
+        *s = well_formed(*s);
+    std::string line = record_line(clean);
+    while (!line.empty() && line.back() == '\n') line.pop_back();
+    return line;
+}
+
+std::string shop_refusal(const http_reply& reply) {
+    if (reply.status == 0) return reply.error.empty() ? "no answer" : reply.error;
+    if (const auto o = read_flat_object(reply.body)) {
+        if (const auto e = o->find("error"); e != o->end())
+            return "the shop answered " + std::to_string(reply.status) + ": " + e->second;
+    }
+    if (reply.status == 401) return "the shop refused this bench's token (401)";
+    return "the shop answered " + std::to_string(reply.status);
+}
+
+bool shop_outbox::put(const job_record& r, std::string& why) const {
+    if (!plain_id(r.id)) {
+        why = "the record has no id of its own";
+        return false;
+    }
+    held_folder out;
+    bool absent = false;
+    if (!history_.open_private("outbox", out, true, absent, why)) return false;
+    const fs::path temp = path_from_utf8(torn_prefix + random_tag() + torn_suffix);
+    held_file hold;
+    if (hold.create(out, temp, 0600) != create_result::created) {
+        why = utf8_from_path(folder() / temp) + " cannot be made: " + hold.problem();
+        return false;
+    }
+    const std::string line = record_line(r);
+    std::FILE* f = hold.stream(true);
+    bool ok = f && std::fwrite(line.data(), 1, line.size(), f) == line.size() && std::fflush(f) == 0;
+    if (f) ok = std::fclose(f) == 0 && ok;
+    ok = ok && hold.sync();
+    if (!ok) {
+        out.remove(temp);
+        why = utf8_from_path(folder() / temp) + " could not be written whole";
+        return false;
+    }
+    hold.release_before_rename();
+    bool taken = false;
+    std::string problem;
+    const fs::path name = path_from_utf8(r.id + entry_suffix);
+    if (!out.rename(temp, name, false, taken, problem) || !out.sync()) {
+        out.remove(temp);
+        why = utf8_from_path(folder() / name) + " cannot be made: " + (taken ? "the name is taken" : problem);
+        return false;
+    }
+    return true;
+}
+
+shop_outbox::listing shop_outbox::waiting() const {
+    listing l;
+    held_folder out;
+    bool absent = false;
+    std::string why;
+    if (!history_.open_private("outbox", out, false, absent, why)) {
+        if (!absent) l.refused = why;
+        return l;
+    }
+    for (const fs::path& p : out.names()) {
+        const std::string name = utf8_from_path(p);
+        if (name.rfind(torn_prefix, 0) == 0) {
+            // What a killed job left half-written holds no record.
+            out.remove_unheld_leftover(p);
+            continue;
+        }
+        const std::size_t ends = name.size() - std::min(name.size(), std::string_view(entry_suffix).size());
+        if (name.compare(ends, std::string::npos, entry_suffix) != 0 || !plain_id(name.substr(0, ends))) {
+            l.notes.push_back(utf8_from_path(folder() / p) + " skipped: no record of the outbox");
+            continue;
+        }
+        bool gone = false;
+        std::FILE* in = out.open_own_file(p, gone, why);
+        if (!in) {
+            if (!gone) l.notes.push_back(utf8_from_path(folder() / p) + " skipped: " + why);
+            continue;
+        }
+        std::string text;
+        const bool read = read_small(in, text);
+        std::fclose(in);
+        // One line, as put() wrote it.
+        const bool one_line = !text.empty() && text.back() == '\n' && text.find('\n') == text.size() - 1;
+        if (one_line) text.pop_back();
+        const std::optional<job_record> r = read && one_line ? record_from_line(text) : std::nullopt;
+        if (!r || r->id != name.substr(0, ends)) {
+            l.notes.push_back(utf8_from_path(folder() / p) + " skipped: not the record the bench put there");
+            continue;
+        }
+        l.entries.push_back({name, *r});
+    }
+    std::stable_sort(l.entries.begin(), l.entries.end(),
+                     [](const entry& a, const entry& b) { return a.record.time < b.record.time; });
+    return l;
+}
+
+bool shop_outbox::take_out(const std::string& name) const {
+    held_folder out;
+    bool absent = false;
+    std::string why;
+    return history_.open_private("outbox", out, false, absent, why) && out.remove(path_from_utf8(name)) && out.sync();
+}
+
+shop_outbox::delivery shop_outbox::deliver(const shop_address& shop, http_client& http,
+                                           std::chrono::steady_clock::time_point deadline,
+                                           const std::atomic<bool>* cancel) const {
+    delivery d;
+    const listing l = waiting();
+    d.waiting = l.entries.size();
+    if (!l.refused.empty()) {
+        d.why = "the outbox is not read: " + l.refused;
+        return d;
+    }
+    if (!shop.problem.empty()) {
+        d.why = shop.problem;
+        return d;
+    }
+    auto left_ms = [&] {
+        return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    deadline - std::chrono::steady_clock::now())
+                                    .count());
+    };
+    for (const entry& e : l.entries) {
+        if (cancel && *cancel) break;
+        if (left_ms() <= 0) {
+            if (d.why.empty()) d.why = "the shop did not take them in time";
+            break;
+        }
+        // The unit first: a record the shop holds names a unit it holds,
+        // wherever the unit can still be read here.
+        std::string bytes, why;
+        if (!e.record.kept.empty() && history_.read_kept(e.record, bytes, why)) {
+            const http_reply u = http.send(shop, "PUT", "/api/units/" + e.record.kept_sha256,
+                                           "application/octet-stream", bytes, left_ms());
+            if (u.status != 200 && u.status != 201) {
+                d.why = "the kept unit " + e.record.kept + " did not go: " + shop_refusal(u);
+                if (u.status == 0 || u.status == 401 || u.status >= 500) break;
+                continue;
+            }
+        }
+        const http_reply reply =
+            http.send(shop, "POST", "/api/records", "application/json", shop_record_json(e.record), left_ms());
+        if (reply.status == 200 || reply.status == 201) {
+            if (take_out(e.name)) {
+                ++d.sent;
+                --d.waiting;
+            }
+            continue;
+        }
+        if (d.why.empty()) d.why = shop_refusal(reply);
+        // A shop that does not answer, or refuses the bench, takes nothing
+        // more now; one record it refuses leaves the others to go.
+        if (reply.status == 0 || reply.status == 401 || reply.status >= 500) break;
+    }
+    if (d.waiting == 0) d.why.clear();
+    return d;
+}
+
+shop_courier::shop_courier(const job_history& history, shop_address shop, std::unique_ptr<http_client> http)
+    : history_(history), outbox_(history), shop_(std::move(shop)), http_(std::move(http)) {
+    thread_ = std::thread([this] { run(); });
+}
+
+shop_courier::~shop_courier() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        stop_ = true;
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+std::string shop_courier::publish(const job_record& r) {
+    std::string why;
+    const bool put = outbox_.put(r, why);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        ++asked_;
+    }
+    wake_.notify_all();
+    return put ? std::string() : "the record of this job did not reach the outbox for the shop: " + why;
+}
+
+shop_outbox::delivery shop_courier::settle(int ms) {
+    std::unique_lock<std::mutex> hold(lock_);
+    const std::uint64_t want = asked_;
+    done_.wait_for(hold, std::chrono::milliseconds(ms), [&] { return tried_ >= want; });
+    if (tried_ >= want) return last_;
+    // Still on its way: whatever the outbox holds waits.
+    shop_outbox::delivery d;
+    d.waiting = outbox_.waiting().entries.size();
+    d.why = "the shop did not answer within " + std::to_string(ms / 1000) + " s";
+    return d;
+}
+
+std::optional<std::string> shop_courier::take_note() {
+    std::lock_guard<std::mutex> hold(lock_);
+    std::optional<std::string> n;
+    n.swap(note_);
+    return n;
+}
+
+std::string shop_outbox::waiting_note(const delivery& d) const {
+    if (d.waiting == 0) return {};
+    return std::to_string(d.waiting) + (d.waiting == 1 ? " record waits" : " records wait") + " for the shop in " +
+           utf8_from_path(folder()) + ": " + d.why +
+           "; they go with the next job or torvela-cli sync (the job itself is done and recorded here)";
+}
+
+void shop_courier::run() {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+        wake_.wait(hold, [&] { return stop_ || asked_ > tried_; });
+        if (stop_) return;
+        const std::uint64_t round = asked_;
+        hold.unlock();
+        const shop_outbox::delivery d =
+            outbox_.deliver(shop_, *http_, std::chrono::steady_clock::now() + std::chrono::seconds(5), &stopping_);
+        hold.lock();
+        last_ = d;
+        tried_ = round;
+        if (d.waiting > 0) note_ = outbox_.waiting_note(d);
+        done_.notify_all();
+    }
+}
+
+}  // namespace torvela
