@@ -3,6 +3,7 @@
 #   torvela             the window (Qt), its desktop entry and icon
 #   torvela-cli         the command line: no Qt, for a headless machine
 #   torvela-writer-sim  the simulated writer, for trying and testing
+#   torvela-shop        the shop's service over PostgreSQL, with its systemd unit
 include(GNUInstallDirs)
 
 set(man_dir ${CMAKE_BINARY_DIR}/man)
@@ -45,6 +46,15 @@ list(APPEND packaged cli)
 if(TARGET torvela-writer-sim)
   torvela_component(sim torvela-writer-sim)
   list(APPEND packaged sim)
+endif()
+
+if(TARGET torvela-shop)
+  torvela_component(shop torvela-shop)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/shop/torvela-shop.service
+          DESTINATION lib/systemd/system COMPONENT shop)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/shop/default DESTINATION /etc/default RENAME torvela-shop
+          COMPONENT shop)
+  list(APPEND packaged shop)
 endif()
 
 set(CPACK_PACKAGE_NAME torvela)
@@ -91,4 +101,15 @@ A model of the ROM writer that answers its frames on a pseudo-terminal and
 links it as a COM port for TORVELA, so that the window and the command line
 can be tried and tested without a writer. Faults (silence, refusals, cut
 or spoiled pages, a dropped line) can be injected reply by reply.")
+
+set(CPACK_DEBIAN_SHOP_PACKAGE_NAME torvela-shop)
+set(CPACK_DEBIAN_SHOP_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_SHOP_PACKAGE_RECOMMENDS "postgresql")
+set(CPACK_DEBIAN_SHOP_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/shop/conffiles)
+set(CPACK_COMPONENT_SHOP_DESCRIPTION "shop record of every TORVELA bench, over PostgreSQL
+A service for a service shop's server: every bench (a PC beside a ROM
+writer running TORVELA) publishes each job's record and each unit it saved
+to it over HTTP(S), and reads every bench's back. The record is kept in a
+PostgreSQL database, added to and never changed; a read-only page shows
+it in a browser. Runs under systemd as a dynamic user.")
 include(CPack)
