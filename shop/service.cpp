@@ -221,8 +221,18 @@ int serve(store& db, const serve_settings& s) {
         http.stop();
     });
 
+    // The library listens with a backlog of 5: a shop's benches ending
+    // their jobs at once would find their connections refused. The
+    // listening socket is given the system's backlog once bound.
+    int listening = -1;
+    http.set_socket_options([&listening](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listening = sock;
+    });
     int port = s.port;
     const bool bound = port == 0 ? (port = http.bind_to_any_port(s.host)) > 0 : http.bind_to_port(s.host, port);
+    if (bound && listening >= 0) ::listen(listening, SOMAXCONN);
     if (!bound) {
         std::fprintf(stderr, "torvela-shop: %s port %d cannot be listened on (taken, or not this machine's)\n",
                      s.host.c_str(), s.port);
