@@ -313,7 +313,7 @@ shop_outbox::delivery shop_outbox::deliver(const shop_address& shop, http_client
 }
 
 shop_courier::shop_courier(const job_history& history, shop_address shop, std::unique_ptr<http_client> http)
-    : history_(history), outbox_(history), shop_(std::move(shop)), http_(std::move(http)) {
+    : outbox_(history), shop_(std::move(shop)), http_(std::move(http)) {
     thread_ = std::thread([this] { run(); });
 }
 

@@ -123,7 +123,6 @@ public:
 
 private:
     void run();
-    const job_history& history_;
     shop_outbox outbox_;
     shop_address shop_;
     std::unique_ptr<http_client> http_;
