@@ -575,11 +575,9 @@ int conclude(const main_form& f, const options& o, output& out, int interrupted_
 
 // The job's record (and any an earlier job left) to the shop: the job is
 // done whatever the shop does; its end note says what waits.
-void publish_waiting(main_form& f, const shop_address& shop, const shop_outbox& outbox) {
-    const std::unique_ptr<http_client> http = make_http_client();
-    const shop_outbox::delivery d =
-        outbox.deliver(shop, *http, std::chrono::steady_clock::now() + std::chrono::seconds(5));
-    if (const std::string note = outbox.waiting_note(d); !note.empty())
+void publish_waiting(main_form& f, shop_courier& courier) {
+    const shop_outbox::delivery d = courier.settle(5000);
+    if (const std::string note = courier.outbox().waiting_note(d); !note.empty())
         f.detail += (f.detail.empty() ? "" : "; ") + note;
 }
 
@@ -598,12 +596,11 @@ int run_with_writer(const options& o, output& out) {
     // With a shop named, each record goes through the outbox; it is sent
     // once the job has ended, within a few seconds, or waits.
     const shop_address shop = shop_address::for_user();
-    const shop_outbox outbox(history);
-    if (shop.named())
-        f.publish = [&](const job_record& r) {
-            std::string why;
-            return outbox.put(r, why) ? std::string() : "the record of this job did not reach the outbox for the shop: " + why;
-        };
+    std::unique_ptr<shop_courier> courier;
+    if (shop.named()) {
+        courier = std::make_unique<shop_courier>(history, shop, make_http_client());
+        f.publish = [&](const job_record& r) { return courier->publish(r); };
+    }
     front_driver driver(f, serial, timer_driver::offered::by_one_loop);
     driver.load(now_ms());
     if (const std::string why = set_up(f, o); !why.empty()) {
@@ -645,7 +642,7 @@ int run_with_writer(const options& o, output& out) {
 #ifdef _WIN32
     cleaned_up = true;
 #endif
-    if (shop.named()) publish_waiting(f, shop, outbox);
+    if (courier) publish_waiting(f, *courier);
     return conclude(f, o, out, code);
 }
 

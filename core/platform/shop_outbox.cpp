@@ -312,51 +312,6 @@ shop_outbox::delivery shop_outbox::deliver(const shop_address& shop, http_client
     return d;
 }
 
-shop_courier::shop_courier(const job_history& history, shop_address shop, std::unique_ptr<http_client> http)
-    : outbox_(history), shop_(std::move(shop)), http_(std::move(http)) {
-    thread_ = std::thread([this] { run(); });
-}
-
-shop_courier::~shop_courier() {
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        stop_ = true;
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-}
-
-std::string shop_courier::publish(const job_record& r) {
-    std::string why;
-    const bool put = outbox_.put(r, why);
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        ++asked_;
-    }
-    wake_.notify_all();
-    return put ? std::string() : "the record of this job did not reach the outbox for the shop: " + why;
-}
-
-shop_outbox::delivery shop_courier::settle(int ms) {
-    std::unique_lock<std::mutex> hold(lock_);
-    const std::uint64_t want = asked_;
-    done_.wait_for(hold, std::chrono::milliseconds(ms), [&] { return tried_ >= want; });
-    if (tried_ >= want) return last_;
-    // Still on its way: whatever the outbox holds waits.
-    shop_outbox::delivery d;
-    d.waiting = outbox_.waiting().entries.size();
-    d.why = "the shop did not answer within " + std::to_string(ms / 1000) + " s";
-    return d;
-}
-
-std::optional<std::string> shop_courier::take_note() {
-    std::lock_guard<std::mutex> hold(lock_);
-    std::optional<std::string> n;
-    n.swap(note_);
-    return n;
-}
-
 std::string shop_outbox::waiting_note(const delivery& d) const {
     if (d.waiting == 0) return {};
     return std::to_string(d.waiting) + (d.waiting == 1 ? " record waits" : " records wait") + " for the shop in " +
@@ -364,21 +319,89 @@ std::string shop_outbox::waiting_note(const delivery& d) const {
            "; they go with the next job or torvela-cli sync (the job itself is done and recorded here)";
 }
 
-void shop_courier::run() {
-    std::unique_lock<std::mutex> hold(lock_);
-    for (;;) {
-        wake_.wait(hold, [&] { return stop_ || asked_ > tried_; });
-        if (stop_) return;
-        const std::uint64_t round = asked_;
-        hold.unlock();
-        const shop_outbox::delivery d =
-            outbox_.deliver(shop_, *http_, std::chrono::steady_clock::now() + std::chrono::seconds(5), &stopping_);
-        hold.lock();
-        last_ = d;
-        tried_ = round;
-        if (d.waiting > 0) note_ = outbox_.waiting_note(d);
-        done_.notify_all();
+struct shop_courier::state {
+    state(const job_history& h, shop_address a, std::unique_ptr<http_client> c)
+        : outbox(h), shop(std::move(a)), http(std::move(c)) {}
+    shop_outbox outbox;
+    shop_address shop;
+    std::unique_ptr<http_client> http;
+    std::mutex lock;
+    std::condition_variable wake, done;
+    std::uint64_t asked = 0, tried = 0;
+    shop_outbox::delivery last{};
+    std::optional<std::string> note;
+    bool stop = false, ended = false;
+    std::atomic<bool> stopping{false};
+
+    void run() {
+        std::unique_lock<std::mutex> hold(lock);
+        for (;;) {
+            wake.wait(hold, [&] { return stop || asked > tried; });
+            if (stop) break;
+            const std::uint64_t round = asked;
+            hold.unlock();
+            const shop_outbox::delivery d =
+                outbox.deliver(shop, *http, std::chrono::steady_clock::now() + std::chrono::seconds(5), &stopping);
+            hold.lock();
+            last = d;
+            tried = round;
+            if (d.waiting > 0) note = outbox.waiting_note(d);
+            done.notify_all();
+        }
+        ended = true;
+        done.notify_all();
     }
+};
+
+shop_courier::shop_courier(const job_history& history, shop_address shop, std::unique_ptr<http_client> http)
+    : s_(std::make_shared<state>(history, std::move(shop), std::move(http))) {
+    thread_ = std::thread([s = s_] { s->run(); });
+}
+
+shop_courier::~shop_courier() {
+    std::unique_lock<std::mutex> hold(s_->lock);
+    s_->stop = true;
+    s_->stopping = true;
+    s_->wake.notify_all();
+    // A request under way has a second to end; past that it ends on its own.
+    s_->done.wait_for(hold, std::chrono::seconds(1), [&] { return s_->ended; });
+    const bool ended = s_->ended;
+    hold.unlock();
+    if (ended) thread_.join();
+    else thread_.detach();
+}
+
+const shop_address& shop_courier::shop() const { return s_->shop; }
+const shop_outbox& shop_courier::outbox() const { return s_->outbox; }
+
+std::string shop_courier::publish(const job_record& r) {
+    std::string why;
+    const bool put = s_->outbox.put(r, why);
+    {
+        std::lock_guard<std::mutex> hold(s_->lock);
+        ++s_->asked;
+    }
+    s_->wake.notify_all();
+    return put ? std::string() : "the record of this job did not reach the outbox for the shop: " + why;
+}
+
+shop_outbox::delivery shop_courier::settle(int ms) {
+    std::unique_lock<std::mutex> hold(s_->lock);
+    const std::uint64_t want = s_->asked;
+    s_->done.wait_for(hold, std::chrono::milliseconds(ms), [&] { return s_->tried >= want; });
+    if (s_->tried >= want) return s_->last;
+    // Still on its way: whatever the outbox holds waits.
+    shop_outbox::delivery d;
+    d.waiting = s_->outbox.waiting().entries.size();
+    d.why = "the shop did not answer within " + std::to_string(ms / 1000) + " s";
+    return d;
+}
+
+std::optional<std::string> shop_courier::take_note() {
+    std::lock_guard<std::mutex> hold(s_->lock);
+    std::optional<std::string> n;
+    n.swap(s_->note);
+    return n;
 }
 
 }  // namespace torvela

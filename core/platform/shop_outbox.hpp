@@ -66,7 +66,7 @@ std::string shop_refusal(const http_reply& reply);
 
 class shop_outbox {
 public:
-    explicit shop_outbox(const job_history& history) : history_(history) {}
+    explicit shop_outbox(job_history history) : history_(std::move(history)) {}
     std::filesystem::path folder() const { return history_.folder() / "outbox"; }
 
     // The record (with its id) into the outbox, whole or not at all.
@@ -99,11 +99,13 @@ public:
     std::string waiting_note(const delivery& d) const;
 
 private:
-    const job_history& history_;
+    job_history history_;  // a copy: names the folders only
 };
 
 // Carries the outbox to the shop on a thread of its own, so that no front
-// end waits for the network while it runs a job.
+// end waits for the network while it runs a job. A shop that holds a
+// request past every timeout (one byte a second) holds only that thread:
+// the courier lets it go when it ends, its state kept alive by the thread.
 class shop_courier {
 public:
     shop_courier(const job_history& history, shop_address shop, std::unique_ptr<http_client> http);
@@ -111,7 +113,8 @@ public:
     shop_courier(const shop_courier&) = delete;
     shop_courier& operator=(const shop_courier&) = delete;
 
-    const shop_address& shop() const { return shop_; }
+    const shop_address& shop() const;
+    const shop_outbox& outbox() const;
     // The record into the outbox, and the courier woken. The reason when
     // it could not be put there (then it is in the history only).
     std::string publish(const job_record& r);
@@ -122,17 +125,8 @@ public:
     std::optional<std::string> take_note();
 
 private:
-    void run();
-    shop_outbox outbox_;
-    shop_address shop_;
-    std::unique_ptr<http_client> http_;
-    std::mutex lock_;
-    std::condition_variable wake_, done_;
-    std::uint64_t asked_ = 0, tried_ = 0;
-    shop_outbox::delivery last_{};
-    std::optional<std::string> note_;
-    bool stop_ = false;
-    std::atomic<bool> stopping_{false};
+    struct state;
+    std::shared_ptr<state> s_;
     std::thread thread_;
 };
 
