@@ -843,13 +843,48 @@ bool write_small_file(const fs::path& p, std::string_view bytes) {
     return std::fclose(fp) == 0 && written;
 }
 
-std::string random_tag() {
-    static const char digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+std::string random_text(std::string_view digits, int length) {
     std::random_device rd;
-    std::uniform_int_distribution<int> pick(0, 35);
+    std::uniform_int_distribution<std::size_t> pick(0, digits.size() - 1);
     std::string tag;
-    for (int i = 0; i < 12; ++i) tag.push_back(digits[pick(rd)]);
+    for (int i = 0; i < length; ++i) tag.push_back(digits[pick(rd)]);
     return tag;
+}
+
+std::string random_tag() { return random_text("abcdefghijklmnopqrstuvwxyz0123456789", 12); }
+
+bool write_new_in(const held_folder& folder, const std::filesystem::path& temp, const std::filesystem::path& name,
+                  std::string_view bytes, unsigned mode, std::string& why) {
+    held_file hold;
+    if (hold.create(folder, temp, mode) != create_result::created) {
+        why = utf8_from_path(folder.path_of(temp)) + " cannot be made: " + hold.problem();
+        return false;
+    }
+    std::FILE* out = hold.stream(true);
+    bool ok = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() && std::fflush(out) == 0;
+    if (out) ok = std::fclose(out) == 0 && ok;
+    ok = ok && hold.sync();
+    if (!ok) {
+        folder.remove(temp);
+        why = utf8_from_path(folder.path_of(name)) + " could not be written whole: nothing was left";
+        return false;
+    }
+    hold.release_before_rename();
+    bool taken = false;
+    std::string problem;
+    if (!folder.rename(temp, name, false, taken, problem)) {
+        folder.remove(temp);
+        why = utf8_from_path(folder.path_of(name)) +
+              (taken ? " was made by something else meanwhile: it was left as it is" : " cannot be made: " + problem);
+        return false;
+    }
+    // The name is durable, or the file is not there.
+    if (!folder.sync()) {
+        folder.remove(name);
+        why = utf8_from_path(folder.where()) + " could not be pushed to the disk";
+        return false;
+    }
+    return true;
 }
 
 bool write_new_file(const std::filesystem::path& p, std::string_view bytes, std::string& why) {
@@ -861,29 +896,7 @@ bool write_new_file(const std::filesystem::path& p, std::string_view bytes, std:
         return false;
     }
     const std::filesystem::path temp = path_from_utf8("." + utf8_from_path(p.filename()) + "." + random_tag() + ".tmp");
-    held_file hold;
-    if (hold.create(folder, temp) != create_result::created) {
-        why = utf8_from_path(folder_path / temp) + " cannot be made: " + hold.problem();
-        return false;
-    }
-    std::FILE* out = hold.stream(true);
-    bool ok = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() && std::fflush(out) == 0;
-    if (out) ok = std::fclose(out) == 0 && ok;
-    ok = ok && hold.sync();
-    if (!ok) {
-        folder.remove(temp);
-        why = utf8_from_path(p) + " could not be written whole: nothing was left";
-        return false;
-    }
-    hold.release_before_rename();
-    bool taken = false;
-    if (!folder.rename(temp, p.filename(), false, taken, problem) || !folder.sync()) {
-        folder.remove(temp);
-        why = utf8_from_path(p) + (taken ? " was made by something else meanwhile: it was left as it is"
-                                         : " cannot be made: " + problem);
-        return false;
-    }
-    return true;
+    return write_new_in(folder, temp, p.filename(), bytes, 0666, why);
 }
 
 }  // namespace torvela

@@ -201,6 +201,14 @@ std::string system_reason(unsigned long err);
 
 // Twelve letters and digits nobody can guess, for names of our own.
 std::string random_tag();
+// `length` characters, each one of `digits` from the system's random source.
+std::string random_text(std::string_view digits, int length);
+
+// `bytes` as the new file `name` in `folder`, whole or not at all: written
+// as `temp` (mode `mode`), synced, given its name only when nothing has
+// taken it, the folder synced. False with the reason, nothing left.
+bool write_new_in(const held_folder& folder, const std::filesystem::path& temp, const std::filesystem::path& name,
+                  std::string_view bytes, unsigned mode, std::string& why);
 
 // `bytes` as the new file `p`, whole or not at all: written under a
 // temporary name in its folder, synced, then given its name only when

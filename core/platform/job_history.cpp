@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <random>
 #include <system_error>
 
 #ifdef _WIN32
@@ -247,14 +246,7 @@ bool job_history::open_units(held_folder& out, bool make, bool& absent, std::str
     return open_private("units", out, make, absent, why);
 }
 
-std::string new_record_id() {
-    static const char digits[] = "0123456789abcdef";
-    std::random_device rd;
-    std::uniform_int_distribution<int> pick(0, 15);
-    std::string id;
-    for (int i = 0; i < 32; ++i) id.push_back(digits[pick(rd)]);
-    return id;
-}
+std::string new_record_id() { return random_text("0123456789abcdef", 32); }
 
 bool job_history::append(const job_record& r, std::string& why) {
     held_folder folder;

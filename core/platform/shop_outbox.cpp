@@ -178,31 +178,7 @@ bool shop_outbox::put(const job_record& r, std::string& why) const {
     bool absent = false;
     if (!history_.open_private("outbox", out, true, absent, why)) return false;
     const fs::path temp = path_from_utf8(torn_prefix + random_tag() + torn_suffix);
-    held_file hold;
-    if (hold.create(out, temp, 0600) != create_result::created) {
-        why = utf8_from_path(folder() / temp) + " cannot be made: " + hold.problem();
-        return false;
-    }
-    const std::string line = record_line(r);
-    std::FILE* f = hold.stream(true);
-    bool ok = f && std::fwrite(line.data(), 1, line.size(), f) == line.size() && std::fflush(f) == 0;
-    if (f) ok = std::fclose(f) == 0 && ok;
-    ok = ok && hold.sync();
-    if (!ok) {
-        out.remove(temp);
-        why = utf8_from_path(folder() / temp) + " could not be written whole";
-        return false;
-    }
-    hold.release_before_rename();
-    bool taken = false;
-    std::string problem;
-    const fs::path name = path_from_utf8(r.id + entry_suffix);
-    if (!out.rename(temp, name, false, taken, problem) || !out.sync()) {
-        out.remove(temp);
-        why = utf8_from_path(folder() / name) + " cannot be made: " + (taken ? "the name is taken" : problem);
-        return false;
-    }
-    return true;
+    return write_new_in(out, temp, path_from_utf8(r.id + entry_suffix), record_line(r), 0600, why);
 }
 
 shop_outbox::listing shop_outbox::waiting() const {
