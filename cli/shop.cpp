@@ -10,7 +10,6 @@
 #include "platform/job_history.hpp"
 #include "platform/sha256.hpp"
 #include "platform/shop_outbox.hpp"
-#include "rom_data/memory_files.hpp"
 
 namespace cli {
 
@@ -57,45 +56,11 @@ std::string query_part(const std::string& s) {
     return out;
 }
 
-bool is_hex(const std::string& s, std::size_t n) {
-    return s.size() == n && s.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-}  // namespace
-
-int sync_shop(const options&, output& out) {
-    shop_address shop;
-    std::string why;
-    if (!named_shop(shop, why)) return say_failed(out, why, failed);
-    const job_history history = job_history::for_user();
-    const shop_outbox box(history);
-    const shop_outbox::listing before = box.waiting();
-    for (const std::string& note : before.notes) say(stderr, "torvela-cli: %s\n", note.c_str());
-    const std::unique_ptr<http_client> http = make_http_client();
-    const shop_outbox::delivery d = box.deliver(shop, *http, std::chrono::steady_clock::now() + shop_patience);
-    const std::string sent = std::to_string(d.sent) + (d.sent == 1 ? " record" : " records") + " sent to " + shop.url;
-    if (d.waiting > 0) {
-        const std::string note = sent + "; " + box.waiting_note(d);
-        say(stderr, "torvela-cli: %s\n", note.c_str());
-        out.end("failed", "", note, failed);
-        return failed;
-    }
-    out.result(sent + "; nothing waits", {text_field("shop", shop.url), text_field("sent", std::to_string(d.sent))});
-    if (out.json()) out.end("success", "", "", success);
-    return success;
-}
-
-// Every bench's records the shop holds that the filters choose, oldest
-// first; false with the reason.
-bool shop_records(const options& o, const std::string& unit, std::vector<shop_record>& records, std::string& why) {
-    shop_address shop;
-    if (!named_shop(shop, why)) return false;
-    std::string path = "/api/records?limit=10000";
-    if (!unit.empty()) path += "&unit=" + unit;
-    if (o.outcome_named) path += "&outcome=" + query_part(*o.outcome_named);
-    const std::unique_ptr<http_client> http = make_http_client();
-    const auto until = std::chrono::steady_clock::now() + shop_patience;
-    const http_reply reply = http->send(shop, "GET", path, "", "", left_ms(until));
+// The records the shop holds that `query` chooses ("unit=…&outcome=…"),
+// oldest first; false with the reason.
+bool fetch_records(const shop_address& shop, http_client& http, const std::string& query,
+                   std::chrono::steady_clock::time_point until, std::vector<shop_record>& records, std::string& why) {
+    const http_reply reply = http.send(shop, "GET", "/api/records?limit=10000" + query, "", "", left_ms(until));
     if (reply.status != 200) {
         why = "the shop's records were not read: " + shop_refusal(reply);
         return false;
@@ -121,13 +86,46 @@ bool shop_records(const options& o, const std::string& unit, std::vector<shop_re
     return true;
 }
 
+}  // namespace
+
+int sync_shop(const options&, output& out) {
+    shop_address shop;
+    std::string why;
+    if (!named_shop(shop, why)) return say_failed(out, why, failed);
+    const job_history history = job_history::for_user();
+    const shop_outbox box(history);
+    const std::unique_ptr<http_client> http = make_http_client();
+    const shop_outbox::delivery d = box.deliver(shop, *http, std::chrono::steady_clock::now() + shop_patience);
+    for (const std::string& note : d.notes) say(stderr, "torvela-cli: %s\n", note.c_str());
+    const std::string sent = std::to_string(d.sent) + (d.sent == 1 ? " record" : " records") + " sent to " + shop.url;
+    if (d.waiting > 0 || !d.refused.empty()) {
+        const std::string note = sent + "; " + box.waiting_note(d);
+        say(stderr, "torvela-cli: %s\n", note.c_str());
+        out.end("failed", "", note, failed);
+        return failed;
+    }
+    out.result(sent + "; nothing waits", {text_field("shop", shop.url), text_field("sent", std::to_string(d.sent))});
+    if (out.json()) out.end("success", "", "", success);
+    return success;
+}
+
+bool shop_records(const options& o, const std::string& unit, std::vector<shop_record>& records, std::string& why) {
+    shop_address shop;
+    if (!named_shop(shop, why)) return false;
+    std::string query;
+    if (!unit.empty()) query += "&unit=" + unit;
+    if (o.outcome_named) query += "&outcome=" + query_part(*o.outcome_named);
+    return fetch_records(shop, *make_http_client(), query, std::chrono::steady_clock::now() + shop_patience, records,
+                         why);
+}
+
 int shop_unit(const options& o, output& out) {
     const std::string id = o.files.at(0);
     const std::filesystem::path target = path_from_utf8(o.files.at(1));
     shop_address shop;
     std::string why;
     if (!named_shop(shop, why)) return say_failed(out, why, failed);
-    if (!is_hex(id, 32) && !is_hex(id, 64))
+    if (!lower_hex(id, 32) && !lower_hex(id, 64))
         return say_failed(out, id + " is no record id (32 hex digits) or unit SHA-256 (64): history --shop --json lists them",
                           unusable);
     // A new file only: the operator's files are never replaced by the shop's.
@@ -138,16 +136,14 @@ int shop_unit(const options& o, output& out) {
     const auto until = std::chrono::steady_clock::now() + shop_patience;
     std::string sha = id;
     if (id.size() == 32) {
-        const http_reply reply = http->send(shop, "GET", "/api/records?id=" + id, "", "", left_ms(until));
-        if (reply.status != 200) return say_failed(out, "record " + id + " was not read: " + shop_refusal(reply), failed);
-        const std::optional<flat_object> r = read_flat_object(reply.body.substr(0, reply.body.find('\n')));
-        if (!r) return say_failed(out, "the shop holds no record " + id, failed);
-        if (reply.body.find('\n') + 1 < reply.body.size())
+        std::vector<shop_record> found;
+        if (!fetch_records(shop, *http, "&id=" + id, until, found, why)) return say_failed(out, why, failed);
+        if (found.empty()) return say_failed(out, "the shop holds no record " + id, failed);
+        if (found.size() > 1)
             return say_failed(out, "more than one bench holds a record " + id + ": name the unit by its SHA-256", failed);
-        const auto kept = r->find("kept_sha256");
-        if (kept == r->end() || !is_hex(kept->second, 64))
+        if (!lower_hex(found[0].r.kept_sha256, 64))
             return say_failed(out, "record " + id + " kept no unit (only a save or a backup keeps one)", failed);
-        sha = kept->second;
+        sha = found[0].r.kept_sha256;
     }
     const http_reply unit = http->send(shop, "GET", "/api/units/" + sha, "", "", left_ms(until));
     if (unit.status != 200) return say_failed(out, "unit " + sha + " was not fetched: " + shop_refusal(unit), failed);

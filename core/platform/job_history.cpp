@@ -92,12 +92,21 @@ bool write_whole(int fd, std::string_view bytes) {
 
 }  // namespace
 
-std::string record_line(const job_record& r) {
+namespace {
+
+std::string line_of(const job_record& r, bool well_formed) {
     std::string line = "{" + json_string(format_key) + ":1";
     for (const member& m : members)
-        if (!(r.*m.field).empty()) line += "," + json_string(m.key) + ":" + json_string(r.*m.field);
+        if (!(r.*m.field).empty())
+            line += "," + json_string(m.key) + ":" +
+                    json_string(well_formed ? well_formed_utf8(r.*m.field) : r.*m.field);
     return line + "}\n";
 }
+
+}  // namespace
+
+std::string record_line(const job_record& r) { return line_of(r, false); }
+std::string well_formed_record_line(const job_record& r) { return line_of(r, true); }
 
 std::optional<job_record> record_from_line(std::string_view line) {
     const std::optional<flat_object> o = read_flat_object(line);

@@ -56,6 +56,9 @@ struct job_record {
     std::string kept, kept_sha256;  // the kept copy of the unit this job saved
 };
 std::string record_line(const job_record& r);
+// The same line with every text well-formed UTF-8 (a byte that is not as
+// U+FFFD), for readers that take no lone surrogate (the shop).
+std::string well_formed_record_line(const job_record& r);
 // The record a history line holds; nothing for a line of anything else.
 std::optional<job_record> record_from_line(std::string_view line);
 

@@ -21,6 +21,20 @@ std::size_t utf8_length(std::string_view s, std::size_t i) {
     return len;
 }
 
+std::string well_formed_utf8(std::string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = utf8_length(s, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(s.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
 
 std::string json_string(std::string_view s) {
     std::string out = "\"";

@@ -13,6 +13,8 @@ namespace torvela {
 // The length of the well-formed UTF-8 sequence at `i`, or 0 when there is
 // none: no overlong form, no surrogate, nothing past U+10FFFF.
 std::size_t utf8_length(std::string_view s, std::size_t i);
+// `s` with each byte that is not well-formed UTF-8 as U+FFFD.
+std::string well_formed_utf8(std::string_view s);
 
 // A JSON string: quotes, backslashes and control characters escaped, and
 // each byte that is not well-formed UTF-8 (a header line may hold any byte)

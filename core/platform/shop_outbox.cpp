@@ -48,27 +48,11 @@ bool read_small(std::FILE* in, std::string& text) {
     return !std::ferror(in);
 }
 
-// Every byte that is not well-formed UTF-8 as U+FFFD.
-std::string well_formed(std::string_view s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = utf8_length(s, i);
-        if (n == 0) {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        } else {
-            out.append(s.substr(i, n));
-            i += n;
-        }
-    }
-    return out;
-}
-
-bool plain_id(const std::string& id) {
-    return id.size() == 32 && id.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
 }  // namespace
+
+bool lower_hex(std::string_view s, std::size_t digits) {
+    return s.size() == digits && s.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
 
 shop_address shop_address::from_text(std::string_view text, const std::string& from) {
     shop_address a;
@@ -114,10 +98,10 @@ shop_address shop_address::for_user() {
     const std::string where = utf8_from_path(folder / "shop.conf");
     held_folder config;
     std::string why;
-    std::error_code ec;
-    if (!fs::exists(folder / "shop.conf", ec) && !fs::is_symlink(folder / "shop.conf", ec)) return none;
     if (!config.open(folder, why)) {
-        none.problem = where + " is not read: " + why;
+        // No configuration folder: no shop named.
+        std::error_code ec;
+        if (fs::exists(folder, ec) || fs::is_symlink(folder, ec)) none.problem = where + " is not read: " + why;
         return none;
     }
     bool absent = false;
@@ -146,16 +130,8 @@ shop_address shop_address::for_user() {
 }
 
 std::string shop_record_json(const job_record& r) {
-    // The history's own line, its texts made well-formed: the shop's JSON
-    // parser and database take no lone surrogate.
-    job_record clean = r;
-    for (std::string* s : {&clean.id, &clean.time, &clean.program, &clean.port, &clean.device, &clean.operation,
-                           &clean.file, &clean.file_resolved, &clean.file_sha256, &clean.unit_sha256, &clean.cpu,
-                           &clean.machine_version, &clean.write_counts, &clean.outcome, &clean.status,
-                           &clean.detail, &clean.kept, &clean.kept_sha256})
-        *s = well_formed(*s);
-    std::string line = record_line(clean);
-    while (!line.empty() && line.back() == '\n') line.pop_back();
+    std::string line = well_formed_record_line(r);
+    line.pop_back();  // its newline
     return line;
 }
 
@@ -170,7 +146,7 @@ std::string shop_refusal(const http_reply& reply) {
 }
 
 bool shop_outbox::put(const job_record& r, std::string& why) const {
-    if (!plain_id(r.id)) {
+    if (!lower_hex(r.id, 32)) {
         why = "the record has no id of its own";
         return false;
     }
@@ -182,14 +158,18 @@ bool shop_outbox::put(const job_record& r, std::string& why) const {
 }
 
 shop_outbox::listing shop_outbox::waiting() const {
-    listing l;
     held_folder out;
     bool absent = false;
     std::string why;
-    if (!history_.open_private("outbox", out, false, absent, why)) {
-        if (!absent) l.refused = why;
-        return l;
-    }
+    if (history_.open_private("outbox", out, false, absent, why)) return read(out);
+    listing l;
+    if (!absent) l.refused = why;
+    return l;
+}
+
+shop_outbox::listing shop_outbox::read(const held_folder& out) const {
+    listing l;
+    std::string why;
     for (const fs::path& p : out.names()) {
         const std::string name = utf8_from_path(p);
         if (name.rfind(torn_prefix, 0) == 0) {
@@ -198,7 +178,7 @@ shop_outbox::listing shop_outbox::waiting() const {
             continue;
         }
         const std::size_t ends = name.size() - std::min(name.size(), std::string_view(entry_suffix).size());
-        if (name.compare(ends, std::string::npos, entry_suffix) != 0 || !plain_id(name.substr(0, ends))) {
+        if (name.compare(ends, std::string::npos, entry_suffix) != 0 || !lower_hex(name.substr(0, ends), 32)) {
             l.notes.push_back(utf8_from_path(folder() / p) + " skipped: no record of the outbox");
             continue;
         }
@@ -226,23 +206,21 @@ shop_outbox::listing shop_outbox::waiting() const {
     return l;
 }
 
-bool shop_outbox::take_out(const std::string& name) const {
-    held_folder out;
-    bool absent = false;
-    std::string why;
-    return history_.open_private("outbox", out, false, absent, why) && out.remove(path_from_utf8(name)) && out.sync();
-}
-
 shop_outbox::delivery shop_outbox::deliver(const shop_address& shop, http_client& http,
                                            std::chrono::steady_clock::time_point deadline,
                                            const std::atomic<bool>* cancel) const {
     delivery d;
-    const listing l = waiting();
-    d.waiting = l.entries.size();
-    if (!l.refused.empty()) {
-        d.why = "the outbox is not read: " + l.refused;
+    // One outbox folder, held from the listing to the last removal.
+    held_folder out;
+    bool absent = false;
+    std::string refused;
+    if (!history_.open_private("outbox", out, false, absent, refused)) {
+        if (!absent) d.refused = refused;
         return d;
     }
+    listing l = read(out);
+    d.waiting = l.entries.size();
+    d.notes = std::move(l.notes);
     if (!shop.problem.empty()) {
         d.why = shop.problem;
         return d;
@@ -273,7 +251,7 @@ shop_outbox::delivery shop_outbox::deliver(const shop_address& shop, http_client
         const http_reply reply =
             http.send(shop, "POST", "/api/records", "application/json", shop_record_json(e.record), left_ms());
         if (reply.status == 200 || reply.status == 201) {
-            if (take_out(e.name)) {
+            if (out.remove(path_from_utf8(e.name)) && out.sync()) {
                 ++d.sent;
                 --d.waiting;
             }
@@ -289,6 +267,9 @@ shop_outbox::delivery shop_outbox::deliver(const shop_address& shop, http_client
 }
 
 std::string shop_outbox::waiting_note(const delivery& d) const {
+    if (!d.refused.empty())
+        return "the outbox for the shop is not read: " + d.refused +
+               "; nothing in it goes to the shop until this user alone may write it";
     if (d.waiting == 0) return {};
     return std::to_string(d.waiting) + (d.waiting == 1 ? " record waits" : " records wait") + " for the shop in " +
            utf8_from_path(folder()) + ": " + d.why +
@@ -321,7 +302,7 @@ struct shop_courier::state {
             hold.lock();
             last = d;
             tried = round;
-            if (d.waiting > 0) note = outbox.waiting_note(d);
+            if (d.waiting > 0 || !d.refused.empty()) note = outbox.waiting_note(d);
             done.notify_all();
         }
         ended = true;
@@ -347,7 +328,6 @@ shop_courier::~shop_courier() {
     else thread_.detach();
 }
 
-const shop_address& shop_courier::shop() const { return s_->shop; }
 const shop_outbox& shop_courier::outbox() const { return s_->outbox; }
 
 std::string shop_courier::publish(const job_record& r) {

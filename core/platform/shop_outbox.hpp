@@ -58,6 +58,9 @@ public:
 // The client of this platform (port/).
 std::unique_ptr<http_client> make_http_client();
 
+// Whether `s` is `digits` lowercase hex digits: a record id (32), a SHA-256 (64).
+bool lower_hex(std::string_view s, std::size_t digits);
+
 // A record as the shop takes it: one JSON object, every text well-formed
 // UTF-8 (a byte that is not shows as U+FFFD).
 std::string shop_record_json(const job_record& r);
@@ -81,12 +84,13 @@ public:
         std::string refused;             // the folder itself is not trusted
     };
     listing waiting() const;
-    bool take_out(const std::string& name) const;
 
     // What went and what waits after a delivery.
     struct delivery {
         std::size_t sent = 0, waiting = 0;
-        std::string why;  // why the first that waits did not go
+        std::string why;                 // why the first that waits did not go
+        std::vector<std::string> notes;  // files of the outbox skipped, and why
+        std::string refused;             // the outbox folder is not trusted: nothing was read
     };
     // Every waiting record to the shop, oldest first, its kept unit before
     // it, until `deadline`: each leaves the outbox when the shop holds it.
@@ -94,11 +98,13 @@ public:
     // deadline.
     delivery deliver(const shop_address& shop, http_client& http, std::chrono::steady_clock::time_point deadline,
                      const std::atomic<bool>* cancel = nullptr) const;
-    // The operator's words for a delivery that left records waiting; empty
-    // when none waits.
+    // The operator's words for a delivery that left records waiting, or
+    // could not read the outbox; empty when none waits.
     std::string waiting_note(const delivery& d) const;
 
 private:
+    // What the outbox folder held open holds; removes what killed jobs left.
+    listing read(const held_folder& out) const;
     job_history history_;  // a copy: names the folders only
 };
 
@@ -113,7 +119,6 @@ public:
     shop_courier(const shop_courier&) = delete;
     shop_courier& operator=(const shop_courier&) = delete;
 
-    const shop_address& shop() const;
     const shop_outbox& outbox() const;
     // The record into the outbox, and the courier woken. The reason when
     // it could not be put there (then it is in the history only).
