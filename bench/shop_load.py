@@ -19,7 +19,7 @@ import uuid
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "tools"))
-from shop_server import Postgres, Service, request, token_of  # noqa: E402
+from shop_server import Postgres, Service, request, token_of, write_outbox  # noqa: E402
 
 build = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "build", "ci")
 SHOP = os.path.join(build, "shop", "torvela-shop")
@@ -75,22 +75,13 @@ try:
     print("records posted straight to the shop (a connection each):")
     for benches in (1, 8, 32):
         rate, median, slowest = publishers(service.url, token, benches, 2000 // benches)
-        print("  %2d benches at once: %6.0f records/s, median %.1f ms, slowest 1 %% %.1f ms"
+        print("  %2d at once: %6.0f records/s, median %.1f ms, slowest 1 %% %.1f ms"
               % (benches, rate, median * 1000, slowest * 1000))
 
     # One bench's outbox of 1,000 records, through torvela-cli sync.
     env = dict(os.environ, XDG_DATA_HOME=os.path.join(work, "data"), XDG_CONFIG_HOME=os.path.join(work, "config"),
                TORVELA_SHOP=service.url, TORVELA_SHOP_TOKEN=token)
-    outbox = os.path.join(work, "data", "torvela", "outbox")
-    os.makedirs(outbox, 0o700)
-    for d in (os.path.join(work, "data"), os.path.join(work, "data", "torvela")):
-        os.chmod(d, 0o700)
-    for n in range(1000):
-        r = record(n, "outbox")
-        path = os.path.join(outbox, r["id"] + ".jsonl")
-        with open(path, "w") as f:
-            f.write(json.dumps(r, separators=(",", ":")) + "\n")
-        os.chmod(path, 0o600)
+    write_outbox(env["XDG_DATA_HOME"], [record(n, "outbox") for n in range(1000)])
     start = time.perf_counter()
     sync = subprocess.run([CLI, "sync"], env=env, capture_output=True, text=True)
     elapsed = time.perf_counter() - start
